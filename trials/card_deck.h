@@ -1,0 +1,103 @@
+// The card deck: builds the run order from the suits' card counts, shuffles
+// it under the consecutive-type limit, restores saved orders card by card and
+// deals it to the trial worker.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/thread_annotations.h"
+
+namespace orvanta {
+
+class LogFile;
+class TrialContainer;
+
+enum ShuffleType : int32_t { Normal = 0, Group = 1 };
+
+// The runtime library's rand(): state s -> s * 214013 + 2531011 (mod 2^32),
+// result bits 16..30 of the new state (0..32767). Initial state 1.
+class DeckRandom {
+ public:
+  void Seed(uint32_t seed) { state_ = seed; }
+  int Next() {
+    state_ = state_ * 214013u + 2531011u;
+    return static_cast<int>((state_ >> 16) & 0x7FFF);
+  }
+  uint32_t state() const { return state_; }
+
+ private:
+  uint32_t state_ = 1;
+};
+
+// Status results: 0 success, -1 failure (logged at ERROR); out-parameters are
+// written only on success.
+//
+// Thread-safety: every operation takes the deck's own lock, so the trial
+// worker may deal while the window reads the order with GetOrder(). Changes
+// and shuffles come from the window thread only, and the window keeps them
+// out of a running sequence.
+class CardDeck {
+ public:
+  explicit CardDeck(LogFile& log);  // `log` must outlive the deck
+  CardDeck(const CardDeck&) = delete;
+  CardDeck& operator=(const CardDeck&) = delete;
+  virtual ~CardDeck();
+
+  int AddSuit(int32_t suitID);
+  int RemoveSuit(int32_t suitID);
+  int SetNumCardsInSuit(int32_t suitID, int32_t count);
+  int GetNumCardsInSuit(int32_t suitID, int32_t& count) const;
+  void SetShuffleType(ShuffleType type);  // any value other than 0 is Group
+  ShuffleType GetShuffleType() const;
+  int SetMaxConsectutiveSameSuitCards(int32_t value);
+  int32_t GetMaxConsectutiveSameSuitCards() const;
+  int SetShuffleSwapCount(int32_t count);
+  int Shuffle();
+  int SetSuitPosition(int32_t suitID, int32_t index);
+  int32_t GetNumCards() const;
+  void ResetDeal();
+  int DealNextCard(int32_t& suitID);
+
+  // Seeds the generator (srand). Nothing in the window calls it, so a program
+  // start gives the same orders for the same operations.
+  void Seed(uint32_t seed);
+
+  // The whole sequence, position 0 first, read without moving the deal cursor.
+  std::vector<int32_t> GetOrder() const;
+  // The position of the next card to deal.
+  int32_t GetNextCardIndex() const;
+
+  // "-SetShuffleType", "-SetShuffleMaxConsecutiveTypeCount" and one
+  // "-SetTrialOrder" line per card, CR LF. Trial names come from `trials`.
+  std::string GetSetupFileLines(TrialContainer& trials) const;
+
+  std::string GetMessage() const;
+
+ private:
+  // See the .cpp for the algorithms; all REQUIRE mMutex.
+  void Rebuild() REQUIRES(mMutex);
+  int ShuffleRange(int32_t first, int32_t last, bool enforceRunLimit) REQUIRES(mMutex);
+  int32_t Draw(int32_t first, int32_t last) REQUIRES(mMutex);
+  int Fail(const std::string& message) REQUIRES(mMutex);
+
+  struct Suit {
+    int32_t suitID;
+    int32_t count;
+  };
+
+  LogFile& log_;
+  mutable std::mutex mMutex;
+  std::vector<int32_t> mCards GUARDED_BY(mMutex);
+  std::vector<Suit> mSuits GUARDED_BY(mMutex);
+  std::string mMessage GUARDED_BY(mMutex);
+  int32_t mShuffleType GUARDED_BY(mMutex) = Normal;
+  int32_t mShuffleSwapCount GUARDED_BY(mMutex) = 10000;
+  int32_t mMaxConsecutiveSameSuitCards GUARDED_BY(mMutex) = 1;
+  int32_t mNextCardIndex GUARDED_BY(mMutex) = 0;
+  DeckRandom mRandom GUARDED_BY(mMutex);
+};
+
+}  // namespace orvanta
