@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/message_box.h"
@@ -36,27 +37,45 @@ class LogFile {
   virtual ~LogFile();
 
   // Writes one entry "<tag><time stamp> - <text>" and echoes it to the window.
-  // Returns 0 when written (or a dropped DEBUG entry), -1 when no file is open.
+  // Returns 0 when written (or a dropped DEBUG entry), -1 when no file is open
+  // or the write failed; the echo happens in every case but the DEBUG one.
   // Thread-safe: entries from different threads never interleave and reach
-  // the file and the window in the same order. Never waits for the window.
-  int WriteLogEntry(int level, const std::string& text);
+  // the file and the window in the same order. The entry lock is held across
+  // the echo; the window listener hands the line over without blocking, so a
+  // writer never waits for the window's thread.
+  int WriteLogEntry(int level, const std::string& text) EXCLUDES(mLogLock);
 
   // Derives directory and name from `path` and opens that file (truncated),
-  // closing the previous one with its closing line. -1 for an empty path or a
-  // stream in its hard-error state, else 0 (also when the file did not open).
-  int SetLogFilename(const std::string& path);
+  // closing the previous one with its closing line. Reopening the path that
+  // is already open does nothing. -1 for an empty path or a file that is in a
+  // hard-error state once opened (its header could not be written; a message
+  // box says so), else 0, also when the file could not be opened at all (the
+  // log is then closed and entries only reach the window).
+  //
+  // Path rules: a leading drive letter and colon is the drive; the directory
+  // runs to the last '\\' or '/'; the extension (dropped, ".txt" is always
+  // used) is the last dot of the final component. The directory is kept when
+  // the path has a drive and a directory, or when it is absolute on this
+  // platform (leading '/'); otherwise the file lands in the current directory.
+  // A path without a name part keeps the earlier name ("QuorvinLogFile.txt"
+  // when none was set).
+  //
+  // Thread-safe: the switch takes the entry lock, so entries written at the
+  // same time go wholly to the old or wholly to the new file. Message boxes
+  // are shown after the lock is released.
+  int SetLogFilename(const std::string& path) EXCLUDES(mLogLock);
 
   // Asks the desktop to open the log file. Always 0; failures are logged and
-  // shown in a message box.
-  int ViewLogFile();
+  // shown in a message box. Blocks while the shell runs; the lock is not held.
+  int ViewLogFile() EXCLUDES(mLogLock);
 
   // The log's share of a saved setup file: -SetLogFile "<path>" and two empty
   // lines, CR LF.
-  std::string GetSetupFileLines() const;
+  std::string GetSetupFileLines() const EXCLUDES(mLogLock);
 
   // The path last opened or tried (what ViewLogFile opens).
-  std::string GetFilePath() const;
-  bool IsOpen() const;
+  std::string GetFilePath() const EXCLUDES(mLogLock);
+  bool IsOpen() const EXCLUDES(mLogLock);
 
   // The 14-character tag of a level, "-* UNKNOWN *- " for unknown levels.
   static std::string GetLevelTag(int level);
@@ -64,22 +83,30 @@ class LogFile {
   std::string GetTimeStamp() const;
 
  private:
-  int OpenLogFile();
-  int CloseLogFile();
+  // Both append the texts of message boxes to `boxes`; the caller shows them
+  // once the lock is released.
+  int OpenLogFile(std::vector<std::string>& boxes) REQUIRES(mLogLock);
+  int CloseLogFile(std::vector<std::string>& boxes) REQUIRES(mLogLock);
+  // Writes `text` and CR LF and flushes. 0 when written; -1 when no file is
+  // open or the write failed (which sets mStreamFailed).
   int WriteLine(const std::string& text) REQUIRES(mLogLock);
+  void ShowBoxes(const std::vector<std::string>& boxes) EXCLUDES(mLogLock);
 
   const Clock& clock_;
   MessageBoxes& boxes_;
   MainWindowRef& window_;
   ShellOpener& shell_;
 
+  mutable std::mutex mLogLock;  // serialises entries, switches and closes
   std::string mFileName GUARDED_BY(mLogLock);
   std::string mFilePath GUARDED_BY(mLogLock);
   std::string mDirectory GUARDED_BY(mLogLock);
   std::FILE* mLogStream GUARDED_BY(mLogLock) = nullptr;
-  bool mStreamFailed GUARDED_BY(mLogLock) = false;  // the stream's hard-error state
-  mutable std::mutex mLogLock;  // serialises entries, switches and closes
-  bool mDebugEnabled = false;
+  // A write to the current file failed. Cleared by every open, so one bad
+  // file never silences the files opened after it.
+  bool mStreamFailed GUARDED_BY(mLogLock) = false;
+  // DEBUG entries are dropped unless set; nothing in the program sets it.
+  const bool mDebugEnabled = false;
 };
 
 }  // namespace orvanta

@@ -46,19 +46,33 @@ class CardDeck {
   CardDeck& operator=(const CardDeck&) = delete;
   virtual ~CardDeck();
 
+  // Appends a suit of one card and rebuilds (any shuffle is lost).
   int AddSuit(int32_t suitID);
+  // Drops the suit's cards; the other cards keep their order. No rebuild.
   int RemoveSuit(int32_t suitID);
+  // count >= 0; rebuilds.
   int SetNumCardsInSuit(int32_t suitID, int32_t count);
   int GetNumCardsInSuit(int32_t suitID, int32_t& count) const;
-  void SetShuffleType(ShuffleType type);  // any value other than 0 is Group
+  // Stores the type and rebuilds. Any value other than Normal is Group.
+  void SetShuffleType(ShuffleType type);
   ShuffleType GetShuffleType() const;
+  // value > 0; no rebuild.
   int SetMaxConsectutiveSameSuitCards(int32_t value);
   int32_t GetMaxConsectutiveSameSuitCards() const;
+  // count > 0: random swaps per shuffled range (10000 unless changed).
   int SetShuffleSwapCount(int32_t count);
+  // Normal: swaps over the whole deck, then up to 10000 repairs of runs
+  // longer than the maximum; -1 when the runs could not be repaired (the deck
+  // keeps the order the last repair left). Group: each block of N positions
+  // (N = number of suits) is shuffled on its own; runs are not limited.
   int Shuffle();
+  // Swaps the first card of the suit at or after `index` into `index`;
+  // applying a saved order in increasing index restores it exactly.
   int SetSuitPosition(int32_t suitID, int32_t index);
   int32_t GetNumCards() const;
+  // Deal cursor back to position 0. Rebuilds do not move the cursor.
   void ResetDeal();
+  // The card at the cursor, then advances; -1 (no message) past the end.
   int DealNextCard(int32_t& suitID);
 
   // Seeds the generator (srand). Nothing in the window calls it, so a program
@@ -81,7 +95,8 @@ class CardDeck {
   void Rebuild() REQUIRES(mMutex);
   int ShuffleRange(int32_t first, int32_t last, bool enforceRunLimit) REQUIRES(mMutex);
   int32_t Draw(int32_t first, int32_t last) REQUIRES(mMutex);
-  int Fail(const std::string& message) REQUIRES(mMutex);
+  // Formats the failure into mMessage, logs it at ERROR, returns -1.
+  int Fail(const std::string& message) const REQUIRES(mMutex);
 
   struct Suit {
     int32_t suitID;
@@ -89,10 +104,12 @@ class CardDeck {
   };
 
   LogFile& log_;
+  // Guards every member below. Lock order: the trial list's lock, then this
+  // one, then the log's; never call the trial list while holding it.
   mutable std::mutex mMutex;
   std::vector<int32_t> mCards GUARDED_BY(mMutex);
   std::vector<Suit> mSuits GUARDED_BY(mMutex);
-  std::string mMessage GUARDED_BY(mMutex);
+  mutable std::string mMessage GUARDED_BY(mMutex);  // the last failure text
   int32_t mShuffleType GUARDED_BY(mMutex) = Normal;
   int32_t mShuffleSwapCount GUARDED_BY(mMutex) = 10000;
   int32_t mMaxConsecutiveSameSuitCards GUARDED_BY(mMutex) = 1;

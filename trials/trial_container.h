@@ -35,7 +35,11 @@ class TrialContainer {
   TrialContainer& operator=(const TrialContainer&) = delete;
   virtual ~TrialContainer();
 
+  // Adds a type with default settings. Its suit (one card) is added to the
+  // deck, which is rebuilt in its unshuffled order; the window is told.
   int AddTrial(const std::string& name);
+  // Removes the type and its suit; the other cards keep their order. The
+  // window is told.
   int RemoveTrial(const std::string& name);
   int GetTrial(const std::string& name, Trial*& trial);
   int GetTrial(int32_t suitID, Trial*& trial);
@@ -53,13 +57,19 @@ class TrialContainer {
   std::string GetMessage() const;
 
  private:
-  int Fail(const std::string& message);
+  // Sets mMessage, logs it at ERROR and returns -1. Takes the lock itself;
+  // call it without holding mMutex.
+  int Fail(const std::string& message) EXCLUDES(mMutex);
+  // Index of the first type with this name, or -1.
+  int FindByName(const std::string& name) const REQUIRES(mMutex);
 
   LogFile& log_;
   CardDeck& deck_;
   MainWindowRef& window_;
 
-  mutable std::mutex mMutex;  // guards the list and mMessage
+  // Guards the list and mMessage. Lock order: this lock, then the deck's, then
+  // the log's; a Trial's own lock is taken last and held only briefly.
+  mutable std::mutex mMutex;
   std::vector<std::shared_ptr<Trial>> mTrials GUARDED_BY(mMutex);
   std::vector<int32_t> mSuitIDs GUARDED_BY(mMutex);
   std::string mMessage GUARDED_BY(mMutex);

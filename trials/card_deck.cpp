@@ -1,0 +1,279 @@
+#include "trials/card_deck.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "log/log_file.h"
+#include "trials/trial.h"
+#include "trials/trial_container.h"
+
+namespace orvanta {
+
+namespace {
+
+// Repair attempts of a Normal shuffle; fixed, whatever the swap count.
+constexpr int32_t kMaxRepairAttempts = 10000;
+
+constexpr char kShuffleFailed[] =
+    "Shuffle Failed, the Max limit of consecutive cards request has not been satisfied.";
+
+}  // namespace
+
+CardDeck::CardDeck(LogFile& log) : log_(log) {}
+
+CardDeck::~CardDeck() = default;
+
+int CardDeck::Fail(const std::string& message) const {
+  mMessage = message;
+  log_.WriteLogEntry(kLogError, mMessage);
+  return -1;
+}
+
+void CardDeck::Rebuild() {
+  mCards.clear();
+  if (mShuffleType == Normal) {
+    for (const Suit& suit : mSuits) mCards.insert(mCards.end(), suit.count, suit.suitID);
+    return;
+  }
+  int32_t max_count = 0;
+  for (const Suit& suit : mSuits) max_count = std::max(max_count, suit.count);
+  for (int32_t pass = 1; pass <= max_count; ++pass) {
+    for (const Suit& suit : mSuits) {
+      if (suit.count >= pass) mCards.push_back(suit.suitID);
+    }
+  }
+}
+
+int CardDeck::AddSuit(int32_t suitID) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  for (const Suit& suit : mSuits) {
+    if (suit.suitID == suitID) {
+      return Fail(
+          "CardDeck::AddSuit() - Error, unable to add suit, the suit ID is already in use.  "
+          "Suit ID: " +
+          std::to_string(suitID));
+    }
+  }
+  mSuits.push_back({suitID, 1});
+  Rebuild();
+  return 0;
+}
+
+int CardDeck::RemoveSuit(int32_t suitID) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  auto it = std::find_if(mSuits.begin(), mSuits.end(),
+                         [suitID](const Suit& suit) { return suit.suitID == suitID; });
+  if (it == mSuits.end()) {
+    return Fail(
+        "CardDeck::RemoveSuit() - Error, unable to remove suit, the suit ID was not found.  "
+        "Suit ID: " +
+        std::to_string(suitID));
+  }
+  mCards.erase(std::remove(mCards.begin(), mCards.end(), suitID), mCards.end());
+  mSuits.erase(it);
+  return 0;
+}
+
+int CardDeck::SetNumCardsInSuit(int32_t suitID, int32_t count) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  if (count < 0) {
+    return Fail(
+        "CardDeck::SetNumCardsInSuit() - Error, the number of cards to set is a negative number, "
+        "this value must be positive.  Card Count: " +
+        std::to_string(count));
+  }
+  for (Suit& suit : mSuits) {
+    if (suit.suitID == suitID) {
+      suit.count = count;
+      Rebuild();
+      return 0;
+    }
+  }
+  return Fail("CardDeck::SetNumCardsInSuit() - Error, the suit ID was not found.  Suit ID: " +
+              std::to_string(suitID));
+}
+
+int CardDeck::GetNumCardsInSuit(int32_t suitID, int32_t& count) const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  for (const Suit& suit : mSuits) {
+    if (suit.suitID == suitID) {
+      count = suit.count;
+      return 0;
+    }
+  }
+  return Fail(
+      "CardDeck::GetNumCardsInSuit() - Error, the suit ID was not found.  Suit ID: " +
+      std::to_string(suitID));
+}
+
+void CardDeck::SetShuffleType(ShuffleType type) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  mShuffleType = (type == Normal) ? Normal : Group;
+  Rebuild();
+}
+
+ShuffleType CardDeck::GetShuffleType() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mShuffleType == Normal ? Normal : Group;
+}
+
+int CardDeck::SetMaxConsectutiveSameSuitCards(int32_t value) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  if (value <= 0) {
+    return Fail(
+        "CardDeck::SetMaxConsectutiveSameSuitCards() - Error, the max value must be greater than "
+        "zero.  Max Value: " +
+        std::to_string(value));
+  }
+  mMaxConsecutiveSameSuitCards = value;
+  return 0;
+}
+
+int32_t CardDeck::GetMaxConsectutiveSameSuitCards() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mMaxConsecutiveSameSuitCards;
+}
+
+int CardDeck::SetShuffleSwapCount(int32_t count) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  if (count <= 0) {
+    return Fail(
+        "CardDeck::SetShuffleSwapCount() - Error, the swap count must be greater than zero.  "
+        "Swap Count: " +
+        std::to_string(count));
+  }
+  mShuffleSwapCount = count;
+  return 0;
+}
+
+int32_t CardDeck::Draw(int32_t first, int32_t last) {
+  return first + mRandom.Next() % (last - first + 1);
+}
+
+int CardDeck::ShuffleRange(int32_t first, int32_t last, bool enforceRunLimit) {
+  const int32_t num_cards = static_cast<int32_t>(mCards.size());
+  if (first >= last || first < 0 || last >= num_cards) return 0;
+
+  for (int32_t swap = 0; swap < mShuffleSwapCount; ++swap) {
+    const int32_t x = Draw(first, last);
+    const int32_t y = Draw(first, last);
+    std::swap(mCards[x], mCards[y]);
+  }
+  if (!enforceRunLimit) return 0;
+
+  for (int32_t attempt = 0; attempt < kMaxRepairAttempts; ++attempt) {
+    // Find the first card that makes a run longer than the limit.
+    int32_t marked = -1;
+    int32_t run = 1;
+    for (int32_t j = 0; j + 1 < num_cards; ++j) {
+      run = (mCards[j] == mCards[j + 1]) ? run + 1 : 1;
+      if (run > mMaxConsecutiveSameSuitCards) {
+        marked = j + 1;
+        break;
+      }
+    }
+    if (marked < 0) return 0;
+    const int32_t y = Draw(first, last);
+    std::swap(mCards[marked], mCards[y]);
+  }
+  // The order the last attempt left stays in place.
+  return Fail(kShuffleFailed);
+}
+
+int CardDeck::Shuffle() {
+  std::lock_guard<std::mutex> lock(mMutex);
+  const int32_t num_cards = static_cast<int32_t>(mCards.size());
+  if (mShuffleType == Normal) return ShuffleRange(0, num_cards - 1, true);
+
+  const int32_t num_suits = static_cast<int32_t>(mSuits.size());
+  if (num_suits == 0 || num_cards == 0) return 0;
+  // Blocks are aligned to multiples of the number of suits; the run limit
+  // does not apply to a Group deck.
+  for (int32_t start = 0; start < num_cards; start += num_suits) {
+    const int32_t last = std::min(start + num_suits - 1, num_cards - 1);
+    if (ShuffleRange(start, last, false) != 0) return -1;
+  }
+  return 0;
+}
+
+int CardDeck::SetSuitPosition(int32_t suitID, int32_t index) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  const int32_t num_cards = static_cast<int32_t>(mCards.size());
+  if (index < 0 || index >= num_cards) {
+    return Fail(
+        "CardDeck::SetSuitPosition() - Error, the list index is out of range.  Range(0.." +
+        std::to_string(num_cards) + ") Index: " + std::to_string(index));
+  }
+  if (mCards[index] == suitID) return 0;
+  for (int32_t i = index + 1; i < num_cards; ++i) {
+    if (mCards[i] == suitID) {
+      std::swap(mCards[i], mCards[index]);
+      return 0;
+    }
+  }
+  return Fail(
+      "CardDeck::SetSuitPosition() - Error, the requested suitID was not found in the remainder "
+      "of the list.  suit ID: " +
+      std::to_string(suitID) + ", list index: " + std::to_string(index));
+}
+
+int32_t CardDeck::GetNumCards() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return static_cast<int32_t>(mCards.size());
+}
+
+void CardDeck::ResetDeal() {
+  std::lock_guard<std::mutex> lock(mMutex);
+  mNextCardIndex = 0;
+}
+
+int CardDeck::DealNextCard(int32_t& suitID) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  if (mNextCardIndex < 0 || mNextCardIndex >= static_cast<int32_t>(mCards.size())) return -1;
+  suitID = mCards[mNextCardIndex];
+  ++mNextCardIndex;
+  return 0;
+}
+
+void CardDeck::Seed(uint32_t seed) {
+  std::lock_guard<std::mutex> lock(mMutex);
+  mRandom.Seed(seed);
+}
+
+std::vector<int32_t> CardDeck::GetOrder() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mCards;
+}
+
+int32_t CardDeck::GetNextCardIndex() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mNextCardIndex;
+}
+
+std::string CardDeck::GetSetupFileLines(TrialContainer& trials) const {
+  std::vector<int32_t> cards;
+  std::string lines;
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    lines = "-SetShuffleType " + std::string(mShuffleType == Normal ? "Normal" : "Group") + "\r\n";
+    lines += "-SetShuffleMaxConsecutiveTypeCount " + std::to_string(mMaxConsecutiveSameSuitCards) +
+             "\r\n";
+    cards = mCards;
+  }
+  // The trial list is asked without the deck's lock: it takes its own lock
+  // first and may call the deck.
+  for (std::size_t i = 0; i < cards.size(); ++i) {
+    Trial* trial = nullptr;
+    if (trials.GetTrial(cards[i], trial) != 0) continue;  // the lookup logged why
+    lines += "-SetTrialOrder \"" + trial->GetName() + "\" " + std::to_string(i) + "\r\n";
+  }
+  return lines;
+}
+
+std::string CardDeck::GetMessage() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  return mMessage;
+}
+
+}  // namespace orvanta
