@@ -1,0 +1,315 @@
+#include "log/log_file.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fakes/fakes.h"
+
+namespace orvanta {
+namespace {
+
+namespace fs = std::filesystem;
+
+const LocalTime kMorning{2009, 3, 7, 9, 5, 3, 7};  // 3/7/2009 9:05:03.007
+
+// A fresh folder for one test, removed with everything in it afterwards.
+struct TempDir {
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "orvanta-log-XXXXXX").string();
+    path = mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+  std::string operator/(const std::string& name) const { return path + "/" + name; }
+  std::string path;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> SplitCrLf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::string::size_type start = 0, end;
+  while ((end = text.find("\r\n", start)) != std::string::npos) {
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  EXPECT_EQ(start, text.size()) << "text after the last line end";
+  return lines;
+}
+
+std::string Header(const std::string& path) {
+  return "Veltrix Base Log File Opened - File Name:  " + path +
+         "\r\nTime Opened: (m/d/y)  3/7/2009 at time 9:5:3.7\r\n";
+}
+
+class LogFileTest : public ::testing::Test {
+ protected:
+  LogFileTest() : clock_(kMorning) { window_ref_.Register(&window_); }
+
+  TempDir dir_;  // declared first: outlives the log's open file
+  testing::FixedClock clock_;
+  testing::RecordingMessageBoxes boxes_;
+  testing::RecordingWindow window_;
+  MainWindowRef window_ref_;
+  testing::FakeShellOpener shell_;
+  LogFile log_{clock_, boxes_, window_ref_, shell_};
+};
+
+TEST(LogFormatTest, LevelTagsAreFourteenCharacters) {
+  EXPECT_EQ(LogFile::GetLevelTag(0), "-*  FATAL  *- ");
+  EXPECT_EQ(LogFile::GetLevelTag(1), "-*  ERROR  *- ");
+  EXPECT_EQ(LogFile::GetLevelTag(2), "-* WARNING *- ");
+  EXPECT_EQ(LogFile::GetLevelTag(3), "-* NOTICE  *- ");
+  EXPECT_EQ(LogFile::GetLevelTag(4), "-*  DATA   *- ");
+  EXPECT_EQ(LogFile::GetLevelTag(5), "-*  DEBUG  *- ");
+  EXPECT_EQ(LogFile::GetLevelTag(9), "-* UNKNOWN *- ");
+  EXPECT_EQ(LogFile::GetLevelTag(-1), "-* UNKNOWN *- ");
+}
+
+TEST_F(LogFileTest, TimeStampIsZeroPadded) {
+  EXPECT_EQ(log_.GetTimeStamp(), " 09:05:03.007");
+  clock_.Set({2024, 12, 31, 14, 3, 7, 45});
+  EXPECT_EQ(log_.GetTimeStamp(), " 14:03:07.045");
+  clock_.Set({2024, 12, 31, 23, 59, 59, 999});
+  EXPECT_EQ(log_.GetTimeStamp(), " 23:59:59.999");
+  clock_.Set({2024, 1, 1, 0, 0, 0, 100});
+  EXPECT_EQ(log_.GetTimeStamp(), " 00:00:00.100");
+}
+
+TEST_F(LogFileTest, HeaderEntriesAndEchoAreExact) {
+  ASSERT_EQ(log_.SetLogFilename(dir_ / "run.log"), 0);
+  EXPECT_TRUE(log_.IsOpen());
+  EXPECT_EQ(log_.GetFilePath(), dir_ / "run.txt");
+  EXPECT_EQ(log_.WriteLogEntry(kLogNotice, "hello"), 0);
+  EXPECT_EQ(log_.WriteLogEntry(9, "odd level"), 0);
+  EXPECT_EQ(ReadFile(dir_ / "run.txt"), Header(dir_ / "run.txt") +
+                                            "-* NOTICE  *-  09:05:03.007 - hello\r\n"
+                                            "-* UNKNOWN *-  09:05:03.007 - odd level\r\n");
+  // The header is not echoed; entries are, without their line end.
+  EXPECT_EQ(window_.log_lines(), (std::vector<std::string>{"-* NOTICE  *-  09:05:03.007 - hello",
+                                                           "-* UNKNOWN *-  09:05:03.007 - odd level"}));
+}
+
+TEST_F(LogFileTest, DebugEntriesAreDroppedEverywhere) {
+  ASSERT_EQ(log_.SetLogFilename(dir_ / "run.txt"), 0);
+  EXPECT_EQ(log_.WriteLogEntry(kLogDebug, "hidden"), 0);
+  EXPECT_EQ(ReadFile(dir_ / "run.txt"), Header(dir_ / "run.txt"));
+  EXPECT_TRUE(window_.log_lines().empty());
+}
+
+TEST_F(LogFileTest, ClosedLogStillEchoes) {
+  EXPECT_EQ(log_.WriteLogEntry(kLogError, "nowhere"), -1);
+  EXPECT_EQ(window_.log_lines(), std::vector<std::string>{"-*  ERROR  *-  09:05:03.007 - nowhere"});
+  window_ref_.Unregister();
+  EXPECT_EQ(log_.WriteLogEntry(kLogError, "no window"), -1);
+  EXPECT_EQ(window_.log_lines().size(), 1u);
+}
+
+TEST_F(LogFileTest, AbsolutePathsKeepTheirDirectory) {
+  struct Case {
+    std::string given, opened;
+  } cases[] = {
+      {dir_ / "a.log", dir_ / "a.txt"},
+      {dir_ / "b", dir_ / "b.txt"},
+      {dir_ / "c.d.txt", dir_ / "c.d.txt"},
+      // Backslashes separate too: the dot of "x.y" is not the extension.
+      {dir_ / "e\\x.y\\run", dir_ / "e\\x.y\\run.txt"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(log_.SetLogFilename(c.given), 0) << c.given;
+    EXPECT_EQ(log_.GetFilePath(), c.opened);
+    EXPECT_TRUE(fs::exists(c.opened)) << c.opened;
+  }
+}
+
+TEST_F(LogFileTest, PathWithoutNameKeepsTheEarlierName) {
+  ASSERT_EQ(log_.SetLogFilename(dir_.path + "/"), 0);
+  EXPECT_EQ(log_.GetFilePath(), dir_ / "QuorvinLogFile.txt");
+  ASSERT_EQ(log_.SetLogFilename(dir_ / "named.cfg"), 0);
+  ASSERT_EQ(log_.SetLogFilename(dir_ / "sub\\"), 0);  // a backslash ends the directory too
+  EXPECT_EQ(log_.GetFilePath(), dir_ / "sub\\named.txt");
+}
+
+// Relative paths lose their directory and land in the current directory.
+TEST_F(LogFileTest, RelativePathsLoseTheirDirectory) {
+  const fs::path old_cwd = fs::current_path();
+  fs::current_path(dir_.path);
+  const std::pair<std::string, std::string> cases[] = {
+      {"run.log", "run.txt"},      {"logs/other.txt", "other.txt"},
+      {"logs\\third", "third.txt"}, {"C:fourth.txt", "fourth.txt"},
+      {"C:\\logs\\fifth.log", "C:\\logs\\fifth.txt"},  // a drive and a directory are kept
+  };
+  for (const auto& [given, opened] : cases) {
+    EXPECT_EQ(log_.SetLogFilename(given), 0);
+    EXPECT_EQ(log_.GetFilePath(), opened);
+    EXPECT_TRUE(fs::exists(dir_ / opened)) << opened;
+  }
+  fs::current_path(old_cwd);
+}
+
+TEST_F(LogFileTest, SamePathIsANoOpAndSwitchingClosesTheOldFile) {
+  const std::string a = dir_ / "a.txt", b = dir_ / "b.txt";
+  ASSERT_EQ(log_.SetLogFilename(a), 0);
+  log_.WriteLogEntry(kLogNotice, "one");
+  ASSERT_EQ(log_.SetLogFilename(a), 0);
+  log_.WriteLogEntry(kLogNotice, "two");
+  ASSERT_EQ(log_.SetLogFilename(b), 0);
+  EXPECT_EQ(ReadFile(a), Header(a) +
+                             "-* NOTICE  *-  09:05:03.007 - one\r\n"
+                             "-* NOTICE  *-  09:05:03.007 - two\r\n"
+                             "Log File Closed - End of File\r\n\r\n");
+  EXPECT_EQ(ReadFile(b), Header(b));
+  EXPECT_TRUE(boxes_.boxes().empty());
+}
+
+TEST_F(LogFileTest, EmptyPathIsRefusedAndLogged) {
+  ASSERT_EQ(log_.SetLogFilename(dir_ / "a.txt"), 0);
+  EXPECT_EQ(log_.SetLogFilename(""), -1);
+  EXPECT_TRUE(log_.IsOpen());
+  EXPECT_EQ(log_.GetFilePath(), dir_ / "a.txt");
+  EXPECT_EQ(SplitCrLf(ReadFile(dir_ / "a.txt")).back(),
+            "-*  ERROR  *-  09:05:03.007 - LogFile::SetLogFilename() - Error, invalid parameter, "
+            "filename string is empty.");
+}
+
+TEST_F(LogFileTest, FileThatCannotBeOpenedLeavesTheLogClosedQuietly) {
+  ASSERT_EQ(log_.SetLogFilename(dir_ / "a.txt"), 0);
+  const std::string missing = dir_ / "no-such-dir/run.txt";
+  EXPECT_EQ(log_.SetLogFilename(missing), 0);
+  EXPECT_FALSE(log_.IsOpen());
+  EXPECT_EQ(log_.GetFilePath(), missing);
+  EXPECT_TRUE(boxes_.boxes().empty());
+  EXPECT_EQ(log_.WriteLogEntry(kLogNotice, "echo only"), -1);
+  EXPECT_EQ(window_.log_lines().back(), "-* NOTICE  *-  09:05:03.007 - echo only");
+  const std::vector<std::string> old_lines = SplitCrLf(ReadFile(dir_ / "a.txt"));
+  ASSERT_GE(old_lines.size(), 4u);
+  EXPECT_EQ(old_lines[old_lines.size() - 2], "Log File Closed - End of File");
+  EXPECT_EQ(old_lines.back(), "");
+}
+
+// A file that opens but cannot take a line (a full device) is refused with a
+// box. The next good file must be written normally: a failure on one file
+// never silences the files opened after it.
+TEST_F(LogFileTest, BrokenFileIsReportedAndTheNextFileStartsClean) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "needs /dev/full";
+  fs::create_symlink("/dev/full", dir_ / "full.txt");
+  ASSERT_EQ(log_.SetLogFilename(dir_ / "a.txt"), 0);
+  EXPECT_EQ(log_.SetLogFilename(dir_ / "full.txt"), -1);
+  EXPECT_FALSE(log_.IsOpen());
+  ASSERT_EQ(boxes_.boxes().size(), 1u);
+  EXPECT_EQ(boxes_.boxes()[0].text, "Error openning filename: " + (dir_ / "full.txt") +
+                                        ", file may be invalid, please check the filename ");
+  EXPECT_EQ(boxes_.boxes()[0].caption, kDefaultBoxCaption);
+  EXPECT_EQ(boxes_.boxes()[0].buttons, BoxButtons::kOk);
+
+  ASSERT_EQ(log_.SetLogFilename(dir_ / "good.txt"), 0);
+  EXPECT_EQ(log_.WriteLogEntry(kLogNotice, "kept"), 0);
+  EXPECT_EQ(ReadFile(dir_ / "good.txt"),
+            Header(dir_ / "good.txt") + "-* NOTICE  *-  09:05:03.007 - kept\r\n");
+}
+
+TEST_F(LogFileTest, ViewLogFileMapsShellResults) {
+  ASSERT_EQ(log_.SetLogFilename(dir_ / "a.txt"), 0);
+  shell_.set_result(kShellOpenOk);
+  EXPECT_EQ(log_.ViewLogFile(), 0);
+  EXPECT_EQ(shell_.opened(), std::vector<std::string>{dir_ / "a.txt"});
+  EXPECT_TRUE(boxes_.boxes().empty());
+
+  const std::pair<int, std::string> failures[] = {
+      {kShellNoAssociation, "there is not a valid file association."},
+      {kShellAccessDenied, "permission was denied."},
+      {kShellFileNotFound, "call to shell execute failed."},
+      {0, "call to shell execute failed."},
+  };
+  for (const auto& [result, ending] : failures) {
+    boxes_.Clear();
+    shell_.set_result(result);
+    EXPECT_EQ(log_.ViewLogFile(), 0);
+    EXPECT_EQ(SplitCrLf(ReadFile(dir_ / "a.txt")).back(),
+              "-*  ERROR  *-  09:05:03.007 - LogFile::ViewLogFile() - Error, shell execute failed "
+              "to open the log file.");
+    EXPECT_EQ(boxes_.texts(), std::vector<std::string>{
+                                  "LogFile::ViewLogFile() - Error, unable to open logfile, " + ending});
+  }
+}
+
+TEST_F(LogFileTest, SetupLinesAndCloseAtExit) {
+  const std::string path = dir_ / "exit.txt";
+  {
+    LogFile log(clock_, boxes_, window_ref_, shell_);
+    ASSERT_EQ(log.SetLogFilename(path), 0);
+    EXPECT_EQ(log.GetSetupFileLines(), "-SetLogFile \"" + path + "\"\r\n\r\n\r\n");
+    log.WriteLogEntry(kLogNotice, "last");
+  }
+  // No closing line at exit.
+  EXPECT_EQ(ReadFile(path), Header(path) + "-* NOTICE  *-  09:05:03.007 - last\r\n");
+}
+
+// Two threads write at once: no line is torn, and the window sees the
+// entries in exactly the file's order.
+TEST_F(LogFileTest, ConcurrentWritersNeverInterleave) {
+  ASSERT_EQ(log_.SetLogFilename(dir_ / "mt.txt"), 0);
+  constexpr int kEntries = 2000;
+  auto writer = [this](const std::string& who) {
+    for (int i = 0; i < kEntries; ++i) log_.WriteLogEntry(kLogNotice, who + " " + std::to_string(i));
+  };
+  std::thread a(writer, "A"), b(writer, "B");
+  a.join();
+  b.join();
+
+  std::vector<std::string> lines = SplitCrLf(ReadFile(dir_ / "mt.txt"));
+  ASSERT_EQ(lines.size(), 2u + 2 * kEntries);
+  lines.erase(lines.begin(), lines.begin() + 2);
+  EXPECT_EQ(lines, window_.log_lines());
+  int next[2] = {0, 0};
+  for (const std::string& line : lines) {
+    ASSERT_EQ(line.rfind("-* NOTICE  *-  09:05:03.007 - ", 0), 0u) << line;
+    const std::string text = line.substr(30);
+    const int who = text[0] == 'A' ? 0 : 1;
+    EXPECT_EQ(text, std::string(1, "AB"[who]) + " " + std::to_string(next[who]++));
+  }
+}
+
+// Switching files while another thread writes: every entry lands whole in
+// exactly one file.
+TEST_F(LogFileTest, SwitchingWhileWritingLosesNothing) {
+  ASSERT_EQ(log_.SetLogFilename(dir_ / "f0.txt"), 0);
+  constexpr int kEntries = 3000;
+  std::atomic<int> written{0}, done{0};
+  std::thread writer([&] {
+    for (int i = 0; i < kEntries; ++i, ++done) written += log_.WriteLogEntry(kLogNotice, "x") == 0;
+  });
+  for (int f = 1; f < 6; ++f) {
+    // Switch while the writer is busy (or finished, if it is that fast).
+    while (done < f * kEntries / 6) std::this_thread::yield();
+    log_.SetLogFilename(dir_ / ("f" + std::to_string(f) + ".txt"));
+  }
+  writer.join();
+
+  int found = 0;
+  for (int f = 0; f < 6; ++f) {
+    for (const std::string& line : SplitCrLf(ReadFile(dir_ / ("f" + std::to_string(f) + ".txt")))) {
+      found += line == "-* NOTICE  *-  09:05:03.007 - x";
+    }
+  }
+  EXPECT_EQ(written, kEntries);
+  EXPECT_EQ(found, kEntries);
+}
+
+}  // namespace
+}  // namespace orvanta
