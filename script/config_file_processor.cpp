@@ -1,0 +1,313 @@
+#include "script/config_file_processor.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "log/log_file.h"
+#include "platform/message_box.h"
+#include "script/command_processor.h"
+#include "script/format_cmd_line.h"
+#include "script/text_format.h"
+#include "trials/card_deck.h"
+#include "trials/trial.h"
+#include "trials/trial_container.h"
+
+namespace orvanta {
+
+using script_internal::Format;
+
+namespace {
+
+constexpr int kVersionMajor = 1;
+constexpr int kVersionMinor = 0;
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+// What in `value` a setup file cannot carry, as a phrase ("\"#\" and a
+// double quote"), or "" when it reads back unchanged.
+std::string UnreadableParts(const std::string& value) {
+  std::vector<std::string> parts;
+  if (value.find('#') != std::string::npos) parts.push_back("\"#\"");
+  if (value.find("//") != std::string::npos) parts.push_back("\"//\"");
+  if (value.find('"') != std::string::npos) parts.push_back("a double quote");
+  if (value.find('\t') != std::string::npos) parts.push_back("a tab");
+  if (value.find_first_of("\r\n") != std::string::npos) parts.push_back("a line break");
+  std::string out;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) out += i + 1 == parts.size() ? " and " : ", ";
+    out += parts[i];
+  }
+  return out;
+}
+
+// The folder part of `path` ("." when there is none) and the name part.
+void SplitFolder(const std::string& path, std::string& folder, std::string& name) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) {
+    folder = ".";
+    name = path;
+  } else {
+    folder = slash == 0 ? "/" : path.substr(0, slash);
+    name = path.substr(slash + 1);
+  }
+}
+
+// Writes the setup through WriteSetupFile into the open descriptor `fd` and
+// closes it. "" on success, else why it failed.
+std::string WriteAndClose(ConfigFileProcessor& writer, int fd, bool syncToDisk) {
+  std::FILE* file = ::fdopen(fd, "wb");
+  if (file == nullptr) {
+    const int error = errno;
+    ::close(fd);
+    return ErrnoText(error);
+  }
+  errno = 0;
+  writer.WriteSetupFile(file);
+  std::string failure;
+  if (std::fflush(file) != 0 || std::ferror(file)) {
+    failure = ErrnoText(errno != 0 ? errno : EIO);
+  } else if (syncToDisk && ::fsync(::fileno(file)) != 0 && errno != EINVAL && errno != EROFS) {
+    failure = ErrnoText(errno);
+  }
+  if (std::fclose(file) != 0 && failure.empty()) failure = ErrnoText(errno);
+  return failure;
+}
+
+}  // namespace
+
+ConfigFileProcessor::ConfigFileProcessor(LogFile& log, TrialContainer& trials, CardDeck& deck,
+                                         CommandProcessor& commands, MessageBoxes& boxes,
+                                         const Clock& clock)
+    : log_(log), trials_(trials), deck_(deck), commands_(commands), boxes_(boxes), clock_(clock) {}
+
+ConfigFileProcessor::~ConfigFileProcessor() = default;
+
+int ConfigFileProcessor::ProcessScript(const std::string& path) {
+  mLastOutcome = ScriptOutcome{};
+  FormatCmdLine reader(log_);
+  log_.WriteLogEntry(
+      kLogNotice,
+      Format("ConfigFileProcessor::ProcessScript() - Started Processing Filename: %s", path.c_str()));
+  if (reader.OpenFileCfg(path) != 0) {
+    mLastOutcome.kind = ScriptOutcome::kOpenFailed;
+    return -1;
+  }
+  reader.SetReturnCommandLines(true);
+  reader.SetReturnCommentLines(false);
+  reader.SetReturnMacroLines(false);
+  reader.SetReturnBlankLines(false);
+
+  std::string line;
+  int32_t lineNumber = 0;
+  for (;;) {
+    if (reader.GetNextLine(line, lineNumber) != 0) {
+      log_.WriteLogEntry(
+          kLogNotice, Format("ConfigFileProcessor::ProcessScript() - Finished Processing Filename: %s",
+                             path.c_str()));
+      if (reader.ReachedEndOfFile()) {
+        mLastOutcome.kind = ScriptOutcome::kCompleted;
+      } else {
+        mLastOutcome.kind = ScriptOutcome::kStoppedEarly;
+        mLastOutcome.lineNumber = reader.GetStopLineNumber();
+      }
+      return 0;
+    }
+    log_.WriteLogEntry(kLogNotice,
+                       Format("ConfigFileProcessor::ProcessScript() - Next Ascii Command to "
+                              "Process.  Line Number: %i, Command Line: %s, Filename: %s",
+                              static_cast<int>(lineNumber), line.c_str(), path.c_str()));
+    if (commands_.ProcessCommandString(line) != 0) break;
+  }
+
+  mMessage = Format(
+      "ConfigFileProcessor::ProcessScript() - Error, Command String failed to execute.  Line "
+      "Number: %i, Command Line: %s, Filename: %s",
+      static_cast<int>(lineNumber), line.c_str(), path.c_str());
+  log_.WriteLogEntry(kLogError, mMessage);
+  mLastOutcome.kind = ScriptOutcome::kCommandFailed;
+  mLastOutcome.lineNumber = lineNumber;
+  mLastOutcome.commandLine = line;
+  boxes_.Show(Format("There was an error processing your configuration file.  See the logfile "
+                     "for details.\r\n\r\nFile: %s\r\nLine Number: %d\r\nCommand: %s\r\n",
+                     path.c_str(), static_cast<int>(lineNumber), line.c_str()),
+              "Configuration File Error", BoxIcon::kError, BoxButtons::kOk);
+  return -1;
+}
+
+std::string ConfigFileProcessor::GetSetupFileText(const LocalTime& now) {
+  std::string text = "#Orvanta system setup file\r\n";
+  text += Format("#Generated using Orvanta v%d.%d\r\n", kVersionMajor, kVersionMinor);
+  text += Format("#File Generation Date: %u-%02u-%02u %02u:%02u:%02u\r\n\r\n",
+                 static_cast<unsigned>(now.year), static_cast<unsigned>(now.month),
+                 static_cast<unsigned>(now.day), static_cast<unsigned>(now.hour),
+                 static_cast<unsigned>(now.minute), static_cast<unsigned>(now.second));
+  text += "#Orvanta Setup\r\n";
+  text += log_.GetSetupFileLines();
+  text += trials_.GetSetupFileLines();
+  text += deck_.GetSetupFileLines(trials_);
+  return text;
+}
+
+int ConfigFileProcessor::WriteSetupFile(std::FILE* file) {
+  const std::string text = GetSetupFileText(clock_.Now());
+  std::fwrite(text.data(), 1, text.size(), file);
+  return 0;
+}
+
+std::vector<std::string> ConfigFileProcessor::FindUnreadableValues() {
+  std::vector<std::string> problems;
+
+  const std::string logPath = log_.GetFilePath();
+  if (logPath.empty()) {
+    problems.push_back(
+        "The log file path is empty and will not read back from the setup file.");
+  } else if (const std::string parts = UnreadableParts(logPath); !parts.empty()) {
+    problems.push_back(Format("The log file path \"%s\" holds %s and will not read back from the "
+                              "setup file.",
+                              logPath.c_str(), parts.c_str()));
+  }
+
+  struct Field {
+    const char* label;
+    std::string (Trial::*getter)() const;
+    bool alwaysWritten;  // written even when empty
+  };
+  static const Field kFields[] = {
+      {"wav file name", &Trial::GetWavFileName, false},
+      {"wav file subsystem name", &Trial::GetWavFileSubSystemName, true},
+      {"start of trial event string", &Trial::GetStartOfTrialEventString, false},
+      {"start of trial pulse subsystem name", &Trial::GetStartOfTrialTTLPulseSubSystemName, true},
+      {"end of trial event string", &Trial::GetEndOfTrialEventString, false},
+      {"end of trial pulse subsystem name", &Trial::GetEndOfTrialTTLPulseSubSystemName, true},
+  };
+
+  for (const std::string& name : trials_.GetTrialNames()) {
+    if (const std::string parts = UnreadableParts(name); !parts.empty()) {
+      problems.push_back(Format("The trial type name \"%s\" holds %s and will not read back from "
+                                "the setup file.",
+                                name.c_str(), parts.c_str()));
+    }
+    Trial* trial = nullptr;
+    if (trials_.GetTrial(name, trial) != 0 || trial == nullptr) continue;
+    for (const Field& field : kFields) {
+      const std::string value = (trial->*field.getter)();
+      if (value.empty()) {
+        if (field.alwaysWritten) {
+          problems.push_back(Format("Trial type \"%s\": the %s is empty and will not read back "
+                                    "from the setup file.",
+                                    name.c_str(), field.label));
+        }
+        continue;
+      }
+      if (const std::string parts = UnreadableParts(value); !parts.empty()) {
+        problems.push_back(Format("Trial type \"%s\": the %s \"%s\" holds %s and will not read "
+                                  "back from the setup file.",
+                                  name.c_str(), field.label, value.c_str(), parts.c_str()));
+      }
+    }
+  }
+
+  // Lines the reader refuses as too long.
+  const std::string text = GetSetupFileText(clock_.Now());
+  size_t start = 0;
+  int lineNumber = 0;
+  while (start < text.size()) {
+    ++lineNumber;
+    size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    const size_t length = end - start;
+    if (length > kMaxScriptLineLength) {
+      problems.push_back(Format("Line %d of the setup file is %zu characters long; lines longer "
+                                "than %zu characters do not read back.",
+                                lineNumber, length, kMaxScriptLineLength));
+    }
+    start = end + 2;
+  }
+  return problems;
+}
+
+SetupFileSaveResult ConfigFileProcessor::SaveSetupFile(const std::string& path) {
+  SetupFileSaveResult result;
+  auto fail = [&](const std::string& reason) -> SetupFileSaveResult& {
+    result.status = -1;
+    result.error = reason;
+    mMessage = Format(
+        "ConfigFileProcessor::SaveSetupFile() - Error, unable to save the setup file.  Filename: "
+        "%s, Reason: %s",
+        path.c_str(), reason.c_str());
+    log_.WriteLogEntry(kLogError, mMessage);
+    return result;
+  };
+  if (path.empty()) return fail("no file name was given");
+
+  // A link is followed, so that the file it points to is replaced, not the
+  // link itself.
+  std::string target = path;
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) target = resolved;
+  }
+
+  const bool exists = ::stat(target.c_str(), &info) == 0;
+  if (exists && S_ISDIR(info.st_mode)) return fail("the name is that of a folder");
+
+  if (exists && !S_ISREG(info.st_mode)) {
+    // A device or pipe cannot be replaced; it is written in place.
+    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return fail(Format("cannot open it for writing: %s", ErrnoText(errno).c_str()));
+    const std::string failure = WriteAndClose(*this, fd, false);
+    if (!failure.empty()) return fail(Format("writing failed: %s", failure.c_str()));
+    result.status = 0;
+    result.warnings = FindUnreadableValues();
+    return result;
+  }
+
+  std::string folder, name;
+  SplitFolder(target, folder, name);
+  if (name.empty()) return fail("the name is that of a folder");
+
+  // The new text goes to a temporary file beside the target first.
+  static unsigned counter = 0;
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = Format("%s/.%s.tmp-%ld-%u", folder.c_str(), name.c_str(),
+                       static_cast<long>(::getpid()), ++counter);
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) {
+    return fail(Format("cannot create a file in the folder %s: %s", folder.c_str(),
+                       ErrnoText(errno).c_str()));
+  }
+  if (exists) ::fchmod(fd, info.st_mode & 07777);  // keep the file's permissions
+
+  const std::string failure = WriteAndClose(*this, fd, true);
+  if (!failure.empty()) {
+    ::unlink(temporary.c_str());
+    return fail(Format("writing failed: %s", failure.c_str()));
+  }
+  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temporary.c_str());
+    return fail(Format("cannot replace the file: %s", ErrnoText(error).c_str()));
+  }
+  // Make the rename itself durable.
+  const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd >= 0) {
+    ::fsync(folderFd);
+    ::close(folderFd);
+  }
+  result.status = 0;
+  result.warnings = FindUnreadableValues();
+  return result;
+}
+
+}  // namespace orvanta
