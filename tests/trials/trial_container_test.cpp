@@ -36,20 +36,37 @@ class TrialContainerTest : public ::testing::Test {
 };
 
 // The 22 lines of a type with every default, trial count 1.
-std::string DefaultLines(const std::string& n) {
-  const std::string q = " \"" + n + "\"";
-  return "-AddTrial" + q + "\r\n-SetTrialCount" + q + " 1\r\n-SetTrialDuration" + q +
-         " 2000\r\n-SetInterTrialInterval" + q + " 5000\r\n-SetPlayWavFile" + q +
-         " false\r\n-SetWavFileBufferNumber" + q + " 0\r\n-SetWavFileBoardNumber" + q +
-         " 0\r\n-SetWavFileSubSystemName" + q + " \"VRXBD\"\r\n-SetStartOfTrialGenerateEvent" + q +
-         " false\r\n-SetStartOfTrialEventTTLValue" + q + " 0\r\n-SetStartOfTrialGenerateTTLPulse" +
-         q + " false\r\n-SetStartOfTrialTTLPulseBitNumber" + q +
-         " 0\r\n-SetStartOfTrialTTLPulseDuration" + q + " 0\r\n-SetStartOfTrialTTLPulseBoardNumber" +
-         q + " 0\r\n-SetStartOfTrialTTLPulseSubSystemName" + q +
-         " \"VRXBD\"\r\n-SetEndOfTrialGenerateEvent" + q + " false\r\n-SetEndOfTrialEventTTLValue" +
-         q + " 0\r\n-SetEndOfTrialGenerateTTLPulse" + q + " false\r\n-SetEndOfTrialTTLPulseBitNumber" +
-         q + " 0\r\n-SetEndOfTrialTTLPulseDuration" + q + " 0\r\n-SetEndOfTrialTTLPulseBoardNumber" +
-         q + " 0\r\n-SetEndOfTrialTTLPulseSubSystemName" + q + " \"VRXBD\"\r\n";
+std::string DefaultLines(const std::string& name) {
+  const std::pair<const char*, const char*> lines[] = {
+      {"-AddTrial", nullptr},
+      {"-SetTrialCount", "1"},
+      {"-SetTrialDuration", "2000"},
+      {"-SetInterTrialInterval", "5000"},
+      {"-SetPlayWavFile", "false"},
+      {"-SetWavFileBufferNumber", "0"},
+      {"-SetWavFileBoardNumber", "0"},
+      {"-SetWavFileSubSystemName", "\"VRXBD\""},
+      {"-SetStartOfTrialGenerateEvent", "false"},
+      {"-SetStartOfTrialEventTTLValue", "0"},
+      {"-SetStartOfTrialGenerateTTLPulse", "false"},
+      {"-SetStartOfTrialTTLPulseBitNumber", "0"},
+      {"-SetStartOfTrialTTLPulseDuration", "0"},
+      {"-SetStartOfTrialTTLPulseBoardNumber", "0"},
+      {"-SetStartOfTrialTTLPulseSubSystemName", "\"VRXBD\""},
+      {"-SetEndOfTrialGenerateEvent", "false"},
+      {"-SetEndOfTrialEventTTLValue", "0"},
+      {"-SetEndOfTrialGenerateTTLPulse", "false"},
+      {"-SetEndOfTrialTTLPulseBitNumber", "0"},
+      {"-SetEndOfTrialTTLPulseDuration", "0"},
+      {"-SetEndOfTrialTTLPulseBoardNumber", "0"},
+      {"-SetEndOfTrialTTLPulseSubSystemName", "\"VRXBD\""},
+  };
+  std::string text;
+  for (const auto& [command, value] : lines) {
+    text += std::string(command) + " \"" + name + "\"" + (value ? std::string(" ") + value : "") +
+            "\r\n";
+  }
+  return text;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -107,9 +124,17 @@ TEST_F(TrialContainerTest, SuitIDsAreNeverReused) {
   EXPECT_EQ(SuitOf("W"), 3);
   EXPECT_EQ(trials().GetTrialNames(), (Names{"X", "Z", "W"}));
   EXPECT_EQ(deck().GetOrder(), (Cards{0, 2, 3}));
+  EXPECT_EQ(env_.window.model_calls(),
+            (Names{"AddTrialTypeToList:X", "AddTrialTypeToList:Y", "AddTrialTypeToList:Z",
+                   "RemoveTrialTypeFromList:Y", "AddTrialTypeToList:W"}));
+  env_.window_ref.Unregister();  // no window: nothing is told, nothing breaks
+  ASSERT_EQ(trials().RemoveTrial("W"), 0);
+  ASSERT_EQ(trials().AddTrial("W"), 0);
+  EXPECT_EQ(SuitOf("W"), 4);
+  EXPECT_EQ(env_.window.model_calls().size(), 5u);
 
   Trial* trial = nullptr;
-  ASSERT_EQ(trials().GetTrial(3, trial), 0);
+  ASSERT_EQ(trials().GetTrial(4, trial), 0);
   EXPECT_EQ(trial, Get("W"));
   EXPECT_EQ(trials().GetTrial(1, trial), -1);
   env_.ExpectLastError(
@@ -133,6 +158,7 @@ TEST_F(TrialContainerTest, NamesAreCaseSensitiveAndUnique) {
       "already in use.  Name: A");
   EXPECT_EQ(trials().GetNumTrials(), 2);
   EXPECT_EQ(deck().GetOrder(), shuffled);
+  EXPECT_EQ(env_.window.model_calls().size(), 2u);
 }
 
 TEST_F(TrialContainerTest, FailureMessages) {
@@ -182,19 +208,6 @@ TEST_F(TrialContainerTest, DeckFollowsAdditionsAndRemovals) {
   EXPECT_EQ(deck().GetOrder(), expected);  // the others keep their shuffled order
   ASSERT_EQ(trials().AddTrial("W"), 0);
   EXPECT_EQ(deck().GetOrder(), (Cards{0, 0, 2, 2, 3}));  // an addition rebuilds unshuffled
-}
-
-TEST_F(TrialContainerTest, WindowIsToldOnlyWhenRegistered) {
-  ASSERT_EQ(trials().AddTrial("X"), 0);
-  ASSERT_EQ(trials().AddTrial("Y"), 0);
-  ASSERT_EQ(trials().RemoveTrial("X"), 0);
-  trials().AddTrial("Y");  // a failure tells the window nothing
-  EXPECT_EQ(env_.window.model_calls(),
-            (Names{"AddTrialTypeToList:X", "AddTrialTypeToList:Y", "RemoveTrialTypeFromList:X"}));
-  env_.window_ref.Unregister();
-  ASSERT_EQ(trials().AddTrial("Z"), 0);
-  ASSERT_EQ(trials().RemoveTrial("Z"), 0);
-  EXPECT_EQ(env_.window.model_calls().size(), 3u);
 }
 
 TEST_F(TrialContainerTest, TypeSetupLines) {
