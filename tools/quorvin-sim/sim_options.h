@@ -1,0 +1,83 @@
+// Command-line options of the acquisition-server simulator, their parser and
+// the help text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvanta::sim {
+
+// One simulated acquisition object: its name and its data type, as the
+// server lists them in its replies to "-RequestQuorvinObjects" and
+// "-RequestQuorvinTypes".
+struct AcqObject {
+  std::string name;
+  std::string type;
+};
+
+// The objects served when no --object option is given: one or more of each
+// of the six data types, two of them with blanks in their names.
+std::vector<AcqObject> DefaultObjects();
+
+// A fault that hits the reply to the Nth counted command (N from 1; 0 = off).
+struct ReplyFault {
+  int64_t nth = 0;
+  int64_t value = 0;  // the bad version number, or the bad payload size
+};
+
+struct SimOptions {
+  // Listeners. A port of 0 picks a free port; the chosen ports are printed on
+  // start-up and written to the port file.
+  std::string bind_address = "127.0.0.1";
+  int negotiation_port = 26200;
+  int message_port = 26100;
+  bool negotiation_enabled = true;  // false: no negotiation listener at all
+
+  // Output.
+  std::string transcript_path;  // empty: no transcript file
+  std::string port_file;        // empty: none
+  bool quiet = false;           // true: no transcript echo on stdout
+
+  // Simulated server.
+  std::string application_name = "Quorvin Simulator";
+  std::vector<AcqObject> objects = DefaultObjects();
+  double record_rate_hz = 10.0;  // records per second per open object; 0 = as fast as possible
+  bool check_wav_files = false;  // refuse wav files that cannot be read here
+  uint32_t seed = 1;             // noise generator seed
+  int handout_timeout_ms = 30000;  // how long a handed-out message port waits for its connection
+
+  // Fault injection. Every Nth counts commands received by the whole
+  // simulator, from 1, over all connections; with fault_command set, only the
+  // commands whose first word is that name are counted.
+  int reply_delay_ms = 0;
+  std::string fault_command;
+  int64_t no_reply_nth = 0;
+  int64_t close_after_n = 0;
+  ReplyFault bad_version{0, 2};
+  int64_t bad_validation_nth = 0;
+  ReplyFault absurd_size{0, 0x7FFFFFFF};
+};
+
+enum class ParseStatus { kRun, kHelp, kError };
+
+struct ParseResult {
+  ParseStatus status = ParseStatus::kError;
+  SimOptions options;
+  std::string error;  // one line, set when status is kError
+};
+
+// Parses the arguments after the program name. Accepts "--name value" and
+// "--name=value".
+ParseResult ParseOptions(const std::vector<std::string>& args);
+
+// The text printed by --help.
+std::string HelpText();
+
+// Exit codes of the executable.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 64;        // bad command line
+inline constexpr int kExitUnavailable = 69;  // a listener could not be opened
+inline constexpr int kExitCantCreate = 73;   // the transcript or port file could not be written
+
+}  // namespace orvanta::sim

@@ -1,0 +1,87 @@
+// The simulator's transcript: one tab-separated line per happening (command
+// received and answered, connection opened or closed, stream connected or
+// ended), written to a file and echoed on stdout, flushed after every line so
+// that a reader sees each line as soon as it happened. The format is printed
+// by --help.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/thread_annotations.h"
+
+namespace orvanta::sim {
+
+// Monotonic microseconds since the clock was made. Shared by the transcript
+// and the records' time stamps. Thread-safe.
+class SimClock {
+ public:
+  SimClock() : epoch_(std::chrono::steady_clock::now()) {}
+  uint64_t NowUs() const {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::steady_clock::now() - epoch_)
+                                     .count());
+  }
+
+ private:
+  const std::chrono::steady_clock::time_point epoch_;
+};
+
+inline constexpr const char* kTranscriptHeader = "# time_us\treply_us\tconn\tkind\ttext\treply\tnote";
+
+struct TranscriptConfig {
+  std::string path;             // empty: no file
+  FILE* echo = nullptr;         // stdout for the executable; null: no echo
+  bool keep_lines = false;      // keep every line in memory (tests)
+};
+
+// Thread-safe: connection and stream threads write at once; each line is
+// written whole under the lock.
+class Transcript {
+ public:
+  Transcript() = default;
+  ~Transcript();
+  Transcript(const Transcript&) = delete;
+  Transcript& operator=(const Transcript&) = delete;
+
+  // Opens the file (truncating it) and writes the header line. Returns false
+  // with a one-line reason when the file cannot be opened. Call once, before
+  // any Write.
+  bool Open(const TranscriptConfig& config, std::string* error) EXCLUDES(mutex_);
+
+  // Writes one line. The text fields are escaped here.
+  void Write(uint64_t time_us, std::optional<uint64_t> reply_us, std::string_view conn,
+             std::string_view kind, std::string_view text, std::string_view reply,
+             std::string_view note) EXCLUDES(mutex_);
+
+  // Flushes and closes the file. Later writes only echo.
+  void Close() EXCLUDES(mutex_);
+
+  // The lines written so far (without the header), when keep_lines is set.
+  std::vector<std::string> Lines() const EXCLUDES(mutex_);
+  // Waits until a kept line satisfies `match` or `timeout` passes; returns
+  // that line.
+  std::optional<std::string> WaitForLine(const std::function<bool(const std::string&)>& match,
+                                         std::chrono::milliseconds timeout) const EXCLUDES(mutex_);
+
+ private:
+  mutable std::mutex mutex_;
+  mutable std::condition_variable line_added_;
+  FILE* file_ GUARDED_BY(mutex_) = nullptr;
+  FILE* echo_ GUARDED_BY(mutex_) = nullptr;
+  bool keep_lines_ GUARDED_BY(mutex_) = false;
+  std::vector<std::string> lines_ GUARDED_BY(mutex_);
+};
+
+// Splits a transcript line into its seven fields (escapes left as they are).
+std::vector<std::string> SplitTranscriptLine(const std::string& line);
+
+}  // namespace orvanta::sim
