@@ -42,7 +42,8 @@ class LogFile {
   // Thread-safe: entries from different threads never interleave and reach
   // the file and the window in the same order. The entry lock is held across
   // the echo; the window listener hands the line over without blocking, so a
-  // writer never waits for the window's thread.
+  // writer never waits for the window's thread. A listener must not write to
+  // the log from inside AddLogMessage.
   int WriteLogEntry(int level, const std::string& text) EXCLUDES(mLogLock);
 
   // Derives directory and name from `path` and opens that file (truncated),

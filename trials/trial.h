@@ -76,7 +76,9 @@ class Trial {
   void SetWavFileSubSystemName(const std::string& value) { Write(mWavFileSubSystemName, value); }
 
   // The setup-file lines that recreate this type (CR LF each). The suit ID
-  // comes from `trials`, the trial count from `deck`.
+  // comes from `trials`, the trial count from `deck`; a type that is not in
+  // `trials` gets no "-SetTrialCount" line (the lookup logs why). Takes the
+  // list's and the deck's locks before this record's, never while holding it.
   std::string GetSetupFileLines(TrialContainer& trials, CardDeck& deck) const;
 
  private:
