@@ -1,0 +1,334 @@
+// orvanta-run's setup half, run as the built executable in a temporary
+// folder: options, exit statuses, the echo, the run order and saving.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "script_test_support.h"
+#include "tools/orvanta-run/runner_options.h"
+
+namespace orvanta::testing {
+namespace {
+
+using Args = std::vector<std::string>;
+
+struct Result {
+  int status = -1;  // exit status, or -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs orvanta-run with `args` in folder `cwd`; killed after 30 s.
+Result RunRunner(const Args& args, const std::string& cwd) {
+  int outPipe[2], errPipe[2];
+  if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return {};
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(outPipe[1], 1);
+    ::dup2(errPipe[1], 2);
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+    std::vector<char*> argv;
+    std::string program = ORVANTA_RUN_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = args;
+    for (std::string& a : copies) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), argv.data());
+    ::_exit(127);
+  }
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  Result result;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  int open = 2;
+  while (open > 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ::kill(pid, SIGKILL);
+      ADD_FAILURE() << "orvanta-run did not finish in time";
+      break;
+    }
+    if (::poll(fds, 2, static_cast<int>(left.count())) <= 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0) continue;
+      char buffer[4096];
+      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(n));
+      } else {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (const pollfd& p : fds)
+    if (p.fd >= 0) ::close(p.fd);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+Args Lines(const std::string& text, const char* end = "\n") {
+  Args lines;
+  size_t start = 0;
+  const size_t step = std::strlen(end);
+  while (start < text.size()) {
+    size_t stop = text.find(end, start);
+    if (stop == std::string::npos) stop = text.size();
+    lines.push_back(text.substr(start, stop - start));
+    start = stop + step;
+  }
+  return lines;
+}
+
+const char kSetup[] =
+    "# three types\r\n"
+    "%n = 3\r\n"
+    "-AddTrial \"Tone\"\r\n"
+    "-SetTrialCount \"Tone\" %n\r\n"
+    "-AddTrial \"Light Flash\"\r\n"
+    "-SetTrialCount \"Light Flash\" 2\r\n"
+    "-AddTrial \"Catch\"\r\n"
+    "-SetShuffleMaxConsecutiveTypeCount 2\r\n";
+
+class RunnerTest : public ::testing::Test {
+ protected:
+  std::string WriteSetup() { return dir.Write("setup.cfg", kSetup); }
+  Result Run(const Args& args) { return RunRunner(args, dir.path()); }
+  TempDir dir;
+};
+
+TEST_F(RunnerTest, HelpAndUsageErrors) {
+  Result r = Run({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out.rfind("Usage: orvanta-run [options] SETUP.cfg...\n", 0), 0u) << r.out;
+  EXPECT_EQ(r.err, "");
+
+  const std::pair<Args, std::string> cases[] = {
+      {{}, "orvanta-run: no setup file given (see orvanta-run --help)\n"},
+      {{"--bogus", "a.cfg"}, "orvanta-run: unknown option '--bogus' (see orvanta-run --help)\n"},
+      {{"a.cfg", "--seed"}, "orvanta-run: option --seed needs a value (see orvanta-run --help)\n"},
+      {{"--seed", "abc", "a.cfg"},
+       "orvanta-run: option --seed needs a whole number from 0 to 4294967295, not 'abc' (see "
+       "orvanta-run --help)\n"},
+      {{"--seed=4294967296", "a.cfg"},
+       "orvanta-run: option --seed needs a whole number from 0 to 4294967295, not '4294967296' "
+       "(see orvanta-run --help)\n"},
+      {{"--seed", "-1", "a.cfg"},
+       "orvanta-run: option --seed needs a whole number from 0 to 4294967295, not '-1' (see "
+       "orvanta-run --help)\n"},
+      {{"--log=", "a.cfg"}, "orvanta-run: option --log needs a file name (see orvanta-run --help)\n"},
+      {{"--quiet=yes", "a.cfg"},
+       "orvanta-run: option --quiet takes no value (see orvanta-run --help)\n"},
+  };
+  for (const auto& [args, error] : cases) {
+    r = Run(args);
+    EXPECT_EQ(r.status, 64) << error;
+    EXPECT_EQ(r.err, error);
+    EXPECT_EQ(r.out, "");
+  }
+  // A usage error touches nothing, not even the log.
+  EXPECT_TRUE(dir.Names().empty());
+}
+
+TEST(RunnerOptions, ParsesEveryOption) {
+  runner::RunnerOptions o;
+  std::string error;
+  ASSERT_EQ(runner::ParseRunnerOptions({"a.cfg", "--log", "x.txt", "--seed=7", "--shuffle",
+                                        "--print-order", "--save", "s.cfg", "--dry-run", "--quiet",
+                                        "--", "--b.cfg"},
+                                       o, error),
+            runner::ParseOutcome::kRun);
+  EXPECT_EQ(o.setupFiles, (Args{"a.cfg", "--b.cfg"}));
+  EXPECT_EQ(o.logPath, "x.txt");
+  EXPECT_TRUE(o.hasSeed);
+  EXPECT_EQ(o.seed, 7u);
+  EXPECT_TRUE(o.shuffle && o.printOrder && o.dryRun && o.quiet);
+  EXPECT_EQ(o.savePath, "s.cfg");
+  EXPECT_EQ(runner::ParseRunnerOptions({"--seed", "4294967295", "-"}, o, error),
+            runner::ParseOutcome::kRun);
+  EXPECT_EQ(o.seed, 4294967295u);
+  EXPECT_EQ(o.setupFiles, (Args{"-"}));
+  EXPECT_EQ(runner::ParseRunnerOptions({"-h", "--bogus"}, o, error),
+            runner::ParseOutcome::kUsageError);
+  EXPECT_EQ(runner::ParseRunnerOptions({"a.cfg", "-h"}, o, error), runner::ParseOutcome::kHelp);
+}
+
+TEST_F(RunnerTest, DryRunEchoesEveryLogEntry) {
+  const std::string setup = WriteSetup();
+  const Result r = Run({"--dry-run", setup});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  // The default log, as the window names it, holds the same entries.
+  const Args logLines = Lines(ReadFile(dir.File("OrvantaLogFile.txt")), "\r\n");
+  ASSERT_GE(logLines.size(), 3u);
+  EXPECT_EQ(logLines[0], "Veltrix Base Log File Opened - File Name:  " + dir.File("OrvantaLogFile.txt"));
+  EXPECT_EQ(Lines(r.out), Args(logLines.begin() + 2, logLines.end()));
+  EXPECT_EQ(Lines(r.out).front().substr(kEntryPrefix),
+            "ConfigFileProcessor::ProcessScript() - Started Processing Filename: " + setup);
+  EXPECT_EQ(Lines(r.out).back().substr(kEntryPrefix),
+            "ConfigFileProcessor::ProcessScript() - Finished Processing Filename: " + setup);
+
+  const Result quiet = Run({"--quiet", "--dry-run", setup});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err, "");
+}
+
+TEST_F(RunnerTest, PrintsTheOrderSeededAndShuffledAsTheModelDoes) {
+  const std::string setup = WriteSetup();
+  Result r = Run({"--quiet", "--print-order", "--dry-run", setup});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "1.  Tone\n2.  Tone\n3.  Tone\n4.  Light Flash\n5.  Light Flash\n6.  Catch\n");
+
+  for (const uint32_t seed : {1u, 42u, 4000000000u}) {
+    r = Run({"--quiet", "--seed", std::to_string(seed), "--shuffle", "--print-order", "--dry-run",
+             "--save", "saved.cfg", setup});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    ScriptModel m;
+    ASSERT_EQ(m.config.ProcessScript(setup), 0);
+    m.deck.Seed(seed);
+    ASSERT_EQ(m.deck.Shuffle(), 0);
+    std::string expected;
+    const Args names = m.OrderNames();
+    for (size_t i = 0; i < names.size(); ++i)
+      expected += std::to_string(i + 1) + ".  " + names[i] + "\n";
+    EXPECT_EQ(r.out, expected) << "seed " << seed;
+
+    // The saved file restores that order in a fresh program.
+    ScriptModel loaded;
+    ASSERT_EQ(loaded.config.ProcessScript(dir.File("saved.cfg")), 0);
+    EXPECT_EQ(loaded.OrderNames(), names);
+    EXPECT_EQ(loaded.deck.GetMaxConsectutiveSameSuitCards(), 2);
+    EXPECT_EQ(loaded.log.GetFilePath(), dir.File("OrvantaLogFile.txt"));
+  }
+  // Without --seed the generator starts from its initial state, as the window's.
+  r = Run({"--quiet", "--shuffle", "--print-order", "--dry-run", setup});
+  ScriptModel m;
+  ASSERT_EQ(m.config.ProcessScript(setup), 0);
+  ASSERT_EQ(m.deck.Shuffle(), 0);
+  EXPECT_EQ(Lines(r.out).front(), "1.  " + m.OrderNames().front());
+  EXPECT_EQ(Lines(r.out).size(), 6u);
+}
+
+TEST_F(RunnerTest, FilesRunInOrderEachWithItsOwnMacros) {
+  const std::string first = dir.Write("1.cfg", "%t = Tone\n-AddTrial %t\n");
+  const std::string second = dir.Write("2.cfg", "-SetTrialCount \"Tone\" 2\n-AddTrial %t\n");
+  const Result r = Run({"--quiet", "--print-order", "--dry-run", first, second});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "1.  Tone\n2.  Tone\n3.  %t\n");
+}
+
+TEST_F(RunnerTest, AMissingFileIsOneLineAndStatus1) {
+  const std::string setup = WriteSetup();
+  Result r = Run({"--quiet", "--dry-run", "missing.cfg", setup});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "orvanta-run: cannot open setup file missing.cfg: No such file or directory\n");
+  // Nothing after it ran.
+  EXPECT_EQ(ReadFile(dir.File("OrvantaLogFile.txt")).find("setup.cfg"), std::string::npos);
+
+  r = Run({"--quiet", "--dry-run", dir.path()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "orvanta-run: cannot open setup file " + dir.path() + ": it is a folder\n");
+}
+
+TEST_F(RunnerTest, AFailingCommandPrintsTheConfigurationFileError) {
+  const std::string bad = dir.Write("bad.cfg", "-AddTrial \"A\"\n-SetTrialCount \"A\" many\n");
+  const std::string next = WriteSetup();
+  const Result r = Run({"--quiet", "--print-order", "--dry-run", bad, next});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "Configuration File Error: There was an error processing your configuration file.  See "
+            "the logfile for details.\r\n\r\nFile: " + bad +
+                "\r\nLine Number: 2\r\nCommand: -SetTrialCount \"A\" many\r\n\n");
+  EXPECT_EQ(r.out, "");  // stopped before printing the order
+  const std::string log = ReadFile(dir.File("OrvantaLogFile.txt"));
+  EXPECT_NE(log.find("CommandProcessor::SetTrialCount() - Error, invalid argument received. "
+                     "Argument 2 must be a numeric value.  Argument 2: many"),
+            std::string::npos);
+  EXPECT_EQ(log.find(next), std::string::npos);
+}
+
+TEST_F(RunnerTest, AFileThatStopsEarlyIsAWarning) {
+  const std::string setup = dir.Write("s.cfg", "-AddTrial \"A\"\nAddTrial \"B\"\n-AddTrial \"C\"\n");
+  const Result r = Run({"--quiet", "--print-order", "--dry-run", setup});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "1.  A\n");
+  EXPECT_EQ(r.err, "orvanta-run: warning: " + setup +
+                       ": reading stopped at line 2, which could not be read (see the log); the "
+                       "lines after it were not run\n");
+}
+
+TEST_F(RunnerTest, LogOptionAndSaving) {
+  const std::string setup = WriteSetup();
+  ASSERT_EQ(::mkdir(dir.File("logs").c_str(), 0755), 0);
+  Result r = Run({"--quiet", "--dry-run", "--log", "logs/session.log", "--save", "out.cfg", setup});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  const std::string logPath = dir.File("logs/session.txt");
+  EXPECT_NE(ReadFile(logPath).find("Started Processing Filename: " + setup), std::string::npos);
+  EXPECT_NE(ReadFile(dir.File("out.cfg")).find("\r\n-SetLogFile \"" + logPath + "\"\r\n"),
+            std::string::npos);
+  EXPECT_EQ(::access(dir.File("OrvantaLogFile.txt").c_str(), F_OK), -1);
+
+  // A save that fails is an error; the old file stays.
+  const std::string old = dir.Write("keep.cfg", "old\r\n");
+  r = Run({"--quiet", "--dry-run", "--save", "no/such/folder/x.cfg", setup});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "orvanta-run: cannot save the setup file no/such/folder/x.cfg: cannot create a file in "
+            "the folder no/such/folder: No such file or directory\n");
+  EXPECT_EQ(ReadFile(old), "old\r\n");
+
+  // Values that read back save quietly; the others are saved with a warning.
+  const std::string fine = dir.Write("fine.cfg", "-AddTrial A%B\n-SetWavFileName A%B \"x y\"\n");
+  r = Run({"--quiet", "--dry-run", "--save", "f.cfg", fine});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  const std::string quote = dir.Write("q.cfg", "-AddTrial A\n-SetStartOfTrialEventString A x\"y\n");
+  r = Run({"--quiet", "--dry-run", "--save", "q-out.cfg", quote});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err,
+            "orvanta-run: warning: Trial type \"A\": the start of trial event string \"x\"y\" holds "
+            "a double quote and will not read back from the setup file.\n");
+}
+
+TEST_F(RunnerTest, TheShippedExamplesLoad) {
+  const std::string examples = ORVANTA_EXAMPLES_DIR;
+  Result r = Run({"--quiet", "--shuffle", "--print-order", "--dry-run", examples + "/protocol.cfg"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Lines(r.out).size(), 9u);
+
+  r = Run({"--quiet", "--dry-run", "--save", "macros-out.cfg", examples + "/macros.cfg"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  ScriptModel m;
+  ASSERT_EQ(m.config.ProcessScript(dir.File("macros-out.cfg")), 0);
+  EXPECT_EQ(m.trials.GetTrialNames(), (Args{"ToneLow", "ToneHigh"}));
+  EXPECT_EQ(m.CountOf("ToneLow"), 3);
+  EXPECT_EQ(m.CountOf("ToneHigh"), 4);
+  Trial* high = m.TrialNamed("ToneHigh");
+  EXPECT_EQ(high->GetTrialDuration(), 300);
+  EXPECT_EQ(high->GetInterTrialInterval(), 800);
+  EXPECT_EQ(high->GetStartOfTrialTTLPulseDuration(), 25);
+  EXPECT_EQ(high->GetWavFileName(), "high tone.wav");
+  EXPECT_EQ(m.deck.GetShuffleType(), Group);
+}
+
+}  // namespace
+}  // namespace orvanta::testing
