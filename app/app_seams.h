@@ -1,0 +1,58 @@
+// What the main window needs of the world outside the trial model, as small
+// interfaces: the file dialogs, the server connection and the trial worker.
+// The window program wires them to Qt's file dialogs, the server client and
+// the trial list; the GUI tests answer them with fakes. Qt-free.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace orvanta {
+
+// One file dialog. `filter` is written in the program's own form, pairs of
+// description and pattern separated by '|' and ended by "||", for example
+// "Wav Files (*.wav)|*.wav||".
+struct FileDialogOptions {
+  std::string title;
+  std::string filter;
+  std::string initialName;       // shown in the name field ("*.wav", "Orvanta.cfg")
+  std::string defaultExtension;  // appended when the user types a name without one
+};
+
+// Modal file dialogs owned by the main window. Window thread only.
+class FileChooser {
+ public:
+  virtual ~FileChooser() = default;
+  // The full path of an existing file the user picked, or nothing on Cancel.
+  virtual std::optional<std::string> ChooseFileToOpen(const FileDialogOptions& options) = 0;
+  // The full path the user chose to write, or nothing on Cancel. The user has
+  // already confirmed the overwrite of an existing file.
+  virtual std::optional<std::string> ChooseFileToSave(const FileDialogOptions& options) = 0;
+};
+
+// The window's view of the server client: connect, disconnect and the
+// connection check. Window thread only.
+class ServerLink {
+ public:
+  virtual ~ServerLink() = default;
+  // A real exchange with the server: true only when it answered.
+  virtual bool IsConnected() = 0;
+  // Blocks until the attempt has finished.
+  virtual bool ConnectToServer(const std::string& serverName, bool negotiatePort) = 0;
+  virtual bool DisconnectFromServer() = 0;
+};
+
+// The window's view of the trial worker. Window thread only. Results follow
+// the model's convention: 0 success, -1 failure (logged by the model).
+class TrialRunControl {
+ public:
+  virtual ~TrialRunControl() = default;
+  virtual int StartProcessingTrials() = 0;
+  virtual int TogglePauseProcessingTrials() = 0;
+  // Ends a run at once; nothing to do when no run is active. After it returns
+  // the worker no longer touches the window, the trial list, the deck or the
+  // client.
+  virtual int StopProcessingTrials() = 0;
+};
+
+}  // namespace orvanta

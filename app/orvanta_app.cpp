@@ -1,0 +1,58 @@
+#include "app/orvanta_app.h"
+
+#include <QApplication>
+
+#include "app/orvanta_dlg.h"
+#include "platform/paths.h"
+
+namespace orvanta {
+
+OrvantaApp::OrvantaApp(std::string& applicationDirectory, LogFile& log, TrialContainer& trials,
+                       CardDeck& deck, ServerLink& server, TrialRunControl& runner,
+                       const ProgramSeams& seams)
+    : applicationDirectory_(applicationDirectory),
+      log_(log),
+      trials_(trials),
+      deck_(deck),
+      server_(server),
+      runner_(runner),
+      seams_(seams),
+      socketStartup_([] { return 0; }) {}
+
+bool OrvantaApp::InitInstance() {
+  // The framework's own initialisation is the QApplication, which has read
+  // its own options (-platform and the like); the program reads no others.
+  if (QCoreApplication::instance() == nullptr) return false;
+
+  if (socketStartup_() != 0) {
+    seams_.boxes.Show("Windows sockets initialization failed.", kDefaultBoxCaption, BoxIcon::kError,
+                      BoxButtons::kOk);
+    return false;
+  }
+
+  // Where settings would be kept; nothing reads or writes any.
+  QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
+
+  // The working directory at start, not the program's own folder.
+  applicationDirectory_ = CurrentDirectoryWithSeparator();
+
+  {
+    OrvantaDlg window(OrvantaDlg::Services{log_, trials_, deck_, seams_.boxes, seams_.files,
+                                           seams_.mainWindow, server_, runner_,
+                                           applicationDirectory_});
+    seams_.mainWindow.Register(&window);
+    if (windowCreated_) windowCreated_(window);
+    window.exec();
+    // The window unregisters itself as it goes.
+  }
+  return false;
+}
+
+ProgramObjects::ProgramObjects(const ProgramSeams& programSeams)
+    : seams(programSeams),
+      log(seams.clock, seams.boxes, seams.mainWindow, seams.shell),
+      trials(log, deck, seams.mainWindow),
+      deck(log),
+      app(gApplicationDirectory, log, trials, deck, server, runner, seams) {}
+
+}  // namespace orvanta

@@ -1,0 +1,102 @@
+// The program-wide objects and the application object of the window
+// program.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/app_seams.h"
+#include "log/log_file.h"
+#include "platform/clock.h"
+#include "platform/message_box.h"
+#include "platform/shell_open.h"
+#include "platform/window_listener.h"
+#include "trials/card_deck.h"
+#include "trials/trial_container.h"
+
+namespace orvanta {
+
+class OrvantaDlg;
+
+// The seams the program-wide objects are built on. Created before them (the
+// window program in main(), tests with fakes) and destroyed after them.
+struct ProgramSeams {
+  const Clock& clock;
+  MessageBoxes& boxes;
+  MainWindowRef& mainWindow;
+  ShellOpener& shell;
+  FileChooser& files;
+};
+
+// Until the server client is part of the program: never connected.
+class NoServerLink : public ServerLink {
+ public:
+  bool IsConnected() override { return false; }
+  bool ConnectToServer(const std::string&, bool) override { return false; }
+  bool DisconnectFromServer() override { return false; }
+};
+
+// Until the trial worker is part of the program: no run can be started.
+class NoTrialRunControl : public TrialRunControl {
+ public:
+  int StartProcessingTrials() override { return -1; }
+  int TogglePauseProcessingTrials() override { return 0; }
+  int StopProcessingTrials() override { return 0; }
+};
+
+class OrvantaApp {
+ public:
+  // Nothing is used during construction; every argument outlives the object.
+  OrvantaApp(std::string& applicationDirectory, LogFile& log, TrialContainer& trials,
+             CardDeck& deck, ServerLink& server, TrialRunControl& runner,
+             const ProgramSeams& seams);
+  OrvantaApp(const OrvantaApp&) = delete;
+  OrvantaApp& operator=(const OrvantaApp&) = delete;
+  virtual ~OrvantaApp() = default;
+
+  // Start-up: starts the socket layer (a failure is shown in a box and ends
+  // the program), records the application directory, then creates the main
+  // window, registers it as the program's window and runs it modally until it
+  // closes. Returns false in every case, so that the program then ends.
+  // Requires a QApplication; window thread.
+  bool InitInstance();
+
+  // Prepares the socket layer; 0 on success. Replaceable (tests).
+  void SetSocketStartup(std::function<int()> startup) { socketStartup_ = std::move(startup); }
+  // Called once the window exists and is registered, before it is shown
+  // (the window program gives it its boxes and file dialogs as owner).
+  void SetWindowCreatedHook(std::function<void(OrvantaDlg&)> hook) { windowCreated_ = std::move(hook); }
+
+ private:
+  std::string& applicationDirectory_;
+  LogFile& log_;
+  TrialContainer& trials_;
+  CardDeck& deck_;
+  ServerLink& server_;
+  TrialRunControl& runner_;
+  ProgramSeams seams_;
+  std::function<int()> socketStartup_;
+  std::function<void(OrvantaDlg&)> windowCreated_;
+};
+
+// The program-wide objects, created once in this order and destroyed in the
+// reverse order, so that the log outlives everything that writes to it. Each
+// object receives the others it uses by reference; references to objects
+// further down are only stored while the objects are built.
+struct ProgramObjects {
+  explicit ProgramObjects(const ProgramSeams& programSeams);
+  ProgramObjects(const ProgramObjects&) = delete;
+  ProgramObjects& operator=(const ProgramObjects&) = delete;
+
+  ProgramSeams seams;
+  std::string gApplicationDirectory;  // empty until start-up
+  LogFile log;
+  TrialContainer trials;
+  CardDeck deck;
+  // The window's view of the server client and of the trial worker.
+  NoServerLink server;
+  NoTrialRunControl runner;
+  OrvantaApp app;
+};
+
+}  // namespace orvanta

@@ -1,0 +1,242 @@
+// The main window: the trial type editor, the trial order and run controls,
+// the message log and the menu bar.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+#include <QPointer>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/app_seams.h"
+#include "platform/message_box.h"
+#include "platform/thread_annotations.h"
+#include "platform/window_listener.h"
+
+class QCheckBox;
+class QComboBox;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenuBar;
+class QPushButton;
+
+namespace orvanta {
+
+class CardDeck;
+class LogFile;
+class Trial;
+class TrialContainer;
+
+// Caption of the window's editing, type-list and connection error boxes.
+inline constexpr const char kTrialTypePropertiesError[] = "Trial Type Properties Error";
+inline constexpr const char kEmptyFieldMessage[] =
+    "Unable to set new value, this field cannot be empty.  The previous value was not changed.";
+
+// The window lives on the application (window) thread; all of its operations
+// run there, except the WindowListener calls, which any thread may make: they
+// are queued to the window thread and return at once, so a caller never waits
+// for the window, whatever locks it holds. Calls queued when the window is
+// destroyed are dropped.
+//
+// Lifetime: every service outlives the window. The window unregisters itself
+// from the MainWindowRef before it is destroyed, and stops a run in progress
+// when it closes or is destroyed.
+class OrvantaDlg : public QDialog, public WindowListener {
+  Q_OBJECT
+
+ public:
+  // The program-wide objects and seams the window uses; none is owned.
+  struct Services {
+    LogFile& log;
+    TrialContainer& trials;
+    CardDeck& deck;
+    MessageBoxes& boxes;
+    FileChooser& files;
+    MainWindowRef& mainWindow;
+    ServerLink& server;
+    TrialRunControl& runner;
+    // The start-up working directory with its trailing separator; the log
+    // file "OrvantaLogFile.txt" goes there.
+    std::string applicationDirectory;
+  };
+
+  // The System Message Log keeps at most this many entries.
+  static constexpr int kMaxLogEntries = 199;
+
+  explicit OrvantaDlg(const Services& services, QWidget* parent = nullptr);
+  OrvantaDlg(const OrvantaDlg&) = delete;
+  OrvantaDlg& operator=(const OrvantaDlg&) = delete;
+  ~OrvantaDlg() override;
+
+  // Initialises the window once its controls exist: opens the log, attaches
+  // the menu, sets the initial control state and the title. Runs by itself
+  // when the window is first shown; later calls do nothing. Returns true.
+  bool OnInitDialog();
+
+  // The keyboard rule, applied to every key press aimed at this window
+  // before the control sees it. Enter commits the focused field and keeps
+  // the focus (it never presses a button or closes the window); Escape does
+  // nothing; Tab and every other key are left to the normal handling.
+  // Returns true when the key was consumed.
+  bool PreTranslateMessage(QWidget* target, QKeyEvent* event);
+
+  // The close request: stops a run in progress, disconnects from the server
+  // if connected and frees the menu.
+  void OnClose();
+
+  // The editor (window thread).
+  void UpdateTrialProperties(const std::string& name);
+  void ChangeTrialTypeName(const std::string& currentName, const std::string& newName);
+  void OnAddType();
+  void OnRemoveType();
+  void OnTrialTypeSelected();
+  void OnBrowseWavFile();
+
+  // The trial order and shuffle controls (window thread).
+  void UpdateTrialList();
+  void UpdateShuffleControls();
+  void OnShuffle();
+  void OnShuffleTypeChanged();
+  void OnMaxConsecutiveChanged();
+
+  // WindowListener: any thread, never blocks.
+  void AddTrialTypeToList(const std::string& name) override;
+  void RemoveTrialTypeFromList(const std::string& name) override;
+  void AddLogMessage(const std::string& line) override;
+  void SetCurrentTrialNumber(int number) override;
+  void OnStop() override;
+
+  // Window state, for the program's own checks and tests.
+  const std::string& currentTrialName() const { return mCurrentTrialName; }
+  int32_t nextTrialTypeNumber() const { return mNextTrialTypeNumber; }
+  const std::string& serverName() const { return mServerName; }
+  const std::string& lastMessage() const { return mMessage; }
+  bool isInitialised() const { return mInitialised; }
+
+  // Runs OnInitDialog before the window is first shown.
+  void setVisible(bool visible) override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // One text or digits field of the editor and what it edits.
+  struct EditField {
+    enum class Kind { kName, kTrialCount, kNumber, kText, kMaxConsecutive };
+    Kind kind;
+    QLineEdit* edit;
+    QLabel* label;
+    int32_t (Trial::*getNumber)() const = nullptr;
+    void (Trial::*setNumber)(int32_t) = nullptr;
+    std::string (Trial::*getText)() const = nullptr;
+    void (Trial::*setText)(const std::string&) = nullptr;
+    bool allowEmpty = false;
+  };
+  // One check box and the fields it governs.
+  struct CheckGroup {
+    QCheckBox* check;
+    bool (Trial::*get)() const;
+    void (Trial::*set)(bool);
+    std::vector<EditField*> governed;
+    QPushButton* governedButton = nullptr;  // Browse
+  };
+  // A listener call waiting for the window thread.
+  struct PendingCall {
+    enum class Kind { kAddType, kRemoveType, kTrialNumber, kStop };
+    Kind kind;
+    std::string name;
+    int number = 0;
+  };
+  class KeyboardFilter;
+  class CommitBlock;
+
+  void BuildControls();
+  bool CreateMenuBar();
+  EditField* AddEditField(EditField::Kind kind, QLineEdit* edit, QLabel* label);
+  void ClearTrialProperties();
+  void ShowCheckGroup(const CheckGroup& group, const Trial& trial);
+  void ShowField(const EditField& field, const Trial& trial);
+  void EmptyField(const EditField& field);
+
+  // Commits (on focus loss and Enter).
+  void CommitField(QLineEdit* edit);
+  void CommitTrialField(const EditField& field);
+  void CommitTrialCount(const EditField& field);
+  void CommitName(const EditField& field);
+  void OnCheckBoxClicked(const CheckGroup& group);
+
+  // Error boxes: the text goes to mMessage first.
+  void ShowError(const std::string& text);
+  // The box of a commit: shown once the focus change or key that caused the
+  // commit is over, then `field` gets the focus back.
+  void ShowErrorAfterCommit(const std::string& text, QLineEdit* field);
+
+  // The queued listener calls, run on the window thread.
+  void Post(PendingCall call);
+  void FlushPending();
+  void ShowAddedTrialType(const std::string& name);
+  void ShowRemovedTrialType(const std::string& name);
+  void AppendLogLines(const std::deque<std::string>& lines);
+  void ShowCurrentTrialNumber(int number);
+  void StopRunControls();
+
+  void SetSelectedTrialTypeRow(int row);
+
+  Services services_;
+
+  // Members of the window, as the rest of the program knows them.
+  QIcon mIcon;
+  QMenuBar* mMenu = nullptr;
+  std::string mMessage;
+  int32_t mNextTrialTypeNumber = 1;
+  std::string mCurrentTrialName;
+  bool mPaused = false;
+  std::string mServerName = "localhost";
+
+  bool mInitialised = false;
+  bool mRunning = false;  // between Start and the end of the run
+  int mCommitBlock = 0;   // > 0 while the program itself changes the fields
+  KeyboardFilter* mKeyboardFilter = nullptr;
+
+  // Controls (owned by the Qt parent chain).
+  QComboBox* mShuffleTypeCombo = nullptr;
+  QPushButton* mShuffleButton = nullptr;
+  QLabel* mMaxConsecutiveLabel = nullptr;
+  QLineEdit* mMaxConsecutiveEdit = nullptr;
+  QListWidget* mTrialList = nullptr;
+  QLabel* mCurrentTrialNumberText = nullptr;
+  QPushButton* mStartButton = nullptr;
+  QPushButton* mPauseButton = nullptr;
+  QPushButton* mStopButton = nullptr;
+  QListWidget* mTrialTypeList = nullptr;
+  QPushButton* mAddTypeButton = nullptr;
+  QPushButton* mRemoveTypeButton = nullptr;
+  QPushButton* mBrowseButton = nullptr;
+  QListWidget* mMessageLog = nullptr;
+
+  // Editor fields in refresh order (a deque: the pointers below stay valid).
+  std::deque<EditField> mFields;
+  EditField* mNameField = nullptr;
+  EditField* mTrialCountField = nullptr;
+  EditField* mTrialDurationField = nullptr;
+  EditField* mInterTrialIntervalField = nullptr;
+  EditField* mMaxConsecutiveField = nullptr;
+  std::vector<CheckGroup> mCheckGroups;  // start event, start pulse, end event, end pulse, wav
+
+  // Listener calls handed over from any thread. A leaf lock: nothing else is
+  // called while it is held.
+  std::mutex mPendingMutex;
+  std::vector<PendingCall> mPendingCalls GUARDED_BY(mPendingMutex);
+  std::deque<std::string> mPendingLogLines GUARDED_BY(mPendingMutex);
+  bool mFlushPosted GUARDED_BY(mPendingMutex) = false;
+};
+
+}  // namespace orvanta

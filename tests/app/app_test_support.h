@@ -1,0 +1,216 @@
+// Shared pieces of the GUI tests: the QApplication, fakes of the window's
+// own seams, and a fixture that builds a fresh model and main window.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTest>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/app_seams.h"
+#include "app/orvanta_dlg.h"
+#include "fakes/fakes.h"
+#include "log/log_file.h"
+#include "trials/card_deck.h"
+#include "trials/trial_container.h"
+
+namespace orvanta::testing {
+
+// One QApplication for the whole test program, on the offscreen platform
+// unless the caller chose another.
+inline QApplication& TestApplication() {
+  static int argc = 1;
+  static char name[] = "app_test";
+  static char* argv[] = {name, nullptr};
+  static QApplication* application = [] {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    return new QApplication(argc, argv);
+  }();
+  return *application;
+}
+
+// Runs the queued work of the window thread: the listener calls and the
+// boxes of commits (which may queue more work).
+inline void Pump() {
+  for (int i = 0; i < 5; ++i) {
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+  }
+}
+
+// Answers file dialogs from a script; records what they were asked.
+class FakeFileChooser : public FileChooser {
+ public:
+  std::optional<std::string> ChooseFileToOpen(const FileDialogOptions& options) override {
+    return Answer(options, "open");
+  }
+  std::optional<std::string> ChooseFileToSave(const FileDialogOptions& options) override {
+    return Answer(options, "save");
+  }
+  void QueueAnswer(std::optional<std::string> answer) { answers_.push_back(std::move(answer)); }
+  const std::vector<FileDialogOptions>& asked() const { return asked_; }
+  const std::vector<std::string>& kinds() const { return kinds_; }
+
+ private:
+  std::optional<std::string> Answer(const FileDialogOptions& options, const char* kind) {
+    asked_.push_back(options);
+    kinds_.push_back(kind);
+    if (answers_.empty()) return std::nullopt;
+    std::optional<std::string> answer = answers_.front();
+    answers_.erase(answers_.begin());
+    return answer;
+  }
+  std::vector<std::optional<std::string>> answers_;
+  std::vector<FileDialogOptions> asked_;
+  std::vector<std::string> kinds_;
+};
+
+class FakeServerLink : public ServerLink {
+ public:
+  bool IsConnected() override {
+    ++isConnectedCalls;
+    return connected;
+  }
+  bool ConnectToServer(const std::string& name, bool negotiate) override {
+    connectCalls.push_back(name + (negotiate ? ":negotiate" : ""));
+    return connected = connectResult;
+  }
+  bool DisconnectFromServer() override {
+    ++disconnectCalls;
+    connected = false;
+    return true;
+  }
+  bool connected = false;
+  bool connectResult = true;
+  int isConnectedCalls = 0;
+  int disconnectCalls = 0;
+  std::vector<std::string> connectCalls;
+};
+
+class FakeTrialRunControl : public TrialRunControl {
+ public:
+  int StartProcessingTrials() override {
+    ++startCalls;
+    return 0;
+  }
+  int TogglePauseProcessingTrials() override {
+    ++pauseCalls;
+    return 0;
+  }
+  int StopProcessingTrials() override {
+    ++stopCalls;
+    return 0;
+  }
+  int startCalls = 0;
+  int pauseCalls = 0;
+  int stopCalls = 0;
+};
+
+// A temporary folder, removed with its contents.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "orvanta_app_XXXXXX").string();
+    char* made = ::mkdtemp(pattern.data());
+    if (made != nullptr) path_ = made;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+  std::string WithSeparator() const { return path_ + "/"; }
+
+ private:
+  std::string path_;
+};
+
+// A fresh model (log, deck, trial list) and a main window over it, shown
+// and active, with every seam answered by a fake.
+class DialogTest : public ::testing::Test {
+ protected:
+  DialogTest()
+      : log(clock, boxes, mainWindow, shell), deck(log), trials(log, deck, mainWindow) {}
+
+  void SetUp() override {
+    TestApplication();
+    ASSERT_FALSE(dir.path().empty());
+    CreateWindow();
+  }
+
+  void TearDown() override {
+    DestroyWindow();
+    Pump();
+  }
+
+  void CreateWindow() {
+    window = std::make_unique<OrvantaDlg>(OrvantaDlg::Services{
+        log, trials, deck, boxes, files, mainWindow, server, runner, dir.WithSeparator()});
+    mainWindow.Register(window.get());
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), 5000));
+    Pump();
+  }
+
+  void DestroyWindow() { window.reset(); }
+
+  template <class T>
+  T* Find(const char* name) {
+    T* widget = window->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+  }
+  QLineEdit* Edit(const char* name) { return Find<QLineEdit>(name); }
+
+  // Types `text` into the field (replacing its content) and presses Enter.
+  void EnterText(QLineEdit* edit, const QString& text) {
+    edit->setFocus(Qt::OtherFocusReason);
+    edit->setText(text);
+    QTest::keyClick(edit, Qt::Key_Return);
+    Pump();
+  }
+
+  // Clicks a button and runs the queued work. A check box is clicked on its
+  // indicator (the widget may be wider than the box and its text).
+  void Click(QWidget* widget) {
+    if (widget->inherits("QCheckBox")) {
+      QTest::mouseClick(widget, Qt::LeftButton, {}, QPoint(6, widget->height() / 2));
+    } else {
+      QTest::mouseClick(widget, Qt::LeftButton);
+    }
+    Pump();
+  }
+
+  Trial* TrialNamed(const std::string& name) {
+    Trial* trial = nullptr;
+    if (trials.GetTrial(name, trial) != 0) return nullptr;
+    return trial;
+  }
+
+  TempDir dir;
+  FixedClock clock;
+  RecordingMessageBoxes boxes;
+  MainWindowRef mainWindow;
+  FakeShellOpener shell;
+  FakeFileChooser files;
+  FakeServerLink server;
+  FakeTrialRunControl runner;
+  LogFile log;
+  CardDeck deck;
+  TrialContainer trials;
+  std::unique_ptr<OrvantaDlg> window;
+};
+
+}  // namespace orvanta::testing
