@@ -1,0 +1,74 @@
+// The client library's own log: one tagged, timestamped line per entry,
+// written to a text file (CR LF line ends, flushed per line). Nothing is
+// written, and entries are dropped, until a file has been opened.
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include "platform/clock.h"
+#include "platform/thread_annotations.h"
+
+namespace orvanta {
+
+// The levels the client library writes at (the same integers as the
+// application log's levels; the client log has no DEBUG level).
+namespace client_log {
+inline constexpr int kFatal = 0;
+inline constexpr int kError = 1;
+inline constexpr int kWarning = 2;
+inline constexpr int kNotice = 3;
+inline constexpr int kData = 4;
+}  // namespace client_log
+
+class ClientLogFile {
+ public:
+  // The clock is not owned and must outlive the log.
+  explicit ClientLogFile(const Clock& clock);
+  ClientLogFile(const ClientLogFile&) = delete;
+  ClientLogFile& operator=(const ClientLogFile&) = delete;
+  // Closes the file without a closing line.
+  virtual ~ClientLogFile();
+
+  // Closes an open file (with its closing line), then opens `name` exactly as
+  // given, truncated, and writes the three header lines. -1 when the stream
+  // is in its hard-error state after opening (mFileName unchanged); else 0,
+  // also when the file could not be opened (the log then stays closed).
+  int Open(const std::string& name);
+
+  // Writes the closing line and closes the file. -1 when nothing is open.
+  int Close();
+
+  // Writes "<tag><time stamp> - <text>". 0 when written, -1 when no file is
+  // open. Thread-safe: entries never interleave.
+  int WriteLogEntry(int level, const std::string& text);
+
+  // Writes `text` as one raw line. 0 when written, -1 when no file is open.
+  int WriteLine(const std::string& text);
+
+  std::string GetFileName() const;
+  bool IsOpen() const;
+
+  // The tag of a level: "-* ERROR *- " ...; "-* UNKNOWN *- " for any level
+  // other than 0 to 4.
+  static std::string GetLevelTag(int level);
+  // " HH:MM:SS.mmm" (leading space) at the clock's current time.
+  std::string GetTimeStamp() const;
+
+ private:
+  int CloseLocked() REQUIRES(mLogLock);
+  int WriteLineLocked(const std::string& text) REQUIRES(mLogLock);
+
+  const Clock& clock_;
+  std::string mFileName GUARDED_BY(mLogLock);
+  std::FILE* mLogStream GUARDED_BY(mLogLock) = nullptr;
+  // The stream's hard-error state: set by a failed write, it survives closing
+  // and reopening.
+  bool mStreamFailed GUARDED_BY(mLogLock) = false;
+  // Serialises entries, and opening and closing against entries written from
+  // the stream threads at the same time.
+  mutable std::mutex mLogLock;
+};
+
+}  // namespace orvanta

@@ -1,0 +1,531 @@
+#include "client/node_connection_client.h"
+
+#include <algorithm>
+#include <chrono>
+#include <new>
+#include <system_error>
+#include <utility>
+
+#include "client/client_log_file.h"
+#include "client/socket_errors.h"
+#include "client/text_format.h"
+
+namespace orvanta {
+namespace {
+
+using client_text::Format;
+
+// How long a blocked receive thread waits before it looks at its stop flag
+// again. Shutting the sockets down wakes it at once; this only bounds the
+// case where that does not.
+constexpr int kStopPollMs = 50;
+// How long CloseServerStream waits for the receive thread before it logs.
+constexpr auto kThreadEndWait = std::chrono::milliseconds(500);
+
+constexpr int kListenBacklog = 2;
+
+constexpr char kSpikeSE[] = "SEScAcqEnt";
+constexpr char kSpikeST[] = "STScAcqEnt";
+constexpr char kSpikeTT[] = "TTScAcqEnt";
+
+}  // namespace
+
+NodeConnectionClient::NodeConnectionClient(int recordSize, std::string streamType,
+                                           ClientLogFile* log)
+    : mRecordSize(recordSize), mStreamType(std::move(streamType)), mLogFile(log) {}
+
+NodeConnectionClient::~NodeConnectionClient() { StopThreadAndCloseSockets(false); }
+
+void NodeConnectionClient::SetCallbackFunctionSE(StreamCallback, void*) {}
+void NodeConnectionClient::SetCallbackFunctionST(StreamCallback, void*) {}
+void NodeConnectionClient::SetCallbackFunctionTT(StreamCallback, void*) {}
+void NodeConnectionClient::SetCallbackFunctionCSC(StreamCallback, void*) {}
+void NodeConnectionClient::SetCallbackFunctionEV(StreamCallback, void*) {}
+void NodeConnectionClient::SetCallbackFunctionVT(StreamCallback, void*) {}
+
+void NodeConnectionClient::Log(int level, const std::string& text) const {
+  if (mLogFile != nullptr) mLogFile->WriteLogEntry(level, text);
+}
+
+void NodeConnectionClient::LogSocketError(int call, int code) {
+  const std::string text = net::SocketErrorText(static_cast<net::SocketCall>(call), code);
+  if (text.empty()) return;
+  Log(client_log::kError, text + "  mStreamType: " + mStreamType);
+}
+
+void NodeConnectionClient::ProcessRecieveError(int code) {
+  LogSocketError(static_cast<int>(net::SocketCall::kStreamRecieve), code);
+}
+
+void NodeConnectionClient::ProcessCloseError(int code) {
+  LogSocketError(static_cast<int>(net::SocketCall::kStreamClose), code);
+}
+
+// ---------------------------------------------------------------------------
+// Set-up and tear-down
+
+bool NodeConnectionClient::InitServerStream(int port) {
+  if (IsSetUp()) CloseServerStream();
+
+  if (!CreateSocket()) return false;
+  if (!BindSocket(port) || !ListenToSocket()) {
+    // A listener that cannot listen is of no use; release it now.
+    std::lock_guard<std::mutex> lock(mSocketLock);
+    net::CloseSocket(mListenSocket);
+    mListenSocket = net::kInvalidSocket;
+    return false;
+  }
+  if (!CreateRecieveBuffer()) {
+    std::lock_guard<std::mutex> lock(mSocketLock);
+    net::CloseSocket(mListenSocket);
+    mListenSocket = net::kInvalidSocket;
+    return false;
+  }
+
+  int actual = port;
+  {
+    std::lock_guard<std::mutex> lock(mSocketLock);
+    uint32_t address = 0;
+    int bound = 0;
+    if (net::LocalAddress(mListenSocket, &address, &bound) == 0) actual = bound;
+  }
+  mPortNumber.store(actual);
+
+  mStopRequested.store(false);
+  {
+    std::lock_guard<std::mutex> lock(mThreadStateLock);
+    mThreadEnded = false;
+  }
+  try {
+    mDmaProcessor = std::thread(&NodeConnectionClient::ReceiveThreadMain, this);
+  } catch (const std::system_error&) {
+    {
+      std::lock_guard<std::mutex> lock(mThreadStateLock);
+      mThreadEnded = true;
+    }
+    Log(client_log::kError,
+        Format("NodeConnectionClient::InitServerStream() - Error, unable to create new thread, "
+               "AfxBeginThread() returned a null.  mStreamType: %s",
+               mStreamType.c_str()));
+    return false;
+  }
+  return true;
+}
+
+bool NodeConnectionClient::CreateSocket() {
+  int error = 0;
+  const net::SocketHandle s = net::CreateTcpSocket(&error);
+  if (s == net::kInvalidSocket) {
+    LogSocketError(static_cast<int>(net::SocketCall::kStreamCreateSocket), error);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mSocketLock);
+  mListenSocket = s;
+  return true;
+}
+
+bool NodeConnectionClient::BindSocket(int port) {
+  int error = 0;
+  {
+    std::lock_guard<std::mutex> lock(mSocketLock);
+    error = net::BindAny(mListenSocket, port);
+  }
+  if (error != 0) {
+    LogSocketError(static_cast<int>(net::SocketCall::kStreamBind), error);
+    return false;
+  }
+  return true;
+}
+
+bool NodeConnectionClient::ListenToSocket() {
+  int error = 0;
+  {
+    std::lock_guard<std::mutex> lock(mSocketLock);
+    error = net::Listen(mListenSocket, kListenBacklog);
+  }
+  if (error != 0) {
+    LogSocketError(static_cast<int>(net::SocketCall::kStreamListen), error);
+    return false;
+  }
+  return true;
+}
+
+bool NodeConnectionClient::CreateRecieveBuffer() {
+  mRecvBuffer.reset();
+  mRecvBufferSize = mRecordSize;
+  mRecvBuffer.reset(new (std::nothrow) unsigned char[static_cast<size_t>(mRecvBufferSize)]);
+  if (!mRecvBuffer) {
+    Log(client_log::kError,
+        Format("NodeConnectionClient::CreateRecieveBuffer() - Error memory allocating failed, a "
+               "null value was returned.  mRecvBufferSize: %i, mStreamType: %s",
+               mRecvBufferSize, mStreamType.c_str()));
+    mRecvBufferSize = 0;
+    return false;
+  }
+  return true;
+}
+
+void NodeConnectionClient::RequestStop() {
+  mStopRequested.store(true);
+  std::lock_guard<std::mutex> lock(mSocketLock);
+  net::ShutdownSocket(mListenSocket);
+  net::ShutdownSocket(mDataSocket);
+}
+
+void NodeConnectionClient::CloseServerStream() { StopThreadAndCloseSockets(true); }
+
+void NodeConnectionClient::StopSilently() { StopThreadAndCloseSockets(false); }
+
+void NodeConnectionClient::StopThreadAndCloseSockets(bool logged) {
+  if (mDmaProcessor.joinable()) {
+    // The thread checks no flag while it is blocked in accept or recv;
+    // shutting its sockets down makes those calls return, and it never holds
+    // the log's lock while it waits.
+    RequestStop();
+    if (logged) {
+      Log(client_log::kNotice,
+          "NodeConnectionClient::CloseServerStream() - mDmaProcessor thread has been terminated "
+          "successfully.");
+    }
+    {
+      std::unique_lock<std::mutex> lock(mThreadStateLock);
+      mThreadEndedCv.wait_for(lock, kThreadEndWait, [this] { return mThreadEnded; });
+    }
+    if (logged) {
+      Log(client_log::kNotice,
+          "NodeConnectionClient::CloseServerStream() - WaitForSingleObject for mDmaProcessor "
+          "thread completed successfully.");
+    }
+    // A thread still running here is inside the user's callback; the sockets
+    // and the buffer must outlive it, so wait for it to return.
+    mDmaProcessor.join();
+  }
+
+  net::SocketHandle listen_socket;
+  net::SocketHandle data_socket;
+  {
+    std::lock_guard<std::mutex> lock(mSocketLock);
+    listen_socket = mListenSocket;
+    data_socket = mDataSocket;
+    mListenSocket = net::kInvalidSocket;
+    mDataSocket = net::kInvalidSocket;
+  }
+  if (listen_socket != net::kInvalidSocket) {
+    const int error = net::CloseSocket(listen_socket);
+    if (error != 0 && logged) ProcessCloseError(error);
+  }
+  if (data_socket != net::kInvalidSocket) {
+    const int error = net::CloseSocket(data_socket);
+    if (error != 0 && logged) ProcessCloseError(error);
+  }
+  mStopRequested.store(false);
+}
+
+bool NodeConnectionClient::IsSetUp() const {
+  if (mDmaProcessor.joinable()) return true;
+  std::lock_guard<std::mutex> lock(mSocketLock);
+  return mListenSocket != net::kInvalidSocket || mDataSocket != net::kInvalidSocket;
+}
+
+int NodeConnectionClient::GetPortNumber() const { return mPortNumber.load(); }
+
+// ---------------------------------------------------------------------------
+// The receive thread
+
+void NodeConnectionClient::ReceiveThreadMain() {
+  if (AcceptClientSocket()) {
+    while (RecieveData()) {
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lock(mThreadStateLock);
+    mThreadEnded = true;
+  }
+  mThreadEndedCv.notify_all();
+}
+
+bool NodeConnectionClient::WaitForData(net::SocketHandle socket) {
+  for (;;) {
+    if (mStopRequested.load()) return false;
+    int error = 0;
+    const net::WaitResult r = net::WaitReadable(socket, kStopPollMs, &error);
+    if (mStopRequested.load()) return false;
+    // Ready, or the wait failed: the following call reports what happened.
+    if (r != net::WaitResult::kTimeout) return true;
+  }
+}
+
+bool NodeConnectionClient::AcceptClientSocket() {
+  net::SocketHandle listener;
+  {
+    std::lock_guard<std::mutex> lock(mSocketLock);
+    listener = mListenSocket;
+  }
+  if (!WaitForData(listener)) return false;
+  int error = 0;
+  const net::SocketHandle s = net::Accept(listener, &error);
+  if (s == net::kInvalidSocket) {
+    // After a stop request the failure is the shutdown's doing, not news.
+    if (!mStopRequested.load())
+      LogSocketError(static_cast<int>(net::SocketCall::kStreamAccept), error);
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(mSocketLock);
+  mDataSocket = s;
+  // A stop requested between the accept and here found no data socket to
+  // shut down; the receive loop sees the flag instead.
+  return true;
+}
+
+bool NodeConnectionClient::RecieveData() {
+  net::SocketHandle socket;
+  {
+    std::lock_guard<std::mutex> lock(mSocketLock);
+    socket = mDataSocket;
+  }
+  unsigned char* buffer = mRecvBuffer.get();
+  std::fill(buffer, buffer + mRecvBufferSize, 0);
+  int received = 0;
+  while (received < mRecvBufferSize) {
+    if (!WaitForData(socket)) return false;
+    int error = 0;
+    const long n = net::RecvSome(socket, buffer + received,
+                                 static_cast<size_t>(mRecvBufferSize - received), &error);
+    if (n == 0) {
+      if (!mStopRequested.load()) {
+        Log(client_log::kNotice,
+            Format("NodeConnectionClient::RecieveData() - Attempt to recieve data has failed, "
+                   "socket has been closed gracefully.  mStreamType: %s",
+                   mStreamType.c_str()));
+      }
+      return false;
+    }
+    if (n < 0) {
+      if (!mStopRequested.load()) ProcessRecieveError(error);
+      return false;
+    }
+    received += static_cast<int>(n);
+  }
+  ExecuteCallback();
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Open counts
+
+bool NodeConnectionClient::AddStreamObject(const std::string& objectName) {
+  Log(client_log::kNotice,
+      Format("NodeConnectionClient::AddStreamObject() - Notice, Attempting to add object to our "
+             "stream list, objectName: %s, mStreamType %s.",
+             objectName.c_str(), mStreamType.c_str()));
+  for (size_t i = 0; i < mStreamObjects.size(); ++i) {
+    if (mStreamObjects[i] == objectName) {
+      ++mStreamObjectCounts[i];
+      Log(client_log::kNotice,
+          Format("NodeConnectionClient::AddStreamObject() - Notice, Stream Object is already in "
+                 "our list, count has been incremented.  count: %i, mStreamType %s.",
+                 mStreamObjectCounts[i], mStreamType.c_str()));
+      return true;
+    }
+  }
+  mStreamObjects.push_back(objectName);
+  mStreamObjectCounts.push_back(1);
+  Log(client_log::kNotice,
+      Format("NodeConnectionClient::AddStreamObject() - Notice, Attempt to add stream object to "
+             "our list was successful.  objectName: %s, mStreamType %s.",
+             objectName.c_str(), mStreamType.c_str()));
+  return true;
+}
+
+bool NodeConnectionClient::RemoveStreamObject(const std::string& objectName) {
+  Log(client_log::kNotice,
+      Format("NodeConnectionClient::RemoveStreamObject() - Notice, Attempting to remove object "
+             "from our stream list, objectName: %s, mStreamType %s.",
+             objectName.c_str(), mStreamType.c_str()));
+  for (size_t i = 0; i < mStreamObjects.size(); ++i) {
+    if (mStreamObjects[i] == objectName) {
+      --mStreamObjectCounts[i];
+      Log(client_log::kNotice,
+          Format("NodeConnectionClient::RemoveStreamObject() - Notice, Stream Object count has "
+                 "been decremented.  count: %i, mStreamType %s.",
+                 mStreamObjectCounts[i], mStreamType.c_str()));
+      if (mStreamObjectCounts[i] > 0) return false;
+      mStreamObjects.erase(mStreamObjects.begin() + static_cast<long>(i));
+      mStreamObjectCounts.erase(mStreamObjectCounts.begin() + static_cast<long>(i));
+      Log(client_log::kNotice,
+          Format("NodeConnectionClient::RemoveStreamObject() - Notice, Stream Object count was "
+                 "zero, therefore object has been removed.  objectName: %s, mStreamType %s.",
+                 objectName.c_str(), mStreamType.c_str()));
+      return true;
+    }
+  }
+  Log(client_log::kError,
+      Format("NodeConnectionClient::RemoveStreamObject() - Error, Attempt to remove object from "
+             "our list failed, the object was not found.  objectName: %s, mStreamType %s.",
+             objectName.c_str(), mStreamType.c_str()));
+  return false;
+}
+
+int NodeConnectionClient::GetStreamObjectCount(const std::string& objectName) const {
+  for (size_t i = 0; i < mStreamObjects.size(); ++i)
+    if (mStreamObjects[i] == objectName) return mStreamObjectCounts[i];
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Registration and delivery
+
+void NodeConnectionClient::StoreCallback(StreamCallback callback, void* context) {
+  std::lock_guard<std::recursive_mutex> lock(mCallbackLock);
+  mCallbackFunction = callback;
+  mCallbackContext = context;
+}
+
+std::vector<std::string> NodeConnectionClient::GetTypeObjects() const {
+  std::lock_guard<std::recursive_mutex> lock(mCallbackLock);
+  return mTypeObjects;
+}
+
+void NodeConnectionClient::KeepObjectsOfTypes(const std::vector<std::string>& names,
+                                              const std::vector<std::string>& types,
+                                              std::initializer_list<const char*> keptTypes) {
+  std::vector<std::string> kept;
+  const size_t paired = std::min(names.size(), types.size());
+  for (size_t i = 0; i < paired; ++i) {
+    for (const char* type : keptTypes) {
+      if (types[i] == type) {
+        kept.push_back(names[i]);
+        break;
+      }
+    }
+  }
+  std::lock_guard<std::recursive_mutex> lock(mCallbackLock);
+  mTypeObjects.swap(kept);
+}
+
+void NodeConnectionClient::DeliverIndexed(long index, const char* errorFormat) {
+  std::lock_guard<std::recursive_mutex> lock(mCallbackLock);
+  if (mCallbackContext == nullptr || mCallbackFunction == nullptr) return;
+  if (index >= 0 && static_cast<size_t>(index) < mTypeObjects.size()) {
+    mCallbackFunction(mCallbackContext, mRecvBuffer.get(), 1,
+                      mTypeObjects[static_cast<size_t>(index)]);
+    return;
+  }
+  Log(client_log::kError, Format(errorFormat, static_cast<int>(index)));
+}
+
+void NodeConnectionClient::DeliverToFirst() {
+  std::lock_guard<std::recursive_mutex> lock(mCallbackLock);
+  if (mCallbackContext == nullptr || mCallbackFunction == nullptr) return;
+  mCallbackFunction(mCallbackContext, mRecvBuffer.get(), 1,
+                    mTypeObjects.empty() ? std::string() : mTypeObjects.front());
+}
+
+int32_t NodeConnectionClient::RecordInt32(int offset) const {
+  const unsigned char* p = mRecvBuffer.get() + offset;
+  const uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                     (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<int32_t>(v);
+}
+
+uint16_t NodeConnectionClient::RecordUInt16(int offset) const {
+  const unsigned char* p = mRecvBuffer.get() + offset;
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+// ---------------------------------------------------------------------------
+// The six record kinds
+
+NodeConnectionClientSE::NodeConnectionClientSE(ClientLogFile* log)
+    : NodeConnectionClient(112, "SingleElectrode", log) {}
+NodeConnectionClientSE::~NodeConnectionClientSE() { StopSilently(); }
+void NodeConnectionClientSE::SetCallbackFunctionSE(StreamCallback callback, void* context) {
+  StoreCallback(callback, context);
+}
+void NodeConnectionClientSE::UpdateObjectList(const std::vector<std::string>& names,
+                                              const std::vector<std::string>& types) {
+  KeepObjectsOfTypes(names, types, {kSpikeSE, kSpikeST, kSpikeTT});
+}
+void NodeConnectionClientSE::ExecuteCallback() {
+  DeliverIndexed(RecordInt32(8),
+                 "NodeConnectionClientSE::ExecuteCallback() - Error, we have encountered an "
+                 "invalid spike channel number from our vintra buffer.  scNumber: %i");
+}
+
+NodeConnectionClientST::NodeConnectionClientST(ClientLogFile* log)
+    : NodeConnectionClient(176, "Stereotrode", log) {}
+NodeConnectionClientST::~NodeConnectionClientST() { StopSilently(); }
+void NodeConnectionClientST::SetCallbackFunctionST(StreamCallback callback, void* context) {
+  StoreCallback(callback, context);
+}
+void NodeConnectionClientST::UpdateObjectList(const std::vector<std::string>& names,
+                                              const std::vector<std::string>& types) {
+  KeepObjectsOfTypes(names, types, {kSpikeSE, kSpikeST, kSpikeTT});
+}
+void NodeConnectionClientST::ExecuteCallback() {
+  DeliverIndexed(RecordInt32(8),
+                 "NodeConnectionClientST::ExecuteCallback() - Error, we have encountered an "
+                 "invalid spike channel number from our vintra buffer.  scNumber: %i");
+}
+
+NodeConnectionClientTT::NodeConnectionClientTT(ClientLogFile* log)
+    : NodeConnectionClient(304, "Tetrode", log) {}
+NodeConnectionClientTT::~NodeConnectionClientTT() { StopSilently(); }
+void NodeConnectionClientTT::SetCallbackFunctionTT(StreamCallback callback, void* context) {
+  StoreCallback(callback, context);
+}
+void NodeConnectionClientTT::UpdateObjectList(const std::vector<std::string>& names,
+                                              const std::vector<std::string>& types) {
+  KeepObjectsOfTypes(names, types, {kSpikeSE, kSpikeST, kSpikeTT});
+}
+void NodeConnectionClientTT::ExecuteCallback() {
+  DeliverIndexed(RecordInt32(8),
+                 "NodeConnectionClientTT::ExecuteCallback() - Error, we have encountered an "
+                 "invalid spike channel number from our vintra buffer.  scNumber: %i");
+}
+
+NodeConnectionClientCSC::NodeConnectionClientCSC(ClientLogFile* log)
+    : NodeConnectionClient(1044, "CSC", log) {}
+NodeConnectionClientCSC::~NodeConnectionClientCSC() { StopSilently(); }
+void NodeConnectionClientCSC::SetCallbackFunctionCSC(StreamCallback callback, void* context) {
+  StoreCallback(callback, context);
+}
+void NodeConnectionClientCSC::UpdateObjectList(const std::vector<std::string>& names,
+                                               const std::vector<std::string>& types) {
+  KeepObjectsOfTypes(names, types, {"CscAcqEnt"});
+}
+void NodeConnectionClientCSC::ExecuteCallback() {
+  DeliverIndexed(RecordInt32(8),
+                 "NodeConnectionClientCSC::ExecuteCallback() - Error, we have encountered an "
+                 "invalid channel number from our vintra buffer.  chanNumber: %i");
+}
+
+NodeConnectionClientVT::NodeConnectionClientVT(ClientLogFile* log)
+    : NodeConnectionClient(1828, "Video", log) {}
+NodeConnectionClientVT::~NodeConnectionClientVT() { StopSilently(); }
+void NodeConnectionClientVT::SetCallbackFunctionVT(StreamCallback callback, void* context) {
+  StoreCallback(callback, context);
+}
+void NodeConnectionClientVT::UpdateObjectList(const std::vector<std::string>& names,
+                                              const std::vector<std::string>& types) {
+  KeepObjectsOfTypes(names, types, {"VTAcqEnt"});
+}
+void NodeConnectionClientVT::ExecuteCallback() {
+  DeliverIndexed(RecordUInt16(2),
+                 "NodeConnectionClientVT::ExecuteCallback() - Error, we have encountered an "
+                 "invalid video tracker ID from our vintra buffer.  id: %i");
+}
+
+NodeConnectionClientEV::NodeConnectionClientEV(ClientLogFile* log)
+    : NodeConnectionClient(184, "Event", log) {}
+NodeConnectionClientEV::~NodeConnectionClientEV() { StopSilently(); }
+void NodeConnectionClientEV::SetCallbackFunctionEV(StreamCallback callback, void* context) {
+  StoreCallback(callback, context);
+}
+void NodeConnectionClientEV::UpdateObjectList(const std::vector<std::string>& names,
+                                              const std::vector<std::string>& types) {
+  KeepObjectsOfTypes(names, types, {"EventAcqEnt"});
+}
+void NodeConnectionClientEV::ExecuteCallback() { DeliverToFirst(); }
+
+}  // namespace orvanta

@@ -1,0 +1,238 @@
+// The data stream endpoints. For each of six record kinds the client listens
+// on a port, the acquisition server connects to it, and a receive thread cuts
+// the byte stream into fixed-size records and hands each one to a registered
+// callback together with the name of the object it belongs to.
+//
+// NodeConnectionClient is the common base; the six subclasses fix the record
+// size, the stream's name, the objects it serves and how a record names its
+// object.
+//
+// Threads: InitServerStream, CloseServerStream, AddStreamObject and
+// RemoveStreamObject run on the caller's thread (the owning NetworkNodeClient
+// serialises them). The receive thread runs ExecuteCallback and with it the
+// user's callback. Callback registration and the object list are guarded
+// against the receive thread by mCallbackLock; a registration made while a
+// callback is running waits until that callback has returned, so once a
+// setter has returned the earlier callback is no longer called.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/socket_layer.h"
+#include "client/stream_callback.h"
+#include "platform/thread_annotations.h"
+
+namespace orvanta {
+
+class ClientLogFile;
+
+class NodeConnectionClient {
+ public:
+  // `log` is the owning client's log; not owned, must outlive the stream.
+  NodeConnectionClient(int recordSize, std::string streamType, ClientLogFile* log);
+  NodeConnectionClient(const NodeConnectionClient&) = delete;
+  NodeConnectionClient& operator=(const NodeConnectionClient&) = delete;
+  // A stream still set up is stopped and its sockets closed, without log
+  // entries; normally CloseServerStream has done that already.
+  virtual ~NodeConnectionClient();
+
+  // Each subclass overrides only the setter of its own kind; the others do
+  // nothing. A null callback or a null context delivers nothing.
+  virtual void SetCallbackFunctionSE(StreamCallback callback, void* context);
+  virtual void SetCallbackFunctionST(StreamCallback callback, void* context);
+  virtual void SetCallbackFunctionTT(StreamCallback callback, void* context);
+  virtual void SetCallbackFunctionCSC(StreamCallback callback, void* context);
+  virtual void SetCallbackFunctionEV(StreamCallback callback, void* context);
+  virtual void SetCallbackFunctionVT(StreamCallback callback, void* context);
+
+  // Keeps, in order, the names whose data type this stream serves. The two
+  // lists are paired by position; names without a type are skipped.
+  virtual void UpdateObjectList(const std::vector<std::string>& names,
+                                const std::vector<std::string>& types) = 0;
+
+  // Listens on `port` on all local addresses (0: any free port), allocates
+  // the receive buffer and starts the receive thread, which accepts one
+  // connection and reads records until it closes. A stream that is still set
+  // up is closed first. False (logged) when a step fails.
+  bool InitServerStream(int port);
+
+  // Stops the receive thread (it may be blocked in accept or recv; its
+  // sockets are shut down so that the call returns), waits for it and closes
+  // the sockets. Safe on a stream never set up.
+  void CloseServerStream();
+
+  // Asks the receive thread to stop and shuts its sockets down, without
+  // waiting and without log entries; CloseServerStream finishes the job.
+  void RequestStop();
+
+  // Open counts of the objects opened on this stream.
+  bool AddStreamObject(const std::string& objectName);
+  bool RemoveStreamObject(const std::string& objectName);
+
+  // The port listened on (the actual one when 0 was asked for); 0 before.
+  int GetPortNumber() const;
+  int GetRecordSize() const { return mRecordSize; }
+  const std::string& GetStreamType() const { return mStreamType; }
+  // True while a receive thread or a socket of this stream exists.
+  bool IsSetUp() const;
+  // The open count of an object, 0 when it is not open.
+  int GetStreamObjectCount(const std::string& objectName) const;
+  std::vector<std::string> GetTypeObjects() const;
+
+ protected:
+  // Called on the receive thread with one complete record in mRecvBuffer.
+  virtual void ExecuteCallback() = 0;
+
+  // For subclasses: store a registration; keep the names of the given types.
+  void StoreCallback(StreamCallback callback, void* context);
+  void KeepObjectsOfTypes(const std::vector<std::string>& names,
+                          const std::vector<std::string>& types,
+                          std::initializer_list<const char*> keptTypes);
+
+  // Hands the record to the callback with the name at `index` of
+  // mTypeObjects; an index out of range logs `errorFormat` (one %i) at ERROR.
+  // With no callback or no context the record is dropped silently.
+  void DeliverIndexed(long index, const char* errorFormat);
+  // Hands the record to the callback with the first name of mTypeObjects, or
+  // an empty name when the list is empty.
+  void DeliverToFirst();
+
+  // Little-endian fields of the record in mRecvBuffer.
+  int32_t RecordInt32(int offset) const;
+  uint16_t RecordUInt16(int offset) const;
+
+  void Log(int level, const std::string& text) const;
+
+  // Stops a receive thread and closes the sockets without log entries. Every
+  // subclass destructor calls it first, so that no record reaches a
+  // half-destroyed object.
+  void StopSilently();
+
+  const int mRecordSize;
+  const std::string mStreamType;
+
+ private:
+  bool CreateSocket();
+  bool BindSocket(int port);
+  bool ListenToSocket();
+  bool CreateRecieveBuffer();
+  bool AcceptClientSocket();
+  bool RecieveData();
+  void ProcessRecieveError(int code);
+  void ProcessCloseError(int code);
+  void LogSocketError(int call, int code);  // call: a net::SocketCall value
+  void ReceiveThreadMain();
+  void StopThreadAndCloseSockets(bool logged);
+  // Waits until the socket can be read or a stop is requested; false on stop.
+  bool WaitForData(net::SocketHandle socket);
+
+  std::unique_ptr<unsigned char[]> mRecvBuffer;  // receive thread while it runs
+  int mRecvBufferSize = 0;
+
+  // Callback registration and the object list, read by the receive thread.
+  mutable std::recursive_mutex mCallbackLock;
+  std::vector<std::string> mTypeObjects GUARDED_BY(mCallbackLock);
+  StreamCallback mCallbackFunction GUARDED_BY(mCallbackLock) = nullptr;
+  void* mCallbackContext GUARDED_BY(mCallbackLock) = nullptr;
+
+  ClientLogFile* const mLogFile;
+
+  // The sockets: the listener is written only on the caller's thread while no
+  // receive thread runs; the data socket is written by the receive thread.
+  mutable std::mutex mSocketLock;
+  net::SocketHandle mDataSocket GUARDED_BY(mSocketLock) = net::kInvalidSocket;
+  net::SocketHandle mListenSocket GUARDED_BY(mSocketLock) = net::kInvalidSocket;
+  std::atomic<int> mPortNumber{0};
+
+  std::vector<std::string> mStreamObjects;  // caller's thread only
+  std::vector<int> mStreamObjectCounts;
+
+  std::thread mDmaProcessor;  // the receive thread, joinable while it exists
+  std::atomic<bool> mStopRequested{false};
+  std::mutex mThreadStateLock;
+  std::condition_variable mThreadEndedCv;
+  bool mThreadEnded GUARDED_BY(mThreadStateLock) = true;
+};
+
+// The three spike streams keep the same object list: every spike object of
+// any of the three kinds, so a spike channel number indexes the combined list.
+class NodeConnectionClientSE : public NodeConnectionClient {
+ public:
+  explicit NodeConnectionClientSE(ClientLogFile* log);
+  ~NodeConnectionClientSE() override;
+  void SetCallbackFunctionSE(StreamCallback callback, void* context) override;
+  void UpdateObjectList(const std::vector<std::string>& names,
+                        const std::vector<std::string>& types) override;
+
+ protected:
+  void ExecuteCallback() override;
+};
+
+class NodeConnectionClientST : public NodeConnectionClient {
+ public:
+  explicit NodeConnectionClientST(ClientLogFile* log);
+  ~NodeConnectionClientST() override;
+  void SetCallbackFunctionST(StreamCallback callback, void* context) override;
+  void UpdateObjectList(const std::vector<std::string>& names,
+                        const std::vector<std::string>& types) override;
+
+ protected:
+  void ExecuteCallback() override;
+};
+
+class NodeConnectionClientTT : public NodeConnectionClient {
+ public:
+  explicit NodeConnectionClientTT(ClientLogFile* log);
+  ~NodeConnectionClientTT() override;
+  void SetCallbackFunctionTT(StreamCallback callback, void* context) override;
+  void UpdateObjectList(const std::vector<std::string>& names,
+                        const std::vector<std::string>& types) override;
+
+ protected:
+  void ExecuteCallback() override;
+};
+
+class NodeConnectionClientCSC : public NodeConnectionClient {
+ public:
+  explicit NodeConnectionClientCSC(ClientLogFile* log);
+  ~NodeConnectionClientCSC() override;
+  void SetCallbackFunctionCSC(StreamCallback callback, void* context) override;
+  void UpdateObjectList(const std::vector<std::string>& names,
+                        const std::vector<std::string>& types) override;
+
+ protected:
+  void ExecuteCallback() override;
+};
+
+class NodeConnectionClientVT : public NodeConnectionClient {
+ public:
+  explicit NodeConnectionClientVT(ClientLogFile* log);
+  ~NodeConnectionClientVT() override;
+  void SetCallbackFunctionVT(StreamCallback callback, void* context) override;
+  void UpdateObjectList(const std::vector<std::string>& names,
+                        const std::vector<std::string>& types) override;
+
+ protected:
+  void ExecuteCallback() override;
+};
+
+class NodeConnectionClientEV : public NodeConnectionClient {
+ public:
+  explicit NodeConnectionClientEV(ClientLogFile* log);
+  ~NodeConnectionClientEV() override;
+  void SetCallbackFunctionEV(StreamCallback callback, void* context) override;
+  void UpdateObjectList(const std::vector<std::string>& names,
+                        const std::vector<std::string>& types) override;
+
+ protected:
+  void ExecuteCallback() override;
+};
+
+}  // namespace orvanta
