@@ -9,10 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <future>
+#include <thread>
 #include <cstring>
 
 #include "script_test_support.h"
 #include "tools/orvanta-run/runner_options.h"
+#include "tools/orvanta-run/runner_setup.h"
 
 namespace orvanta::testing {
 namespace {
@@ -165,6 +168,40 @@ TEST(RunnerOptions, ParsesEveryOption) {
   EXPECT_EQ(runner::ParseRunnerOptions({"-h", "--bogus"}, o, error),
             runner::ParseOutcome::kUsageError);
   EXPECT_EQ(runner::ParseRunnerOptions({"a.cfg", "-h"}, o, error), runner::ParseOutcome::kHelp);
+}
+
+// The log calls the echo with its entry lock held, so the echo must return
+// at once even when nobody reads its stream; the lines arrive in order later.
+TEST(StreamLogEcho, NeverBlocksTheLogOnAStalledStream) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::FILE* out = ::fdopen(fds[1], "w");
+  ASSERT_NE(out, nullptr);
+  const int kLines = 3000;  // ~300 KB, several times a pipe's buffer
+  const std::string pad(90, '.');
+  std::string received;
+  {
+    runner::StreamLogEcho echo(out);
+    auto added = std::async(std::launch::async, [&] {
+      for (int i = 0; i < kLines; ++i) echo.AddLogMessage(std::to_string(i) + pad);
+    });
+    const bool returned = added.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    EXPECT_TRUE(returned) << "AddLogMessage waited for the stream";
+    std::thread reader([&] {
+      char buffer[65536];
+      ssize_t n;
+      while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0) received.append(buffer, static_cast<size_t>(n));
+    });
+    added.wait();
+    echo.Flush();
+    std::fclose(out);  // the writer is idle after Flush; ends the reader
+    reader.join();
+  }
+  ::close(fds[0]);
+  const Args lines = Lines(received);
+  ASSERT_EQ(lines.size(), static_cast<size_t>(kLines));
+  for (int i = 0; i < kLines; i += 997) EXPECT_EQ(lines[static_cast<size_t>(i)], std::to_string(i) + pad);
+  EXPECT_EQ(lines.back(), std::to_string(kLines - 1) + pad);
 }
 
 TEST_F(RunnerTest, DryRunEchoesEveryLogEntry) {

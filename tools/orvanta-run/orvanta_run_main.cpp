@@ -34,10 +34,14 @@ int main(int argc, char** argv) {
 
   RunnerProgram program;
   StreamLogEcho echo(stdout);
-  if (!options.quiet) program.window.Register(&echo);
+  if (!options.quiet) {
+    program.window.Register(&echo);
+    program.boxes.SetEcho(&echo);
+  }
 
-  int status = RunSetup(program, options, stdout, stderr);
+  int status = RunSetup(program, options, stdout, stderr, options.quiet ? nullptr : &echo);
   if (status == kExitOk && !options.dryRun) {
+    echo.Flush();
     // The run step (connect, run the order, disconnect) comes with the trial
     // worker and the server client.
     std::fprintf(stderr,
@@ -46,7 +50,10 @@ int main(int argc, char** argv) {
     status = kExitRunUnavailable;
   }
 
+  // No entry reaches the echo after this; its destructor prints the rest.
   program.window.Unregister();
+  program.boxes.SetEcho(nullptr);
+  echo.Flush();
   std::fflush(stdout);
   return status;
 }

@@ -34,16 +34,65 @@ std::string LogPathFor(const RunnerProgram& program, const RunnerOptions& option
 
 }  // namespace
 
+StreamLogEcho::StreamLogEcho(std::FILE* out) : out_(out), writer_([this] { WriterLoop(); }) {}
+
+StreamLogEcho::~StreamLogEcho() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  cv_.notify_all();
+  writer_.join();
+}
+
 void StreamLogEcho::AddLogMessage(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), out_);
-  std::fputc('\n', out_);
-  std::fflush(out_);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(line);
+  }
+  cv_.notify_all();
+}
+
+void StreamLogEcho::Flush() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  cv_.wait(lock, [this] { return queue_.empty() && !writing_; });
+}
+
+void StreamLogEcho::WriterLoop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    cv_.wait(lock, [this] { return !queue_.empty() || stopping_; });
+    if (queue_.empty()) return;  // stopping, and everything is printed
+    std::deque<std::string> lines;
+    lines.swap(queue_);
+    writing_ = true;
+    lock.unlock();
+    for (const std::string& line : lines) {
+      std::fwrite(line.data(), 1, line.size(), out_);
+      std::fputc('\n', out_);
+    }
+    std::fflush(out_);
+    lock.lock();
+    writing_ = false;
+    cv_.notify_all();
+  }
+}
+
+BoxResult RunnerMessageBoxes::Show(const std::string& text, const std::string& caption,
+                                   BoxIcon icon, BoxButtons buttons) {
+  if (StreamLogEcho* echo = echo_.load()) echo->Flush();
+  return StderrMessageBoxes::Show(text, caption, icon, buttons);
 }
 
 int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* out,
-             std::FILE* err) {
+             std::FILE* err, StreamLogEcho* echo) {
+  // Output of our own comes after the entries echoed before it.
+  auto sync = [echo] {
+    if (echo != nullptr) echo->Flush();
+  };
   program.log.SetLogFilename(LogPathFor(program, options));
   if (!program.log.IsOpen()) {
+    sync();
     std::fprintf(err, "orvanta-run: warning: the log file %s could not be opened; log entries "
                       "are not written to a file\n",
                  program.log.GetFilePath().c_str());
@@ -55,6 +104,7 @@ int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* ou
     const int result = program.config.ProcessScript(path);
     const ScriptOutcome& outcome = program.config.GetLastOutcome();
     if (result != 0) {
+      sync();
       if (outcome.kind == ScriptOutcome::kOpenFailed) {
         std::fprintf(err, "orvanta-run: cannot open setup file %s: %s\n", path.c_str(),
                      OpenFailureReason(path).c_str());
@@ -65,6 +115,7 @@ int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* ou
       return kExitSetupFailed;
     }
     if (outcome.kind == ScriptOutcome::kStoppedEarly) {
+      sync();
       std::fprintf(err, "orvanta-run: warning: %s: reading stopped at line %d, which could not "
                         "be read (see the log); the lines after it were not run\n",
                    path.c_str(), static_cast<int>(outcome.lineNumber));
@@ -72,11 +123,14 @@ int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* ou
   }
 
   if (options.shuffle && program.deck.Shuffle() != 0) {
+    sync();
     std::fprintf(err, "orvanta-run: warning: %s\n", program.deck.GetMessage().c_str());
   }
 
   if (options.printOrder) {
     const std::vector<int32_t> order = program.deck.GetOrder();
+    // The look-ups below log only on failure; printed after the echo so far.
+    sync();
     for (size_t i = 0; i < order.size(); ++i) {
       Trial* trial = nullptr;
       // A card whose type cannot be had prints no line; the following lines
@@ -89,6 +143,7 @@ int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* ou
 
   if (!options.savePath.empty()) {
     const SetupFileSaveResult saved = program.config.SaveSetupFile(options.savePath);
+    sync();
     for (const std::string& warning : saved.warnings) {
       std::fprintf(err, "orvanta-run: warning: %s\n", warning.c_str());
     }

@@ -2,14 +2,20 @@
 // files, shuffle, print and save the run order.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "log/log_file.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/shell_open.h"
+#include "platform/thread_annotations.h"
 #include "platform/window_listener.h"
 #include "script/command_processor.h"
 #include "script/config_file_processor.h"
@@ -19,13 +25,62 @@
 
 namespace orvanta::runner {
 
+// Prints every log entry to a stream, one line each, as the window's message
+// list shows them. The window's other calls have nothing to show headless.
+//
+// AddLogMessage is called with the log's entry lock held, from any thread,
+// and must not block: it only queues the line, and a writer thread of its own
+// prints it. Flush() waits until everything queued so far is printed, so that
+// other output to the same streams keeps its place after the entries.
+class StreamLogEcho : public WindowListener {
+ public:
+  explicit StreamLogEcho(std::FILE* out);
+  StreamLogEcho(const StreamLogEcho&) = delete;
+  StreamLogEcho& operator=(const StreamLogEcho&) = delete;
+  // Prints what is still queued, then ends the writer thread. Unregister the
+  // echo from the window slot first.
+  ~StreamLogEcho() override;
+
+  void AddTrialTypeToList(const std::string&) override {}
+  void RemoveTrialTypeFromList(const std::string&) override {}
+  void AddLogMessage(const std::string& line) override EXCLUDES(mutex_);
+  void SetCurrentTrialNumber(int) override {}
+  void OnStop() override {}
+
+  void Flush() EXCLUDES(mutex_);
+
+ private:
+  void WriterLoop() EXCLUDES(mutex_);
+
+  std::FILE* const out_;
+  std::mutex mutex_;
+  std::condition_variable cv_;  // signals queue changes, the end of a write and stopping
+  std::deque<std::string> queue_ GUARDED_BY(mutex_);
+  bool writing_ GUARDED_BY(mutex_) = false;  // the writer holds lines taken from the queue
+  bool stopping_ GUARDED_BY(mutex_) = false;
+  std::thread writer_;  // started last, once the members above exist
+};
+
+// Message boxes printed to stderr, after the log entries echoed so far.
+class RunnerMessageBoxes : public StderrMessageBoxes {
+ public:
+  using MessageBoxes::Show;
+  // `echo` (may be null) must outlive every box shown while it is set.
+  void SetEcho(StreamLogEcho* echo) { echo_.store(echo); }
+  BoxResult Show(const std::string& text, const std::string& caption, BoxIcon icon,
+                 BoxButtons buttons) override;
+
+ private:
+  std::atomic<StreamLogEcho*> echo_{nullptr};
+};
+
 // The program-wide objects, created once in start-up order (the seams, the
 // application directory, the log, the interpreter, the trial list, the deck,
 // the setup runner) and destroyed in reverse. References to later members
 // are only stored by the constructors that receive them.
 struct RunnerProgram {
   SystemClock clock;
-  StderrMessageBoxes boxes;  // the "Configuration File Error" box goes to stderr
+  RunnerMessageBoxes boxes;  // the "Configuration File Error" box goes to stderr
   MainWindowRef window;      // headless: holds the stdout echo, or nothing
   DesktopShellOpener shell;
 
@@ -38,28 +93,15 @@ struct RunnerProgram {
   ConfigFileProcessor config{log, trials, deck, commands, boxes, clock};
 };
 
-// Prints every log entry to a stream, one line each, as the window's message
-// list shows them. The window's other calls have nothing to show headless.
-class StreamLogEcho : public WindowListener {
- public:
-  explicit StreamLogEcho(std::FILE* out) : out_(out) {}
-  void AddTrialTypeToList(const std::string&) override {}
-  void RemoveTrialTypeFromList(const std::string&) override {}
-  void AddLogMessage(const std::string& line) override;
-  void SetCurrentTrialNumber(int) override {}
-  void OnStop() override {}
-
- private:
-  std::FILE* out_;
-};
-
 // The setup half: opens the log, seeds the deck, runs the setup files in
 // order, then shuffles, prints the order and saves as the options ask.
 // Messages for the user go to `out` (the run order) and `err` (errors and
-// warnings, one line each, "orvanta-run: ..."). Returns an exit status:
+// warnings, one line each, "orvanta-run: ..."); `echo` (may be null) is
+// flushed before each, so they follow the log entries echoed before them.
+// Returns an exit status:
 // kExitOk, or kExitSetupFailed at the first file that cannot be opened or has
 // a failing command (later files are not run), or when the save fails.
 int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* out,
-             std::FILE* err);
+             std::FILE* err, StreamLogEcho* echo);
 
 }  // namespace orvanta::runner
