@@ -51,8 +51,10 @@ bool OrvantaApp::InitInstance() {
 ProgramObjects::ProgramObjects(const ProgramSeams& programSeams)
     : seams(programSeams),
       log(seams.clock, seams.boxes, seams.mainWindow, seams.shell),
+      commands(log, trials, deck),
       trials(log, deck, seams.mainWindow),
       deck(log),
+      config(log, trials, deck, commands, seams.boxes, seams.clock),
       app(gApplicationDirectory, log, trials, deck, server, runner, seams) {}
 
 }  // namespace orvanta

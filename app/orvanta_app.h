@@ -11,6 +11,8 @@
 #include "platform/message_box.h"
 #include "platform/shell_open.h"
 #include "platform/window_listener.h"
+#include "script/command_processor.h"
+#include "script/config_file_processor.h"
 #include "trials/card_deck.h"
 #include "trials/trial_container.h"
 
@@ -91,11 +93,13 @@ struct ProgramObjects {
   ProgramSeams seams;
   std::string gApplicationDirectory;  // empty until start-up
   LogFile log;
+  CommandProcessor commands;
   TrialContainer trials;
   CardDeck deck;
   // The window's view of the server client and of the trial worker.
   NoServerLink server;
   NoTrialRunControl runner;
+  ConfigFileProcessor config;
   OrvantaApp app;
 };
 

@@ -22,6 +22,8 @@
 #include "app/orvanta_dlg.h"
 #include "fakes/fakes.h"
 #include "log/log_file.h"
+#include "script/command_processor.h"
+#include "script/config_file_processor.h"
 #include "trials/card_deck.h"
 #include "trials/trial_container.h"
 
@@ -141,7 +143,11 @@ class TempDir {
 class DialogTest : public ::testing::Test {
  protected:
   DialogTest()
-      : log(clock, boxes, mainWindow, shell), deck(log), trials(log, deck, mainWindow) {}
+      : log(clock, boxes, mainWindow, shell),
+        deck(log),
+        trials(log, deck, mainWindow),
+        commands(log, trials, deck),
+        config(log, trials, deck, commands, boxes, clock) {}
 
   void SetUp() override {
     TestApplication();
@@ -210,6 +216,8 @@ class DialogTest : public ::testing::Test {
   LogFile log;
   CardDeck deck;
   TrialContainer trials;
+  CommandProcessor commands;
+  ConfigFileProcessor config;
   std::unique_ptr<OrvantaDlg> window;
 };
 

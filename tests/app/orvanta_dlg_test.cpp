@@ -318,7 +318,9 @@ TEST_F(DialogTest, AddTypeSkipsANameASetupFileAlreadyUsed) {
   auto* add = Find<QPushButton>("addTypeButton");
   Click(add);  // Trial Type 1; the next number tried is 2
   ASSERT_EQ(window->nextTrialTypeNumber(), 2);
-  ASSERT_EQ(trials.AddTrial("Trial Type 2"), 0);  // as a setup file's -AddTrial does
+  const std::string setup = dir.WithSeparator() + "type2.cfg";
+  std::ofstream(setup, std::ios::binary) << "-AddTrial \"Trial Type 2\"\r\n-SetTrialCount \"Trial Type 2\" 2\r\n";
+  ASSERT_EQ(config.ProcessScript(setup), 0);
   Pump();
   auto* types = Find<QListWidget>("trialTypeList");
   EXPECT_EQ(SelectedText(types), "Trial Type 2");
@@ -327,6 +329,11 @@ TEST_F(DialogTest, AddTypeSkipsANameASetupFileAlreadyUsed) {
   EXPECT_EQ(Entries(types), (std::vector<std::string>{"Trial Type 1", "Trial Type 2",
                                                       "Trial Type 3", "Trial Type 4"}));
   EXPECT_EQ(window->nextTrialTypeNumber(), 5);
+  // The setup file's count shows when its type is selected.
+  types->setCurrentRow(1);
+  Pump();
+  EXPECT_EQ(Edit("trialCountEdit")->text(), "2");
+  EXPECT_TRUE(boxes.boxes().empty());
 }
 
 TEST_F(DialogTest, RemoveLastSelectsThePreviousAndRemoveOnlyClearsEverything) {
