@@ -91,7 +91,9 @@ line; lines starting with '#' are comments:
   reply     the reply text; "<N bytes>" for binary replies; empty if none
   note      the state the command changed and any fault applied, else empty
   Backslash, tab, CR, LF and other control bytes in fields are written as
-  \\, \t, \r, \n and \xHH.
+  \\, \t, \r, \n and \xHH. A command's line is written just after its
+  reply has been sent, so a client holding the reply may have to wait a
+  moment for the line.
 
 Records carry the same clock in microseconds (uint64 at offset 0, except
 video records: offset 8). Exit status: 0 after SIGINT or SIGTERM, 64 for a bad

@@ -2,29 +2,72 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 
 #include "tools/quorvin-sim/command_text.h"
 
 namespace orvanta::sim {
 
+namespace {
+constexpr auto kEchoCloseWait = std::chrono::seconds(2);
+}  // namespace
+
+struct Transcript::Echo {
+  Echo(FILE* out, size_t limit) : out(out), limit(limit) {}
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (true) {
+      changed.wait(lock, [this] { return !queue.empty() || dropped > 0 || closing; });
+      if (queue.empty() && dropped == 0 && closing) break;
+      std::deque<std::string> lines;
+      lines.swap(queue);
+      const size_t lost = dropped;
+      dropped = 0;
+      lock.unlock();
+      // Lines are dropped only while the queue is full, that is after every
+      // line of this batch was queued: the note goes after them.
+      for (const std::string& line : lines) std::fwrite(line.data(), 1, line.size(), out);
+      if (lost > 0) {
+        const std::string note = "# " + std::to_string(lost) + " transcript lines not echoed: stdout was not read\n";
+        std::fwrite(note.data(), 1, note.size(), out);
+      }
+      std::fflush(out);
+      lock.lock();
+    }
+    done = true;
+    changed.notify_all();
+  }
+
+  FILE* const out;
+  const size_t limit;
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::string> queue GUARDED_BY(mutex);
+  size_t dropped GUARDED_BY(mutex) = 0;
+  bool closing GUARDED_BY(mutex) = false;
+  bool done GUARDED_BY(mutex) = false;
+};
+
 Transcript::~Transcript() { Close(); }
 
 bool Transcript::Open(const TranscriptConfig& config, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
-  echo_ = config.echo;
   keep_lines_ = config.keep_lines;
+  const std::string header = std::string(kTranscriptHeader) + "\n";
   if (!config.path.empty()) {
     file_ = std::fopen(config.path.c_str(), "wb");
     if (file_ == nullptr) {
       if (error) *error = "cannot write transcript '" + config.path + "': " + std::strerror(errno);
       return false;
     }
+    std::fwrite(header.data(), 1, header.size(), file_);
+    std::fflush(file_);
   }
-  const std::string header = std::string(kTranscriptHeader) + "\n";
-  for (FILE* out : {file_, echo_}) {
-    if (out == nullptr) continue;
-    std::fwrite(header.data(), 1, header.size(), out);
-    std::fflush(out);
+  if (config.echo != nullptr) {
+    echo_ = std::make_shared<Echo>(config.echo, config.echo_queue_limit);
+    echo_->queue.push_back(header);
+    echo_thread_ = std::thread([echo = echo_] { echo->Run(); });
   }
   return true;
 }
@@ -45,28 +88,58 @@ void Transcript::Write(uint64_t time_us, std::optional<uint64_t> reply_us, std::
   line += EscapeField(reply);
   line += '\t';
   line += EscapeField(note);
+  line += '\n';
 
   std::lock_guard<std::mutex> lock(mutex_);
-  const std::string with_end = line + "\n";
-  for (FILE* out : {file_, echo_}) {
-    if (out == nullptr) continue;
-    std::fwrite(with_end.data(), 1, with_end.size(), out);
-    std::fflush(out);
+  if (closed_) return;
+  if (file_ != nullptr) {
+    std::fwrite(line.data(), 1, line.size(), file_);
+    std::fflush(file_);
+  }
+  if (echo_) {
+    std::lock_guard<std::mutex> echo_lock(echo_->mutex);
+    if (echo_->queue.size() < echo_->limit) {
+      echo_->queue.push_back(line);
+    } else {
+      ++echo_->dropped;
+    }
+    echo_->changed.notify_one();
   }
   if (keep_lines_) {
+    line.pop_back();
     lines_.push_back(std::move(line));
     line_added_.notify_all();
   }
 }
 
 void Transcript::Close() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (file_ != nullptr) {
-    std::fflush(file_);
-    std::fclose(file_);
-    file_ = nullptr;
+  std::shared_ptr<Echo> echo;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return;
+    closed_ = true;
+    if (file_ != nullptr) {
+      std::fflush(file_);
+      std::fclose(file_);
+      file_ = nullptr;
+    }
+    echo.swap(echo_);
   }
-  if (echo_ != nullptr) std::fflush(echo_);
+  if (!echo) return;
+  bool finished;
+  {
+    std::unique_lock<std::mutex> lock(echo->mutex);
+    echo->closing = true;
+    echo->changed.notify_all();
+    finished = echo->changed.wait_for(lock, kEchoCloseWait, [&echo] { return echo->done; });
+  }
+  if (finished) {
+    echo_thread_.join();
+  } else {
+    // stdout is blocked for good; the thread holds its own share of the
+    // queue and ends with the process.
+    echo_thread_.detach();
+  }
 }
 
 std::vector<std::string> Transcript::Lines() const {

@@ -10,10 +10,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/thread_annotations.h"
@@ -41,10 +43,14 @@ struct TranscriptConfig {
   std::string path;             // empty: no file
   FILE* echo = nullptr;         // stdout for the executable; null: no echo
   bool keep_lines = false;      // keep every line in memory (tests)
+  size_t echo_queue_limit = 20000;  // echo lines waiting beyond this are dropped
 };
 
 // Thread-safe: connection and stream threads write at once; each line is
-// written whole under the lock.
+// written whole under the lock. The file is written at once; the echo goes
+// through a thread of its own, so that a stdout nobody reads (a full pipe, a
+// paused pager) never holds up the server: when its queue is full, echo lines
+// are dropped and a comment line says how many.
 class Transcript {
  public:
   Transcript() = default;
@@ -62,7 +68,9 @@ class Transcript {
              std::string_view kind, std::string_view text, std::string_view reply,
              std::string_view note) EXCLUDES(mutex_);
 
-  // Flushes and closes the file. Later writes only echo.
+  // Flushes and closes the file and ends the echo after it has written what
+  // is queued (waiting at most two seconds for a blocked stdout). Later writes
+  // are dropped. Idempotent.
   void Close() EXCLUDES(mutex_);
 
   // The lines written so far (without the header), when keep_lines is set.
@@ -75,8 +83,14 @@ class Transcript {
  private:
   mutable std::mutex mutex_;
   mutable std::condition_variable line_added_;
+  struct Echo;
+  // Shared with the echo thread, which may outlive the transcript when
+  // stdout stays blocked.
+  std::shared_ptr<Echo> echo_;
+  std::thread echo_thread_;
+
   FILE* file_ GUARDED_BY(mutex_) = nullptr;
-  FILE* echo_ GUARDED_BY(mutex_) = nullptr;
+  bool closed_ GUARDED_BY(mutex_) = false;
   bool keep_lines_ GUARDED_BY(mutex_) = false;
   std::vector<std::string> lines_ GUARDED_BY(mutex_);
 };
