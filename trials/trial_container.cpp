@@ -10,9 +10,18 @@
 namespace orvanta {
 
 TrialContainer::TrialContainer(LogFile& log, CardDeck& deck, MainWindowRef& window)
-    : log_(log), deck_(deck), window_(window) {}
+    : log_(log), deck_(deck), window_(window), boxes_(nullptr) {}
 
-TrialContainer::~TrialContainer() = default;
+TrialContainer::TrialContainer(LogFile& log, CardDeck& deck, MainWindowRef& window,
+                               MessageBoxes& boxes)
+    : log_(log), deck_(deck), window_(window), boxes_(&boxes) {}
+
+TrialContainer::~TrialContainer() {
+  // The worker reads the list, the deck and the log; it must be gone before
+  // any of them is.
+  StopProcessingTrials();
+  JoinWorkers();
+}
 
 int TrialContainer::Fail(const std::string& message) {
   {
@@ -21,6 +30,14 @@ int TrialContainer::Fail(const std::string& message) {
   }
   log_.WriteLogEntry(kLogError, message);
   return -1;
+}
+
+void TrialContainer::Note(int level, const std::string& message) {
+  {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mMessage = message;
+  }
+  log_.WriteLogEntry(level, message);
 }
 
 int TrialContainer::FindByName(const std::string& name) const {

@@ -1,21 +1,30 @@
 // The trial list: owns the trial types of the current setup and ties each to
 // a suit of the card deck by its suit ID. The same class runs the trial
-// sequence on a worker thread (added with the trial run).
+// sequence on a worker thread and sends each trial's commands to the
+// acquisition server (trials/trial_run.cpp).
 #pragma once
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/message_box.h"
+#include "platform/stop_signal.h"
 #include "platform/thread_annotations.h"
 #include "platform/window_listener.h"
+#include "trials/run_observer.h"
 #include "trials/trial.h"
 
 namespace orvanta {
 
 class CardDeck;
+class CommandChannel;
 class LogFile;
 
 // Status results: 0 success, -1 failure (logged at ERROR with the texts of
@@ -27,12 +36,40 @@ class LogFile;
 // handed out stay valid until the type is removed; the window does not remove
 // types during a run. The window listener is called after the lock is
 // released.
+//
+// The run. StartProcessingTrials starts one worker thread that plays the card
+// deck once: per card, the start actions (event, wav, pulse), the trial
+// duration, the end actions (pulse, event) and the interval. Each action is
+// one or more command exchanges over the CommandChannel, each logged with its
+// reply. Start, TogglePause and Stop may be called from any thread (the
+// window's, a signal handler thread, a destructor).
+//  - Stop is immediate: every wait of the worker (durations, intervals,
+//    pulses, pauses and the wait for a reply) ends at once, and nothing more
+//    is sent or logged by that run. Stop returns within about 500 ms even
+//    while the server does not answer.
+//  - Pause: a paused run finishes the trial it is in (through its interval)
+//    and waits before the next trial until resumed or stopped. A pause during
+//    the last trial lets the run complete.
+//  - Negative durations and intervals are waits of 0.
+//  - The worker runs at the highest real-time priority the system grants,
+//    with the smallest timer slack; every wait ends at a steady-clock
+//    deadline, so it overshoots by no more than the timer resolution.
+// Lock order: the run lock, then the list lock, then the deck's, then the
+// log's. The worker holds none of them while it waits or exchanges.
+//
+// Lifetime: the deck, the log, the window slot, the message boxes and the
+// channel must outlive every run. Whoever destroys the deck or the channel
+// before the container first calls StopProcessingTrials and JoinWorkers; the
+// destructor does both as well.
 class TrialContainer {
  public:
-  // None of the arguments is owned; all must outlive the container.
+  // None of the arguments is owned; all must outlive the container. Without
+  // `boxes`, the completion box of a run is skipped.
   TrialContainer(LogFile& log, CardDeck& deck, MainWindowRef& window);
+  TrialContainer(LogFile& log, CardDeck& deck, MainWindowRef& window, MessageBoxes& boxes);
   TrialContainer(const TrialContainer&) = delete;
   TrialContainer& operator=(const TrialContainer&) = delete;
+  // Stops a run that is still going and waits for its worker.
   virtual ~TrialContainer();
 
   // Adds a type with default settings. Its suit (one card) is added to the
@@ -56,16 +93,106 @@ class TrialContainer {
 
   std::string GetMessage() const;
 
+  // ---- The run ----
+
+  // The exchange every trial command goes through (the server client). Not
+  // owned; set it once at start-up, before the first run. Without a channel
+  // every exchange fails (the commands are still logged, with empty replies).
+  void SetCommandChannel(CommandChannel* channel);
+  // Told about the run's progress on the worker thread (see RunObserver). Not
+  // owned; null removes it. Set it while no run is going.
+  void SetRunObserver(RunObserver* observer);
+
+  // Starts a run over the whole order. 0 (also when a run is already going
+  // or paused: nothing happens then), or -1 when the thread cannot be made.
+  int StartProcessingTrials() EXCLUDES(mRunMutex);
+  // Starts a run at trial `firstTrial` (1-based) of the order, to resume an
+  // interrupted session: the cards before it are dealt silently, and trials
+  // and log lines keep the numbers of the whole order. Values below 1 count
+  // as 1; beyond the last trial the run completes at once.
+  int StartProcessingTrials(int32_t firstTrial) EXCLUDES(mRunMutex);
+  // While a run is going, pauses or resumes it and logs which. Always 0.
+  int TogglePauseProcessingTrials() EXCLUDES(mRunMutex);
+  // Ends the run at once (see above) and logs the two stop lines. Returns 0;
+  // nothing happens when no run is going. Safe at program end and from the
+  // destructor.
+  int StopProcessingTrials() EXCLUDES(mRunMutex);
+  // Waits for the threads of ended runs (joins them). Call after
+  // StopProcessingTrials at shutdown; it blocks while a completed run's
+  // worker is still in its completion box.
+  void JoinWorkers() EXCLUDES(mRunMutex);
+
+  bool IsProcessing() const EXCLUDES(mRunMutex);
+  bool IsPaused() const EXCLUDES(mRunMutex);
+  // Waits until the worker of the last run started has ended: completed
+  // (after its completion box and the window's OnStop call) or stopped. True
+  // at once when there is none; false when `timeout` passed first.
+  bool WaitForRunEnd(std::chrono::milliseconds timeout) EXCLUDES(mRunMutex);
+
+  // The trial output commands. Each formats its command texts, exchanges
+  // them one by one and logs every one with its reply at NOTICE; the reply
+  // is held per call (empty at first, replaced only by a received reply).
+  // Always 0. The run calls them on the worker; called directly, they run on
+  // the caller's thread and cannot be stopped.
+  int PostEvent(std::string eventString, int32_t ttlValue);
+  int GenerateTTLPulse(std::string subSystemName, int32_t boardNumber, int32_t bitNumber,
+                       int32_t duration);
+  int PlayWavFile(std::string fileName, std::string subSystemName, int32_t boardNumber,
+                  int32_t bufferNumber);
+
+  // The whole port's value for a pulse on `bitNumber`: 2 to that power taken
+  // as a signed 16-bit number (bit 15 gives -32768); 0 outside 0..15.
+  static int32_t PortValueForBit(int32_t bitNumber);
+
  private:
+  // One run: its worker thread and the stop request that ends every wait of
+  // it.
+  struct Run {
+    StopSignal stop;
+    int32_t firstTrial = 1;
+    std::thread thread;
+    // The worker has finished everything it does. Guarded by the
+    // container's mRunMutex.
+    bool ended = false;
+  };
+  struct Step;
+
   // Sets mMessage, logs it at ERROR and returns -1. Takes the lock itself;
   // call it without holding mMutex.
   int Fail(const std::string& message) EXCLUDES(mMutex);
+  // Sets mMessage and logs it at `level`.
+  void Note(int level, const std::string& message) EXCLUDES(mMutex);
   // Index of the first type with this name, or -1.
   int FindByName(const std::string& name) const REQUIRES(mMutex);
+
+  // The worker thread's body.
+  void ProcessTrials(Run& run) EXCLUDES(mRunMutex);
+  // Waits while the run is paused. False when the run was stopped.
+  bool WaitWhilePaused(Run& run, int32_t trialNumber) EXCLUDES(mRunMutex);
+  // The output commands within a step of a run. False when Stop cut them
+  // short; nothing more may be sent or logged then.
+  bool PostEventIn(Step& step, const std::string& eventString, int32_t ttlValue);
+  bool GenerateTTLPulseIn(Step& step, const std::string& subSystemName, int32_t boardNumber,
+                          int32_t bitNumber, int32_t duration);
+  bool PlayWavFileIn(Step& step, const std::string& fileName, const std::string& subSystemName,
+                     int32_t boardNumber, int32_t bufferNumber);
+  // One exchange: sends `command` unless the run is stopping and writes the
+  // reply into `reply` when one arrived. False when Stop cut it short.
+  bool Exchange(Step& step, const std::string& command, std::string& reply);
+  // Sleeps `ms` milliseconds (negative counts as 0) from the step's time
+  // mark. False when the run was stopped.
+  bool Sleep(Step& step, int32_t ms);
+  // Marks the run's worker as ended and wakes waiters.
+  void MarkEnded(Run& run) EXCLUDES(mRunMutex);
+  // Joins the retired runs whose worker has ended.
+  void ReapEndedRuns() REQUIRES(mRunMutex);
 
   LogFile& log_;
   CardDeck& deck_;
   MainWindowRef& window_;
+  MessageBoxes* const boxes_;  // null: no completion box
+  std::atomic<CommandChannel*> mChannel{nullptr};
+  std::atomic<RunObserver*> mObserver{nullptr};
 
   // Guards the list and mMessage. Lock order: this lock, then the deck's, then
   // the log's; a Trial's own lock is taken last and held only briefly.
@@ -74,6 +201,19 @@ class TrialContainer {
   std::vector<int32_t> mSuitIDs GUARDED_BY(mMutex);
   std::string mMessage GUARDED_BY(mMutex);
   int32_t mNextSuitID GUARDED_BY(mMutex) = 0;
+
+  // Guards the run's state. Taken before mMutex when both are needed.
+  mutable std::mutex mRunMutex;
+  // Wakes Stop and WaitForRunEnd when a worker ends, and a paused worker when
+  // it is resumed or stopped.
+  std::condition_variable mRunChanged;
+  // The current or last run (its thread and stop signal), or none.
+  std::unique_ptr<Run> mTrialProcessingThread GUARDED_BY(mRunMutex);
+  // Runs whose thread has not been joined yet (a stop that outlasted its
+  // wait, or a completed run replaced by a new one before its end).
+  std::vector<std::unique_ptr<Run>> mRetiredRuns GUARDED_BY(mRunMutex);
+  bool mProcessing GUARDED_BY(mRunMutex) = false;
+  bool mPaused GUARDED_BY(mRunMutex) = false;
 };
 
 }  // namespace orvanta

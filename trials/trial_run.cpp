@@ -1,0 +1,531 @@
+// The run side of the trial list: the worker thread that plays the card deck,
+// its start, pause and stop, and the commands a trial sends to the
+// acquisition server.
+#include <cerrno>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "log/log_file.h"
+#include "platform/command_channel.h"
+#include "trials/card_deck.h"
+#include "trials/trial_container.h"
+#include "trials/worker_priority.h"
+
+namespace orvanta {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// How long Stop waits for the worker to end.
+constexpr std::chrono::milliseconds kStopWait{500};
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+}  // namespace
+
+const char* RunStepName(RunStep step) {
+  switch (step) {
+    case RunStep::kStartEvent:
+      return "start event";
+    case RunStep::kWav:
+      return "wav";
+    case RunStep::kStartPulse:
+      return "start pulse";
+    case RunStep::kEndPulse:
+      return "end pulse";
+    case RunStep::kEndEvent:
+      return "end event";
+    case RunStep::kOther:
+      break;
+  }
+  return "other";
+}
+
+// Where the worker is within a trial: what the next exchange belongs to and
+// the moment the last exchange returned or the last wait ended, from which
+// the next wait is measured.
+struct TrialContainer::Step {
+  StopSignal* stop = nullptr;  // null outside a run
+  int32_t trialNumber = 0;
+  std::string trialName;
+  RunStep step = RunStep::kOther;
+  SteadyClock::time_point mark = SteadyClock::now();
+
+  bool Stopped() const { return stop != nullptr && stop->IsRequested(); }
+};
+
+int32_t TrialContainer::PortValueForBit(int32_t bitNumber) {
+  // 2 to the power of the bit, truncated, then taken as a signed 16-bit
+  // number: bit 15 is the sign bit; bits beyond the port give 0.
+  if (bitNumber < 0 || bitNumber > 15) return 0;
+  return static_cast<int16_t>(static_cast<uint16_t>(1u << bitNumber));
+}
+
+void TrialContainer::SetCommandChannel(CommandChannel* channel) { mChannel.store(channel); }
+
+void TrialContainer::SetRunObserver(RunObserver* observer) { mObserver.store(observer); }
+
+bool TrialContainer::IsProcessing() const {
+  std::lock_guard<std::mutex> lock(mRunMutex);
+  return mProcessing;
+}
+
+bool TrialContainer::IsPaused() const {
+  std::lock_guard<std::mutex> lock(mRunMutex);
+  return mPaused;
+}
+
+int TrialContainer::StartProcessingTrials() { return StartProcessingTrials(1); }
+
+int TrialContainer::StartProcessingTrials(int32_t firstTrial) {
+  std::vector<std::unique_ptr<Run>> ended;
+  {
+    std::unique_lock<std::mutex> lock(mRunMutex);
+    if (mPaused || mProcessing) return 0;
+    mProcessing = true;
+
+    // The thread of the last run is not needed any more; it is joined once
+    // it has ended (it may still be in its completion box).
+    if (mTrialProcessingThread) mRetiredRuns.push_back(std::move(mTrialProcessingThread));
+    for (auto it = mRetiredRuns.begin(); it != mRetiredRuns.end();) {
+      if ((*it)->ended && (*it)->thread.get_id() != std::this_thread::get_id()) {
+        ended.push_back(std::move(*it));
+        it = mRetiredRuns.erase(it);
+      } else {
+        ++it;
+      }
+    }
+
+    auto run = std::make_unique<Run>();
+    run->firstTrial = firstTrial < 1 ? 1 : firstTrial;
+    Run* worker = run.get();
+    bool started = true;
+    try {
+      run->thread = std::thread([this, worker] { ProcessTrials(*worker); });
+    } catch (const std::system_error&) {
+      started = false;
+    }
+    if (started) {
+      mTrialProcessingThread = std::move(run);
+    } else {
+      mProcessing = false;
+      lock.unlock();
+      for (auto& r : ended) r->thread.join();
+      Note(kLogError,
+           "TrialContainer::StartProcessingTrials() - Error, unable to launch trial processing "
+           "thread");
+      return -1;
+    }
+  }
+  // Ended workers have nothing left to do but return.
+  for (auto& r : ended) {
+    if (r->thread.joinable()) r->thread.join();
+  }
+  return 0;
+}
+
+int TrialContainer::TogglePauseProcessingTrials() {
+  std::lock_guard<std::mutex> lock(mRunMutex);
+  if (!mProcessing) return 0;
+  mPaused = !mPaused;
+  // Logged under the run lock, so that the worker's own pause line never
+  // comes before this one.
+  Note(kLogNotice, mPaused ? "TrialContainer::TogglePauseProcessingTrials() - Trial processing "
+                             "paused, the run will wait before its next trial."
+                           : "TrialContainer::TogglePauseProcessingTrials() - Trial processing "
+                             "resumed.");
+  mRunChanged.notify_all();
+  return 0;
+}
+
+int TrialContainer::StopProcessingTrials() {
+  Run* run = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mRunMutex);
+    if (!mProcessing) return 0;
+    mProcessing = false;
+    mPaused = false;
+    if (!mTrialProcessingThread) return 0;
+    // The run leaves the current slot at once, so that a Start right after
+    // this cannot take it away while we wait for it; it is joined below or,
+    // if it outlasts the wait, later.
+    mRetiredRuns.push_back(std::move(mTrialProcessingThread));
+    run = mRetiredRuns.back().get();
+    // Under the run lock, so that a paused worker cannot miss it.
+    run->stop.Request();
+    mRunChanged.notify_all();
+  }
+
+  std::unique_ptr<Run> ended;
+  bool terminated = false;
+  {
+    std::unique_lock<std::mutex> lock(mRunMutex);
+    terminated = mRunChanged.wait_for(lock, kStopWait, [run] { return run->ended; });
+    if (terminated && run->thread.get_id() != std::this_thread::get_id()) {
+      for (auto it = mRetiredRuns.begin(); it != mRetiredRuns.end(); ++it) {
+        if (it->get() == run) {
+          ended = std::move(*it);
+          mRetiredRuns.erase(it);
+          break;
+        }
+      }
+    }
+  }
+
+  if (terminated) {
+    Note(kLogNotice,
+         "TrialContainer::StopProcessingTrials() - mTrialProcessingThread thread has been "
+         "terminated successfully.");
+  } else {
+    Note(kLogError,
+         "TrialContainer::StopProcessingTrials() - Error, mTrialProcessingThread thread was "
+         "unable to terminate. lastError: " +
+             std::to_string(ETIMEDOUT));
+  }
+
+  // The worker has ended (or the wait timed out, in which case its thread is
+  // joined later): the join only collects the thread.
+  int waitError = 0;
+  if (ended && ended->thread.joinable()) {
+    try {
+      ended->thread.join();
+    } catch (const std::system_error& e) {
+      waitError = e.code().value();
+    }
+  }
+  if (waitError != 0) {
+    Note(kLogError,
+         "TrialContainer::StopProcessingTrials() - Error, call to WaitForSingleObject() failed for "
+         "thread mTrialProcessingThread. lastError: " +
+             std::to_string(waitError));
+  } else {
+    Note(kLogNotice,
+         "TrialContainer::StopProcessingTrials() - WaitForSingleObject for "
+         "mTrialProcessingThread thread completed successfully.");
+  }
+  return 0;
+}
+
+void TrialContainer::JoinWorkers() {
+  for (;;) {
+    std::vector<std::unique_ptr<Run>> runs;
+    {
+      std::lock_guard<std::mutex> lock(mRunMutex);
+      if (mTrialProcessingThread && mTrialProcessingThread->ended) {
+        mRetiredRuns.push_back(std::move(mTrialProcessingThread));
+      }
+      for (auto it = mRetiredRuns.begin(); it != mRetiredRuns.end();) {
+        if ((*it)->thread.get_id() != std::this_thread::get_id()) {
+          runs.push_back(std::move(*it));
+          it = mRetiredRuns.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    }
+    if (runs.empty()) return;
+    for (auto& r : runs) {
+      if (r->thread.joinable()) r->thread.join();
+    }
+  }
+}
+
+bool TrialContainer::WaitForRunEnd(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mRunMutex);
+  return mRunChanged.wait_for(lock, timeout, [this]() REQUIRES(mRunMutex) {
+    if (mTrialProcessingThread && !mTrialProcessingThread->ended) return false;
+    for (const auto& r : mRetiredRuns) {
+      if (!r->ended) return false;
+    }
+    return true;
+  });
+}
+
+void TrialContainer::MarkEnded(Run& run) {
+  std::lock_guard<std::mutex> lock(mRunMutex);
+  run.ended = true;
+  // Notified under the lock: once a waiter sees `ended`, the worker touches
+  // nothing of the container any more.
+  mRunChanged.notify_all();
+}
+
+bool TrialContainer::WaitWhilePaused(Run& run, int32_t trialNumber) {
+  std::unique_lock<std::mutex> lock(mRunMutex);
+  if (run.stop.IsRequested()) return false;
+  if (!mPaused) return true;
+  Note(kLogNotice, "TrialContainer::ProcessTrials() - Trial processing is paused before trial #" +
+                       std::to_string(trialNumber) + ", waiting for Resume or Stop.");
+  mRunChanged.wait(lock, [this, &run]() REQUIRES(mRunMutex) {
+    return !mPaused || run.stop.IsRequested();
+  });
+  return !run.stop.IsRequested();
+}
+
+void TrialContainer::ProcessTrials(Run& run) {
+  RaiseWorkerPriority();
+
+  const int32_t numCards = deck_.GetNumCards();
+  deck_.ResetDeal();
+  RunObserver* observer = mObserver.load();
+  if (run.firstTrial > 1 && !run.stop.IsRequested()) {
+    Note(kLogNotice, "TrialContainer::ProcessTrials() - Starting at trial #" +
+                         std::to_string(run.firstTrial) + " of " + std::to_string(numCards) +
+                         ", the trials before it are skipped.");
+  }
+  if (observer != nullptr) observer->OnRunStarted(run.firstTrial, numCards, SteadyClock::now());
+
+  bool stopped = false;
+  for (int32_t t = 1; t <= numCards && !stopped; ++t) {
+    int32_t suitID = -1;
+    if (t < run.firstTrial) {
+      deck_.DealNextCard(suitID);
+      continue;
+    }
+    if (!WaitWhilePaused(run, t)) break;
+
+    Step step;
+    step.stop = &run.stop;
+    step.trialNumber = t;
+    step.mark = SteadyClock::now();  // the trial's waits count from here
+    window_.Call([t](WindowListener& window) { window.SetCurrentTrialNumber(t); });
+    if (run.stop.IsRequested()) break;
+    Note(kLogNotice, "Start Trial #" + std::to_string(t));
+
+    // A card that cannot be dealt (the deck shrank under the run) is a card
+    // without a trial type.
+    if (deck_.DealNextCard(suitID) != 0) suitID = -1;
+    std::shared_ptr<Trial> trial;
+    {
+      std::lock_guard<std::mutex> lock(mMutex);
+      for (std::size_t i = 0; i < mSuitIDs.size(); ++i) {
+        if (mSuitIDs[i] == suitID) {
+          trial = mTrials[i];  // kept alive for this trial even if removed meanwhile
+          break;
+        }
+      }
+    }
+    if (trial == nullptr) {
+      if (observer != nullptr) observer->OnTrialStarted(t, std::string(), SteadyClock::now());
+      Note(kLogError,
+           "TrialContainer::ProcessTrials() - Error, the suit ID returned from the Card Deck was "
+           "not found in our list.  Suit ID: " +
+               std::to_string(suitID));
+      continue;
+    }
+    step.trialName = trial->GetName();
+    if (observer != nullptr) observer->OnTrialStarted(t, step.trialName, SteadyClock::now());
+
+    // Each setting is read when its step comes, so an edit during the run
+    // takes effect at the next step that reads it.
+    if (trial->GetStartOfTrialGenerateEvent()) {
+      step.step = RunStep::kStartEvent;
+      if (!PostEventIn(step, trial->GetStartOfTrialEventString(),
+                       trial->GetStartOfTrialEventTTLValue())) {
+        break;
+      }
+    }
+    if (trial->GetPlayWavFile()) {
+      step.step = RunStep::kWav;
+      if (!PlayWavFileIn(step, trial->GetWavFileName(), trial->GetWavFileSubSystemName(),
+                         trial->GetWavFileBoardNumber(), trial->GetWavFileBufferNumber())) {
+        break;
+      }
+    }
+    if (trial->GetStartOfTrialGenerateTTLPulse()) {
+      step.step = RunStep::kStartPulse;
+      if (!GenerateTTLPulseIn(step, trial->GetStartOfTrialTTLPulseSubSystemName(),
+                              trial->GetStartOfTrialTTLPulseBoardNumber(),
+                              trial->GetStartOfTrialTTLPulseBitNumber(),
+                              trial->GetStartOfTrialTTLPulseDuration())) {
+        break;
+      }
+    }
+    step.step = RunStep::kOther;
+    if (!Sleep(step, trial->GetTrialDuration())) break;
+    if (trial->GetEndOfTrialGenerateTTLPulse()) {
+      step.step = RunStep::kEndPulse;
+      if (!GenerateTTLPulseIn(step, trial->GetEndOfTrialTTLPulseSubSystemName(),
+                              trial->GetEndOfTrialTTLPulseBoardNumber(),
+                              trial->GetEndOfTrialTTLPulseBitNumber(),
+                              trial->GetEndOfTrialTTLPulseDuration())) {
+        break;
+      }
+    }
+    if (trial->GetEndOfTrialGenerateEvent()) {
+      step.step = RunStep::kEndEvent;
+      if (!PostEventIn(step, trial->GetEndOfTrialEventString(),
+                       trial->GetEndOfTrialEventTTLValue())) {
+        break;
+      }
+    }
+    if (run.stop.IsRequested()) break;
+    Note(kLogNotice, "End Trial #" + std::to_string(t));
+    step.step = RunStep::kOther;
+    stopped = !Sleep(step, trial->GetInterTrialInterval());
+  }
+
+  // The run completed unless a stop was requested; decided under the run
+  // lock, which Stop holds when it requests the stop.
+  bool completed = false;
+  {
+    std::lock_guard<std::mutex> lock(mRunMutex);
+    if (!run.stop.IsRequested()) {
+      completed = true;
+      mProcessing = false;
+      mPaused = false;
+    }
+  }
+  if (observer != nullptr) observer->OnRunEnded(completed);
+  if (completed) {
+    if (boxes_ != nullptr) {
+      boxes_->Show("Trials Completed Successfully", "Trial Processing", BoxIcon::kNone,
+                   BoxButtons::kOk);
+    }
+    // The window's OnStop calls StopProcessingTrials, which returns at once:
+    // the run is no longer processing.
+    window_.Call([](WindowListener& window) { window.OnStop(); });
+  }
+  MarkEnded(run);
+}
+
+bool TrialContainer::Exchange(Step& step, const std::string& command, std::string& reply) {
+  // After Stop nothing more is sent.
+  if (step.Stopped()) return false;
+  CommandRecord record;
+  record.trialNumber = step.trialNumber;
+  record.trialName = step.trialName;
+  record.step = step.step;
+  record.command = command;
+  std::string received;
+  bool replied = false;
+  record.sentAt = SteadyClock::now();
+  if (CommandChannel* channel = mChannel.load()) {
+    replied = channel->SendCommand(command, received, step.stop);
+  }
+  record.repliedAt = SteadyClock::now();
+  step.mark = record.repliedAt;
+  if (replied) {
+    reply = received;
+    record.replied = true;
+    record.reply = std::move(received);
+  }
+  if (RunObserver* observer = mObserver.load()) observer->OnCommand(record);
+  // An exchange that failed because of the stop may not have been sent at
+  // all; it is not logged.
+  return replied || !step.Stopped();
+}
+
+bool TrialContainer::Sleep(Step& step, int32_t ms) {
+  const auto deadline = step.mark + std::chrono::milliseconds(ms < 0 ? 0 : ms);
+  if (step.stop == nullptr) {
+    std::this_thread::sleep_until(deadline);
+  } else if (step.stop->WaitUntil(deadline)) {
+    return false;
+  }
+  step.mark = SteadyClock::now();
+  return true;
+}
+
+bool TrialContainer::PostEventIn(Step& step, const std::string& eventString, int32_t ttlValue) {
+  std::string reply;
+  const std::string ttl = std::to_string(ttlValue);
+  if (!Exchange(step, "-PostEvent " + Quoted(eventString) + " " + ttl + " 0", reply)) return false;
+  Note(kLogNotice, "Sent Quorvin Event.  Event String: " + eventString + ", TTL Value: " + ttl +
+                       ", Reply: " + reply);
+  return true;
+}
+
+bool TrialContainer::GenerateTTLPulseIn(Step& step, const std::string& subSystemName,
+                                        int32_t boardNumber, int32_t bitNumber, int32_t duration) {
+  std::string reply;
+  const std::string board = std::to_string(boardNumber);
+  const std::string bit = std::to_string(bitNumber);
+  const std::string target = "Sub System Name: " + subSystemName + ", Board Number: " + board;
+
+  if (!Exchange(step, "-SetDigitalIOPortDirection " + Quoted(subSystemName) + " " + board +
+                          " Output",
+                reply)) {
+    return false;
+  }
+  Note(kLogNotice, "Sent SetDigitalIOPortDirection Command.  " + target + ", Reply: " + reply);
+
+  const std::string value = std::to_string(PortValueForBit(bitNumber));
+  if (!Exchange(step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " " + value,
+                reply)) {
+    return false;
+  }
+  Note(kLogNotice,
+       "Sent TTL Pulse Start.  " + target + ", Bit Number: " + bit + ", Reply: " + reply);
+
+  // The pulse's width counts from the return of the exchange that set the
+  // bit; writing its log line does not lengthen it.
+  if (!Sleep(step, duration)) return false;
+
+  if (!Exchange(step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " 0", reply)) {
+    return false;
+  }
+  Note(kLogNotice, "Sent TTL Pulse End.  " + target + ", Bit Number: " + bit + ", Reply: " + reply);
+  return true;
+}
+
+bool TrialContainer::PlayWavFileIn(Step& step, const std::string& fileName,
+                                   const std::string& subSystemName, int32_t boardNumber,
+                                   int32_t bufferNumber) {
+  std::string reply;
+  const std::string board = std::to_string(boardNumber);
+  const std::string buffer = std::to_string(bufferNumber);
+  const std::string target = "Sub System Name: " + subSystemName + ", Board Number: " + board;
+
+  if (!Exchange(step, "-SetDAOutputMode  " + Quoted(subSystemName) + " " + board +
+                          " BufferedOutput",
+                reply)) {
+    return false;
+  }
+  Note(kLogNotice, "Sent -SetDAOutputMode command.  " + target + ", Reply: " + reply);
+
+  if (!Exchange(step, "-SetDAWavFile " + Quoted(subSystemName) + " " + board + " " +
+                          Quoted(fileName) + " " + buffer,
+                reply)) {
+    return false;
+  }
+  Note(kLogNotice, "Sent -SetDAWavFile command.  " + target + ", Filename: " + fileName +
+                       ", Buffer Number: " + buffer + ", Reply: " + reply);
+
+  if (!Exchange(step, "-SelectDAWavBuffer  " + Quoted(subSystemName) + " " + board + " " + buffer,
+                reply)) {
+    return false;
+  }
+  Note(kLogNotice, "Sent -SelectDAWavBuffer  command.  " + target + ", Buffer Number: " + buffer +
+                       ", Reply: " + reply);
+
+  if (!Exchange(step, "-PlayDAWavFile " + Quoted(subSystemName) + " " + board, reply)) {
+    return false;
+  }
+  Note(kLogNotice, "Sent -PlayDAWavFile  command.  " + target + ", Reply: " + reply);
+  return true;
+}
+
+int TrialContainer::PostEvent(std::string eventString, int32_t ttlValue) {
+  Step step;
+  PostEventIn(step, eventString, ttlValue);
+  return 0;
+}
+
+int TrialContainer::GenerateTTLPulse(std::string subSystemName, int32_t boardNumber,
+                                     int32_t bitNumber, int32_t duration) {
+  Step step;
+  GenerateTTLPulseIn(step, subSystemName, boardNumber, bitNumber, duration);
+  return 0;
+}
+
+int TrialContainer::PlayWavFile(std::string fileName, std::string subSystemName,
+                                int32_t boardNumber, int32_t bufferNumber) {
+  Step step;
+  PlayWavFileIn(step, fileName, subSystemName, boardNumber, bufferNumber);
+  return 0;
+}
+
+}  // namespace orvanta
