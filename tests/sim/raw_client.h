@@ -192,11 +192,12 @@ class RawClient {
 // stream endpoints make.
 class RawListener {
  public:
-  RawListener() {
+  // Listens on `port`, or on a free port when it is 0.
+  explicit RawListener(int port = 0) {
     fd_ = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_port = 0;
+    a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(fd_, 2) == 0) {
       socklen_t len = sizeof a;

@@ -38,7 +38,8 @@ TEST(SimOptionsTest, EveryOptionInBothSpellings) {
                                "Rig 2", "--record-rate", "max", "--seed", "7", "--reply-delay", "25",
                                "--no-reply", "3", "--close-after=4", "--bad-version", "5:-1",
                                "--bad-validation", "6", "--absurd-size", "7", "--fault-command",
-                               "-PostEvent", "--check-wav-files", "--handout-timeout", "500"});
+                               "-PostEvent", "--check-wav-files", "--handout-timeout", "500",
+                               "--replace-reply", "8:0 a:b"});
   ASSERT_EQ(r.status, ParseStatus::kRun) << r.error;
   const SimOptions& o = r.options;
   EXPECT_EQ(o.negotiation_port, 0);
@@ -61,6 +62,8 @@ TEST(SimOptionsTest, EveryOptionInBothSpellings) {
   EXPECT_EQ(o.fault_command, "-PostEvent");
   EXPECT_TRUE(o.check_wav_files);
   EXPECT_EQ(o.handout_timeout_ms, 500);
+  EXPECT_EQ(o.replace_reply_nth, 8);
+  EXPECT_EQ(o.replace_reply_text, "0 a:b");
 }
 
 TEST(SimOptionsTest, ObjectsReplaceTheDefaultsInOrder) {
@@ -83,6 +86,7 @@ TEST(SimOptionsTest, BadCommandLinesGiveOneLineReasons) {
       {{"--bad-version", "2:1"}, "version 1 is the valid one"},
       {{"--absurd-size", "2:x"}, "invalid value '2:x' for --absurd-size"},
       {{"--object", "A"}, "expected NAME=TYPE"},
+      {{"--replace-reply", "-1"}, "expected N:TEXT"},
       {{"--object", "\"A\"=CscAcqEnt"}, "invalid value"},
       {{"--object", "A=X", "--object", "A=Y"}, "given twice"},
       {{"--quiet=yes"}, "option --quiet takes no value"},
@@ -104,7 +108,7 @@ TEST(SimOptionsTest, HelpWinsAndDocumentsEveryOption) {
        {"--negotiation-port", "--message-port", "--no-negotiation", "--bind", "--port-file",
         "--transcript", "--quiet", "--app-name", "--object", "--record-rate", "--check-wav-files",
         "--seed", "--handout-timeout", "--fault-command", "--reply-delay", "--no-reply",
-        "--close-after", "--bad-version", "--bad-validation", "--absurd-size", "--help",
+        "--close-after", "--bad-version", "--bad-validation", "--absurd-size", "--replace-reply", "--help",
         "quorvin-sim listening negotiation=PORT message=PORT", "time_us  reply_us  conn  kind"}) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
   }

@@ -130,6 +130,63 @@ TEST_F(SimServerTest, NegotiatedConnectHandsOutAOneShotMessagePort) {
   EXPECT_EQ(cmds[3], "2/handout -SetComputerName vm");
 }
 
+// The whole sequence of a client: negotiation, message connection, six
+// stream sockets of its own on the ports handed out, the object lists, every
+// object opened on its stream, and a disconnect that closes them.
+TEST_F(SimServerTest, FullClientSessionWithAllSixStreams) {
+  StartServer();
+  int port = 0;
+  {
+    RawClient first;
+    ASSERT_TRUE(first.Connect(server_->negotiation_port()));
+    ASSERT_EQ(first.Exchange("-GetApplicationName"), "0 Quorvin Simulator");
+    const auto reply = first.Exchange("-GetNextAvailablePortNumber");
+    ASSERT_TRUE(reply);
+    port = std::stoi(reply->substr(2));
+  }
+  RawClient m;
+  ASSERT_TRUE(m.Connect(port));
+  ASSERT_EQ(m.Exchange("-GetApplicationName"), "0 Quorvin Simulator");
+
+  const char* types[] = {"SEScAcqEnt", "STScAcqEnt", "TTScAcqEnt", "CscAcqEnt", "VTAcqEnt", "EventAcqEnt"};
+  const size_t sizes[] = {112, 176, 304, 1044, 1828, 184};
+  std::vector<std::unique_ptr<RawListener>> listeners;
+  std::vector<std::unique_ptr<FdCloser>> streams;
+  for (const char* type : types) {
+    const auto reply = m.Exchange("-GetNextAvailablePortNumber");
+    ASSERT_TRUE(reply);
+    listeners.push_back(std::make_unique<RawListener>(std::stoi(reply->substr(2))));
+    ASSERT_GT(listeners.back()->port(), 0) << "the handed-out port must be free to listen on";
+    ASSERT_EQ(m.Exchange("-CreateStream 127.0.0.1 " + std::to_string(listeners.back()->port()) + " " + type), "0");
+    streams.push_back(std::make_unique<FdCloser>(listeners.back()->Accept(5000)));
+    ASSERT_GE(streams.back()->get(), 0) << type;
+  }
+  ASSERT_EQ(m.Exchange("-SetComputerName vm"), "0");
+  ASSERT_EQ(m.Exchange("-RequestQuorvinObjects"),
+            "0 SE1 SE2 ST1 TT1 CSC1 CSC2 \"CSC Reference\" VT1 \"Digital Events\"");
+
+  // One object on each stream; the spike streams index the combined list.
+  const std::pair<const char*, int> opened[] = {{"SE1", 0}, {"ST1", 2}, {"TT1", 3},
+                                                {"CSC2", 1}, {"VT1", 0}, {"Digital Events", -1}};
+  for (int k = 0; k < 6; ++k) {
+    ASSERT_EQ(m.Exchange(std::string("-OpenStream ") + opened[k].first + " " + types[k]), "0");
+  }
+  for (int k = 0; k < 6; ++k) {
+    const auto record = ReadExactly(streams[k]->get(), sizes[k], 5000);
+    ASSERT_TRUE(record) << types[k];
+    if (k == 4) {
+      EXPECT_EQ(GetLe16(*record, 2), 0);
+    } else if (k != 5) {
+      EXPECT_EQ(static_cast<int32_t>(GetLe32(*record, 8)), opened[k].second) << types[k];
+    }
+  }
+  for (int k = 0; k < 6; ++k) {
+    ASSERT_EQ(m.Exchange(std::string("-CloseStream ") + opened[k].first + " " + types[k]), "0");
+  }
+  m.Close();
+  for (int k = 0; k < 6; ++k) EXPECT_TRUE(WaitForClose(streams[k]->get(), 5000)) << types[k];
+}
+
 TEST_F(SimServerTest, DirectConnectHandsOutStreamPortsTheClientCanBind) {
   StartServer();
   RawClient client;
@@ -584,6 +641,24 @@ TEST_F(SimServerTest, FaultCommandCountsOnlyThatCommand) {
   ASSERT_TRUE(c.Send("-SetDIOPortOutput \"D\" 0 0"));
   EXPECT_TRUE(QuietFor(c.fd(), 300));
   EXPECT_EQ(server_->model().DioPort("D", 0)->value, 0);
+}
+
+TEST_F(SimServerTest, ReplaceReplyAnswersTheNthPortRequestWithoutOpeningAPort) {
+  options_.fault_command = "-GetNextAvailablePortNumber";
+  options_.replace_reply_nth = 1;
+  options_.replace_reply_text = "-1";
+  StartServer();
+  RawClient c;
+  ASSERT_TRUE(c.Connect(server_->negotiation_port()));
+  EXPECT_EQ(c.Exchange("-GetApplicationName"), "0 Quorvin Simulator");
+  EXPECT_EQ(c.Exchange("-GetNextAvailablePortNumber"), "-1");
+  const auto line = WaitForLine("cmd", "-GetNextAvailablePortNumber");
+  ASSERT_EQ(line.size(), 7u);
+  EXPECT_EQ(line[6], "fault: reply replaced, command not carried out (command 1)");
+  // The second one is carried out again.
+  const auto second = c.Exchange("-GetNextAvailablePortNumber");
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->rfind("0 ", 0), 0u);
 }
 
 TEST_F(SimServerTest, RefusedNegotiationOpensOnlyTheMessagePort) {

@@ -35,7 +35,13 @@ Listeners:
   --bind ADDR            IPv4 address to listen on (default 127.0.0.1; use
                          0.0.0.0 to accept clients that connect by host name)
   --port-file PATH       also write the start-up line to PATH (written whole,
-                         once the listeners are open)
+                         once the listeners are open; removed at exit)
+
+  -GetNextAvailablePortNumber asked on a negotiation connection opens a
+  one-shot message port (closed again after one connection or after the
+  handout timeout); asked on any other connection it names a port that is
+  free for the client's own data stream socket, which the simulator then
+  reaches with -CreateStream.
 
 Output:
   --transcript PATH      write the transcript to PATH (truncated at start)
@@ -69,8 +75,17 @@ all connections; with --fault-command only commands of that name count):
                          0x5A5A5A5A
   --absurd-size N[:SIZE] reply to the Nth command with payload size SIZE
                          (default 2147483647) and the real payload after it
+  --replace-reply N:TEXT answer the Nth command with TEXT instead, without
+                         carrying the command out (e.g. "1:-1" with
+                         --fault-command -GetNextAvailablePortNumber)
 
   --help                 show this text and exit
+
+Replies: "0" (or "0 " and a value) on success; "-1 " and a reason on failure,
+also for an unknown command ("-1 Unknown command: NAME"). -RequestRingBuffer
+answers with the object's four latest records as raw bytes. A client frame
+with a version other than 1, a wrong validation code or a payload size outside
+1..1048576 is reported and its connection closed.
 
 Start-up line (stdout, always, and the port file):
   quorvin-sim listening negotiation=PORT message=PORT
@@ -290,6 +305,14 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "--absurd-size") {
       if (!take()) return needs_value();
       if (!ParseFault(value, &o.absurd_size)) return bad_value("expected N or N:SIZE");
+    } else if (name == "--replace-reply") {
+      if (!take()) return needs_value();
+      const size_t colon = value.find(':');
+      if (colon == std::string::npos || !ParseCount(value.substr(0, colon), &o.replace_reply_nth)) {
+        return bad_value("expected N:TEXT");
+      }
+      o.replace_reply_text = value.substr(colon + 1);
+      if (o.replace_reply_text.find('\0') != std::string::npos) return bad_value("no NUL allowed");
     } else {
       return fail("unknown option '" + name + "'");
     }

@@ -57,6 +57,8 @@ struct SimOptions {
   ReplyFault bad_version{0, 2};
   int64_t bad_validation_nth = 0;
   ReplyFault absurd_size{0, 0x7FFFFFFF};
+  int64_t replace_reply_nth = 0;  // answer the Nth command with replace_reply_text instead
+  std::string replace_reply_text;
 };
 
 enum class ParseStatus { kRun, kHelp, kError };

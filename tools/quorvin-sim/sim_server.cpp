@@ -94,6 +94,10 @@ void SimServer::Run() {
     AddNote(&faults, "payload size " + std::to_string(options_.absurd_size.value) + " in reply " +
                          std::to_string(options_.absurd_size.nth));
   }
+  if (options_.replace_reply_nth > 0) {
+    AddNote(&faults, "reply \"" + options_.replace_reply_text + "\" to command " +
+                         std::to_string(options_.replace_reply_nth));
+  }
   transcript_.Write(now, std::nullopt, "-", "start", settings, "", faults.empty() ? "" : "faults: " + faults);
 
   if (negotiation_listener_ != net::kNoSocket) {
@@ -297,7 +301,11 @@ void SimServer::Serve(std::shared_ptr<Connection> conn) {
       count = ++counted_commands_;
     }
 
-    const Reply reply = Dispatch(*conn, text, recv_us);
+    const bool replaced = options_.replace_reply_nth > 0 && count == options_.replace_reply_nth;
+    const Reply reply = replaced ? Reply::Text(options_.replace_reply_text,
+                                               "fault: reply replaced, command not carried out (command " +
+                                                   std::to_string(count) + ")")
+                                 : Dispatch(*conn, text, recv_us);
     std::string note = reply.note;
     const std::string shown = reply.binary ? "<" + std::to_string(reply.bytes.size()) + " bytes>" : reply.text;
     const bool close_after = options_.close_after_n > 0 && count == options_.close_after_n;
