@@ -269,6 +269,12 @@ SetupFileSaveResult ConfigFileProcessor::SaveSetupFile(const std::string& path) 
     return result;
   }
 
+  // A file the user may not write to stays as it is, as it would for a
+  // plain open for writing; replacing it through the folder would not ask.
+  if (exists && ::access(target.c_str(), W_OK) != 0) {
+    return fail(Format("cannot write to it: %s", ErrnoText(errno).c_str()));
+  }
+
   std::string folder, name;
   SplitFolder(target, folder, name);
   if (name.empty()) return fail("the name is that of a folder");
@@ -287,7 +293,13 @@ SetupFileSaveResult ConfigFileProcessor::SaveSetupFile(const std::string& path) 
     return fail(Format("cannot create a file in the folder %s: %s", folder.c_str(),
                        ErrnoText(errno).c_str()));
   }
-  if (exists) ::fchmod(fd, info.st_mode & 07777);  // keep the file's permissions
+  if (exists) {
+    // Keep the file's permissions, and its owner where we may set it.
+    if (::fchown(fd, info.st_uid, info.st_gid) != 0) {
+      // Not allowed for others' files; the new file is then ours.
+    }
+    ::fchmod(fd, info.st_mode & 07777);
+  }
 
   const std::string failure = WriteAndClose(*this, fd, true);
   if (!failure.empty()) {

@@ -80,9 +80,10 @@ class ConfigFileProcessor {
   // is written to a temporary file in the same folder, flushed to disk and
   // renamed over the target, so a failed or interrupted save leaves the
   // previous file as it was. A target that exists but is not a regular file
-  // (a device such as /dev/null) is written in place. Every failure (no
-  // folder, no permission, a full disk, a short write) is reported in the
-  // result. On success, `warnings` lists the values that will not read back.
+  // (a device such as /dev/null) is written in place. A file the user may
+  // not write to is refused, not replaced; a replaced file keeps its
+  // permissions (and its owner where allowed). Every failure (no folder, no
+  // permission, a full disk, a short write) is reported in the result. On success, `warnings` lists the values that will not read back.
   SetupFileSaveResult SaveSetupFile(const std::string& path);
 
   // The trial type names, strings and the log path that a setup file cannot

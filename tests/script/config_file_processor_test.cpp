@@ -361,11 +361,11 @@ TEST_F(SaveTest, AMissingFolderOrAFolderNameIsReported) {
                   "Filename: , Reason: no file name was given"}));
 }
 
-// Saves into a folder this process may not write to. Folder permissions do
-// not bind the superuser, so as root the save runs in a child process that
-// has dropped to an unprivileged user. Returns the save's error text, or
-// "<skip>" when no unprivileged user can be had.
-std::string SaveIntoLockedFolder(const std::string& path) {
+// Saves where permissions forbid it. Permissions do not bind the superuser,
+// so as root the save runs in a child process that has dropped to an
+// unprivileged user. Returns the save's error text ("<saved>" on success),
+// or "<skip>" when no unprivileged user can be had.
+std::string SaveWithoutPrivileges(const std::string& path) {
   auto save = [&path]() {
     ScriptModel m;
     m.trials.AddTrial("Tone");
@@ -399,14 +399,28 @@ TEST_F(SaveTest, AnUnwritableFolderKeepsTheOldFile) {
   const std::string folder = dir.File("locked");
   ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
   const std::string path = dir.Write("locked/setup.cfg", "old\r\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0666), 0);  // the file itself may be written
   ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
-  const std::string error = SaveIntoLockedFolder(path);
+  const std::string error = SaveWithoutPrivileges(path);
   ::chmod(folder.c_str(), 0700);
   if (error == "<skip>") GTEST_SKIP() << "cannot drop to an unprivileged user";
   EXPECT_EQ(error, "cannot create a file in the folder " + folder + ": Permission denied");
   EXPECT_EQ(ReadFile(path), "old\r\n");
   EXPECT_EQ(dir.Names(), (Args{"locked", "log.txt"}));
+}
+
+TEST_F(SaveTest, AReadOnlyFileIsNotReplaced) {
+  const std::string folder = dir.File("open");
+  ASSERT_EQ(::mkdir(folder.c_str(), 0777), 0);
+  ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);  // whatever the umask
+  const std::string path = dir.Write("open/setup.cfg", "old\r\n");
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  const std::string error = SaveWithoutPrivileges(path);
+  if (error == "<skip>") GTEST_SKIP() << "cannot drop to an unprivileged user";
+  EXPECT_EQ(error, "cannot write to it: Permission denied");
+  EXPECT_EQ(ReadFile(path), "old\r\n");
 }
 
 TEST_F(SaveTest, AFullDeviceIsReportedAsAFailure) {
