@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "app/orvanta_dlg.h"
+#include "client/socket_layer.h"
 #include "platform/paths.h"
 
 namespace orvanta {
@@ -17,7 +18,7 @@ OrvantaApp::OrvantaApp(std::string& applicationDirectory, LogFile& log, TrialCon
       server_(server),
       runner_(runner),
       seams_(seams),
-      socketStartup_([] { return 0; }) {}
+      socketStartup_(&net::Startup) {}
 
 bool OrvantaApp::InitInstance() {
   // The framework's own initialisation is the QApplication, which has read

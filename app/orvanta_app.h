@@ -63,7 +63,8 @@ class OrvantaApp {
   // Requires a QApplication; window thread.
   bool InitInstance();
 
-  // Prepares the socket layer; 0 on success. Replaceable (tests).
+  // Prepares the socket layer; 0 on success, else a Windows Sockets code.
+  // The socket layer's own start-up unless replaced (tests).
   void SetSocketStartup(std::function<int()> startup) { socketStartup_ = std::move(startup); }
   // Called once the window exists and is registered, before it is shown
   // (the window program gives it its boxes and file dialogs as owner).

@@ -19,7 +19,6 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QSysInfo>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -27,6 +26,7 @@
 #include "app/control_ids.h"
 #include "app/digits.h"
 #include "app/digits_line_edit.h"
+#include "client/socket_layer.h"
 #include "log/log_file.h"
 #include "trials/card_deck.h"
 #include "trials/trial.h"
@@ -96,12 +96,6 @@ QIcon MakeApplicationIcon() {
   return icon;
 }
 
-// This computer's name, or empty when it cannot be read.
-std::string ReadHostName() {
-  std::string name = S(QSysInfo::machineHostName());
-  if (name.size() > 127) name.resize(127);
-  return name;
-}
 
 }  // namespace
 
@@ -524,7 +518,7 @@ bool OrvantaDlg::OnInitDialog() {
   mPauseButton->setEnabled(false);
   mCurrentTrialNumberText->setText(QStringLiteral("0"));
 
-  const std::string host = ReadHostName();
+  const std::string host = net::HostName();  // at most 127 characters
   if (!host.empty()) mServerName = host;  // otherwise "localhost" stays
 
   setWindowTitle(QString::fromLatin1(kDisconnectedTitle));

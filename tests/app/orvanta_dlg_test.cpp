@@ -14,11 +14,10 @@
 #include <chrono>
 #include <fstream>
 #include <future>
-#include <set>
+#include <map>
 #include <sstream>
 #include <thread>
 
-#include "app/control_ids.h"
 #include "app_test_support.h"
 
 namespace orvanta::testing {
@@ -111,37 +110,23 @@ TEST_F(DialogTest, LogFileOpensInTheApplicationDirectoryAndEchoesToTheList) {
 }
 
 TEST_F(DialogTest, EveryControlHasItsNameAndTemplateNumber) {
-  const ctl::ControlName numbered[] = {
-      ctl::kShuffleTypeCombo, ctl::kShuffleButton, ctl::kMaxConsecutiveLabel,
-      ctl::kMaxConsecutiveEdit, ctl::kTrialList, ctl::kCurrentTrialNumberText, ctl::kStartButton,
-      ctl::kPauseButton, ctl::kStopButton, ctl::kTrialTypeList, ctl::kAddTypeButton,
-      ctl::kRemoveTypeButton, ctl::kNameLabel, ctl::kNameEdit, ctl::kTrialCountLabel,
-      ctl::kTrialCountEdit, ctl::kTrialDurationLabel, ctl::kTrialDurationEdit,
-      ctl::kInterTrialIntervalLabel, ctl::kInterTrialIntervalEdit, ctl::kPlayWavFileCheck,
-      ctl::kBrowseButton, ctl::kWavFileNameLabel, ctl::kWavFileNameEdit,
-      ctl::kWavBufferNumberLabel, ctl::kWavBufferNumberEdit, ctl::kWavBoardNumberLabel,
-      ctl::kWavBoardNumberEdit, ctl::kWavSubSystemNameLabel, ctl::kWavSubSystemNameEdit,
-      ctl::kStartGenerateEventCheck, ctl::kStartEventStringLabel, ctl::kStartEventStringEdit,
-      ctl::kStartTtlValueLabel, ctl::kStartTtlValueEdit, ctl::kStartGenerateTtlPulseCheck,
-      ctl::kStartBitNumberLabel, ctl::kStartBitNumberEdit, ctl::kStartPulseDurationLabel,
-      ctl::kStartPulseDurationEdit, ctl::kStartBoardNumberEdit, ctl::kStartBoardNumberLabel,
-      ctl::kStartSubSystemNameEdit, ctl::kStartSubSystemNameLabel, ctl::kEndGenerateEventCheck,
-      ctl::kEndEventStringLabel, ctl::kEndEventStringEdit, ctl::kEndTtlValueLabel,
-      ctl::kEndTtlValueEdit, ctl::kEndGenerateTtlPulseCheck, ctl::kEndBitNumberLabel,
-      ctl::kEndBitNumberEdit, ctl::kEndPulseDurationLabel, ctl::kEndPulseDurationEdit,
-      ctl::kEndBoardNumberLabel, ctl::kEndBoardNumberEdit, ctl::kEndSubSystemNameLabel,
-      ctl::kEndSubSystemNameEdit, ctl::kMessageLog};
-  std::set<int> ids;
-  for (const ctl::ControlName& control : numbered) {
-    QWidget* widget = Find<QWidget>(control.name);
-    ASSERT_NE(widget, nullptr);
-    EXPECT_EQ(widget->property("controlId").toInt(), control.id) << control.name;
-    ids.insert(control.id);
+  // Every template number from 1002 to 1060 exactly once, on a named control.
+  std::map<int, std::string> byId;
+  for (QWidget* widget : window->findChildren<QWidget*>()) {
+    const QVariant id = widget->property("controlId");
+    if (!id.isValid()) continue;
+    EXPECT_FALSE(widget->objectName().isEmpty()) << id.toInt();
+    EXPECT_TRUE(byId.emplace(id.toInt(), widget->objectName().toStdString()).second)
+        << "twice: " << id.toInt();
   }
-  // 1002 to 1060 except the property labels' gaps: every number once.
-  EXPECT_EQ(ids.size(), std::size(numbered));
-  EXPECT_EQ(*ids.begin(), 1002);
-  EXPECT_EQ(*ids.rbegin(), 1060);
+  ASSERT_EQ(byId.size(), 59u);
+  EXPECT_EQ(byId.begin()->first, 1002);
+  EXPECT_EQ(byId.rbegin()->first, 1060);
+  EXPECT_EQ(byId[1005], "maxConsecutiveEdit");
+  EXPECT_EQ(byId[1011], "trialTypeList");
+  EXPECT_EQ(byId[1042], "startBoardNumberEdit");
+  EXPECT_EQ(byId[1043], "startBoardNumberLabel");
+  EXPECT_EQ(byId[1060], "messageLog");
 
   // Labels and groups carry the texts of the window.
   EXPECT_EQ(Find<QLabel>("trialDurationLabel")->text(), "Trial Duration (ms)");
