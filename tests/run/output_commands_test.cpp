@@ -1,0 +1,161 @@
+// The trial output commands against a scripted channel: exact command texts
+// and log lines, the port value of each bit, the reply held per call, failed
+// exchanges, and the pulse's wait.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/run/run_env.h"
+
+namespace orvanta::testing {
+namespace {
+
+class OutputCommandsTest : public ::testing::Test, public ModelEnv {};
+
+TEST_F(OutputCommandsTest, PortValueIsTwoToTheBitAsSigned16Bit) {
+  EXPECT_EQ(TrialContainer::PortValueForBit(0), 1);
+  EXPECT_EQ(TrialContainer::PortValueForBit(3), 8);
+  EXPECT_EQ(TrialContainer::PortValueForBit(14), 16384);
+  EXPECT_EQ(TrialContainer::PortValueForBit(15), -32768);
+  EXPECT_EQ(TrialContainer::PortValueForBit(16), 0);
+  EXPECT_EQ(TrialContainer::PortValueForBit(31), 0);
+  EXPECT_EQ(TrialContainer::PortValueForBit(-1), 0);
+  EXPECT_EQ(TrialContainer::PortValueForBit(-2147483647 - 1), 0);
+}
+
+TEST_F(OutputCommandsTest, PostEventQuotesTheStringUnchanged) {
+  EXPECT_EQ(trials.PostEvent("Tone On  now", 7), 0);
+  EXPECT_EQ(trials.PostEvent("", -3), 0);
+  EXPECT_EQ(scripted.commands(),
+            (std::vector<std::string>{"-PostEvent \"Tone On  now\" 7 0", "-PostEvent \"\" -3 0"}));
+  EXPECT_EQ(LogTexts(),
+            (std::vector<std::string>{
+                "Sent Quorvin Event.  Event String: Tone On  now, TTL Value: 7, Reply: ok "
+                "-PostEvent \"Tone On  now\" 7 0",
+                "Sent Quorvin Event.  Event String: , TTL Value: -3, Reply: ok -PostEvent \"\" -3 0",
+            }));
+  EXPECT_EQ(LogEntries()[0].tag, "-* NOTICE  *- ");
+  EXPECT_EQ(trials.GetMessage(), LogTexts().back());
+}
+
+TEST_F(OutputCommandsTest, PulseSendsDirectionValueAndZeroWithItsLogLines) {
+  scripted.answer = [](const std::string&) -> std::optional<std::string> { return "0"; };
+  EXPECT_EQ(trials.GenerateTTLPulse("VRXBD", 2, 3, 0), 0);
+  EXPECT_EQ(scripted.commands(), (std::vector<std::string>{
+                                     "-SetDigitalIOPortDirection \"VRXBD\" 2 Output",
+                                     "-SetDIOPortOutput \"VRXBD\" 2 8",
+                                     "-SetDIOPortOutput \"VRXBD\" 2 0",
+                                 }));
+  EXPECT_EQ(LogTexts(),
+            (std::vector<std::string>{
+                "Sent SetDigitalIOPortDirection Command.  Sub System Name: VRXBD, Board Number: 2, "
+                "Reply: 0",
+                "Sent TTL Pulse Start.  Sub System Name: VRXBD, Board Number: 2, Bit Number: 3, "
+                "Reply: 0",
+                "Sent TTL Pulse End.  Sub System Name: VRXBD, Board Number: 2, Bit Number: 3, "
+                "Reply: 0",
+            }));
+}
+
+TEST_F(OutputCommandsTest, PulseValuesForBits0And15And16) {
+  trials.GenerateTTLPulse("DIO A", 0, 0, 0);
+  trials.GenerateTTLPulse("DIO A", 0, 15, 0);
+  trials.GenerateTTLPulse("DIO A", 0, 16, 0);
+  const auto c = scripted.commands();
+  ASSERT_EQ(c.size(), 9u);
+  EXPECT_EQ(c[1], "-SetDIOPortOutput \"DIO A\" 0 1");
+  EXPECT_EQ(c[4], "-SetDIOPortOutput \"DIO A\" 0 -32768");
+  EXPECT_EQ(c[7], "-SetDIOPortOutput \"DIO A\" 0 0");
+  EXPECT_EQ(c[8], "-SetDIOPortOutput \"DIO A\" 0 0");
+  // The log shows the bit number, not the value.
+  EXPECT_EQ(LogTexts()[7],
+            "Sent TTL Pulse Start.  Sub System Name: DIO A, Board Number: 0, Bit Number: 16, "
+            "Reply: ok -SetDIOPortOutput \"DIO A\" 0 0");
+}
+
+TEST_F(OutputCommandsTest, WavPlaybackSendsFourCommandsInOrder) {
+  scripted.answer = [](const std::string&) -> std::optional<std::string> { return "0"; };
+  EXPECT_EQ(trials.PlayWavFile("C:\\wav\\tone 1.wav", "VRXBD", 1, 4), 0);
+  EXPECT_EQ(scripted.commands(), (std::vector<std::string>{
+                                     "-SetDAOutputMode  \"VRXBD\" 1 BufferedOutput",
+                                     "-SetDAWavFile \"VRXBD\" 1 \"C:\\wav\\tone 1.wav\" 4",
+                                     "-SelectDAWavBuffer  \"VRXBD\" 1 4",
+                                     "-PlayDAWavFile \"VRXBD\" 1",
+                                 }));
+  EXPECT_EQ(LogTexts(),
+            (std::vector<std::string>{
+                "Sent -SetDAOutputMode command.  Sub System Name: VRXBD, Board Number: 1, Reply: 0",
+                "Sent -SetDAWavFile command.  Sub System Name: VRXBD, Board Number: 1, Filename: "
+                "C:\\wav\\tone 1.wav, Buffer Number: 4, Reply: 0",
+                "Sent -SelectDAWavBuffer  command.  Sub System Name: VRXBD, Board Number: 1, "
+                "Buffer Number: 4, Reply: 0",
+                "Sent -PlayDAWavFile  command.  Sub System Name: VRXBD, Board Number: 1, Reply: 0",
+            }));
+}
+
+// A failed exchange logs the last reply of the same call, or an empty one;
+// the next call starts empty again.
+TEST_F(OutputCommandsTest, FailedExchangeLogsTheStaleReplyOfItsOwnCall) {
+  int n = 0;
+  scripted.answer = [&n](const std::string&) -> std::optional<std::string> {
+    ++n;
+    if (n == 1 || n == 3 || n == 4) return std::nullopt;
+    return "reply " + std::to_string(n);
+  };
+  trials.GenerateTTLPulse("VRXBD", 0, 1, 0);  // exchanges 1 (fails), 2, 3 (fails)
+  trials.PostEvent("E", 1);                   // exchange 4 (fails)
+  const auto t = LogTexts();
+  ASSERT_EQ(t.size(), 4u);
+  EXPECT_EQ(t[0],
+            "Sent SetDigitalIOPortDirection Command.  Sub System Name: VRXBD, Board Number: 0, "
+            "Reply: ");
+  EXPECT_EQ(t[1],
+            "Sent TTL Pulse Start.  Sub System Name: VRXBD, Board Number: 0, Bit Number: 1, "
+            "Reply: reply 2");
+  EXPECT_EQ(t[2],
+            "Sent TTL Pulse End.  Sub System Name: VRXBD, Board Number: 0, Bit Number: 1, "
+            "Reply: reply 2");
+  EXPECT_EQ(t[3], "Sent Quorvin Event.  Event String: E, TTL Value: 1, Reply: ");
+}
+
+// Without a connection every command is still attempted, every line logged
+// with an empty reply, and the pulse still waits its width.
+TEST_F(OutputCommandsTest, WithoutChannelEveryCommandIsAttemptedAndThePulseStillWaits) {
+  trials.SetCommandChannel(nullptr);
+  const auto start = SteadyClock::now();
+  trials.GenerateTTLPulse("VRXBD", 0, 2, 60);
+  EXPECT_GE(MillisSince(start), 60);
+  trials.PlayWavFile("a.wav", "VRXBD", 0, 0);
+  const auto records = observer.commands();
+  ASSERT_EQ(records.size(), 7u);
+  for (const auto& r : records) {
+    EXPECT_FALSE(r.replied);
+    EXPECT_EQ(r.reply, "");
+    EXPECT_EQ(r.trialNumber, 0);
+  }
+  EXPECT_GE(records[2].sentAt - records[1].repliedAt, 60ms);
+  for (const auto& text : LogTexts()) EXPECT_EQ(text.substr(text.size() - 9), ", Reply: ") << text;
+  EXPECT_EQ(LogTexts().size(), 7u);
+}
+
+TEST_F(OutputCommandsTest, NegativePulseWidthIsNoWait) {
+  const auto start = SteadyClock::now();
+  trials.GenerateTTLPulse("VRXBD", 0, 2, -100000);
+  EXPECT_LT(MillisSince(start), 2000);
+  EXPECT_EQ(scripted.count(), 3u);
+}
+
+TEST_F(OutputCommandsTest, PulseWidthCountsFromTheReturnOfTheSetExchange) {
+  trials.GenerateTTLPulse("VRXBD", 0, 2, 40);
+  const auto records = observer.commands();
+  ASSERT_EQ(records.size(), 3u);
+  const auto gap = records[2].sentAt - records[1].repliedAt;
+  EXPECT_GE(gap, 40ms);
+  EXPECT_LT(gap, 1000ms);  // generous: a loaded machine may be slow to wake us
+  EXPECT_TRUE(records[1].replied);
+  EXPECT_EQ(records[1].reply, "ok -SetDIOPortOutput \"VRXBD\" 0 4");
+}
+
+}  // namespace
+}  // namespace orvanta::testing
