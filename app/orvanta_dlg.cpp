@@ -136,7 +136,7 @@ OrvantaDlg::OrvantaDlg(const Services& services, QWidget* parent)
     : QDialog(parent), services_(services), mIcon(MakeApplicationIcon()) {
   setObjectName(QStringLiteral("orvantaDlg"));
   // Caption, system menu, minimise and maximise; the size is fixed below.
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
   setWindowTitle(QStringLiteral("Orvanta"));

@@ -248,6 +248,24 @@ TEST_F(DialogTest, TabMovesOnAndCommitsTheFieldLeft) {
   EXPECT_EQ(TrialNamed("Trial Type 1")->GetInterTrialInterval(), 750);
 }
 
+TEST_F(DialogTest, TabFollowsTheLayoutThroughTheEditor) {
+  Click(Find<QPushButton>("addTypeButton"));
+  for (const char* check : kChecks) Click(Find<QCheckBox>(check));
+  Edit("nameEdit")->setFocus(Qt::OtherFocusReason);
+  std::vector<std::string> visited;
+  for (int i = 0; i < 12; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    Pump();
+    visited.push_back(QApplication::focusWidget()->objectName().toStdString());
+  }
+  EXPECT_EQ(visited, (std::vector<std::string>{
+                         "trialCountEdit", "trialDurationEdit", "interTrialIntervalEdit",
+                         "playWavFileCheck", "browseButton", "wavFileNameEdit",
+                         "wavBufferNumberEdit", "wavBoardNumberEdit", "wavSubSystemNameEdit",
+                         "startGenerateEventCheck", "startEventStringEdit", "startTtlValueEdit"}));
+  EXPECT_TRUE(boxes.boxes().empty());
+}
+
 TEST_F(DialogTest, DigitsFieldsRefuseOtherKeystrokes) {
   Click(Find<QPushButton>("addTypeButton"));
   QLineEdit* duration = Edit("trialDurationEdit");
