@@ -223,6 +223,11 @@ class AnsweringPeer {
     std::lock_guard<std::mutex> lock(mutex_);
     return commands_;
   }
+  // The command frames exactly as they arrived.
+  std::vector<std::string> raw_frames() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return raw_frames_;
+  }
   // Waits (bounded) until n commands have arrived.
   bool WaitForCommands(size_t n, int timeout_ms = kPeerTimeoutMs) {
     return WaitUntilTrue([&] { return commands().size() >= n; }, timeout_ms);
@@ -249,6 +254,7 @@ class AnsweringPeer {
       {
         std::lock_guard<std::mutex> lock(mutex_);
         commands_.push_back(command);
+        raw_frames_.push_back(f->raw);
       }
       const std::optional<std::string> reply = reply_for_(command);
       if (!reply) break;
@@ -262,6 +268,7 @@ class AnsweringPeer {
   ReplyFn reply_for_;
   mutable std::mutex mutex_;
   std::vector<std::string> commands_;
+  std::vector<std::string> raw_frames_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> closed_{false};
   std::thread thread_;

@@ -298,21 +298,17 @@ TEST_F(StreamTest, ObjectIndicesOutOfRangeAreLoggedAndNotDelivered) {
   se_data->Write(Record(112, 8, -1));
   vt_data->Write(Record(1828, 2, 0, 2) + Record(1828, 2, 1, 2));
 
-  ASSERT_TRUE(WaitUntil([&] { return vt.count() == 1 && Entries().size() >= 3; }));
-  const auto entries = Entries();
-  EXPECT_TRUE(Contains(entries,
-                       "ERROR: NodeConnectionClientCSC::ExecuteCallback() - Error, we have "
-                       "encountered an invalid channel number from our vintra buffer.  "
-                       "chanNumber: 2"));
-  EXPECT_TRUE(Contains(entries,
-                       "ERROR: NodeConnectionClientSE::ExecuteCallback() - Error, we have "
-                       "encountered an invalid spike channel number from our vintra buffer.  "
-                       "scNumber: -1"));
-  EXPECT_TRUE(WaitUntil([&] {
-    return Contains(Entries(),
-                    "ERROR: NodeConnectionClientVT::ExecuteCallback() - Error, we have encountered "
-                    "an invalid video tracker ID from our vintra buffer.  id: 1");
-  }));
+  const std::vector<std::string> errors = {
+      "ERROR: NodeConnectionClientCSC::ExecuteCallback() - Error, we have encountered an invalid "
+      "channel number from our vintra buffer.  chanNumber: 2",
+      "ERROR: NodeConnectionClientSE::ExecuteCallback() - Error, we have encountered an invalid "
+      "spike channel number from our vintra buffer.  scNumber: -1",
+      "ERROR: NodeConnectionClientVT::ExecuteCallback() - Error, we have encountered an invalid "
+      "video tracker ID from our vintra buffer.  id: 1",
+  };
+  for (const std::string& error : errors)
+    EXPECT_TRUE(WaitUntil([&] { return Contains(Entries(), error); })) << error;
+  ASSERT_TRUE(WaitUntil([&] { return vt.count() == 1; }));
   EXPECT_EQ(std::vector<std::string>{"VT1"}, vt.Names());
   EXPECT_EQ(0u, se.count());
   EXPECT_EQ(0u, csc.count());
