@@ -78,9 +78,14 @@ bool IsSpikeKind(StreamKind kind) {
   return kind == StreamKind::kSE || kind == StreamKind::kST || kind == StreamKind::kTT;
 }
 
-RecordFactory::RecordFactory(uint32_t seed) : rng_(seed) {}
-
-double RecordFactory::Noise(double sigma) { return sigma * normal_(rng_); }
+RecordFactory::RecordFactory(uint32_t seed) : rng_(seed), noise_(kNoiseTableSize) {
+  std::normal_distribution<float> normal(0.0f, 1.0f);
+  for (float& v : noise_) v = normal(rng_);
+  for (int s = 0; s < 32; ++s) {
+    spike_trough_[s] = std::exp(-std::pow((s - 8) / 1.6, 2));
+    spike_peak_[s] = 0.35 * std::exp(-std::pow((s - 15) / 4.0, 2));
+  }
+}
 
 void RecordFactory::AppendSpike(StreamKind kind, int32_t channel, uint64_t time_us, std::string* out) {
   const int channels = SpikeChannels(kind);
@@ -91,14 +96,14 @@ void RecordFactory::AppendSpike(StreamKind kind, int32_t channel, uint64_t time_
 
   // A biphasic spike: a sharp trough followed by a slow, smaller peak, with an
   // amplitude that differs from channel to channel.
+  ShuffleNoise();
   double peak = -1e9, valley = 1e9, energy = 0, area = 0;
   int peak_at = 0, valley_at = 0;
   const double base = 900.0 + 150.0 * (channel % 5);
   for (int s = 0; s < 32; ++s) {
     for (int c = 0; c < channels; ++c) {
       const double amp = base * (1.0 - 0.18 * c);
-      const double v = -amp * std::exp(-std::pow((s - 8) / 1.6, 2)) +
-                       0.35 * amp * std::exp(-std::pow((s - 15) / 4.0, 2)) + Noise(40.0);
+      const double v = amp * (spike_peak_[s] - spike_trough_[s]) + Noise(40.0);
       const int16_t sample = Clamp16(v);
       Put16(static_cast<uint16_t>(sample), p + 48 + 2 * (s * channels + c));
       if (c == 0) {
@@ -123,13 +128,20 @@ void RecordFactory::AppendCsc(int32_t channel, uint64_t time_us, std::string* ou
   Put32(static_cast<uint32_t>(channel), p + 8);
   Put32(kCscSamplingHz, p + 12);
   Put32(kCscSamplesPerRecord, p + 16);
-  // A theta-like sine of 6 Hz plus one per channel, with noise.
+  // A theta-like sine of 6 Hz plus one per channel, with noise. The sine is
+  // stepped by rotation, one sin/cos pair per record.
+  ShuffleNoise();
   const double freq = 6.0 + (channel % 8);
-  const double t0 = static_cast<double>(time_us) * 1e-6;
+  const double phase = 2 * kPi * std::fmod(freq * static_cast<double>(time_us) * 1e-6, 1.0);
+  const double step = 2 * kPi * freq / kCscSamplingHz;
+  const double cos_step = std::cos(step), sin_step = std::sin(step);
+  double sin_v = std::sin(phase), cos_v = std::cos(phase);
   for (int s = 0; s < kCscSamplesPerRecord; ++s) {
-    const double t = t0 + static_cast<double>(s) / kCscSamplingHz;
-    const double v = 2000.0 * std::sin(2 * kPi * freq * t) + Noise(150.0);
+    const double v = 2000.0 * sin_v + Noise(150.0);
     Put16(static_cast<uint16_t>(Clamp16(v)), p + 20 + 2 * s);
+    const double next_sin = sin_v * cos_step + cos_v * sin_step;
+    cos_v = cos_v * cos_step - sin_v * sin_step;
+    sin_v = next_sin;
   }
 }
 
@@ -139,6 +151,7 @@ void RecordFactory::AppendVideo(uint16_t tracker_id, uint64_t time_us, std::stri
   Put16(tracker_id, p + 2);
   Put64(time_us, p + 8);
   // The animal walks round a circle in 20 s.
+  ShuffleNoise();
   const double angle = 2 * kPi * std::fmod(static_cast<double>(time_us) * 1e-6 / 20.0, 1.0);
   const int x = static_cast<int>(std::lround(360 + 200 * std::cos(angle) + Noise(1.0)));
   const int y = static_cast<int>(std::lround(240 + 150 * std::sin(angle) + Noise(1.0)));

@@ -44,6 +44,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orvanta::sim {
 
@@ -75,10 +76,20 @@ class RecordFactory {
                    std::string_view text, std::string* out);
 
  private:
-  double Noise(double sigma);
+  // Gaussian noise of the given deviation, from a table filled once: records
+  // are made at up to tens of thousands a second, and per-sample random
+  // numbers would cost more than sending them.
+  double Noise(double sigma) { return sigma * noise_[noise_at_++ & (kNoiseTableSize - 1)]; }
+  // Starts the next record at a random place of the noise table.
+  void ShuffleNoise() { noise_at_ = rng_(); }
 
+  static constexpr size_t kNoiseTableSize = 8192;  // a power of two
   std::mt19937 rng_;
-  std::normal_distribution<double> normal_{0.0, 1.0};
+  std::vector<float> noise_;
+  uint32_t noise_at_ = 0;
+  // The spike's shape, sample by sample: trough and following peak.
+  double spike_trough_[32];
+  double spike_peak_[32];
 };
 
 }  // namespace orvanta::sim

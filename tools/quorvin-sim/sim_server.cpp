@@ -392,8 +392,24 @@ Reply SimServer::HandOutPort(Connection& conn) {
   }
   // Asked on a message connection: the client listens on the port itself, for
   // one of its data streams, so the simulator must leave it free.
-  const int port = net::FindFreePort(&error);
-  if (port == 0) return Reply::Error("Unable to find a free port: " + error);
+  int port = 0;
+  {
+    std::lock_guard<std::mutex> lock(ports_mutex_);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+      const int candidate = net::FindFreePort(&error);
+      if (candidate == 0) break;
+      if (std::find(recent_stream_ports_.begin(), recent_stream_ports_.end(), candidate) ==
+          recent_stream_ports_.end()) {
+        port = candidate;
+        break;
+      }
+    }
+    if (port != 0) {
+      recent_stream_ports_.push_back(port);
+      if (recent_stream_ports_.size() > 256) recent_stream_ports_.pop_front();
+    }
+  }
+  if (port == 0) return Reply::Error("Unable to find a free port: " + (error.empty() ? "none left" : error));
   return Reply::Text("0 " + std::to_string(port), "port " + std::to_string(port) + " handed out for a client stream");
 }
 

@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -105,6 +106,11 @@ class SimServer {
 
   std::atomic<int64_t> commands_received_{0};
   std::atomic<int> next_connection_id_{1};
+
+  // Stream ports handed out lately, so that no two clients (or two streams
+  // of one client) are given the same port while both may still bind it.
+  std::mutex ports_mutex_;
+  std::deque<int> recent_stream_ports_ GUARDED_BY(ports_mutex_);
 
   std::mutex fault_mutex_;
   int64_t counted_commands_ GUARDED_BY(fault_mutex_) = 0;
