@@ -1,0 +1,282 @@
+// Runs against the acquisition-server simulator on loopback through the real
+// client: the command texts on the wire, the gaps between them read from the
+// simulator's transcript, Stop and Pause, withheld replies and a server that
+// has gone away.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/run/sim_env.h"
+
+namespace orvanta::testing {
+namespace {
+
+// Generous bound on how late a wait may end on a loaded test machine. The
+// lower bounds are exact: a wait never ends early.
+constexpr uint64_t kSlackUs = 150000;
+
+class EndToEndTest : public ::testing::Test, public SimEnv {
+ protected:
+  static uint64_t Gap(const SimCommand& from, const SimCommand& to) {
+    EXPECT_TRUE(from.replyUs.has_value()) << from.text;
+    return to.timeUs - from.replyUs.value_or(0);
+  }
+};
+
+// Three trials of 120 ms with 200 ms intervals: each trial's end event follows
+// its start event by the duration, and the next start event follows by the
+// interval, as the simulator saw them.
+TEST_F(EndToEndTest, ThreeTrialsKeepTheirDurationsAndIntervals) {
+  Start();
+  Trial* t = AddType("A", 3, 120, 200);
+  t->SetStartOfTrialGenerateEvent(true);
+  t->SetStartOfTrialEventString("on");
+  t->SetEndOfTrialGenerateEvent(true);
+  t->SetEndOfTrialEventString("off");
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(WaitForEnd());
+
+  const auto c = Commands();
+  ASSERT_EQ(c.size(), 6u);
+  for (size_t i = 0; i < 6; ++i) {
+    EXPECT_EQ(c[i].text, i % 2 == 0 ? "-PostEvent \"on\" 0 0" : "-PostEvent \"off\" 0 0");
+    EXPECT_EQ(c[i].reply, "0");
+  }
+  for (size_t i = 0; i + 1 < 6; ++i) {
+    const uint64_t nominal = i % 2 == 0 ? 120000 : 200000;
+    const uint64_t gap = Gap(c[i], c[i + 1]);
+    EXPECT_GE(gap, nominal) << i;
+    EXPECT_LT(gap, nominal + kSlackUs) << i;
+  }
+
+  EXPECT_EQ(LogTexts(), (std::vector<std::string>{
+                            "Start Trial #1",
+                            "Sent Quorvin Event.  Event String: on, TTL Value: 0, Reply: 0",
+                            "Sent Quorvin Event.  Event String: off, TTL Value: 0, Reply: 0",
+                            "End Trial #1",
+                            "Start Trial #2",
+                            "Sent Quorvin Event.  Event String: on, TTL Value: 0, Reply: 0",
+                            "Sent Quorvin Event.  Event String: off, TTL Value: 0, Reply: 0",
+                            "End Trial #2",
+                            "Start Trial #3",
+                            "Sent Quorvin Event.  Event String: on, TTL Value: 0, Reply: 0",
+                            "Sent Quorvin Event.  Event String: off, TTL Value: 0, Reply: 0",
+                            "End Trial #3",
+                        }));
+  EXPECT_EQ(boxes.texts(), (std::vector<std::string>{"Trials Completed Successfully"}));
+  EXPECT_EQ(window.model_calls().back(), "OnStop");
+}
+
+TEST_F(EndToEndTest, EmptyDeckSendsNothingAndCompletes) {
+  Start();
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(WaitForEnd());
+  EXPECT_TRUE(Commands().empty());
+  EXPECT_EQ(boxes.texts(), (std::vector<std::string>{"Trials Completed Successfully"}));
+}
+
+// Bits 0, 3, 15 and 16, each a 40 ms pulse: the port values on the wire and
+// the width between the two output commands.
+TEST_F(EndToEndTest, PulsesOnBits0And3And15And16) {
+  Start();
+  for (int bit : {0, 3, 15, 16}) {
+    Trial* t = AddType("bit" + std::to_string(bit), 1, 0, 0);
+    t->SetStartOfTrialGenerateTTLPulse(true);
+    t->SetStartOfTrialTTLPulseBitNumber(bit);
+    t->SetStartOfTrialTTLPulseDuration(40);
+    t->SetStartOfTrialTTLPulseBoardNumber(1);
+  }
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(WaitForEnd());
+
+  const auto c = Commands();
+  ASSERT_EQ(c.size(), 12u);
+  const char* values[] = {"1", "8", "-32768", "0"};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(c[3 * i].text, "-SetDigitalIOPortDirection \"VRXBD\" 1 Output");
+    EXPECT_EQ(c[3 * i + 1].text, std::string("-SetDIOPortOutput \"VRXBD\" 1 ") + values[i]);
+    EXPECT_EQ(c[3 * i + 2].text, "-SetDIOPortOutput \"VRXBD\" 1 0");
+    const uint64_t width = Gap(c[3 * i + 1], c[3 * i + 2]);
+    EXPECT_GE(width, 40000u);
+    EXPECT_LT(width, 40000u + kSlackUs);
+  }
+  EXPECT_TRUE(LogHas("Sent TTL Pulse Start.  Sub System Name: VRXBD, Board Number: 1, Bit "
+                     "Number: 15, Reply: 0"));
+}
+
+TEST_F(EndToEndTest, EventStringsWithSpacesAndEmptyAndTheFourWavCommands) {
+  Start();
+  Trial* spaced = AddType("Spaced", 1, 0, 0);
+  spaced->SetStartOfTrialGenerateEvent(true);
+  spaced->SetStartOfTrialEventString("Tone  On A");
+  spaced->SetStartOfTrialEventTTLValue(12);
+  Trial* empty = AddType("Empty", 1, 0, 0);
+  empty->SetEndOfTrialGenerateEvent(true);
+  Trial* wav = AddType("Wav", 1, 0, 0);
+  wav->SetPlayWavFile(true);
+  wav->SetWavFileName("tone 1kHz.wav");
+  wav->SetWavFileBufferNumber(2);
+  wav->SetWavFileBoardNumber(1);
+  wav->SetWavFileSubSystemName("AO 1");
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(WaitForEnd());
+
+  EXPECT_EQ(CommandTexts(), (std::vector<std::string>{
+                                "-PostEvent \"Tone  On A\" 12 0",
+                                "-PostEvent \"\" 0 0",
+                                "-SetDAOutputMode  \"AO 1\" 1 BufferedOutput",
+                                "-SetDAWavFile \"AO 1\" 1 \"tone 1kHz.wav\" 2",
+                                "-SelectDAWavBuffer  \"AO 1\" 1 2",
+                                "-PlayDAWavFile \"AO 1\" 1",
+                            }));
+  for (const auto& c : Commands()) EXPECT_EQ(c.reply, "0") << c.text;
+  EXPECT_TRUE(LogHas("Sent Quorvin Event.  Event String: Tone  On A, TTL Value: 12, Reply: 0"));
+  EXPECT_TRUE(LogHas("Sent -PlayDAWavFile  command.  Sub System Name: AO 1, Board Number: 1, "
+                     "Reply: 0"));
+}
+
+// Stop during the trial's duration: nothing more reaches the server, and the
+// connection answers the next exchange with its own reply.
+TEST_F(EndToEndTest, StopDuringTheTrialSendsNothingMore) {
+  Start();
+  Trial* t = AddType("A", 2, 10000, 0);
+  t->SetStartOfTrialGenerateEvent(true);
+  t->SetEndOfTrialGenerateEvent(true);
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(WaitForCommands(1));
+  ASSERT_TRUE(WaitUntil([&] { return LogTexts().size() == 2; }));
+  const auto start = SteadyClock::now();
+  trials.StopProcessingTrials();
+  EXPECT_LT(MillisSince(start), 1000);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(Commands().size(), 1u);
+  EXPECT_EQ(LogTexts().end()[-2], kTerminatedLine);
+  EXPECT_EQ(LogTexts().end()[-1], kWaitLine);
+  EXPECT_EQ(LogCount("End Trial"), 0u);
+
+  std::string reply;
+  EXPECT_TRUE(client->SendCommand("-GetApplicationName", reply));
+  EXPECT_EQ(reply, "0 Quorvin Simulator");
+}
+
+TEST_F(EndToEndTest, StopDuringAPulseLeavesTheBitSetAndSendsNoEndCommand) {
+  Start();
+  Trial* t = AddType("A", 1, 0, 0);
+  t->SetStartOfTrialGenerateTTLPulse(true);
+  t->SetStartOfTrialTTLPulseBitNumber(2);
+  t->SetStartOfTrialTTLPulseDuration(10000);
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(WaitForCommands(2));
+  const auto start = SteadyClock::now();
+  trials.StopProcessingTrials();
+  EXPECT_LT(MillisSince(start), 1000);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(CommandTexts(), (std::vector<std::string>{
+                                "-SetDigitalIOPortDirection \"VRXBD\" 0 Output",
+                                "-SetDIOPortOutput \"VRXBD\" 0 4",
+                            }));
+}
+
+// The server holds its replies back for 700 ms. Stop while the worker waits
+// for one returns at once; the late reply is drained, so the next exchange
+// gets its own answer and not the event's.
+TEST_F(EndToEndTest, StopWhileTheServerWithholdsAReply) {
+  options.reply_delay_ms = 700;
+  Start(/*messageOnly=*/true);
+  Trial* t = AddType("A", 1, 0, 0);
+  t->SetStartOfTrialGenerateEvent(true);
+  t->SetStartOfTrialEventString("late");
+  t->SetEndOfTrialGenerateEvent(true);
+  const int64_t before = received();
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return received() == before + 1; }));
+  const auto start = SteadyClock::now();
+  trials.StopProcessingTrials();
+  EXPECT_LT(MillisSince(start), 500);
+  EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Start Trial #1", kTerminatedLine, kWaitLine}));
+
+  std::string reply;
+  EXPECT_TRUE(client->SendCommand("-GetApplicationName", reply));
+  EXPECT_EQ(reply, "0 Quorvin Simulator");
+  EXPECT_EQ(CommandTexts(),
+            (std::vector<std::string>{"-PostEvent \"late\" 0 0", "-GetApplicationName"}));
+}
+
+// A server that never answers: Stop still returns at once, and nothing more
+// is sent by the run.
+TEST_F(EndToEndTest, StopWhileTheServerNeverAnswers) {
+  options.fault_command = "-PostEvent";
+  options.no_reply_nth = 1;
+  Start();
+  client->SetOwedReplyTimeout(200ms);
+  Trial* t = AddType("A", 1, 0, 0);
+  t->SetStartOfTrialGenerateEvent(true);
+  t->SetStartOfTrialGenerateTTLPulse(true);
+  const int64_t before = received();
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(WaitUntil([&] { return received() == before + 1; }));
+  std::this_thread::sleep_for(50ms);
+  const auto start = SteadyClock::now();
+  trials.StopProcessingTrials();
+  EXPECT_LT(MillisSince(start), 500);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(received(), before + 1);
+  EXPECT_EQ(LogTexts().back(), kWaitLine);
+  // The reply still owed is never taken for a later command's: the next
+  // exchange gives up without sending anything.
+  std::string reply = "unchanged";
+  EXPECT_FALSE(client->SendCommand("-GetApplicationName", reply));
+  EXPECT_EQ(reply, "unchanged");
+  EXPECT_EQ(received(), before + 1);
+}
+
+TEST_F(EndToEndTest, PauseHoldsTheNextTrialUntilResumed) {
+  Start();
+  Trial* t = AddType("A", 2, 50, 50);
+  t->SetStartOfTrialGenerateEvent(true);
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(WaitForCommands(1));
+  trials.TogglePauseProcessingTrials();
+  std::this_thread::sleep_for(400ms);
+  EXPECT_EQ(Commands().size(), 1u);
+  trials.TogglePauseProcessingTrials();
+  ASSERT_TRUE(WaitForEnd());
+  const auto c = Commands();
+  ASSERT_EQ(c.size(), 2u);
+  EXPECT_GE(Gap(c[0], c[1]), 400000u);
+  EXPECT_EQ(boxes.texts().size(), 1u);
+}
+
+// The server goes away before the run: every command is still attempted, each
+// logged with an empty reply, and every wait is still taken.
+TEST_F(EndToEndTest, ServerGoneEveryCommandAttemptedWithEmptyRepliesAndTheWaitsTaken) {
+  Start();
+  Trial* t = AddType("A", 2, 60, 40);
+  t->SetStartOfTrialGenerateEvent(true);
+  t->SetPlayWavFile(true);
+  t->SetStartOfTrialGenerateTTLPulse(true);
+  t->SetStartOfTrialTTLPulseDuration(30);
+  server->Stop();
+  const auto start = SteadyClock::now();
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(WaitForEnd());
+  EXPECT_GE(MillisSince(start), 2 * (30 + 60 + 40));
+
+  const auto records = observer.commands();
+  ASSERT_EQ(records.size(), 16u);
+  for (const auto& r : records) EXPECT_FALSE(r.replied) << r.command;
+  EXPECT_GE(records[7].sentAt - records[6].repliedAt, 30ms);
+  EXPECT_GE(records[8].sentAt - records[7].repliedAt, 60ms + 40ms);
+  size_t sent = 0;
+  for (const auto& text : LogTexts()) {
+    if (text.rfind("Sent ", 0) != 0) continue;
+    ++sent;
+    EXPECT_EQ(text.substr(text.size() - 9), ", Reply: ") << text;
+  }
+  EXPECT_EQ(sent, 16u);
+  EXPECT_EQ(boxes.texts(), (std::vector<std::string>{"Trials Completed Successfully"}));
+}
+
+}  // namespace
+}  // namespace orvanta::testing
