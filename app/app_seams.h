@@ -1,7 +1,7 @@
 // What the main window needs of the world outside the trial model, as small
-// interfaces: the file dialogs, the server connection and the trial worker.
-// The window program wires them to Qt's file dialogs, the server client and
-// the trial list; the GUI tests answer them with fakes. Qt-free.
+// interfaces: the file dialogs and the server connection. The window program
+// wires them to Qt's file dialogs and the server client; the GUI tests answer
+// them with fakes. Qt-free.
 #pragma once
 
 #include <optional>
@@ -40,19 +40,6 @@ class ServerLink {
   // Blocks until the attempt has finished.
   virtual bool ConnectToServer(const std::string& serverName, bool negotiatePort) = 0;
   virtual bool DisconnectFromServer() = 0;
-};
-
-// The window's view of the trial worker. Window thread only. Results follow
-// the model's convention: 0 success, -1 failure (logged by the model).
-class TrialRunControl {
- public:
-  virtual ~TrialRunControl() = default;
-  virtual int StartProcessingTrials() = 0;
-  virtual int TogglePauseProcessingTrials() = 0;
-  // Ends a run at once; nothing to do when no run is active. After it returns
-  // the worker no longer touches the window, the trial list, the deck or the
-  // client.
-  virtual int StopProcessingTrials() = 0;
 };
 
 }  // namespace orvanta

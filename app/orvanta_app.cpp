@@ -9,14 +9,13 @@
 namespace orvanta {
 
 OrvantaApp::OrvantaApp(std::string& applicationDirectory, LogFile& log, TrialContainer& trials,
-                       CardDeck& deck, ServerLink& server, TrialRunControl& runner,
+                       CardDeck& deck, ServerLink& server,
                        const ProgramSeams& seams)
     : applicationDirectory_(applicationDirectory),
       log_(log),
       trials_(trials),
       deck_(deck),
       server_(server),
-      runner_(runner),
       seams_(seams),
       socketStartup_(&net::Startup) {}
 
@@ -39,7 +38,7 @@ bool OrvantaApp::InitInstance() {
 
   {
     OrvantaDlg window(OrvantaDlg::Services{log_, trials_, deck_, seams_.boxes, seams_.files,
-                                           seams_.mainWindow, server_, runner_,
+                                           seams_.mainWindow, server_,
                                            applicationDirectory_});
     seams_.mainWindow.Register(&window);
     if (windowCreated_) windowCreated_(window);
@@ -53,9 +52,14 @@ ProgramObjects::ProgramObjects(const ProgramSeams& programSeams)
     : seams(programSeams),
       log(seams.clock, seams.boxes, seams.mainWindow, seams.shell),
       commands(log, trials, deck),
-      trials(log, deck, seams.mainWindow),
+      trials(log, deck, seams.mainWindow, seams.boxes),
       deck(log),
       config(log, trials, deck, commands, seams.boxes, seams.clock),
-      app(gApplicationDirectory, log, trials, deck, server, runner, seams) {}
+      app(gApplicationDirectory, log, trials, deck, server, seams) {}
+
+ProgramObjects::~ProgramObjects() {
+  trials.StopProcessingTrials();
+  trials.JoinWorkers();
+}
 
 }  // namespace orvanta

@@ -38,19 +38,11 @@ class NoServerLink : public ServerLink {
   bool DisconnectFromServer() override { return false; }
 };
 
-// Until the trial worker is part of the program: no run can be started.
-class NoTrialRunControl : public TrialRunControl {
- public:
-  int StartProcessingTrials() override { return -1; }
-  int TogglePauseProcessingTrials() override { return 0; }
-  int StopProcessingTrials() override { return 0; }
-};
-
 class OrvantaApp {
  public:
   // Nothing is used during construction; every argument outlives the object.
   OrvantaApp(std::string& applicationDirectory, LogFile& log, TrialContainer& trials,
-             CardDeck& deck, ServerLink& server, TrialRunControl& runner,
+             CardDeck& deck, ServerLink& server,
              const ProgramSeams& seams);
   OrvantaApp(const OrvantaApp&) = delete;
   OrvantaApp& operator=(const OrvantaApp&) = delete;
@@ -76,7 +68,6 @@ class OrvantaApp {
   TrialContainer& trials_;
   CardDeck& deck_;
   ServerLink& server_;
-  TrialRunControl& runner_;
   ProgramSeams seams_;
   std::function<int()> socketStartup_;
   std::function<void(OrvantaDlg&)> windowCreated_;
@@ -88,6 +79,9 @@ class OrvantaApp {
 // further down are only stored while the objects are built.
 struct ProgramObjects {
   explicit ProgramObjects(const ProgramSeams& programSeams);
+  // A run still going is stopped and its worker joined first: it uses the
+  // deck and the client, which go before the trial list.
+  ~ProgramObjects();
   ProgramObjects(const ProgramObjects&) = delete;
   ProgramObjects& operator=(const ProgramObjects&) = delete;
 
@@ -97,9 +91,8 @@ struct ProgramObjects {
   CommandProcessor commands;
   TrialContainer trials;
   CardDeck deck;
-  // The window's view of the server client and of the trial worker.
+  // The window's view of the server client.
   NoServerLink server;
-  NoTrialRunControl runner;
   ConfigFileProcessor config;
   OrvantaApp app;
 };

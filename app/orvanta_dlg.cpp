@@ -154,7 +154,7 @@ OrvantaDlg::~OrvantaDlg() {
       [&](WindowListener& window) { registered = &window == static_cast<WindowListener*>(this); });
   if (registered) services_.mainWindow.Unregister();
   // A run must not outlive the window that shows it.
-  services_.runner.StopProcessingTrials();
+  services_.trials.StopProcessingTrials();
   if (mKeyboardFilter != nullptr) {
     qApp->removeEventFilter(mKeyboardFilter);
     delete mKeyboardFilter;
@@ -549,7 +549,7 @@ void OrvantaDlg::closeEvent(QCloseEvent* event) {
 
 void OrvantaDlg::OnClose() {
   // A run in progress ends before the window (and then the program) goes.
-  services_.runner.StopProcessingTrials();
+  services_.trials.StopProcessingTrials();
   if (mRunning) StopRunControls();
   if (services_.server.IsConnected()) services_.server.DisconnectFromServer();
   if (mMenu != nullptr) {
@@ -947,7 +947,7 @@ void OrvantaDlg::ShowCurrentTrialNumber(int number) {
 }
 
 void OrvantaDlg::StopRunControls() {
-  services_.runner.StopProcessingTrials();
+  services_.trials.StopProcessingTrials();
   mRunning = false;
   mPaused = false;
   mPauseButton->setText(QStringLiteral("Pause"));

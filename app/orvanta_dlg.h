@@ -61,7 +61,6 @@ class OrvantaDlg : public QDialog, public WindowListener {
     FileChooser& files;
     MainWindowRef& mainWindow;
     ServerLink& server;
-    TrialRunControl& runner;
     // The start-up working directory with its trailing separator; the log
     // file "OrvantaLogFile.txt" goes there.
     std::string applicationDirectory;

@@ -100,25 +100,6 @@ class FakeServerLink : public ServerLink {
   std::vector<std::string> connectCalls;
 };
 
-class FakeTrialRunControl : public TrialRunControl {
- public:
-  int StartProcessingTrials() override {
-    ++startCalls;
-    return 0;
-  }
-  int TogglePauseProcessingTrials() override {
-    ++pauseCalls;
-    return 0;
-  }
-  int StopProcessingTrials() override {
-    ++stopCalls;
-    return 0;
-  }
-  int startCalls = 0;
-  int pauseCalls = 0;
-  int stopCalls = 0;
-};
-
 // A temporary folder, removed with its contents.
 class TempDir {
  public:
@@ -145,7 +126,7 @@ class DialogTest : public ::testing::Test {
   DialogTest()
       : log(clock, boxes, mainWindow, shell),
         deck(log),
-        trials(log, deck, mainWindow),
+        trials(log, deck, mainWindow, boxes),
         commands(log, trials, deck),
         config(log, trials, deck, commands, boxes, clock) {}
 
@@ -162,7 +143,7 @@ class DialogTest : public ::testing::Test {
 
   void CreateWindow() {
     window = std::make_unique<OrvantaDlg>(OrvantaDlg::Services{
-        log, trials, deck, boxes, files, mainWindow, server, runner, dir.WithSeparator()});
+        log, trials, deck, boxes, files, mainWindow, server, dir.WithSeparator()});
     mainWindow.Register(window.get());
     window->show();
     window->activateWindow();
@@ -212,7 +193,6 @@ class DialogTest : public ::testing::Test {
   FakeShellOpener shell;
   FakeFileChooser files;
   FakeServerLink server;
-  FakeTrialRunControl runner;
   LogFile log;
   CardDeck deck;
   TrialContainer trials;

@@ -736,12 +736,23 @@ TEST_F(DialogTest, WorkerCallsAreCarriedOutOnTheWindowThread) {
 // ---------------------------------------------------------------------------
 // Close and destruction
 
-TEST_F(DialogTest, CloseWhileConnectedDisconnectsAndStopsTheRun) {
+// A run that would last a minute: one trial type, nothing switched on.
+void StartLongRun(TrialContainer& trials) {
+  ASSERT_EQ(trials.AddTrial("Long"), 0);
+  Trial* trial = nullptr;
+  ASSERT_EQ(trials.GetTrial("Long", trial), 0);
+  trial->SetTrialDuration(60000);
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(trials.IsProcessing());
+}
+
+TEST_F(DialogTest, CloseWhileConnectedStopsTheRunAndDisconnects) {
+  StartLongRun(trials);
   server.connected = true;
   window->close();
-  Pump();
+  EXPECT_FALSE(trials.IsProcessing());
+  EXPECT_TRUE(trials.WaitForRunEnd(5s));
   EXPECT_EQ(server.disconnectCalls, 1);
-  EXPECT_GE(runner.stopCalls, 1);
   EXPECT_FALSE(window->isVisible());
   EXPECT_EQ(window->findChild<QMenuBar*>("menuBar"), nullptr);
 }
@@ -754,12 +765,13 @@ TEST_F(DialogTest, CloseWhileDisconnectedOnlyAsks) {
   EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(DialogTest, DestroyedWindowIsUnregisteredAndDropsLateCalls) {
+TEST_F(DialogTest, DestroyedWindowStopsTheRunIsUnregisteredAndDropsLateCalls) {
+  StartLongRun(trials);
   window->AddLogMessage("queued but never shown");
-  const int stopsBefore = runner.stopCalls;
   DestroyWindow();
   EXPECT_FALSE(mainWindow.IsRegistered());
-  EXPECT_GT(runner.stopCalls, stopsBefore);
+  EXPECT_FALSE(trials.IsProcessing());
+  EXPECT_TRUE(trials.WaitForRunEnd(5s));
   // The log and the model keep working without a window.
   EXPECT_EQ(log.WriteLogEntry(kLogNotice, "after the window"), 0);
   EXPECT_EQ(trials.AddTrial("Late"), 0);
