@@ -108,7 +108,8 @@ line; lines starting with '#' are comments:
   Backslash, tab, CR, LF and other control bytes in fields are written as
   \\, \t, \r, \n and \xHH. A command's line is written just after its
   reply has been sent, so a client holding the reply may have to wait a
-  moment for the line.
+  moment for the line, and lines of different connections can appear
+  slightly out of time_us order.
 
 Records carry the same clock in microseconds (uint64 at offset 0, except
 video records: offset 8). Exit status: 0 after SIGINT or SIGTERM, 64 for a bad
