@@ -177,6 +177,23 @@ void NodeConnectionClient::CloseServerStream() { StopThreadAndCloseSockets(true)
 void NodeConnectionClient::StopSilently() { StopThreadAndCloseSockets(false); }
 
 void NodeConnectionClient::StopThreadAndCloseSockets(bool logged) {
+  if (mDmaProcessor.joinable() && mDmaProcessor.get_id() == std::this_thread::get_id()) {
+    // Closed from the stream's own callback: the thread cannot wait for
+    // itself. It ends as soon as the callback returns and closes its sockets
+    // on the way out.
+    RequestStop();
+    if (logged) {
+      Log(client_log::kNotice,
+          "NodeConnectionClient::CloseServerStream() - mDmaProcessor thread has been terminated "
+          "successfully.");
+      Log(client_log::kNotice,
+          "NodeConnectionClient::CloseServerStream() - WaitForSingleObject for mDmaProcessor "
+          "thread completed successfully.");
+    }
+    mOrphaned.store(true);
+    mDmaProcessor.detach();
+    return;
+  }
   if (mDmaProcessor.joinable()) {
     // The thread checks no flag while it is blocked in accept or recv;
     // shutting its sockets down makes those calls return, and it never holds
@@ -199,8 +216,17 @@ void NodeConnectionClient::StopThreadAndCloseSockets(bool logged) {
     // A thread still running here is inside the user's callback; the sockets
     // and the buffer must outlive it, so wait for it to return.
     mDmaProcessor.join();
+  } else {
+    // A thread let go by a close from its own callback is waited for here.
+    std::unique_lock<std::mutex> lock(mThreadStateLock);
+    mThreadEndedCv.wait(lock, [this] { return mThreadEnded; });
   }
 
+  CloseSockets(logged);
+  mStopRequested.store(false);
+}
+
+void NodeConnectionClient::CloseSockets(bool logged) {
   net::SocketHandle listen_socket;
   net::SocketHandle data_socket;
   {
@@ -218,11 +244,14 @@ void NodeConnectionClient::StopThreadAndCloseSockets(bool logged) {
     const int error = net::CloseSocket(data_socket);
     if (error != 0 && logged) ProcessCloseError(error);
   }
-  mStopRequested.store(false);
 }
 
 bool NodeConnectionClient::IsSetUp() const {
   if (mDmaProcessor.joinable()) return true;
+  {
+    std::lock_guard<std::mutex> lock(mThreadStateLock);
+    if (!mThreadEnded) return true;  // let go by its own callback, still ending
+  }
   std::lock_guard<std::mutex> lock(mSocketLock);
   return mListenSocket != net::kInvalidSocket || mDataSocket != net::kInvalidSocket;
 }
@@ -237,10 +266,14 @@ void NodeConnectionClient::ReceiveThreadMain() {
     while (RecieveData()) {
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(mThreadStateLock);
-    mThreadEnded = true;
+  if (mOrphaned.exchange(false)) {
+    CloseSockets(false);
+    mStopRequested.store(false);
   }
+  // Notified under the lock: once a waiter sees the flag, this thread no
+  // longer touches the object, which may then be destroyed.
+  std::lock_guard<std::mutex> lock(mThreadStateLock);
+  mThreadEnded = true;
   mThreadEndedCv.notify_all();
 }
 

@@ -130,6 +130,7 @@ class NodeConnectionClient {
   void LogSocketError(int call, int code);  // call: a net::SocketCall value
   void ReceiveThreadMain();
   void StopThreadAndCloseSockets(bool logged);
+  void CloseSockets(bool logged);
   // Waits until the socket can be read or a stop is requested; false on stop.
   bool WaitForData(net::SocketHandle socket);
 
@@ -156,7 +157,10 @@ class NodeConnectionClient {
 
   std::thread mDmaProcessor;  // the receive thread, joinable while it exists
   std::atomic<bool> mStopRequested{false};
-  std::mutex mThreadStateLock;
+  // Set when the stream was closed from its own callback and the thread was
+  // let go; the thread then closes the sockets itself.
+  std::atomic<bool> mOrphaned{false};
+  mutable std::mutex mThreadStateLock;
   std::condition_variable mThreadEndedCv;
   bool mThreadEnded GUARDED_BY(mThreadStateLock) = true;
 };

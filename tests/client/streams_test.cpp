@@ -498,5 +498,27 @@ TEST_F(StreamTest, ACallbackMayExchangeAndDoesNotBlockTheShutdown) {
   feeder.join();
 }
 
+TEST_F(StreamTest, ACallbackMayShutTheConnectionDown) {
+  ConnectWithStreams();
+  RequestLists("Events", "EventAcqEnt");
+  struct Context {
+    NetworkNodeClient* client;
+    std::atomic<int> shutdowns{0};
+  } context{client_.get()};
+  StreamCallback callback = [](void* c, const unsigned char*, int, std::string) {
+    auto* ctx = static_cast<Context*>(c);
+    if (ctx->client->ShutdownClient()) ++ctx->shutdowns;
+  };
+  client_->Stream(kEV).SetCallbackFunctionEV(callback, &context);
+  auto ev = OpenData(kEV);
+  ASSERT_TRUE(ev);
+  ev->Write(Record(184, 8, 0));
+  ASSERT_TRUE(WaitUntil([&] { return context.shutdowns.load() == 1; }));
+  EXPECT_TRUE(ev->WaitClosed());  // the stream's own thread closed its sockets
+  EXPECT_TRUE(WaitUntil([&] { return !client_->Stream(kEV).IsSetUp(); }));
+  EXPECT_FALSE(client_->IsInitialized());
+  client_.reset();  // no thread is left behind to touch the destroyed streams
+}
+
 }  // namespace
 }  // namespace orvanta
