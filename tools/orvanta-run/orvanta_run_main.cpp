@@ -3,20 +3,73 @@
 //   orvanta-run [options] SETUP.cfg...
 //
 // The setup half loads the files, shuffles, prints and saves the run order;
-// connecting to the acquisition server and running the trials follow it.
+// the run half connects to the acquisition server, runs the order, waits for
+// its end and disconnects (see --help).
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/orvanta-run/runner_options.h"
+#include "tools/orvanta-run/runner_run.h"
 #include "tools/orvanta-run/runner_setup.h"
 
-int main(int argc, char** argv) {
-  using namespace orvanta::runner;
+namespace {
 
+using namespace orvanta::runner;
+
+// Takes SIGINT and SIGTERM for the whole program (they are blocked in every
+// other thread): the first one stops the run as the Stop button does, a
+// second one ends the program at once. SIGUSR1 ends the thread.
+class SignalThread {
+ public:
+  SignalThread(const sigset_t& signals, StopRequest& stop, RunnerProgram& program)
+      : signals_(signals), thread_([this, &stop, &program] { Loop(stop, program); }) {}
+  ~SignalThread() {
+    pthread_kill(thread_.native_handle(), SIGUSR1);
+    thread_.join();
+  }
+
+ private:
+  void Loop(StopRequest& stop, RunnerProgram& program) {
+    int count = 0;
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&signals_, &signal) != 0) continue;
+      if (signal == SIGUSR1) return;
+      if (++count == 1) {
+        stop.Request();
+        program.trials.StopProcessingTrials();
+      } else {
+        static const char kText[] = "orvanta-run: stopped at once\n";
+        (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
+        ::_exit(kExitRunStopped);
+      }
+    }
+  }
+
+  const sigset_t signals_;
+  std::thread thread_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
   // A closed output pipe must not end a session; writes just fail.
   std::signal(SIGPIPE, SIG_IGN);
+  // Blocked before any thread starts, so that every thread inherits it and
+  // only the signal thread takes them.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   RunnerOptions options;
@@ -38,16 +91,35 @@ int main(int argc, char** argv) {
     program.window.Register(&echo);
     program.boxes.SetEcho(&echo);
   }
+  int status = kExitOk;
+  {
+    StopRequest stop;
+    SignalThread signalThread(signals, stop, program);
 
-  int status = RunSetup(program, options, stdout, stderr, options.quiet ? nullptr : &echo);
-  if (status == kExitOk && !options.dryRun) {
-    echo.Flush();
-    // The run step (connect, run the order, disconnect) comes with the trial
-    // worker and the server client.
-    std::fprintf(stderr,
-                 "orvanta-run: this build cannot connect to the server or run trials yet; use "
-                 "--dry-run\n");
-    status = kExitRunUnavailable;
+    status = RunSetup(program, options, stdout, stderr, options.quiet ? nullptr : &echo);
+    if (status == kExitOk && stop.IsRequested()) {
+      echo.Flush();
+      std::fputs("orvanta-run: stopped\n", stderr);
+      status = kExitRunStopped;
+    } else if (status == kExitOk && options.check) {
+      const std::vector<std::string> problems = CheckSetup(program, options);
+      echo.Flush();
+      for (const std::string& problem : problems) std::printf("problem: %s\n", problem.c_str());
+      std::fflush(stdout);
+      if (problems.empty()) {
+        std::fputs("orvanta-run: check: no problems found\n", stderr);
+      } else {
+        std::fprintf(stderr, "orvanta-run: check: %zu problem%s found\n", problems.size(),
+                     problems.size() == 1 ? "" : "s");
+        status = kExitCheckFailed;
+      }
+    } else if (status == kExitOk && !options.dryRun) {
+      const bool progress = ::isatty(STDOUT_FILENO) == 1;
+      status = RunSession(program, options, echo, progress, stop, stderr);
+    }
+    // The run has ended; nothing of it is left when the signal thread goes.
+    program.trials.StopProcessingTrials();
+    program.trials.JoinWorkers();
   }
 
   // No entry reaches the echo after this; its destructor prints the rest.
@@ -55,5 +127,6 @@ int main(int argc, char** argv) {
   program.boxes.SetEcho(nullptr);
   echo.Flush();
   std::fflush(stdout);
+  std::fflush(stderr);
   return status;
 }

@@ -19,6 +19,19 @@ bool ParseSeed(const std::string& text, uint32_t& seed) {
   return true;
 }
 
+// A whole decimal number from `low` to `high`, nothing else.
+bool ParseNumber(const std::string& text, int64_t low, int64_t high, int64_t& number) {
+  if (text.empty() || text.size() > 10) return false;
+  int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (value < low || value > high) return false;
+  number = value;
+  return true;
+}
+
 }  // namespace
 
 ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, RunnerOptions& options,
@@ -46,7 +59,10 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
       value = argument.substr(equals + 1);
       hasValue = true;
     }
-    const bool takesValue = name == "--log" || name == "--seed" || name == "--save";
+    const bool takesValue = name == "--log" || name == "--seed" || name == "--save" ||
+                            name == "--server" || name == "--negotiation-port" ||
+                            name == "--message-port" || name == "--client-log" ||
+                            name == "--start-at" || name == "--timeline";
     if (hasValue && !takesValue) {
       error = "option " + name + " takes no value";
       return ParseOutcome::kUsageError;
@@ -77,6 +93,43 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         return ParseOutcome::kUsageError;
       }
       options.savePath = value;
+    } else if (name == "--server") {
+      if (value.empty()) {
+        error = "option --server needs a server name or address";
+        return ParseOutcome::kUsageError;
+      }
+      options.serverName = value;
+    } else if (name == "--no-negotiate") {
+      options.negotiate = false;
+    } else if (name == "--negotiation-port" || name == "--message-port") {
+      int64_t port = 0;
+      if (!ParseNumber(value, 1, 65535, port)) {
+        error = "option " + name + " needs a port number from 1 to 65535, not '" + value + "'";
+        return ParseOutcome::kUsageError;
+      }
+      (name == "--message-port" ? options.messagePort : options.negotiationPort) =
+          static_cast<int>(port);
+    } else if (name == "--client-log") {
+      if (value.empty()) {
+        error = "option --client-log needs a file name";
+        return ParseOutcome::kUsageError;
+      }
+      options.clientLogPath = value;
+    } else if (name == "--start-at") {
+      int64_t trial = 0;
+      if (!ParseNumber(value, 1, INT32_MAX, trial)) {
+        error = "option --start-at needs a trial number from 1, not '" + value + "'";
+        return ParseOutcome::kUsageError;
+      }
+      options.startAt = static_cast<int32_t>(trial);
+    } else if (name == "--timeline") {
+      if (value.empty()) {
+        error = "option --timeline needs a file name";
+        return ParseOutcome::kUsageError;
+      }
+      options.timelinePath = value;
+    } else if (name == "--check") {
+      options.check = true;
     } else if (name == "--shuffle") {
       options.shuffle = true;
     } else if (name == "--print-order") {
@@ -105,9 +158,10 @@ std::string RunnerUsage() {
          "\n"
          "Loads the setup files in the order given, each as if opened one after\n"
          "another with Open Configuration File, then shuffles, prints and saves the\n"
-         "run order as asked.\n"
+         "run order as asked. Then it connects to the acquisition server, runs the\n"
+         "trials in that order, waits for the end of the run and disconnects.\n"
          "\n"
-         "Options:\n"
+         "Setup:\n"
          "  --log PATH      write the application log to PATH (its extension is always\n"
          "                  .txt); default: OrvantaLogFile.txt in the current directory\n"
          "  --seed N        seed the card deck's random generator with N (0 to\n"
@@ -119,16 +173,44 @@ std::string RunnerUsage() {
          "  --save PATH     save the setup (trial types, counts, shuffle settings and\n"
          "                  the exact run order) to PATH after loading and shuffling\n"
          "  --dry-run       stop after the steps above: do not connect or run trials\n"
-         "                  (this build cannot run trials yet; use --dry-run)\n"
+         "  --check         stop after the steps above and check the setup instead:\n"
+         "                  report each problem on its own line (pulse bits outside\n"
+         "                  0..15, negative durations, empty subsystem names, wav\n"
+         "                  playback without a file, types with no trials, values a\n"
+         "                  saved setup file cannot carry); nothing is connected\n"
+         "\n"
+         "Run:\n"
+         "  --server NAME   the acquisition server's host name or address; default:\n"
+         "                  this computer's host name\n"
+         "  --no-negotiate  connect straight to the message port instead of asking\n"
+         "                  the negotiation port for one\n"
+         "  --negotiation-port N  the server's negotiation port (default 26200)\n"
+         "  --message-port N      the server's message port (default 26100)\n"
+         "  --client-log PATH     write the server client's own log to PATH\n"
+         "  --start-at N    begin the run at trial N of the order, to resume an\n"
+         "                  interrupted session; trials and log lines keep the numbers\n"
+         "                  of the whole order\n"
+         "  --timeline PATH write a CSV file with one row per command sent: trial,\n"
+         "                  type, step, command, reply, sent_us, replied_us (times in\n"
+         "                  microseconds since the run started; replied_us is empty\n"
+         "                  when no reply came); written row by row as the run goes\n"
          "  --quiet         do not echo log entries to standard output\n"
          "  -h, --help      show this help and exit\n"
          "\n"
+         "On a terminal a progress line shows the trial, its type, the time elapsed\n"
+         "and the time left by the nominal durations. SIGINT or SIGTERM (Ctrl-C)\n"
+         "stops the run at once, as the Stop button does, and disconnects; a second\n"
+         "one ends the program at once.\n"
+         "\n"
          "Exit status:\n"
-         "  0   success\n"
+         "  0   success: the run completed (or --dry-run, or --check found nothing)\n"
          "  1   a setup file could not be opened, a command in it failed, or the\n"
-         "      setup could not be saved\n"
-         "  64  usage error\n"
-         "  69  trials were to be run, but this build cannot run them\n";
+         "      setup or the timeline could not be written\n"
+         "  2   the connection to the acquisition server failed\n"
+         "  3   the run was stopped before it completed\n"
+         "  4   --check found problems\n"
+         "  5   the trial worker could not be started\n"
+         "  64  usage error\n";
 }
 
 }  // namespace orvanta::runner

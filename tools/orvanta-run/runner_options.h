@@ -12,9 +12,16 @@ inline constexpr int kExitOk = 0;
 // A setup file could not be opened, a command in it failed, or the setup
 // could not be saved.
 inline constexpr int kExitSetupFailed = 1;
+// The connection to the acquisition server failed, or the server did not
+// answer the connection check.
+inline constexpr int kExitConnectFailed = 2;
+// The run was stopped (SIGINT or SIGTERM) before it completed.
+inline constexpr int kExitRunStopped = 3;
+// --check found problems in the setup.
+inline constexpr int kExitCheckFailed = 4;
+// The trial worker could not be started.
+inline constexpr int kExitRunFailed = 5;
 inline constexpr int kExitUsage = 64;
-// Running trials was asked for, but this build cannot run them.
-inline constexpr int kExitRunUnavailable = 69;
 
 struct RunnerOptions {
   std::vector<std::string> setupFiles;  // in the order given
@@ -26,6 +33,16 @@ struct RunnerOptions {
   std::string savePath;  // empty: do not save
   bool dryRun = false;
   bool quiet = false;
+
+  // The run half.
+  std::string serverName;  // empty: this computer's host name
+  bool negotiate = true;
+  int negotiationPort = 26200;
+  int messagePort = 26100;
+  std::string clientLogPath;  // empty: the client log stays closed
+  int32_t startAt = 1;        // 1-based trial of the order the run begins at
+  std::string timelinePath;   // empty: no timeline
+  bool check = false;         // validate the setup instead of running it
 };
 
 enum class ParseOutcome { kRun, kHelp, kUsageError };

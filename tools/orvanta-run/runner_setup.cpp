@@ -55,22 +55,47 @@ void StreamLogEcho::AddLogMessage(const std::string& line) {
 
 void StreamLogEcho::Flush() {
   std::unique_lock<std::mutex> lock(mutex_);
-  cv_.wait(lock, [this] { return queue_.empty() && !writing_; });
+  cv_.wait(lock, [this] { return queue_.empty() && !statusChanged_ && !writing_; });
+}
+
+void StreamLogEcho::SetStatusLine(const std::string& text) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (text == status_) return;
+    status_ = text;
+    statusChanged_ = true;
+  }
+  cv_.notify_all();
 }
 
 void StreamLogEcho::WriterLoop() {
+  // "\r" and erase to the end of the line: the status line is gone.
+  static const char kEraseLine[] = "\r\033[K";
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    cv_.wait(lock, [this] { return !queue_.empty() || stopping_; });
-    if (queue_.empty()) return;  // stopping, and everything is printed
+    cv_.wait(lock, [this] { return !queue_.empty() || statusChanged_ || stopping_; });
+    if (queue_.empty() && !statusChanged_) {
+      // Stopping, and everything is printed; a status line is not left behind.
+      if (statusShown_) {
+        std::fputs(kEraseLine, out_);
+        std::fflush(out_);
+        statusShown_ = false;
+      }
+      return;
+    }
     std::deque<std::string> lines;
     lines.swap(queue_);
+    const std::string status = stopping_ ? std::string() : status_;
+    statusChanged_ = false;
     writing_ = true;
     lock.unlock();
+    if (statusShown_) std::fputs(kEraseLine, out_);
     for (const std::string& line : lines) {
       std::fwrite(line.data(), 1, line.size(), out_);
       std::fputc('\n', out_);
     }
+    statusShown_ = !status.empty();
+    if (statusShown_) std::fwrite(status.data(), 1, status.size(), out_);
     std::fflush(out_);
     lock.lock();
     writing_ = false;

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "client/vintra_client.h"
 #include "log/log_file.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
@@ -49,6 +50,11 @@ class StreamLogEcho : public WindowListener {
 
   void Flush() EXCLUDES(mutex_);
 
+  // A status line kept below the entries (a terminal's progress line): drawn
+  // in place with a carriage return, erased before entries are printed and
+  // drawn again after them. An empty text erases it. Only for terminals.
+  void SetStatusLine(const std::string& text) EXCLUDES(mutex_);
+
  private:
   void WriterLoop() EXCLUDES(mutex_);
 
@@ -58,6 +64,9 @@ class StreamLogEcho : public WindowListener {
   std::deque<std::string> queue_ GUARDED_BY(mutex_);
   bool writing_ GUARDED_BY(mutex_) = false;  // the writer holds lines taken from the queue
   bool stopping_ GUARDED_BY(mutex_) = false;
+  std::string status_ GUARDED_BY(mutex_);          // the status line wanted
+  bool statusChanged_ GUARDED_BY(mutex_) = false;  // not drawn yet
+  bool statusShown_ = false;  // a status line is on the screen (writer thread only)
   std::thread writer_;  // started last, once the members above exist
 };
 
@@ -76,7 +85,7 @@ class RunnerMessageBoxes : public StderrMessageBoxes {
 
 // The program-wide objects, created once in start-up order (the seams, the
 // application directory, the log, the interpreter, the trial list, the deck,
-// the setup runner) and destroyed in reverse. References to later members
+// the server client, the setup runner) and destroyed in reverse. References to later members
 // are only stored by the constructors that receive them.
 struct RunnerProgram {
   SystemClock clock;
@@ -87,10 +96,20 @@ struct RunnerProgram {
   const std::string applicationDirectory = CurrentDirectoryWithSeparator();
   LogFile log{clock, boxes, window, shell};
   CommandProcessor commands{log, trials, deck};
-  TrialContainer trials{log, deck, window};
+  TrialContainer trials{log, deck, window, boxes};
   CardDeck deck{log};
-  // The server client takes its place here once the run half exists.
+  VintraClient client{clock, boxes};
   ConfigFileProcessor config{log, trials, deck, commands, boxes, clock};
+
+  // Destroyed first: a run still going is stopped, and its worker has ended,
+  // before the client and the deck it uses are gone.
+  struct WorkerStopper {
+    TrialContainer& trials;
+    ~WorkerStopper() {
+      trials.StopProcessingTrials();
+      trials.JoinWorkers();
+    }
+  } workerStopper{trials};
 };
 
 // The setup half: opens the log, seeds the deck, runs the setup files in

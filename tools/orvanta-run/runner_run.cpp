@@ -1,0 +1,393 @@
+#include "tools/orvanta-run/runner_run.h"
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+
+#include "client/socket_layer.h"
+#include "trials/trial.h"
+
+namespace orvanta::runner {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// How often the progress line is redrawn.
+constexpr std::chrono::milliseconds kProgressPeriod{200};
+
+int64_t NonNegative(int32_t value) { return value < 0 ? 0 : value; }
+
+int64_t MicrosBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
+  return std::chrono::duration_cast<std::chrono::microseconds>(to - from).count();
+}
+
+// "m:ss", or "h:mm:ss" from an hour on.
+std::string FormatDuration(int64_t ms) {
+  if (ms < 0) ms = 0;
+  const int64_t seconds = (ms + 500) / 1000;
+  char text[32];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%" PRId64 ":%02d:%02d", seconds / 3600,
+                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%d:%02d", static_cast<int>(seconds / 60),
+                  static_cast<int>(seconds % 60));
+  }
+  return text;
+}
+
+// The problems of one pulse that is switched on.
+void CheckPulse(std::vector<std::string>& problems, const std::string& type, const char* which,
+                int32_t bit, int32_t width, int32_t board) {
+  if (bit < 0 || bit > 15) {
+    problems.push_back(type + "the " + which + " pulse's bit number is " + std::to_string(bit) +
+                       ", outside 0..15: the pulse would set no bit.");
+  }
+  if (width < 0) {
+    problems.push_back(type + "the " + which + " pulse's duration is negative (" +
+                       std::to_string(width) + " ms); it would be run as 0.");
+  }
+  if (board < 0) {
+    problems.push_back(type + "the " + which + " pulse's board number is negative (" +
+                       std::to_string(board) + ").");
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> CheckSetup(RunnerProgram& program, const RunnerOptions& options) {
+  std::vector<std::string> problems;
+  for (const std::string& name : program.trials.GetTrialNames()) {
+    Trial* trial = nullptr;
+    int32_t suit = -1;
+    if (program.trials.GetTrial(name, trial) != 0 || trial == nullptr ||
+        program.trials.GetSuitID(name, suit) != 0) {
+      continue;
+    }
+    const std::string type = "Trial type \"" + name + "\": ";
+    int32_t count = 0;
+    if (program.deck.GetNumCardsInSuit(suit, count) == 0 && count == 0) {
+      problems.push_back(type + "its trial count is 0, so it never runs.");
+    }
+    if (trial->GetTrialDuration() < 0) {
+      problems.push_back(type + "the trial duration is negative (" +
+                         std::to_string(trial->GetTrialDuration()) + " ms); it would be run as 0.");
+    }
+    if (trial->GetInterTrialInterval() < 0) {
+      problems.push_back(type + "the inter-trial interval is negative (" +
+                         std::to_string(trial->GetInterTrialInterval()) +
+                         " ms); it would be run as 0.");
+    }
+    if (trial->GetStartOfTrialGenerateTTLPulse()) {
+      CheckPulse(problems, type, "start", trial->GetStartOfTrialTTLPulseBitNumber(),
+                 trial->GetStartOfTrialTTLPulseDuration(),
+                 trial->GetStartOfTrialTTLPulseBoardNumber());
+    }
+    if (trial->GetEndOfTrialGenerateTTLPulse()) {
+      CheckPulse(problems, type, "end", trial->GetEndOfTrialTTLPulseBitNumber(),
+                 trial->GetEndOfTrialTTLPulseDuration(), trial->GetEndOfTrialTTLPulseBoardNumber());
+    }
+    if (trial->GetPlayWavFile()) {
+      if (trial->GetWavFileName().empty()) {
+        problems.push_back(type + "wav playback is switched on, but no wav file is set.");
+      }
+      if (trial->GetWavFileBoardNumber() < 0) {
+        problems.push_back(type + "the wav playback's board number is negative (" +
+                           std::to_string(trial->GetWavFileBoardNumber()) + ").");
+      }
+      if (trial->GetWavFileBufferNumber() < 0) {
+        problems.push_back(type + "the wav playback's buffer number is negative (" +
+                           std::to_string(trial->GetWavFileBufferNumber()) + ").");
+      }
+    }
+  }
+  // Names and texts a saved setup file would not carry back, empty subsystem
+  // names among them.
+  for (const std::string& problem : program.config.FindUnreadableValues()) {
+    problems.push_back(problem);
+  }
+  const int32_t numCards = program.deck.GetNumCards();
+  if (numCards == 0) {
+    problems.push_back("The run order is empty: there are no trials to run.");
+  } else if (options.startAt > numCards) {
+    problems.push_back("--start-at " + std::to_string(options.startAt) +
+                       " is beyond the last trial of the run order (" + std::to_string(numCards) +
+                       ").");
+  }
+  return problems;
+}
+
+std::vector<int64_t> NominalTrialLengths(RunnerProgram& program) {
+  // Each type's length by suit ID, looked up by name so that nothing is
+  // logged; a card without a type is reported by the run itself.
+  std::vector<std::pair<int32_t, int64_t>> bySuit;
+  for (const std::string& name : program.trials.GetTrialNames()) {
+    Trial* trial = nullptr;
+    int32_t suit = -1;
+    if (program.trials.GetSuitID(name, suit) != 0 || program.trials.GetTrial(name, trial) != 0 ||
+        trial == nullptr) {
+      continue;
+    }
+    int64_t length =
+        NonNegative(trial->GetTrialDuration()) + NonNegative(trial->GetInterTrialInterval());
+    if (trial->GetStartOfTrialGenerateTTLPulse()) {
+      length += NonNegative(trial->GetStartOfTrialTTLPulseDuration());
+    }
+    if (trial->GetEndOfTrialGenerateTTLPulse()) {
+      length += NonNegative(trial->GetEndOfTrialTTLPulseDuration());
+    }
+    bySuit.emplace_back(suit, length);
+  }
+  std::vector<int64_t> lengths;
+  for (int32_t suit : program.deck.GetOrder()) {
+    int64_t length = 0;
+    for (const auto& [id, l] : bySuit) {
+      if (id == suit) length = l;
+    }
+    lengths.push_back(length);
+  }
+  return lengths;
+}
+
+// ---- Timeline ----
+
+TimelineFile::~TimelineFile() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+bool TimelineFile::Open(const std::string& path, std::string& error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  file_ = std::fopen(path.c_str(), "wb");
+  if (file_ == nullptr) {
+    error = std::strerror(errno);
+    return false;
+  }
+  static const char kHeader[] = "trial,type,step,command,reply,sent_us,replied_us\n";
+  if (std::fputs(kHeader, file_) < 0 || std::fflush(file_) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+void TimelineFile::SetRunStart(SteadyClock::time_point start) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  start_ = start;
+}
+
+std::string TimelineFile::CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
+}
+
+void TimelineFile::Write(const CommandRecord& record) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (file_ == nullptr) return;
+  std::string row = std::to_string(record.trialNumber) + "," + CsvField(record.trialName) + "," +
+                    RunStepName(record.step) + "," + CsvField(record.command) + "," +
+                    CsvField(record.reply) + "," +
+                    std::to_string(MicrosBetween(start_, record.sentAt)) + ",";
+  if (record.replied) row += std::to_string(MicrosBetween(start_, record.repliedAt));
+  row += "\n";
+  // Flushed per row: a crash loses nothing already sent.
+  if (std::fwrite(row.data(), 1, row.size(), file_) != row.size() || std::fflush(file_) != 0) {
+    ok_ = false;
+  }
+}
+
+bool TimelineFile::ok() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ok_;
+}
+
+// ---- Progress ----
+
+std::string FormatProgress(int32_t trial, int32_t numTrials, const std::string& name,
+                           int64_t elapsedMs, int64_t leftMs) {
+  return "trial " + std::to_string(trial) + " of " + std::to_string(numTrials) + "  " + name +
+         "  elapsed " + FormatDuration(elapsedMs) + "  left " + FormatDuration(leftMs);
+}
+
+RunnerObserver::RunnerObserver(TimelineFile* timeline, StreamLogEcho* echo,
+                               std::vector<int64_t> lengths)
+    : timeline_(timeline), echo_(echo), lengths_(std::move(lengths)) {}
+
+void RunnerObserver::OnRunStarted(int32_t firstTrial, int32_t numTrials,
+                                  SteadyClock::time_point startedAt) {
+  if (timeline_ != nullptr) timeline_->SetRunStart(startedAt);
+  std::lock_guard<std::mutex> lock(mutex_);
+  started_ = true;
+  firstTrial_ = firstTrial;
+  numTrials_ = numTrials;
+  runStart_ = startedAt;
+  trialStart_ = startedAt;
+}
+
+void RunnerObserver::OnTrialStarted(int32_t trialNumber, const std::string& trialName,
+                                    SteadyClock::time_point startedAt) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  trial_ = trialNumber;
+  name_ = trialName;
+  trialStart_ = startedAt;
+}
+
+void RunnerObserver::OnCommand(const CommandRecord& record) {
+  if (timeline_ != nullptr) timeline_->Write(record);
+}
+
+void RunnerObserver::OnRunEnded(bool completed) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+    completed_ = completed;
+    if (echo_ != nullptr) echo_->SetStatusLine(std::string());
+  }
+  // The completion box follows on stderr; the progress line is gone first.
+  if (echo_ != nullptr) echo_->Flush();
+}
+
+std::string RunnerObserver::ProgressLine() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return ProgressLineLocked();
+}
+
+void RunnerObserver::RefreshProgress() {
+  if (echo_ == nullptr) return;
+  // Under the lock, so that a line computed before the end never replaces
+  // the cleared one after it.
+  std::lock_guard<std::mutex> lock(mutex_);
+  echo_->SetStatusLine(ProgressLineLocked());
+}
+
+std::string RunnerObserver::ProgressLineLocked() const {
+  if (!started_ || ended_) return std::string();
+  const auto now = SteadyClock::now();
+  const int64_t elapsed = MicrosBetween(runStart_, now) / 1000;
+  int64_t left = 0;
+  const int32_t first = trial_ > 0 ? trial_ : firstTrial_;
+  for (int32_t t = first; t <= numTrials_ && t <= static_cast<int32_t>(lengths_.size()); ++t) {
+    left += lengths_[t - 1];
+  }
+  if (trial_ > 0) {
+    // The part of the current trial that has passed.
+    const int64_t inTrial = MicrosBetween(trialStart_, now) / 1000;
+    const int64_t current =
+        trial_ <= static_cast<int32_t>(lengths_.size()) ? lengths_[trial_ - 1] : 0;
+    left -= inTrial < current ? inTrial : current;
+  }
+  return FormatProgress(trial_ > 0 ? trial_ : first, numTrials_, name_, elapsed, left);
+}
+
+bool RunnerObserver::Completed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return completed_;
+}
+
+int32_t RunnerObserver::CurrentTrial() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return trial_;
+}
+
+int32_t RunnerObserver::NumTrials() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return numTrials_;
+}
+
+// ---- Session ----
+
+int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEcho& echo,
+               bool progress, StopRequest& stop, std::FILE* err) {
+  // Our own lines follow the entries echoed before them.
+  auto say = [&](const std::string& line) {
+    echo.Flush();
+    std::fprintf(err, "orvanta-run: %s\n", line.c_str());
+    std::fflush(err);
+  };
+
+  const int32_t numCards = program.deck.GetNumCards();
+  if (options.startAt > 1 && options.startAt > numCards) {
+    say("--start-at " + std::to_string(options.startAt) +
+        " is beyond the last trial of the run order (" + std::to_string(numCards) + ")");
+    return kExitUsage;
+  }
+
+  TimelineFile timeline;
+  if (!options.timelinePath.empty()) {
+    std::string error;
+    if (!timeline.Open(options.timelinePath, error)) {
+      say("cannot write the timeline file " + options.timelinePath + ": " + error);
+      return kExitSetupFailed;
+    }
+  }
+
+  std::string server = options.serverName;
+  if (server.empty()) server = net::HostName();
+  if (!options.clientLogPath.empty() && !program.client.SetLogFileName(options.clientLogPath)) {
+    say("warning: the client log " + options.clientLogPath + " could not be opened");
+  }
+  if (stop.IsRequested()) return kExitRunStopped;
+  if (!program.client.ConnectToServer(server, options.negotiate, options.negotiationPort,
+                                      options.messagePort)) {
+    say("cannot connect to the acquisition server at " + server + " (" +
+        (options.negotiate ? "negotiation port " + std::to_string(options.negotiationPort) + ", "
+                           : std::string()) +
+        "message port " + std::to_string(options.messagePort) + ")" +
+        (options.clientLogPath.empty() ? "; --client-log PATH tells why" : "; see the client log"));
+    program.client.DisconnectFromServer();
+    return kExitConnectFailed;
+  }
+  // As the Start button does: the connection must answer before a run.
+  if (!program.client.IsConnected()) {
+    echo.Flush();
+    program.boxes.Show(
+        "Unable to process trials, a connection to Quorvin has not been established",
+        "Trial Processing", BoxIcon::kError, BoxButtons::kOk);
+    program.client.DisconnectFromServer();
+    return kExitConnectFailed;
+  }
+  say("connected to " + program.client.GetServerApplicationName() + " at " + server + " (" +
+      program.client.GetServerIPAddress() + ")");
+
+  RunnerObserver observer(options.timelinePath.empty() ? nullptr : &timeline,
+                          progress ? &echo : nullptr, NominalTrialLengths(program));
+  program.trials.SetCommandChannel(&program.client);
+  program.trials.SetRunObserver(&observer);
+
+  int status = kExitOk;
+  if (stop.IsRequested()) {
+    status = kExitRunStopped;
+  } else if (program.trials.StartProcessingTrials(options.startAt) != 0) {
+    say("the trial worker could not be started");
+    status = kExitRunFailed;
+  } else {
+    // A stop requested while the run was being started.
+    if (stop.IsRequested()) program.trials.StopProcessingTrials();
+    while (!program.trials.WaitForRunEnd(kProgressPeriod)) {
+      if (stop.IsRequested()) program.trials.StopProcessingTrials();
+      observer.RefreshProgress();
+    }
+    echo.SetStatusLine(std::string());
+    if (!observer.Completed()) {
+      say("the run was stopped at trial " + std::to_string(observer.CurrentTrial()) + " of " +
+          std::to_string(observer.NumTrials()));
+      status = kExitRunStopped;
+    }
+  }
+  program.trials.SetRunObserver(nullptr);
+  program.client.DisconnectFromServer();
+
+  if (!options.timelinePath.empty() && !timeline.ok()) {
+    say("warning: the timeline file " + options.timelinePath + " could not be written whole");
+  }
+  return status;
+}
+
+}  // namespace orvanta::runner

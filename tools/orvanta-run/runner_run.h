@@ -1,0 +1,151 @@
+// The run half of orvanta-run: checking a loaded setup, the timeline file,
+// the progress line, and the session that connects, runs the order, waits
+// for its end and disconnects.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/thread_annotations.h"
+#include "tools/orvanta-run/runner_options.h"
+#include "tools/orvanta-run/runner_setup.h"
+#include "trials/run_observer.h"
+
+namespace orvanta::runner {
+
+// The problems of the loaded setup that would spoil a run, one sentence
+// each, in trial list order: pulse bits outside 0..15, negative durations,
+// intervals, pulse widths, board or buffer numbers, empty subsystem names of
+// actions that are switched on, wav playback without a file, types with no
+// trials, values a saved setup file cannot carry, an empty run order, and a
+// --start-at beyond it. Empty when there is nothing to report.
+std::vector<std::string> CheckSetup(RunnerProgram& program, const RunnerOptions& options);
+
+// The nominal length of each trial of the order, in milliseconds: duration,
+// interval and the widths of the pulses that are switched on (negative values
+// count as 0). A card without a type counts 0.
+std::vector<int64_t> NominalTrialLengths(RunnerProgram& program);
+
+// Writes one CSV row per command of the run, flushed row by row:
+//   trial,type,step,command,reply,sent_us,replied_us
+// Times are microseconds since the run started on the steady clock;
+// replied_us is empty when no reply came. Fields holding a comma, a double
+// quote or a line break are quoted, with quotes doubled.
+class TimelineFile {
+ public:
+  TimelineFile() = default;
+  TimelineFile(const TimelineFile&) = delete;
+  TimelineFile& operator=(const TimelineFile&) = delete;
+  ~TimelineFile();
+
+  // Creates the file (truncated) and writes the header row. False with a
+  // reason when it cannot be written.
+  bool Open(const std::string& path, std::string& error);
+  void SetRunStart(std::chrono::steady_clock::time_point start) EXCLUDES(mutex_);
+  void Write(const CommandRecord& record) EXCLUDES(mutex_);
+  // True while every row so far has been written whole.
+  bool ok() const EXCLUDES(mutex_);
+
+  // One field of a row, quoted when it needs to be.
+  static std::string CsvField(const std::string& text);
+
+ private:
+  mutable std::mutex mutex_;
+  std::FILE* file_ GUARDED_BY(mutex_) = nullptr;
+  std::chrono::steady_clock::time_point start_ GUARDED_BY(mutex_);
+  bool ok_ GUARDED_BY(mutex_) = true;
+};
+
+// "trial 3 of 9  Tone  elapsed 0:04  left 0:08" from the run's state.
+std::string FormatProgress(int32_t trial, int32_t numTrials, const std::string& name,
+                           int64_t elapsedMs, int64_t leftMs);
+
+// Follows the run for the timeline and the progress line. Thread-safe: the
+// worker reports, the main thread reads.
+class RunnerObserver : public RunObserver {
+ public:
+  // `timeline` and `echo` may be null; `lengths` are the nominal trial
+  // lengths of the whole order.
+  RunnerObserver(TimelineFile* timeline, StreamLogEcho* echo, std::vector<int64_t> lengths);
+
+  void OnRunStarted(int32_t firstTrial, int32_t numTrials,
+                    std::chrono::steady_clock::time_point startedAt) override EXCLUDES(mutex_);
+  void OnTrialStarted(int32_t trialNumber, const std::string& trialName,
+                      std::chrono::steady_clock::time_point startedAt) override EXCLUDES(mutex_);
+  void OnCommand(const CommandRecord& record) override;
+  void OnRunEnded(bool completed) override EXCLUDES(mutex_);
+
+  // The progress line now, or empty before the run has started and after
+  // it has ended.
+  std::string ProgressLine() const EXCLUDES(mutex_);
+  // Shows the progress line on the echo's status line. Once the run has
+  // ended the status line stays empty.
+  void RefreshProgress() EXCLUDES(mutex_);
+  bool Completed() const EXCLUDES(mutex_);
+  // The trial the run was at (0 before the first).
+  int32_t CurrentTrial() const EXCLUDES(mutex_);
+  int32_t NumTrials() const EXCLUDES(mutex_);
+
+ private:
+  TimelineFile* const timeline_;
+  StreamLogEcho* const echo_;
+  const std::vector<int64_t> lengths_;
+
+  mutable std::mutex mutex_;
+  bool started_ GUARDED_BY(mutex_) = false;
+  bool ended_ GUARDED_BY(mutex_) = false;
+  bool completed_ GUARDED_BY(mutex_) = false;
+  int32_t firstTrial_ GUARDED_BY(mutex_) = 1;
+  int32_t numTrials_ GUARDED_BY(mutex_) = 0;
+  int32_t trial_ GUARDED_BY(mutex_) = 0;
+  std::string name_ GUARDED_BY(mutex_);
+  std::chrono::steady_clock::time_point runStart_ GUARDED_BY(mutex_);
+  std::chrono::steady_clock::time_point trialStart_ GUARDED_BY(mutex_);
+
+  std::string ProgressLineLocked() const REQUIRES(mutex_);
+};
+
+// Stop requests from outside (SIGINT, SIGTERM), handed to the session.
+// Thread-safe.
+class StopRequest {
+ public:
+  void Request() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      requested_ = true;
+    }
+    cv_.notify_all();
+  }
+  bool IsRequested() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requested_;
+  }
+  // Waits until requested or `timeout` has passed; true when requested.
+  bool WaitFor(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, timeout, [this] { return requested_; });
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  bool requested_ GUARDED_BY(mutex_) = false;
+};
+
+// The run half: opens the timeline, connects (kExitConnectFailed when the
+// connect or the connection check fails), runs the order from
+// options.startAt, shows the progress line on `echo` when `progress` is set,
+// waits for the end, and disconnects. A stop request (from a signal) stops
+// the run through StopProcessingTrials; the result is then
+// kExitRunStopped. Messages go to `err`, one line each, after the entries
+// echoed before them.
+int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEcho& echo,
+               bool progress, StopRequest& stop, std::FILE* err);
+
+}  // namespace orvanta::runner
