@@ -1,0 +1,452 @@
+// orvanta-run's run half as the built executable, against the simulator
+// in-process on loopback: a completed run with --start-at and --timeline,
+// --check, a failed connection, SIGINT during a run, and bad --start-at
+// values.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/run/run_env.h"
+#include "tools/orvanta-run/runner_run.h"
+#include "tools/quorvin-sim/sim_server.h"
+#include "tools/quorvin-sim/transcript.h"
+
+namespace orvanta::testing {
+namespace {
+
+using Args = std::vector<std::string>;
+
+// orvanta-run as a child process in a folder of its own; its output is read
+// on a thread. Killed when the test ends if it is still running.
+class Child {
+ public:
+  Child(const Args& args, const std::string& cwd) {
+    int out[2], err[2];
+    if (::pipe(out) != 0 || ::pipe(err) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::dup2(out[1], 1);
+      ::dup2(err[1], 2);
+      ::close(out[0]);
+      ::close(err[0]);
+      if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+      std::vector<std::string> copies = args;
+      std::string program = ORVANTA_RUN_PATH;
+      std::vector<char*> argv{program.data()};
+      for (auto& a : copies) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(program.c_str(), argv.data());
+      ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    reader_ = std::thread([this, o = out[0], e = err[0]] { Read(o, e); });
+  }
+  ~Child() {
+    if (pid_ > 0 && status_ == kRunning) {
+      ::kill(pid_, SIGKILL);
+      int s = 0;
+      ::waitpid(pid_, &s, 0);
+    }
+    if (reader_.joinable()) reader_.join();
+  }
+
+  void Signal(int signal) { ::kill(pid_, signal); }
+
+  // The exit status, or -1 when it did not exit within `timeout` (it is then
+  // killed) or was ended by a signal.
+  int Wait(std::chrono::milliseconds timeout = 20000ms) {
+    const auto deadline = SteadyClock::now() + timeout;
+    int s = 0;
+    while (::waitpid(pid_, &s, WNOHANG) == 0) {
+      if (SteadyClock::now() >= deadline) {
+        ADD_FAILURE() << "orvanta-run did not end in time";
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, &s, 0);
+        status_ = -1;
+        if (reader_.joinable()) reader_.join();
+        return -1;
+      }
+      std::this_thread::sleep_for(5ms);
+    }
+    status_ = WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+    if (reader_.joinable()) reader_.join();
+    return status_;
+  }
+
+  std::string out() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return out_;
+  }
+  std::string err() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return err_;
+  }
+
+ private:
+  static constexpr int kRunning = -2;
+
+  void Read(int out, int err) {
+    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+      if (::poll(fds, 2, 100) <= 0) continue;
+      for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+        char buffer[4096];
+        const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+        if (n > 0) {
+          std::lock_guard<std::mutex> lock(mutex_);
+          (i == 0 ? out_ : err_).append(buffer, static_cast<size_t>(n));
+        } else {
+          ::close(fds[i].fd);
+          fds[i].fd = -1;
+          --open;
+        }
+      }
+    }
+  }
+
+  pid_t pid_ = -1;
+  int status_ = kRunning;
+  std::thread reader_;
+  mutable std::mutex mutex_;
+  std::string out_, err_;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> SplitLines(const std::string& text, const std::string& end = "\n") {
+  std::vector<std::string> lines;
+  size_t start = 0, at;
+  while ((at = text.find(end, start)) != std::string::npos) {
+    lines.push_back(text.substr(start, at - start));
+    start = at + end.size();
+  }
+  return lines;
+}
+
+// The text of each entry of a log file (after tag, time stamp and " - ").
+std::vector<std::string> LogFileTexts(const std::string& path) {
+  std::vector<std::string> texts;
+  const auto lines = SplitLines(ReadFile(path), "\r\n");
+  for (size_t i = 2; i < lines.size(); ++i) texts.push_back(lines[i].substr(30));
+  return texts;
+}
+
+// One CSV row split into fields (quoted fields with doubled quotes).
+std::vector<std::string> CsvRow(const std::string& row) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (size_t i = 0; i < row.size(); ++i) {
+    const char c = row[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < row.size() && row[i + 1] == '"') {
+        fields.back() += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        fields.back() += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+// A port nobody listens on.
+int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+class RunnerCliTest : public ::testing::Test {
+ protected:
+  RunnerCliTest() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "orvanta-runner-XXXXXX").string();
+    dir_ = mkdtemp(pattern.data());
+  }
+  ~RunnerCliTest() override {
+    if (server_) server_->Stop();
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+
+  void StartSim() {
+    options_.negotiation_port = 0;
+    options_.message_port = 0;
+    sim::TranscriptConfig config;
+    config.keep_lines = true;
+    std::string error;
+    ASSERT_TRUE(transcript_.Open(config, &error)) << error;
+    server_ = std::make_unique<sim::SimServer>(options_, transcript_);
+    ASSERT_TRUE(server_->Start(&error)) << error;
+  }
+  Args ServerArgs() const {
+    return {"--server", "127.0.0.1", "--negotiation-port",
+            std::to_string(server_->negotiation_port()), "--message-port",
+            std::to_string(server_->message_port())};
+  }
+
+  std::string WriteSetup(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
+    return dir_ + "/" + name;
+  }
+
+  // The texts of the trial commands the simulator received, in order.
+  std::vector<std::string> TrialCommands() const {
+    std::vector<std::string> out;
+    for (const auto& line : transcript_.Lines()) {
+      const auto f = sim::SplitTranscriptLine(line);
+      if (f.size() != 7 || f[3] != "cmd") continue;
+      if (f[4].rfind("-PostEvent", 0) == 0 || f[4].rfind("-SetDIO", 0) == 0 ||
+          f[4].rfind("-SetDigital", 0) == 0 || f[4].rfind("-SetDA", 0) == 0 ||
+          f[4].rfind("-SelectDA", 0) == 0 || f[4].rfind("-PlayDA", 0) == 0) {
+        out.push_back(f[4]);
+      }
+    }
+    return out;
+  }
+
+  std::string dir_;
+  sim::SimOptions options_;
+  sim::Transcript transcript_;
+  std::unique_ptr<sim::SimServer> server_;
+};
+
+const char kTwoTypes[] =
+    "-AddTrial \"A\"\n"
+    "-SetTrialCount \"A\" 2\n"
+    "-SetTrialDuration \"A\" 20\n"
+    "-SetInterTrialInterval \"A\" 20\n"
+    "-SetStartOfTrialGenerateEvent \"A\" true\n"
+    "-SetStartOfTrialEventString \"A\" \"a, go\"\n"
+    "-AddTrial \"B\"\n"
+    "-SetTrialCount \"B\" 3\n"
+    "-SetTrialDuration \"B\" 20\n"
+    "-SetInterTrialInterval \"B\" 20\n"
+    "-SetStartOfTrialGenerateTTLPulse \"B\" true\n"
+    "-SetStartOfTrialTTLPulseBitNumber \"B\" 4\n"
+    "-SetStartOfTrialTTLPulseDuration \"B\" 15\n";
+
+// A negotiated connect, a run from trial 2 of A A B B B, the log's numbering
+// of the whole order, and a timeline that matches what the server saw.
+TEST_F(RunnerCliTest, RunFromALaterTrialWithATimeline) {
+  StartSim();
+  const std::string setup = WriteSetup("two.cfg", kTwoTypes);
+  Args args = ServerArgs();
+  for (const char* a : {"--quiet", "--start-at", "2", "--timeline", "tl.csv", "--log", "run.log"})
+    args.push_back(a);
+  args.push_back(setup);
+  Child child(args, dir_);
+  ASSERT_EQ(child.Wait(), 0) << child.err();
+  EXPECT_NE(child.err().find("Trial Processing: Trials Completed Successfully\n"),
+            std::string::npos)
+      << child.err();
+  EXPECT_EQ(child.out(), "");  // --quiet, and no progress line off a terminal
+
+  const auto log = LogFileTexts(dir_ + "/run.txt");
+  std::vector<std::string> starts;
+  for (const auto& t : log)
+    if (t.rfind("Start Trial #", 0) == 0 || t.rfind("End Trial #", 0) == 0) starts.push_back(t);
+  EXPECT_EQ(starts, (std::vector<std::string>{"Start Trial #2", "End Trial #2", "Start Trial #3",
+                                              "End Trial #3", "Start Trial #4", "End Trial #4",
+                                              "Start Trial #5", "End Trial #5"}));
+  const std::string skipped =
+      "TrialContainer::ProcessTrials() - Starting at trial #2 of 5, the trials before it are "
+      "skipped.";
+  const auto at = std::find(log.begin(), log.end(), skipped);
+  ASSERT_NE(at, log.end());
+  EXPECT_EQ(at[1], "Start Trial #2");
+
+  const auto rows = SplitLines(ReadFile(dir_ + "/tl.csv"));
+  ASSERT_EQ(rows.size(), 1u + 1u + 3u * 3u);
+  EXPECT_EQ(rows[0], "trial,type,step,command,reply,sent_us,replied_us");
+  EXPECT_EQ(rows[1].rfind("2,A,start event,\"-PostEvent \"\"a, go\"\" 0 0\",0,", 0), 0u) << rows[1];
+  std::vector<std::string> commands;
+  long long last = -1;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const auto f = CsvRow(rows[i]);
+    ASSERT_EQ(f.size(), 7u) << rows[i];
+    commands.push_back(f[3]);
+    EXPECT_EQ(f[4], "0");
+    const long long sent = std::stoll(f[5]), replied = std::stoll(f[6]);
+    EXPECT_LE(last, sent);
+    EXPECT_LE(sent, replied);
+    last = replied;
+    if (i >= 2) {
+      EXPECT_EQ(f[0], std::to_string(3 + (i - 2) / 3));
+      EXPECT_EQ(f[1], "B");
+      EXPECT_EQ(f[2], "start pulse");
+    }
+  }
+  EXPECT_EQ(commands, TrialCommands());
+  // The pulse's width between its two output commands, in the timeline.
+  const auto set = CsvRow(rows[3]), clear = CsvRow(rows[4]);
+  EXPECT_GE(std::stoll(clear[5]) - std::stoll(set[6]), 15000);
+}
+
+TEST_F(RunnerCliTest, CheckReportsEachProblemAndConnectsNowhere) {
+  const std::string setup = WriteSetup(
+      "bad.cfg",
+      "-AddTrial \"P\"\n"
+      "-SetStartOfTrialGenerateTTLPulse \"P\" true\n"
+      "-SetStartOfTrialTTLPulseBitNumber \"P\" 16\n"
+      "-SetEndOfTrialGenerateTTLPulse \"P\" true\n"
+      "-SetEndOfTrialTTLPulseDuration \"P\" -5\n"
+      "-SetTrialDuration \"P\" -1\n"
+      "-AddTrial \"W\"\n"
+      "-SetTrialCount \"W\" 0\n"
+      "-SetPlayWavFile \"W\" true\n"
+      "-SetStartOfTrialTTLPulseBoardNumber \"P\" -2\n");
+  Child child({"--quiet", "--check", "--server", "127.0.0.1", "--message-port",
+               std::to_string(ClosedPort()), setup},
+              dir_);
+  EXPECT_EQ(child.Wait(), runner::kExitCheckFailed);
+  EXPECT_EQ(SplitLines(child.out()),
+            (std::vector<std::string>{
+                "problem: Trial type \"P\": the trial duration is negative (-1 ms); it would be "
+                "run as 0.",
+                "problem: Trial type \"P\": the start pulse's bit number is 16, outside 0..15: the "
+                "pulse would set no bit.",
+                "problem: Trial type \"P\": the start pulse's board number is negative (-2).",
+                "problem: Trial type \"P\": the end pulse's duration is negative (-5 ms); it would "
+                "be run as 0.",
+                "problem: Trial type \"W\": its trial count is 0, so it never runs.",
+                "problem: Trial type \"W\": wav playback is switched on, but no wav file is set.",
+            }));
+  EXPECT_EQ(child.err(), "orvanta-run: check: 6 problems found\n");
+
+  const std::string good = WriteSetup("good.cfg", kTwoTypes);
+  Child fine({"--quiet", "--check", good}, dir_);
+  EXPECT_EQ(fine.Wait(), 0);
+  EXPECT_EQ(fine.out(), "");
+  EXPECT_EQ(fine.err(), "orvanta-run: check: no problems found\n");
+
+  Child beyond({"--quiet", "--check", "--start-at", "6", good}, dir_);
+  EXPECT_EQ(beyond.Wait(), runner::kExitCheckFailed);
+  EXPECT_EQ(beyond.out(),
+            "problem: --start-at 6 is beyond the last trial of the run order (5).\n");
+}
+
+TEST_F(RunnerCliTest, FailedConnectionExitsWith2) {
+  const std::string setup = WriteSetup("two.cfg", kTwoTypes);
+  Child child({"--quiet", "--server", "127.0.0.1", "--no-negotiate", "--message-port",
+               std::to_string(ClosedPort()), setup},
+              dir_);
+  EXPECT_EQ(child.Wait(), runner::kExitConnectFailed);
+  EXPECT_NE(child.err().find("orvanta-run: cannot connect to the acquisition server at 127.0.0.1"),
+            std::string::npos)
+      << child.err();
+  EXPECT_EQ(LogFileTexts(dir_ + "/OrvantaLogFile.txt").end()[-1].rfind("Start Trial", 0),
+            std::string::npos);
+}
+
+// SIGINT stops the run as the Stop button does: the two stop lines, nothing
+// more sent, a clean disconnect and exit status 3.
+TEST_F(RunnerCliTest, SigintStopsTheRunAndDisconnects) {
+  StartSim();
+  const std::string setup = WriteSetup("long.cfg",
+                                       "-AddTrial \"L\"\n"
+                                       "-SetTrialCount \"L\" 3\n"
+                                       "-SetTrialDuration \"L\" 20000\n"
+                                       "-SetStartOfTrialGenerateEvent \"L\" true\n"
+                                       "-SetEndOfTrialGenerateEvent \"L\" true\n");
+  Args args = ServerArgs();
+  args.push_back("--no-negotiate");
+  args.push_back(setup);
+  Child child(args, dir_);
+  ASSERT_TRUE(WaitUntil([&] { return TrialCommands().size() == 1; }, 10000ms));
+  const auto start = SteadyClock::now();
+  child.Signal(SIGINT);
+  EXPECT_EQ(child.Wait(), runner::kExitRunStopped);
+  EXPECT_LT(MillisSince(start), 5000);
+  EXPECT_EQ(TrialCommands(), (std::vector<std::string>{"-PostEvent \"\" 0 0"}));
+  const auto log = LogFileTexts(dir_ + "/OrvantaLogFile.txt");
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log.end()[-2], kTerminatedLine);
+  EXPECT_EQ(log.end()[-1], kWaitLine);
+  EXPECT_NE(child.err().find("orvanta-run: the run was stopped at trial 1 of 3\n"),
+            std::string::npos)
+      << child.err();
+  EXPECT_EQ(child.err().find("Trials Completed Successfully"), std::string::npos);
+  // The echo of the log on stdout ends with the same two lines.
+  const auto out = SplitLines(child.out());
+  ASSERT_GE(out.size(), 2u);
+  EXPECT_EQ(out.back().substr(30), kWaitLine);
+  // The client closed its connection (the simulator saw it go).
+  EXPECT_TRUE(transcript_
+                  .WaitForLine(
+                      [](const std::string& l) {
+                        const auto f = sim::SplitTranscriptLine(l);
+                        return f.size() == 7 && f[3] == "close" && f[2].find("message") != std::string::npos;
+                      },
+                      2000ms)
+                  .has_value());
+}
+
+TEST_F(RunnerCliTest, StartAtBeyondTheOrderIsAUsageError) {
+  const std::string setup = WriteSetup("two.cfg", kTwoTypes);
+  Child child({"--quiet", "--start-at", "6", "--server", "127.0.0.1", setup}, dir_);
+  EXPECT_EQ(child.Wait(), runner::kExitUsage);
+  EXPECT_EQ(child.err(),
+            "orvanta-run: --start-at 6 is beyond the last trial of the run order (5)\n");
+  Child zero({"--start-at", "0", setup}, dir_);
+  EXPECT_EQ(zero.Wait(), runner::kExitUsage);
+  EXPECT_EQ(zero.err(),
+            "orvanta-run: option --start-at needs a trial number from 1, not '0' (see "
+            "orvanta-run --help)\n");
+}
+
+TEST(TimelineFileTest, FieldsAreQuotedOnlyWhenTheyNeedIt) {
+  EXPECT_EQ(runner::TimelineFile::CsvField("plain"), "plain");
+  EXPECT_EQ(runner::TimelineFile::CsvField("a,b"), "\"a,b\"");
+  EXPECT_EQ(runner::TimelineFile::CsvField("-PostEvent \"x\" 1 0"), "\"-PostEvent \"\"x\"\" 1 0\"");
+  EXPECT_EQ(runner::TimelineFile::CsvField("two\nlines"), "\"two\nlines\"");
+  EXPECT_EQ(runner::TimelineFile::CsvField(""), "");
+}
+
+TEST(ProgressTest, LineShowsTrialTypeElapsedAndLeft) {
+  EXPECT_EQ(runner::FormatProgress(3, 9, "Tone", 4400, 8600),
+            "trial 3 of 9  Tone  elapsed 0:04  left 0:09");
+  EXPECT_EQ(runner::FormatProgress(1, 1, "L", 3725000, -5), "trial 1 of 1  L  elapsed 1:02:05  left 0:00");
+}
+
+}  // namespace
+}  // namespace orvanta::testing
