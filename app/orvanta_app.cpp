@@ -54,10 +54,16 @@ ProgramObjects::ProgramObjects(const ProgramSeams& programSeams)
       commands(log, trials, deck),
       trials(log, deck, seams.mainWindow, seams.boxes),
       deck(log),
+      client(seams.clock, seams.boxes),
       config(log, trials, deck, commands, seams.boxes, seams.clock),
-      app(gApplicationDirectory, log, trials, deck, server, seams) {}
+      server(client),
+      app(gApplicationDirectory, log, trials, deck, server, seams) {
+  // Every trial command goes to the server through the client.
+  trials.SetCommandChannel(&client);
+}
 
 ProgramObjects::~ProgramObjects() {
+  // The worker must be gone before the client and the deck are.
   trials.StopProcessingTrials();
   trials.JoinWorkers();
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/app_seams.h"
+#include "client/vintra_client.h"
 #include "log/log_file.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
@@ -30,12 +31,18 @@ struct ProgramSeams {
   FileChooser& files;
 };
 
-// Until the server client is part of the program: never connected.
-class NoServerLink : public ServerLink {
+// The window's view of the server client.
+class VintraServerLink : public ServerLink {
  public:
-  bool IsConnected() override { return false; }
-  bool ConnectToServer(const std::string&, bool) override { return false; }
-  bool DisconnectFromServer() override { return false; }
+  explicit VintraServerLink(VintraClient& client) : client_(client) {}
+  bool IsConnected() override { return client_.IsConnected(); }
+  bool ConnectToServer(const std::string& serverName, bool negotiatePort) override {
+    return client_.ConnectToServer(serverName, negotiatePort);
+  }
+  bool DisconnectFromServer() override { return client_.DisconnectFromServer(); }
+
+ private:
+  VintraClient& client_;
 };
 
 class OrvantaApp {
@@ -91,9 +98,9 @@ struct ProgramObjects {
   CommandProcessor commands;
   TrialContainer trials;
   CardDeck deck;
-  // The window's view of the server client.
-  NoServerLink server;
+  VintraClient client;
   ConfigFileProcessor config;
+  VintraServerLink server;  // the window's view of the client
   OrvantaApp app;
 };
 

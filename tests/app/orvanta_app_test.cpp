@@ -5,6 +5,8 @@
 
 #include "app/orvanta_app.h"
 #include "app_test_support.h"
+#include "tools/quorvin-sim/sim_server.h"
+#include "tools/quorvin-sim/transcript.h"
 
 namespace orvanta::testing {
 namespace {
@@ -68,6 +70,49 @@ TEST_F(StartUpTest, StartUpRunsTheWindowModallyWithItsLogInTheWorkingDirectory) 
   EXPECT_TRUE(boxes.boxes().empty());
   // The objects work on after the window has gone.
   EXPECT_EQ(objects.trials.AddTrial("After"), 0);
+}
+
+TEST_F(StartUpTest, ClosingMidRunStopsTheRunThenDisconnectsFromTheServer) {
+  sim::SimOptions options;
+  options.negotiation_enabled = false;
+  options.negotiation_port = 0;
+  options.message_port = 0;
+  options.record_rate_hz = 1;
+  sim::Transcript transcript;
+  sim::TranscriptConfig transcriptConfig;
+  transcriptConfig.keep_lines = true;
+  std::string error;
+  ASSERT_TRUE(transcript.Open(transcriptConfig, &error)) << error;
+  sim::SimServer server(options, transcript);
+  ASSERT_TRUE(server.Start(&error)) << error;
+  {
+    ProgramObjects objects({clock, boxes, mainWindow, shell, files});
+    bool connected = false;
+    bool running = false;
+    objects.app.SetWindowCreatedHook([&](OrvantaDlg& window) {
+      QTimer::singleShot(0, &window, [&] {
+        connected = objects.client.ConnectToServer("127.0.0.1", false, 0, server.message_port());
+        Trial* trial = nullptr;
+        if (objects.trials.AddTrial("Long") == 0 && objects.trials.GetTrial("Long", trial) == 0) {
+          trial->SetTrialDuration(60000);
+          running = objects.trials.StartProcessingTrials() == 0 && objects.trials.IsProcessing();
+        }
+        window.close();
+      });
+      QTimer::singleShot(20000, &window, [&window] { window.reject(); });
+    });
+    objects.app.InitInstance();
+    EXPECT_TRUE(connected);
+    EXPECT_TRUE(running);
+    EXPECT_FALSE(objects.trials.IsProcessing());
+    EXPECT_FALSE(objects.client.IsConnected());
+  }
+  server.Stop();
+  bool closedByClient = false;
+  for (const std::string& line : transcript.Lines()) {
+    if (line.find("closed by client") != std::string::npos) closedByClient = true;
+  }
+  EXPECT_TRUE(closedByClient);
 }
 
 }  // namespace
