@@ -3,6 +3,9 @@
 
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "app/orvanta_app.h"
 #include "app_test_support.h"
 #include "tools/quorvin-sim/sim_server.h"
@@ -107,11 +110,17 @@ TEST_F(StartUpTest, ClosingMidRunStopsTheRunThenDisconnectsFromTheServer) {
     EXPECT_FALSE(objects.trials.IsProcessing());
     EXPECT_FALSE(objects.client.IsConnected());
   }
-  server.Stop();
+  // The server sees the client go (its connection thread notices in its own
+  // time, so wait for it, with a bound).
   bool closedByClient = false;
-  for (const std::string& line : transcript.Lines()) {
-    if (line.find("closed by client") != std::string::npos) closedByClient = true;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!closedByClient && std::chrono::steady_clock::now() < deadline) {
+    for (const std::string& line : transcript.Lines()) {
+      if (line.find("closed by client") != std::string::npos) closedByClient = true;
+    }
+    if (!closedByClient) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  server.Stop();
   EXPECT_TRUE(closedByClient);
 }
 
