@@ -1,11 +1,82 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, then runs the demo.
+# The main job: installs what is missing, builds, then rehearses the example
+# protocol headless: starts the acquisition-server simulator on free ports,
+# runs examples/protocol.cfg against it with orvanta-run, and stops the
+# simulator again. The log, the timeline and the simulator's transcript are
+# left in run-output/ (or $ORVANTA_OUT_DIR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 bash scripts/deps.sh
 bash scripts/build.sh
+
 build_dir=${ORVANTA_BUILD_DIR:-build}
-out_dir=${ORVANTA_OUT_DIR:-$PWD/run-output}
+case $build_dir in /*) ;; *) build_dir=$root/$build_dir ;; esac
+out_dir=${ORVANTA_OUT_DIR:-$root/run-output}
 mkdir -p "$out_dir"
-cd "$out_dir"
-"$OLDPWD/$build_dir/tools/orvanta-demo"
+out_dir=$(cd "$out_dir" && pwd)
+
+sim=$build_dir/tools/quorvin-sim/quorvin-sim
+runner=$build_dir/tools/orvanta-run/orvanta-run
+protocol=$root/examples/protocol.cfg
+port_file=$out_dir/quorvin-sim.ports
+transcript=$out_dir/quorvin-sim-transcript.tsv
+log_file=$out_dir/OrvantaLogFile.txt
+timeline=$out_dir/timeline.csv
+client_log=$out_dir/VintraClientLog.txt
+rm -f "$port_file"
+
+# The simulator picks two free ports and writes them to the port file once
+# it listens.
+"$sim" --negotiation-port 0 --message-port 0 --port-file "$port_file" \
+  --transcript "$transcript" --quiet >"$out_dir/quorvin-sim.out" 2>&1 &
+sim_pid=$!
+stop_sim() {
+  if kill -0 "$sim_pid" 2>/dev/null; then
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+}
+trap stop_sim EXIT
+
+for _ in $(seq 100); do
+  [ -s "$port_file" ] && break
+  if ! kill -0 "$sim_pid" 2>/dev/null; then
+    echo "main-job: the simulator did not start:" >&2
+    cat "$out_dir/quorvin-sim.out" >&2
+    exit 1
+  fi
+  sleep 0.1
+done
+if [ ! -s "$port_file" ]; then
+  echo "main-job: the simulator did not open its ports within 10 s" >&2
+  exit 1
+fi
+ports=$(cat "$port_file")  # quorvin-sim listening negotiation=PORT message=PORT
+negotiation_port=${ports#*negotiation=}
+negotiation_port=${negotiation_port%% *}
+message_port=${ports#*message=}
+echo "main-job: $ports"
+echo "main-job: running $protocol"
+
+# The log's entries scroll by on stdout as the run goes; on a terminal a
+# progress line sits below them.
+status=0
+(cd "$out_dir" && "$runner" --server 127.0.0.1 --negotiation-port "$negotiation_port" \
+  --message-port "$message_port" --shuffle --print-order --log "$log_file" \
+  --timeline "$timeline" --client-log "$client_log" "$protocol") || status=$?
+
+stop_sim
+trap - EXIT
+
+echo
+if [ "$status" -eq 0 ]; then
+  echo "main-job: the run completed"
+else
+  echo "main-job: orvanta-run ended with status $status" >&2
+fi
+echo "main-job: application log:       $log_file"
+echo "main-job: timeline:              $timeline"
+echo "main-job: simulator transcript:  $transcript"
+echo "main-job: client log:            $client_log"
+exit "$status"
