@@ -1,0 +1,298 @@
+// The client facade against the acquisition-server simulator, both in this
+// process on loopback ports the simulator picks itself. What went over the
+// wire is read from the simulator's transcript: every command with the
+// connection it came on and the reply it got, and the connections and data
+// streams opened and closed.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/vintra_client.h"
+#include "fakes/fakes.h"
+#include "tools/quorvin-sim/sim_server.h"
+#include "tools/quorvin-sim/transcript.h"
+
+namespace orvanta::e2e {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kAppName = "Quorvin Simulator";
+// The stream type names, in stream order.
+constexpr const char* kStreamTypes[] = {"SEScAcqEnt", "STScAcqEnt", "TTScAcqEnt",
+                                        "CscAcqEnt",  "VTAcqEnt",   "EventAcqEnt"};
+
+inline bool WaitUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds timeout = 5000ms) {
+  const auto deadline = Clock::now() + timeout;
+  while (!done()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+inline long long MillisSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+inline int32_t Le32(const std::string& bytes, size_t offset) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[offset + i]);
+  return static_cast<int32_t>(v);
+}
+
+inline uint64_t Le64(const std::string& bytes, size_t offset) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[offset + i]);
+  return v;
+}
+
+// A loopback port nobody listens on (bound once, then released).
+inline int UnusedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  int port = 0;
+  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+    port = ntohs(a.sin_port);
+  }
+  if (fd >= 0) ::close(fd);
+  return port;
+}
+
+// One line of the transcript.
+struct Line {
+  uint64_t timeUs = 0;
+  std::optional<uint64_t> replyUs;
+  std::string conn;
+  std::string kind;
+  std::string text;
+  std::string reply;
+  std::string note;
+};
+
+// The records one stream delivered to its callback, copied whole.
+class RecordSink {
+ public:
+  struct Record {
+    std::string name;
+    int count = 0;
+    std::string bytes;
+  };
+
+  explicit RecordSink(size_t recordSize) : size_(recordSize) {}
+
+  static void Callback(void* context, const unsigned char* records, int count,
+                       std::string objectName) {
+    auto* self = static_cast<RecordSink*>(context);
+    Record r{std::move(objectName), count,
+             std::string(reinterpret_cast<const char*>(records), self->size_)};
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    self->records_.push_back(std::move(r));
+  }
+
+  std::vector<Record> Records() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return records_;
+  }
+  size_t Count() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return records_.size();
+  }
+  std::vector<Record> Named(const std::string& name) const {
+    std::vector<Record> out;
+    for (const Record& r : Records())
+      if (r.name == name) out.push_back(r);
+    return out;
+  }
+
+ private:
+  const size_t size_;
+  mutable std::mutex mutex_;
+  std::vector<Record> records_;
+};
+
+class E2eTest : public ::testing::Test {
+ protected:
+  E2eTest() {
+    options.negotiation_port = 0;
+    options.message_port = 0;
+    options.record_rate_hz = 50;
+    char pattern[] = "/tmp/orvanta-e2e-XXXXXX";
+    if (const char* made = ::mkdtemp(pattern)) tempDir = made;
+    logPath = tempDir + "/vintra.log";
+    client = std::make_unique<VintraClient>(clientClock, boxes);
+    client->SetLogFileName(logPath);
+  }
+  ~E2eTest() override {
+    // The client's stream threads call into the sinks; it goes first.
+    client.reset();
+    if (server) server->Stop();
+    std::error_code ignored;
+    if (!tempDir.empty()) std::filesystem::remove_all(tempDir, ignored);
+  }
+
+  void StartSim() {
+    sim::TranscriptConfig config;
+    config.keep_lines = true;
+    std::string error;
+    ASSERT_TRUE(transcript.Open(config, &error)) << error;
+    server = std::make_unique<sim::SimServer>(options, transcript);
+    ASSERT_TRUE(server->Start(&error)) << error;
+  }
+
+  bool ConnectNegotiated() {
+    return client->ConnectToServer("127.0.0.1", true, server->negotiation_port(),
+                                   server->message_port());
+  }
+  bool ConnectDirect() {
+    return client->ConnectToServer("127.0.0.1", false, UnusedPort(), server->message_port());
+  }
+
+  int64_t Received() const { return server->commands_received(); }
+
+  // Every transcript line so far. A command's line is written just after its
+  // reply went out, so the lines of all commands received are waited for.
+  std::vector<Line> Lines() const {
+    WaitUntil([&] { return CountCommandLines() >= Received(); }, 2000ms);
+    std::vector<Line> out;
+    for (const std::string& raw : transcript.Lines()) {
+      const auto f = sim::SplitTranscriptLine(raw);
+      if (f.size() != 7) continue;
+      Line l;
+      l.timeUs = std::stoull(f[0]);
+      if (f[1] != "-") l.replyUs = std::stoull(f[1]);
+      l.conn = f[2];
+      l.kind = f[3];
+      l.text = f[4];
+      l.reply = f[5];
+      l.note = f[6];
+      out.push_back(std::move(l));
+    }
+    return out;
+  }
+  std::vector<Line> Lines(const std::string& kind) const {
+    std::vector<Line> out;
+    for (Line& l : Lines())
+      if (l.kind == kind) out.push_back(std::move(l));
+    return out;
+  }
+  // The command lines from the `skip`th on, in the order the commands
+  // arrived. (Lines are written once the reply is out, so a quick client can
+  // get a line of its next connection written before the last one of the
+  // connection it just left.)
+  std::vector<Line> Commands(size_t skip = 0) const {
+    std::vector<Line> all = Lines("cmd");
+    std::stable_sort(all.begin(), all.end(),
+                     [](const Line& a, const Line& b) { return a.timeUs < b.timeUs; });
+    if (skip >= all.size()) return {};
+    return std::vector<Line>(all.begin() + static_cast<std::ptrdiff_t>(skip), all.end());
+  }
+  std::vector<std::string> CommandTexts(size_t skip = 0) const {
+    std::vector<std::string> out;
+    for (const Line& l : Commands(skip)) out.push_back(l.text);
+    return out;
+  }
+  // Waits for a line of `kind` on `conn` whose text is `text`.
+  bool WaitForLine(const std::string& conn, const std::string& kind, const std::string& text,
+                   std::chrono::milliseconds timeout = 5000ms) const {
+    return transcript
+        .WaitForLine(
+            [&](const std::string& raw) {
+              const auto f = sim::SplitTranscriptLine(raw);
+              return f.size() == 7 && f[2] == conn && f[3] == kind && f[4] == text;
+            },
+            timeout)
+        .has_value();
+  }
+
+  // The entries of the client log as "TAG: text" ("ERROR: ...").
+  std::vector<std::string> LogEntries() const {
+    std::vector<std::string> out;
+    std::ifstream in(logPath, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.rfind("-* ", 0) != 0) continue;
+      const size_t tagEnd = line.find(" *- ");
+      const size_t textAt = line.find(" - ", tagEnd + 4);
+      if (tagEnd == std::string::npos || textAt == std::string::npos) continue;
+      out.push_back(line.substr(3, tagEnd - 3) + ": " + line.substr(textAt + 3));
+    }
+    return out;
+  }
+  size_t CountLogEntries(const std::string& entry) const {
+    size_t n = 0;
+    for (const std::string& e : LogEntries()) n += e == entry ? 1 : 0;
+    return n;
+  }
+  bool HasLogEntry(const std::string& entry) const { return CountLogEntries(entry) > 0; }
+
+  bool AnyStreamSetUp() {
+    for (int i = 0; i < NetworkNodeClient::kStreamCount; ++i)
+      if (client->GetNetworkNodeClient().Stream(i).IsSetUp()) return true;
+    return false;
+  }
+
+  // The fixed commands of a connect on the message connection: the server's
+  // name, six stream set-ups with the ports the client listens on, and the
+  // computer's name.
+  std::vector<std::string> ExpectedMessageSequence() {
+    std::vector<std::string> out = {"-GetApplicationName"};
+    for (int i = 0; i < NetworkNodeClient::kStreamCount; ++i) {
+      out.push_back("-GetNextAvailablePortNumber");
+      out.push_back("-CreateStream 127.0.0.1 " +
+                    std::to_string(client->GetNetworkNodeClient().Stream(i).GetPortNumber()) +
+                    " " + kStreamTypes[i]);
+    }
+    out.push_back("-SetComputerName " + VintraClient::GetComputerName());
+    return out;
+  }
+
+  sim::SimOptions options;
+  sim::Transcript transcript;
+  std::unique_ptr<sim::SimServer> server;
+
+  testing::FixedClock clientClock;
+  testing::RecordingMessageBoxes boxes;
+  std::string tempDir;
+  std::string logPath;
+
+  // Sinks outlive the client (members are destroyed in reverse order).
+  RecordSink se{112}, csc{1044}, vt{1828}, ev{184};
+  std::unique_ptr<VintraClient> client;
+
+ private:
+  int64_t CountCommandLines() const {
+    int64_t n = 0;
+    for (const std::string& raw : transcript.Lines()) {
+      const auto f = sim::SplitTranscriptLine(raw);
+      n += f.size() == 7 && f[3] == "cmd" ? 1 : 0;
+    }
+    return n;
+  }
+};
+
+}  // namespace orvanta::e2e
