@@ -172,23 +172,6 @@ TEST_F(WorkerTest, StopWhileTheReplyIsWithheldReturnsPromptlyAndLogsNoReply) {
   EXPECT_FALSE(records[0].replied);
 }
 
-TEST_F(WorkerTest, StopDuringAPulseSendsNoEndCommand) {
-  Trial* t = AddType("P", 1, 0, 0);
-  t->SetStartOfTrialGenerateTTLPulse(true);
-  t->SetStartOfTrialTTLPulseBitNumber(5);
-  t->SetStartOfTrialTTLPulseDuration(10000);
-  ASSERT_EQ(trials.StartProcessingTrials(), 0);
-  ASSERT_TRUE(WaitUntil([&] { return LogTexts().size() == 3; }));
-  const auto start = SteadyClock::now();
-  trials.StopProcessingTrials();
-  EXPECT_LT(MillisSince(start), 1000);
-  ASSERT_TRUE(WaitForEnd(1000ms));
-  std::this_thread::sleep_for(30ms);
-  EXPECT_EQ(scripted.commands().back(), "-SetDIOPortOutput \"VRXBD\" 0 32");
-  EXPECT_EQ(scripted.count(), 2u);
-  EXPECT_EQ(LogTexts().back(), kWaitLine);
-}
-
 TEST_F(WorkerTest, PauseWaitsBeforeTheNextTrialUntilResumed) {
   AddType("A", 3, 40, 40);
   ASSERT_EQ(trials.StartProcessingTrials(), 0);
