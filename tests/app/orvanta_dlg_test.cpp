@@ -198,6 +198,9 @@ TEST_F(DialogTest, FixedSizeThreeColumnLayoutAndScreenshot) {
   const QByteArray target = qgetenv("ORVANTA_SCREENSHOT");
   if (!target.isEmpty()) {
     trials.AddTrial("Trial Type 1");
+    trials.AddTrial("Trial Type 2");
+    deck.SetNumCardsInSuit(1, 2);
+    log.WriteLogEntry(kLogNotice, "Start Trial #1");
     Pump();
     EXPECT_TRUE(window->grab().save(QString::fromLocal8Bit(target)));
   }
