@@ -28,6 +28,11 @@ bool VintraClient::ConnectToServer(const std::string& serverName, bool negotiate
 bool VintraClient::ConnectToServer(const std::string& serverName, bool negotiatePort,
                                    int negotiationPort, int messagePort) {
   NetworkNodeClient& client = *mNetworkNodeClient;
+  // A connection that no longer completes an exchange (its server never
+  // answered a command, or a broken reply left it reading out of step)
+  // reports itself as not connected; a new connect replaces it instead of
+  // being refused as already initialized. One that still answers is kept.
+  if (client.IsInitialized() && !IsConnected()) client.ShutdownClient();
   if (negotiatePort) {
     if (client.InitializeClient(serverName, negotiationPort)) {
       std::string reply;

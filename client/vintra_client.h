@@ -46,7 +46,9 @@ class VintraClient : public CommandChannel {
   // falling back to the message port when nobody listens there; without it
   // the client connects to the message port directly. Then the six data
   // streams are set up and the computer's name is sent. A connect that fails
-  // after the message connection was made closes it again.
+  // after the message connection was made closes it again. While connected,
+  // a connect is refused, unless the connection no longer completes an
+  // exchange (the IsConnected check fails): then it is closed and replaced.
   bool ConnectToServer(const std::string& serverName, bool negotiatePort);
   // The same on the given ports (for this call only).
   bool ConnectToServer(const std::string& serverName, bool negotiatePort, int negotiationPort,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -129,6 +130,46 @@ TEST_F(FaultsTest, ANeverAnsweredCommandIsAbandonedOnStopAndNothingIsReadOutOfSt
   EXPECT_EQ(reply, "0 Quorvin Simulator");
 }
 
+// The window checks the connection before it connects: a connection that
+// no longer completes an exchange reports "not connected", so the connect
+// that follows must not be refused as "already initialized".
+TEST_F(FaultsTest, AConnectionStuckOnAnAbandonedReplyIsReplacedByTheNextConnect) {
+  options.fault_command = "-PostEvent";
+  options.no_reply_nth = 1;
+  StartSim();
+  ASSERT_TRUE(ConnectDirect());
+  client->SetOwedReplyTimeout(200ms);
+  StopSignal stop;
+  std::string reply = "untouched";
+  {
+    DelayedStop stopper(stop, 50ms);
+    EXPECT_FALSE(client->SendCommand("-PostEvent \"Lost\" 1 0", reply, &stop));
+  }
+  EXPECT_FALSE(client->IsConnected());
+
+  ASSERT_TRUE(ConnectDirect());
+  EXPECT_TRUE(WaitForLine("1/message", "close", "closed by client"));
+  ASSERT_TRUE(client->SendCommand("-GetApplicationName", reply));
+  EXPECT_EQ(reply, "0 Quorvin Simulator");
+  const auto cmds = Commands(15);
+  ASSERT_EQ(cmds.size(), 15u);
+  for (const Line& l : cmds) EXPECT_EQ(l.conn, "2/message") << l.text;
+  EXPECT_FALSE(HasLogEntry(
+      "WARNING: NetworkNodeClient::InitializeClient() - Attempting to initialize Message Client "
+      "that has already been initialized, unable to re-initialize"));
+}
+
+TEST_F(FaultsTest, AConnectionThatStillAnswersIsNotReplaced) {
+  StartSim();
+  ASSERT_TRUE(ConnectDirect());
+  EXPECT_FALSE(ConnectDirect());
+  EXPECT_TRUE(HasLogEntry(
+      "WARNING: NetworkNodeClient::InitializeClient() - Attempting to initialize Message Client "
+      "that has already been initialized, unable to re-initialize"));
+  EXPECT_TRUE(client->IsConnected());
+  for (const Line& l : Lines("open")) EXPECT_EQ(l.conn, "1/message");
+}
+
 TEST_F(FaultsTest, AServerThatHangsUpShutsTheClientDown) {
   options.fault_command = "-PostEvent";
   options.close_after_n = 1;
@@ -172,6 +213,8 @@ struct HeaderFault {
   const char* box;
 };
 
+void PrintTo(const HeaderFault& fault, std::ostream* os) { *os << fault.name; }
+
 class BrokenHeaderTest : public E2eTest, public ::testing::WithParamInterface<HeaderFault> {};
 
 TEST_P(BrokenHeaderTest, IsShownInAMessageBoxAndFailsTheExchange) {
@@ -186,8 +229,15 @@ TEST_P(BrokenHeaderTest, IsShownInAMessageBoxAndFailsTheExchange) {
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, GetParam().box);
   EXPECT_EQ(shown[0].buttons, BoxButtons::kOk);
-  // The rest of the frame is not read; the connection stays up.
+  // The rest of the frame is not read; the connection stays up, but what
+  // comes next is read out of step, so it no longer counts as connected...
   EXPECT_TRUE(client->GetNetworkNodeClient().IsInitialized());
+  EXPECT_FALSE(client->IsConnected());
+  // ... and a new connect replaces it.
+  ASSERT_TRUE(ConnectDirect());
+  ASSERT_TRUE(client->SendCommand("-GetApplicationName", reply));
+  EXPECT_EQ(reply, "0 Quorvin Simulator");
+  EXPECT_TRUE(WaitForLine("1/message", "close", "closed by client"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -209,6 +259,8 @@ struct SizeFault {
   int32_t size;
   const char* entry;
 };
+
+void PrintTo(const SizeFault& fault, std::ostream* os) { *os << fault.name; }
 
 class AbsurdSizeTest : public E2eTest, public ::testing::WithParamInterface<SizeFault> {};
 
