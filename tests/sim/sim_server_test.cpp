@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/sim/raw_client.h"
@@ -117,12 +120,17 @@ TEST_F(SimServerTest, NegotiatedConnectHandsOutAOneShotMessagePort) {
 
   // A command's line follows its reply: wait for the last one.
   ASSERT_FALSE(WaitForLine("cmd", "-SetComputerName vm").empty());
-  const auto lines = transcript_.Lines();
-  std::vector<std::string> cmds;
-  for (const auto& l : lines) {
+  // Lines of different connections may be written out of order (each one
+  // after its reply went out); the arrival times order them.
+  std::vector<std::pair<uint64_t, std::string>> timed;
+  for (const auto& l : transcript_.Lines()) {
     const auto f = SplitTranscriptLine(l);
-    if (f[3] == "cmd") cmds.push_back(f[2] + " " + f[4]);
+    if (f[3] == "cmd") timed.emplace_back(std::stoull(f[0]), f[2] + " " + f[4]);
   }
+  std::stable_sort(timed.begin(), timed.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> cmds;
+  for (const auto& t : timed) cmds.push_back(t.second);
   ASSERT_EQ(cmds.size(), 4u);
   EXPECT_EQ(cmds[0], "1/negotiation -GetApplicationName");
   EXPECT_EQ(cmds[1], "1/negotiation -GetNextAvailablePortNumber");
