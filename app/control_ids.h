@@ -105,4 +105,18 @@ inline constexpr ControlName kDisconnectFromServerAction{32777, "disconnectFromS
 inline constexpr ControlName kSetServerNameAction{32778, "setServerNameAction"};
 inline constexpr ControlName kAboutAction{32779, "aboutAction"};
 
+// The Vintra Server Properties dialog.
+inline constexpr ControlName kServerPropertiesDlg{0, "vintraServerPropertiesDlg"};
+inline constexpr ControlName kServerNameLabel{0, "serverNameLabel"};
+inline constexpr ControlName kServerNameEdit{1001, "serverNameEdit"};
+inline constexpr ControlName kServerOkButton{1, "okButton"};
+inline constexpr ControlName kServerCancelButton{2, "cancelButton"};
+
+// The About box.
+inline constexpr ControlName kAboutDlg{0, "aboutDlg"};
+inline constexpr ControlName kAboutIcon{0, "aboutIcon"};
+inline constexpr ControlName kAboutVersionText{0, "aboutVersionText"};
+inline constexpr ControlName kAboutSecondText{0, "aboutSecondText"};
+inline constexpr ControlName kAboutOkButton{1, "okButton"};
+
 }  // namespace orvanta::ctl

@@ -5,6 +5,7 @@
 #include "app/orvanta_dlg.h"
 #include "app/qt_file_chooser.h"
 #include "app/qt_message_boxes.h"
+#include "app/qt_shell_opener.h"
 
 int main(int argc, char** argv) {
   // Qt takes its own options (-platform, -style, ...); the program has none.
@@ -13,7 +14,8 @@ int main(int argc, char** argv) {
   orvanta::SystemClock clock;
   orvanta::QtMessageBoxes boxes;
   orvanta::MainWindowRef mainWindow;
-  orvanta::DesktopShellOpener shell;
+  // View Log File: the desktop's opener, without holding up the window.
+  orvanta::QtShellOpener shell;
   orvanta::QtFileChooser files;
   {
     orvanta::ProgramObjects objects({clock, boxes, mainWindow, shell, files});

@@ -9,12 +9,13 @@
 namespace orvanta {
 
 OrvantaApp::OrvantaApp(std::string& applicationDirectory, LogFile& log, TrialContainer& trials,
-                       CardDeck& deck, ServerLink& server,
+                       CardDeck& deck, ConfigFileProcessor& config, ServerLink& server,
                        const ProgramSeams& seams)
     : applicationDirectory_(applicationDirectory),
       log_(log),
       trials_(trials),
       deck_(deck),
+      config_(config),
       server_(server),
       seams_(seams),
       socketStartup_(&net::Startup) {}
@@ -37,7 +38,7 @@ bool OrvantaApp::InitInstance() {
   applicationDirectory_ = CurrentDirectoryWithSeparator();
 
   {
-    OrvantaDlg window(OrvantaDlg::Services{log_, trials_, deck_, seams_.boxes, seams_.files,
+    OrvantaDlg window(OrvantaDlg::Services{log_, trials_, deck_, config_, seams_.boxes, seams_.files,
                                            seams_.mainWindow, server_,
                                            applicationDirectory_});
     seams_.mainWindow.Register(&window);
@@ -57,7 +58,7 @@ ProgramObjects::ProgramObjects(const ProgramSeams& programSeams)
       client(seams.clock, seams.boxes),
       config(log, trials, deck, commands, seams.boxes, seams.clock),
       server(client),
-      app(gApplicationDirectory, log, trials, deck, server, seams) {
+      app(gApplicationDirectory, log, trials, deck, config, server, seams) {
   // Every trial command goes to the server through the client.
   trials.SetCommandChannel(&client);
 }

@@ -49,7 +49,7 @@ class OrvantaApp {
  public:
   // Nothing is used during construction; every argument outlives the object.
   OrvantaApp(std::string& applicationDirectory, LogFile& log, TrialContainer& trials,
-             CardDeck& deck, ServerLink& server,
+             CardDeck& deck, ConfigFileProcessor& config, ServerLink& server,
              const ProgramSeams& seams);
   OrvantaApp(const OrvantaApp&) = delete;
   OrvantaApp& operator=(const OrvantaApp&) = delete;
@@ -74,6 +74,7 @@ class OrvantaApp {
   LogFile& log_;
   TrialContainer& trials_;
   CardDeck& deck_;
+  ConfigFileProcessor& config_;
   ServerLink& server_;
   ProgramSeams seams_;
   std::function<int()> socketStartup_;

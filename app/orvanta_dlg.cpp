@@ -26,6 +26,7 @@
 #include "app/control_ids.h"
 #include "app/digits.h"
 #include "app/digits_line_edit.h"
+#include "app/window_wait.h"
 #include "client/socket_layer.h"
 #include "log/log_file.h"
 #include "trials/card_deck.h"
@@ -35,7 +36,6 @@
 namespace orvanta {
 namespace {
 
-constexpr const char kDisconnectedTitle[] = "Orvanta - Disconnected From Server";
 constexpr const char kLogFileName[] = "OrvantaLogFile.txt";
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
@@ -448,6 +448,9 @@ void OrvantaDlg::BuildControls() {
   }
   connect(mShuffleButton, &QPushButton::clicked, this, [this] { OnShuffle(); });
   connect(mShuffleTypeCombo, &QComboBox::activated, this, [this] { OnShuffleTypeChanged(); });
+  connect(mStartButton, &QPushButton::clicked, this, [this] { OnStart(); });
+  connect(mPauseButton, &QPushButton::clicked, this, [this] { OnPause(); });
+  connect(mStopButton, &QPushButton::clicked, this, [this] { OnStop(); });
 }
 
 bool OrvantaDlg::CreateMenuBar() {
@@ -469,7 +472,24 @@ bool OrvantaDlg::CreateMenuBar() {
   addAction(vintra, "Set Server Name", ctl::kSetServerNameAction);
   QMenu* help = Named(mMenu->addMenu(QStringLiteral("&Help")), ctl::kHelpMenu);
   addAction(help, "About Orvanta...", ctl::kAboutAction);
-  // Handlers of the menu commands are connected with the commands themselves.
+
+  // Every command stays available at all times, also during a run. The
+  // handlers run once the menu has closed.
+  const std::pair<const ctl::ControlName*, void (OrvantaDlg::*)()> handlers[] = {
+      {&ctl::kOpenConfigurationFileAction, &OrvantaDlg::OnOpenConfigurationFile},
+      {&ctl::kSaveConfigurationFileAction, &OrvantaDlg::OnSaveConfigurationFile},
+      {&ctl::kViewLogFileAction, &OrvantaDlg::OnViewLogFile},
+      {&ctl::kConnectToServerAction, &OrvantaDlg::OnConnectToServer},
+      {&ctl::kDisconnectFromServerAction, &OrvantaDlg::OnDisconnectFromServer},
+      {&ctl::kSetServerNameAction, &OrvantaDlg::OnSetServerName},
+      {&ctl::kAboutAction, &OrvantaDlg::OnAbout},
+  };
+  for (const auto& [control, handler] : handlers) {
+    QAction* action = mMenu->findChild<QAction*>(QString::fromLatin1(control->name));
+    if (action == nullptr) return false;
+    connect(action, &QAction::triggered, this, [this, handler = handler] { (this->*handler)(); },
+            Qt::QueuedConnection);
+  }
 
   layout()->setMenuBar(mMenu);
   return layout()->menuBar() == mMenu;
@@ -489,8 +509,8 @@ bool OrvantaDlg::OnInitDialog() {
   CommitBlock block(this);
 
   // The "&About Orvanta..." system-menu item: Qt offers no portable access to
-  // the window's system menu, so the About command is reached through the
-  // Help menu only.
+  // the window's system menu, so the About box is reached through the Help
+  // menu's "About Orvanta..." instead.
 
   setWindowIcon(mIcon);
   services_.log.SetLogFilename(services_.applicationDirectory + kLogFileName);
@@ -543,6 +563,13 @@ bool OrvantaDlg::PreTranslateMessage(QWidget* target, QKeyEvent* event) {
 }
 
 void OrvantaDlg::closeEvent(QCloseEvent* event) {
+  if (mBusy > 0) {
+    // The window is waiting for the server or the opener; it closes when the
+    // wait is over.
+    mCloseDeferred = true;
+    event->ignore();
+    return;
+  }
   OnClose();
   QDialog::closeEvent(event);
 }
@@ -551,7 +578,7 @@ void OrvantaDlg::OnClose() {
   // A run in progress ends before the window (and then the program) goes.
   services_.trials.StopProcessingTrials();
   if (mRunning) StopRunControls();
-  if (services_.server.IsConnected()) services_.server.DisconnectFromServer();
+  if (ServerIsConnected()) ServerDisconnect();
   if (mMenu != nullptr) {
     delete mMenu;
     mMenu = nullptr;
@@ -909,6 +936,12 @@ void OrvantaDlg::UpdateShuffleControls() {
 }
 
 void OrvantaDlg::OnShuffleTypeChanged() {
+  if (RunInProgress()) {
+    // The deck would be rebuilt under the worker; keep the order of the run.
+    UpdateShuffleControls();
+    ShowRunRefusal(kShuffleTypeDuringRunMessage);
+    return;
+  }
   const bool normal = mShuffleTypeCombo->currentText() == QStringLiteral("Normal");
   services_.deck.SetShuffleType(normal ? Normal : Group);
   UpdateShuffleControls();
@@ -946,7 +979,46 @@ void OrvantaDlg::ShowCurrentTrialNumber(int number) {
   }
 }
 
+void OrvantaDlg::OnStart() {
+  if (!ServerIsConnected()) {
+    services_.boxes.Show(kNotConnectedMessage, kTrialProcessingCaption, BoxIcon::kError,
+                         BoxButtons::kOk);
+    return;
+  }
+  CommitBlock block(this);
+  mRunning = true;
+  mStartButton->setEnabled(false);
+  mStopButton->setEnabled(true);
+  mPauseButton->setEnabled(true);
+  mPaused = false;
+  mPauseButton->setText(QStringLiteral("Pause"));
+  // A failed start is logged by the trial list; the controls stay in the
+  // running state until Stop.
+  services_.trials.StartProcessingTrials();
+  mShuffleButton->setEnabled(false);
+  mAddTypeButton->setEnabled(false);
+  mRemoveTypeButton->setEnabled(false);
+  mTrialCountField->edit->setEnabled(false);
+  mTrialCountField->label->setEnabled(false);
+}
+
+void OrvantaDlg::OnPause() {
+  services_.trials.TogglePauseProcessingTrials();
+  // The label follows the run's flag; without a run going (the worker could
+  // not be started) the button still toggles its label.
+  mPaused = services_.trials.IsProcessing() ? services_.trials.IsPaused() : !mPaused;
+  mPauseButton->setText(mPaused ? QStringLiteral("Resume") : QStringLiteral("Pause"));
+}
+
+bool OrvantaDlg::RunInProgress() const { return mRunning || services_.trials.IsProcessing(); }
+
+void OrvantaDlg::ShowRunRefusal(const std::string& text) {
+  mMessage = text;
+  services_.boxes.Show(mMessage, kTrialProcessingCaption, BoxIcon::kError, BoxButtons::kOk);
+}
+
 void OrvantaDlg::StopRunControls() {
+  CommitBlock block(this);
   services_.trials.StopProcessingTrials();
   mRunning = false;
   mPaused = false;
@@ -977,7 +1049,13 @@ void OrvantaDlg::SetCurrentTrialNumber(int number) {
   Post({PendingCall::Kind::kTrialNumber, std::string(), number});
 }
 
-void OrvantaDlg::OnStop() { Post({PendingCall::Kind::kStop, std::string(), 0}); }
+void OrvantaDlg::OnStop() {
+  if (OnWindowThread()) {
+    StopRunControls();
+  } else {
+    Post({PendingCall::Kind::kStop, std::string(), 0});
+  }
+}
 
 void OrvantaDlg::AddLogMessage(const std::string& line) {
   bool post = false;

@@ -30,6 +30,7 @@ class QPushButton;
 namespace orvanta {
 
 class CardDeck;
+class ConfigFileProcessor;
 class LogFile;
 class Trial;
 class TrialContainer;
@@ -38,6 +39,23 @@ class TrialContainer;
 inline constexpr const char kTrialTypePropertiesError[] = "Trial Type Properties Error";
 inline constexpr const char kEmptyFieldMessage[] =
     "Unable to set new value, this field cannot be empty.  The previous value was not changed.";
+// Caption of the run's own boxes (refused Start, completion, refusals during
+// a run).
+inline constexpr const char kTrialProcessingCaption[] = "Trial Processing";
+inline constexpr const char kNotConnectedMessage[] =
+    "Unable to process trials, a connection to Quorvin has not been established";
+// What the window refuses while trials are being processed, because it would
+// change the order the run is dealing from.
+inline constexpr const char kShuffleTypeDuringRunMessage[] =
+    "Unable to change the shuffle type while trials are being processed.  The trial order of "
+    "the run was not changed.  Stop the run first.";
+inline constexpr const char kOpenDuringRunMessage[] =
+    "Unable to open a configuration file while trials are being processed.  The setup of the "
+    "run was not changed.  Stop the run first, then open the file again.";
+inline constexpr const char kConnectedTitle[] = "Orvanta - Connected To Server";
+inline constexpr const char kDisconnectedTitle[] = "Orvanta - Disconnected From Server";
+inline constexpr const char kSaveFailedCaption[] = "Save Current Settings to File Failed";
+inline constexpr const char kSaveWarningCaption[] = "Save Current Settings to File";
 
 // The window lives on the application (window) thread; all of its operations
 // run there, except the WindowListener calls, which any thread may make: they
@@ -48,6 +66,18 @@ inline constexpr const char kEmptyFieldMessage[] =
 // Lifetime: every service outlives the window. The window unregisters itself
 // from the MainWindowRef before it is destroyed, and stops a run in progress
 // when it closes or is destroyed.
+//
+// Waiting: calls into the server client (the connection check, connect,
+// disconnect) and the desktop's opener may block. They run while the window
+// keeps repainting and carrying out queued calls, with the user's input held
+// back until they return (RunWhileWindowWaits). A close request that arrives
+// meanwhile is carried out afterwards.
+//
+// During a run (from Start until Stop or the end of the run) the window keeps
+// the order the worker deals from unchanged: Shuffle, Add Type, Remove Type
+// and Trial Count are disabled, and a Shuffle Type change or the opening of a
+// setup file is refused with a box. The fields of a type stay editable; the
+// worker reads each value when its step uses it.
 class OrvantaDlg : public QDialog, public WindowListener {
   Q_OBJECT
 
@@ -57,6 +87,7 @@ class OrvantaDlg : public QDialog, public WindowListener {
     LogFile& log;
     TrialContainer& trials;
     CardDeck& deck;
+    ConfigFileProcessor& config;
     MessageBoxes& boxes;
     FileChooser& files;
     MainWindowRef& mainWindow;
@@ -90,6 +121,20 @@ class OrvantaDlg : public QDialog, public WindowListener {
   // if connected and frees the menu.
   void OnClose();
 
+  // The run controls (window thread): the Start and the Pause / Resume
+  // buttons. The Stop button is OnStop, below.
+  void OnStart();
+  void OnPause();
+
+  // The menu commands (window thread).
+  void OnOpenConfigurationFile();
+  void OnSaveConfigurationFile();
+  void OnViewLogFile();
+  void OnConnectToServer();
+  void OnDisconnectFromServer();
+  void OnSetServerName();
+  void OnAbout();
+
   // The editor (window thread).
   void UpdateTrialProperties(const std::string& name);
   void ChangeTrialTypeName(const std::string& currentName, const std::string& newName);
@@ -110,6 +155,11 @@ class OrvantaDlg : public QDialog, public WindowListener {
   void RemoveTrialTypeFromList(const std::string& name) override;
   void AddLogMessage(const std::string& line) override;
   void SetCurrentTrialNumber(int number) override;
+  // The Stop button, and the worker's call at the end of a run: stops the
+  // worker (nothing happens when no run is going) and returns the controls
+  // to their idle state. On the window thread this happens at once (and may
+  // wait up to about half a second for the worker to end); from any other
+  // thread it is queued like the other listener calls.
   void OnStop() override;
 
   // Window state, for the program's own checks and tests.
@@ -118,6 +168,9 @@ class OrvantaDlg : public QDialog, public WindowListener {
   const std::string& serverName() const { return mServerName; }
   const std::string& lastMessage() const { return mMessage; }
   bool isInitialised() const { return mInitialised; }
+  bool isPaused() const { return mPaused; }
+  // Between Start and the end of the run, as the controls show it.
+  bool isRunning() const { return mRunning; }
 
   // Runs OnInitDialog before the window is first shown.
   void setVisible(bool visible) override;
@@ -156,6 +209,7 @@ class OrvantaDlg : public QDialog, public WindowListener {
   };
   class KeyboardFilter;
   class CommitBlock;
+  class BusyScope;
 
   void BuildControls();
   bool CreateMenuBar();
@@ -189,6 +243,18 @@ class OrvantaDlg : public QDialog, public WindowListener {
 
   void SetSelectedTrialTypeRow(int row);
 
+  // A run is going: the window's run state, or the worker still dealing.
+  bool RunInProgress() const;
+  // Shows `text` in the run's own box, stored in mMessage first.
+  void ShowRunRefusal(const std::string& text);
+
+  // The server client's calls, carried out while the window keeps painting.
+  bool ServerIsConnected();
+  bool ServerConnect(const std::string& name);
+  bool ServerDisconnect();
+  // Starts a close that arrived while the window was waiting.
+  void FinishBusy();
+
   Services services_;
 
   // Members of the window, as the rest of the program knows them.
@@ -203,6 +269,8 @@ class OrvantaDlg : public QDialog, public WindowListener {
   bool mInitialised = false;
   bool mRunning = false;  // between Start and the end of the run
   int mCommitBlock = 0;   // > 0 while the program itself changes the fields
+  int mBusy = 0;          // > 0 while the window waits for a blocking call
+  bool mCloseDeferred = false;  // a close request came in while busy
   KeyboardFilter* mKeyboardFilter = nullptr;
 
   // Controls (owned by the Qt parent chain).

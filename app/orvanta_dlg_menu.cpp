@@ -1,0 +1,169 @@
+// The main window's menu commands, its two small dialogs and its waits for
+// the server client.
+#include <QApplication>
+#include <QTimer>
+
+#include "app/orvanta_dlg.h"
+#include "app/small_dialogs.h"
+#include "app/window_wait.h"
+#include "log/log_file.h"
+#include "script/config_file_processor.h"
+
+namespace orvanta {
+namespace {
+
+constexpr const char kConfigurationFilter[] = "Configuration Files (*.cfg)|*.cfg||";
+constexpr const char kConfigurationSaveFilter[] = "Configuration Files (*.cfg)|*.cfg|";
+
+}  // namespace
+
+// Marks a wait of the window: a close request that arrives meanwhile is
+// carried out once the outermost wait is over.
+class OrvantaDlg::BusyScope {
+ public:
+  explicit BusyScope(OrvantaDlg* dialog) : dialog_(dialog) { ++dialog_->mBusy; }
+  ~BusyScope() {
+    if (--dialog_->mBusy == 0) dialog_->FinishBusy();
+  }
+  BusyScope(const BusyScope&) = delete;
+  BusyScope& operator=(const BusyScope&) = delete;
+
+ private:
+  OrvantaDlg* dialog_;
+};
+
+void OrvantaDlg::FinishBusy() {
+  if (!mCloseDeferred) return;
+  mCloseDeferred = false;
+  QTimer::singleShot(0, this, [this] {
+    if (isVisible()) close();
+  });
+}
+
+bool OrvantaDlg::ServerIsConnected() {
+  BusyScope busy(this);
+  bool connected = false;
+  RunWhileWindowWaits([&] { connected = services_.server.IsConnected(); });
+  return connected;
+}
+
+bool OrvantaDlg::ServerConnect(const std::string& name) {
+  BusyScope busy(this);
+  bool connected = false;
+  RunWhileWindowWaits([&] { connected = services_.server.ConnectToServer(name, true); });
+  return connected;
+}
+
+bool OrvantaDlg::ServerDisconnect() {
+  BusyScope busy(this);
+  bool disconnected = false;
+  RunWhileWindowWaits([&] { disconnected = services_.server.DisconnectFromServer(); });
+  return disconnected;
+}
+
+// ---------------------------------------------------------------------------
+// File menu
+
+void OrvantaDlg::OnOpenConfigurationFile() {
+  if (RunInProgress()) {
+    // The file's commands would rebuild the deck the worker deals from.
+    ShowRunRefusal(kOpenDuringRunMessage);
+    return;
+  }
+  FileDialogOptions options;
+  options.title = "Process Configuration File";
+  options.filter = kConfigurationFilter;
+  options.initialName = "*.cfg";
+  options.defaultExtension = "cfg";
+  const std::optional<std::string> path = services_.files.ChooseFileToOpen(options);
+  if (!path) return;
+  {
+    WaitCursor cursor;
+    // The runner reports its own failures (log, and a box for a failed
+    // command).
+    services_.config.ProcessScript(*path);
+  }
+  UpdateTrialProperties(mCurrentTrialName);
+  UpdateTrialList();
+  UpdateShuffleControls();
+}
+
+void OrvantaDlg::OnSaveConfigurationFile() {
+  FileDialogOptions options;
+  options.title = "Save Setup to Configuration File...";
+  options.filter = kConfigurationSaveFilter;
+  options.initialName = "Orvanta.cfg";
+  options.defaultExtension = "cfg";
+  // The chooser has the user confirm the overwrite of an existing file.
+  const std::optional<std::string> path = services_.files.ChooseFileToSave(options);
+  if (!path) return;
+  SetupFileSaveResult result;
+  {
+    WaitCursor cursor;
+    result = services_.config.SaveSetupFile(*path);
+  }
+  if (result.status != 0) {
+    // The reason is in the log; the file that was there is unchanged.
+    services_.boxes.Show("The application failed to save to: \r\n\r\n" + *path, kSaveFailedCaption,
+                         BoxIcon::kError, BoxButtons::kOk);
+    return;
+  }
+  if (!result.warnings.empty()) {
+    std::string text = "The setup was saved to: \r\n\r\n" + *path +
+                       "\r\n\r\nThese values will not read back the same when the file is "
+                       "opened again:\r\n";
+    for (const std::string& warning : result.warnings) {
+      services_.log.WriteLogEntry(
+          kLogWarning, "OrvantaDlg::OnSaveConfigurationFile() - Warning, " + warning);
+      text += "\r\n" + warning;
+    }
+    services_.boxes.Show(text, kSaveWarningCaption, BoxIcon::kWarning, BoxButtons::kOk);
+  }
+}
+
+void OrvantaDlg::OnViewLogFile() {
+  // The opener may take a moment; the window keeps painting meanwhile.
+  BusyScope busy(this);
+  services_.log.ViewLogFile();
+}
+
+// ---------------------------------------------------------------------------
+// Vintra menu
+
+void OrvantaDlg::OnConnectToServer() {
+  if (ServerIsConnected()) {
+    ShowError("Error, unable to connect to server, a connection has already been established");
+    return;
+  }
+  if (ServerConnect(mServerName)) {
+    setWindowTitle(QString::fromLatin1(kConnectedTitle));
+  } else {
+    ShowError("Error, unable to connect to server, please check the Vintra logfile for details.");
+  }
+}
+
+void OrvantaDlg::OnDisconnectFromServer() {
+  if (ServerIsConnected()) {
+    ServerDisconnect();
+    setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
+  } else {
+    ShowError(
+        "Error, unable to disconnect from server, a connection is not currently established");
+  }
+}
+
+void OrvantaDlg::OnSetServerName() {
+  VintraServerPropertiesDlg dialog(this);
+  dialog.SetServerName(mServerName);
+  if (dialog.exec() == QDialog::Accepted) mServerName = dialog.GetServerName();
+}
+
+// ---------------------------------------------------------------------------
+// Help menu
+
+void OrvantaDlg::OnAbout() {
+  CAboutDlg dialog(mIcon, this);
+  dialog.exec();
+}
+
+}  // namespace orvanta

@@ -1,0 +1,52 @@
+// The two small modal dialogs of the main window: the server name
+// (VintraServerPropertiesDlg) and the About box (CAboutDlg). Window thread
+// only.
+#pragma once
+
+#include <QDialog>
+#include <QIcon>
+
+#include <string>
+
+class QLineEdit;
+
+namespace orvanta {
+
+// "Vintra Server Properties": one field for the server's name or address,
+// OK (default) and Cancel.
+class VintraServerPropertiesDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit VintraServerPropertiesDlg(QWidget* parent = nullptr);
+
+  // The name shown when the dialog opens, and after OK the field's text,
+  // whatever it is (also empty). Empty at construction; Cancel leaves it.
+  void SetServerName(const std::string& name) { mServerName = name; }
+  const std::string& GetServerName() const { return mServerName; }
+
+  // Shows the member in the field; runs by itself when the dialog opens.
+  bool OnInitDialog();
+  // OK: takes the field's text into the member and closes with Accepted.
+  void OnOK();
+
+  void setVisible(bool visible) override;
+
+ private:
+  std::string mServerName;
+  QLineEdit* mServerNameEdit = nullptr;
+};
+
+// "About Orvanta": the application icon, the version line and a second,
+// shorter line, and OK (default).
+class CAboutDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr const char kVersionText[] = "Orvanta Version 1.1.0";
+  static constexpr const char kSecondText[] = "Trial sequencing";
+
+  explicit CAboutDlg(const QIcon& icon, QWidget* parent = nullptr);
+};
+
+}  // namespace orvanta
