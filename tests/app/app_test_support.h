@@ -4,13 +4,19 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 
+#include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <thread>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -49,6 +55,48 @@ inline void Pump() {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
   }
+}
+
+// Runs the event loop until `done` or the bound has passed; false on time-out.
+template <class Pred>
+bool RunUntil(Pred done, std::chrono::milliseconds bound = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// Hands the next modal window that opens to `act` (on the window thread,
+// from inside its own event loop). A window `act` leaves open is rejected
+// after a bound, so that a test fails instead of hanging; a modal window
+// that never comes is reported.
+inline void WhenModalOpens(std::function<void(QWidget*)> act) {
+  auto* timer = new QTimer;
+  const auto started = std::chrono::steady_clock::now();
+  QObject::connect(timer, &QTimer::timeout, [timer, act = std::move(act), started] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal != nullptr && modal->isVisible()) {
+      timer->stop();
+      timer->deleteLater();
+      QPointer<QWidget> guard(modal);
+      act(modal);
+      QTimer::singleShot(10000, [guard] {
+        if (guard && guard->isVisible()) {
+          ADD_FAILURE() << "modal window left open: " << guard->objectName().toStdString();
+          guard->close();
+        }
+      });
+      return;
+    }
+    if (std::chrono::steady_clock::now() - started > std::chrono::seconds(10)) {
+      timer->stop();
+      timer->deleteLater();
+    }
+  });
+  timer->start(5);
 }
 
 // Answers file dialogs from a script; records what they were asked.
@@ -143,7 +191,8 @@ class DialogTest : public ::testing::Test {
 
   void CreateWindow() {
     window = std::make_unique<OrvantaDlg>(OrvantaDlg::Services{
-        log, trials, deck, boxes, files, mainWindow, server, dir.WithSeparator()});
+        log, trials, deck, config, boxes, files, mainWindow, ServerLinkForWindow(),
+        dir.WithSeparator()});
     mainWindow.Register(window.get());
     window->show();
     window->activateWindow();
@@ -153,6 +202,10 @@ class DialogTest : public ::testing::Test {
 
   void DestroyWindow() { window.reset(); }
 
+  // The window's view of the server: the fake unless a fixture brings a real
+  // client.
+  virtual ServerLink& ServerLinkForWindow() { return server; }
+
   template <class T>
   T* Find(const char* name) {
     T* widget = window->findChild<T*>(QString::fromLatin1(name));
@@ -160,6 +213,14 @@ class DialogTest : public ::testing::Test {
     return widget;
   }
   QLineEdit* Edit(const char* name) { return Find<QLineEdit>(name); }
+
+  // Chooses a menu command as the menu does, and runs the queued work.
+  void Menu(const char* actionName) {
+    QAction* action = window->findChild<QAction*>(QString::fromLatin1(actionName));
+    ASSERT_NE(action, nullptr) << actionName;
+    action->trigger();
+    Pump();
+  }
 
   // Types `text` into the field (replacing its content) and presses Enter.
   void EnterText(QLineEdit* edit, const QString& text) {

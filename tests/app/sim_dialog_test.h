@@ -1,0 +1,141 @@
+// The main window with a real server client, against the acquisition-server
+// simulator in this process on loopback ports it picks itself.
+#pragma once
+
+#include <QComboBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/orvanta_app.h"
+#include "app/small_dialogs.h"
+#include "app_test_support.h"
+#include "client/vintra_client.h"
+#include "tools/quorvin-sim/sim_server.h"
+#include "tools/quorvin-sim/transcript.h"
+
+namespace orvanta::testing {
+
+class SimDialogTest : public DialogTest {
+ protected:
+  SimDialogTest() : client(clock, boxes), link(client) {
+    simOptions.negotiation_port = 0;
+    simOptions.message_port = 0;
+    simOptions.record_rate_hz = 1;
+  }
+
+  void SetUp() override {
+    TestApplication();
+    sim::TranscriptConfig transcriptConfig;
+    transcriptConfig.keep_lines = true;
+    std::string error;
+    ASSERT_TRUE(transcript.Open(transcriptConfig, &error)) << error;
+    sim = std::make_unique<sim::SimServer>(simOptions, transcript);
+    ASSERT_TRUE(sim->Start(&error)) << error;
+    client.SetServerPorts(sim->negotiation_port(), sim->message_port());
+    trials.SetCommandChannel(&client);
+    DialogTest::SetUp();
+  }
+
+  void TearDown() override {
+    DialogTest::TearDown();
+    // The run's worker uses the client: it ends before the client goes.
+    trials.StopProcessingTrials();
+    trials.JoinWorkers();
+    trials.SetCommandChannel(nullptr);
+    client.DisconnectFromServer();
+    if (sim) sim->Stop();
+  }
+
+  ServerLink& ServerLinkForWindow() override { return link; }
+
+  // Sets the server name through Vintra > Set Server Name, as the user does.
+  void SetServerName(const std::string& name) {
+    WhenModalOpens([name](QWidget* modal) {
+      auto* edit = modal->findChild<QLineEdit*>("serverNameEdit");
+      ASSERT_NE(edit, nullptr);
+      edit->setText(QString::fromStdString(name));
+      QTest::keyClick(edit, Qt::Key_Return);  // OK is the default button
+    });
+    Menu("setServerNameAction");
+  }
+
+  // Set Server Name to the simulator's address, then Connect To Server.
+  void ConnectThroughMenu() {
+    SetServerName("127.0.0.1");
+    Menu("connectToServerAction");
+  }
+
+  // The commands the simulator has received, in order of arrival.
+  std::vector<std::string> CommandTexts() const {
+    std::vector<std::pair<uint64_t, std::string>> commands;
+    for (const std::string& raw : transcript.Lines()) {
+      const auto fields = sim::SplitTranscriptLine(raw);
+      if (fields.size() == 7 && fields[3] == "cmd") {
+        commands.emplace_back(std::stoull(fields[0]), fields[4]);
+      }
+    }
+    std::stable_sort(commands.begin(), commands.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::string> out;
+    for (auto& command : commands) out.push_back(std::move(command.second));
+    return out;
+  }
+
+  bool TranscriptHas(const std::string& piece) const {
+    for (const std::string& line : transcript.Lines()) {
+      if (line.find(piece) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  sim::SimOptions simOptions;
+  sim::Transcript transcript;
+  std::unique_ptr<sim::SimServer> sim;
+  VintraClient client;
+  VintraServerLink link;
+};
+
+// The enabled state (and the Pause button's text) of the run controls and of
+// the controls a run must leave alone, for one comparison.
+struct RunControlState {
+  bool start, pause, stop, shuffle, addType, removeType, trialCount;
+  std::string pauseText;
+  bool shuffleType, maxConsecutive, trialTypeList;
+  bool operator==(const RunControlState&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const RunControlState& s) {
+  return out << "start=" << s.start << " pause=" << s.pause << "(" << s.pauseText
+             << ") stop=" << s.stop << " shuffle=" << s.shuffle << " add=" << s.addType
+             << " remove=" << s.removeType << " count=" << s.trialCount
+             << " combo=" << s.shuffleType << " max=" << s.maxConsecutive
+             << " types=" << s.trialTypeList;
+}
+
+inline RunControlState ReadRunControls(QWidget* window) {
+  auto enabled = [window](const char* name) {
+    QWidget* w = window->findChild<QWidget*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w != nullptr && w->isEnabled();
+  };
+  auto* pause = window->findChild<QPushButton*>("pauseButton");
+  return {enabled("startButton"),
+          enabled("pauseButton"),
+          enabled("stopButton"),
+          enabled("shuffleButton"),
+          enabled("addTypeButton"),
+          enabled("removeTypeButton"),
+          enabled("trialCountEdit"),
+          pause != nullptr ? pause->text().toStdString() : std::string(),
+          enabled("shuffleTypeCombo"),
+          enabled("maxConsecutiveEdit"),
+          enabled("trialTypeList")};
+}
+
+}  // namespace orvanta::testing
