@@ -215,6 +215,7 @@ bool NetworkNodeClient::InitializeClient(const std::string& serverName, int port
   mIncoming.Reset();
   mReplyOwed.store(false);
   mConnectionLost = false;
+  mFramingLost = false;
   mIsInitialized.store(true);
 
   std::vector<char> payload;
@@ -358,6 +359,7 @@ bool NetworkNodeClient::ShutdownStepsLocked() {
   mIncoming.Reset();
   mReplyOwed.store(false);
   mConnectionLost = false;
+  mFramingLost = false;
   if (socket != net::kInvalidSocket) {
     const int error = net::CloseSocket(socket);
     if (error != 0) {
@@ -546,6 +548,9 @@ NetworkNodeClient::RecvStatus NetworkNodeClient::ReceiveFrameLocked(std::vector<
   if (!in.headerChecked) {
     const int32_t version = static_cast<int32_t>(frame::GetLe32(in.header));
     const uint32_t validation = frame::GetLe32(in.header + 4);
+    // A header that fails its checks leaves the rest of its frame unread;
+    // where the next frame begins is unknown from here on.
+    if (version != frame::kVersion || validation != frame::kValidationCode) mFramingLost = true;
     if (version < 1) {
       mPendingBoxes.push_back(
           "Error, invalid version number, data has been corrupted or improperly formatted");
@@ -574,6 +579,9 @@ NetworkNodeClient::RecvStatus NetworkNodeClient::ReceiveFrameLocked(std::vector<
   }
   if (!in.sizeChecked) {
     in.size = static_cast<int32_t>(frame::GetLe32(in.header + 8));
+    // An empty payload leaves the next frame where it belongs; a negative or
+    // oversized one leaves an unknown number of payload bytes behind.
+    if (in.size < 0 || in.size > kMaxPayloadSize) mFramingLost = true;
     if (in.size < 1) {
       Log(client_log::kError,
           Format("NetworkNodeClient::RecieveMessage() - Invalid message size for recieving "
@@ -660,6 +668,17 @@ NetworkNodeClient::ExchangeStatus NetworkNodeClient::ExchangeLocked(const std::s
                                                                     std::vector<char>* payload,
                                                                     const StopSignal* stop) {
   if (!mIsInitialized.load()) return ExchangeStatus::kNotSent;
+
+  if (mFramingLost) {
+    // Whatever would be read now could be part of an earlier reply and be
+    // taken as the answer to this command.
+    Log(client_log::kError,
+        Format("NetworkNodeClient::SendCommand() - Error, a broken reply header has left the "
+               "connection out of step, the command was not sent; reconnect to the server.  "
+               "command: %s",
+               command.c_str()));
+    return ExchangeStatus::kNotSent;
+  }
 
   if (mReplyOwed.load()) {
     // A reply abandoned by an earlier stop comes first; it is read and

@@ -20,7 +20,9 @@
 //
 // Message boxes about broken frame headers are shown after the exchange lock
 // has been released, so a box waiting for the window thread never keeps the
-// window thread from the connection.
+// window thread from the connection. After a broken header the connection
+// stays up but is out of step: every later exchange fails without sending
+// (logged) until the client connects again.
 #pragma once
 
 #include <atomic>
@@ -258,6 +260,10 @@ class NetworkNodeClient {
   IncomingFrame mIncoming GUARDED_BY(mExchangeLock);
   std::atomic<bool> mReplyOwed{false};
   bool mConnectionLost GUARDED_BY(mExchangeLock) = false;
+  // A reply header failed its checks: the rest of that frame is still on the
+  // connection and the next frame's start is unknown, so later exchanges are
+  // refused (not sent) until the connection is made again.
+  bool mFramingLost GUARDED_BY(mExchangeLock) = false;
   std::atomic<long long> mOwedReplyTimeoutMs{kDefaultOwedReplyTimeout.count()};
   std::vector<std::string> mPendingBoxes GUARDED_BY(mExchangeLock);
 };
