@@ -85,6 +85,17 @@ int CardDeck::SetNumCardsInSuit(int32_t suitID, int32_t count) {
   }
   for (Suit& suit : mSuits) {
     if (suit.suitID == suitID) {
+      // A mistyped count (a setup file may hold any number) must not make
+      // the deck take gigabytes or more cards than its positions can number.
+      int64_t others = 0;
+      for (const Suit& other : mSuits)
+        if (&other != &suit) others += other.count;
+      if (others + count > kMaxCards) {
+        return Fail(
+            "CardDeck::SetNumCardsInSuit() - Error, the number of cards to set would make the "
+            "deck larger than its limit.  Card Count: " +
+            std::to_string(count) + ", Max Cards: " + std::to_string(kMaxCards));
+      }
       suit.count = count;
       Rebuild();
       return 0;

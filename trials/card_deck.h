@@ -50,7 +50,10 @@ class CardDeck {
   int AddSuit(int32_t suitID);
   // Drops the suit's cards; the other cards keep their order. No rebuild.
   int RemoveSuit(int32_t suitID);
-  // count >= 0; rebuilds.
+  // The most cards a deck may hold through SetNumCardsInSuit.
+  static constexpr int32_t kMaxCards = 1000000;
+
+  // count >= 0, and the deck may not grow beyond kMaxCards; rebuilds.
   int SetNumCardsInSuit(int32_t suitID, int32_t count);
   int GetNumCardsInSuit(int32_t suitID, int32_t& count) const;
   // Stores the type and rebuilds. Any value other than Normal is Group.
