@@ -1,0 +1,190 @@
+// Stream delivery: CSC records (1044 bytes) sent by the simulator as fast as
+// the reader takes them, delivered one by one to a callback registered with
+// the client, beside a plain recv loop that reads the same stream from the
+// same simulator in large chunks.
+//
+// Each side reads for a fixed window after a short warm-up; records and
+// bytes per second are counted over that window.
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/bench_env.h"
+#include "bench/bench_report.h"
+#include "bench/raw_socket.h"
+#include "client/frame_codec.h"
+#include "client/vintra_client.h"
+#include "platform/clock.h"
+
+namespace orvanta::bench {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int kCscRecordSize = 1044;
+constexpr auto kWarmUp = 300ms;
+constexpr auto kWindow = 3s;
+constexpr size_t kChunk = 256 * 1024;
+
+struct Rate {
+  double recordsPerSecond = 0;
+  double bytesPerSecond = 0;
+  uint64_t records = 0;
+};
+std::map<std::string, Rate> gResults;
+
+sim::SimOptions FastCsc() {
+  sim::SimOptions options;
+  options.record_rate_hz = 0;  // as fast as the reader takes them
+  return options;
+}
+
+// The user's side of the stream: counts records and reads one field of
+// each (the time stamp), without copying the record.
+struct Counter {
+  std::atomic<uint64_t> records{0};
+  std::atomic<uint64_t> bytes{0};
+  uint64_t checksum = 0;  // receive thread only
+  std::atomic<uint64_t> wrongName{0};
+};
+
+void CountRecord(void* context, const unsigned char* records, int recordCount,
+                 std::string objectName) {
+  auto* c = static_cast<Counter*>(context);
+  uint64_t stamp;
+  std::memcpy(&stamp, records, sizeof stamp);
+  c->checksum += stamp;
+  if (objectName != "CSC1") c->wrongName.fetch_add(1, std::memory_order_relaxed);
+  c->records.fetch_add(static_cast<uint64_t>(recordCount), std::memory_order_relaxed);
+  c->bytes.fetch_add(static_cast<uint64_t>(recordCount) * kCscRecordSize,
+                     std::memory_order_relaxed);
+}
+
+void BM_RawRecvLoop(benchmark::State& state) {
+  SimHarness sim(FastCsc());
+  int streamPort = 0;
+  RawSocket listener = RawSocket::Listen(&streamPort);
+  RawSocket control = RawSocket::Connect(sim.port());
+  std::string reply;
+  if (!listener.valid() || !control.valid() ||
+      !RawExchange(control,
+                   frame::EncodeTextFrame("-CreateStream 127.0.0.1 " +
+                                          std::to_string(streamPort) + " CscAcqEnt"),
+                   reply)) {
+    state.SkipWithError("cannot set the stream up");
+    return;
+  }
+  RawSocket data = listener.Accept();
+  if (!data.valid() ||
+      !RawExchange(control, frame::EncodeTextFrame("-OpenStream CSC1 CscAcqEnt"), reply) ||
+      frame::PayloadText(reply) != "0") {
+    state.SkipWithError("cannot open the CSC object");
+    return;
+  }
+  std::vector<char> chunk(kChunk);
+  Rate rate;
+  for (auto _ : state) {
+    const auto warmEnd = SteadyClock::now() + kWarmUp;
+    while (SteadyClock::now() < warmEnd) {
+      if (data.RecvSome(chunk.data(), chunk.size()) <= 0) break;
+    }
+    uint64_t bytes = 0;
+    const auto start = SteadyClock::now();
+    const auto end = start + kWindow;
+    SteadyClock::time_point now = start;
+    while (now < end) {
+      const long n = data.RecvSome(chunk.data(), chunk.size());
+      if (n <= 0) {
+        state.SkipWithError("the stream ended");
+        return;
+      }
+      bytes += static_cast<uint64_t>(n);
+      now = SteadyClock::now();
+    }
+    const double seconds = std::chrono::duration<double>(now - start).count();
+    rate.bytesPerSecond = static_cast<double>(bytes) / seconds;
+    rate.recordsPerSecond = rate.bytesPerSecond / kCscRecordSize;
+    rate.records = bytes / kCscRecordSize;
+  }
+  gResults["raw"] = rate;
+  state.counters["records_per_s"] = rate.recordsPerSecond;
+  state.counters["MB_per_s"] = rate.bytesPerSecond / 1e6;
+  data.Shutdown();
+}
+BENCHMARK(BM_RawRecvLoop)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_ClientCallback(benchmark::State& state) {
+  SimHarness sim(FastCsc());
+  SystemClock clock;
+  SilentBoxes boxes;
+  VintraClient client(clock, boxes);
+  Counter counter;
+  std::vector<std::string> names, types;
+  if (!client.ConnectToServer("127.0.0.1", false, 0, sim.port()) ||
+      !client.GetObjectsAndTypes(names, types)) {
+    state.SkipWithError("cannot connect the client to the simulator");
+    return;
+  }
+  client.SetCallbackFunctionCSC(CountRecord, &counter);
+  if (!client.OpenStream("CSC1", "CscAcqEnt")) {
+    state.SkipWithError("cannot open the CSC object");
+    return;
+  }
+  Rate rate;
+  for (auto _ : state) {
+    std::this_thread::sleep_for(kWarmUp);
+    const uint64_t r0 = counter.records.load();
+    const uint64_t b0 = counter.bytes.load();
+    const auto start = SteadyClock::now();
+    std::this_thread::sleep_for(kWindow);
+    const uint64_t r1 = counter.records.load();
+    const uint64_t b1 = counter.bytes.load();
+    const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
+    rate.recordsPerSecond = static_cast<double>(r1 - r0) / seconds;
+    rate.bytesPerSecond = static_cast<double>(b1 - b0) / seconds;
+    rate.records = r1 - r0;
+  }
+  client.CloseStream("CSC1", "CscAcqEnt");
+  client.DisconnectFromServer();
+  if (counter.wrongName.load() != 0) state.SkipWithError("records delivered with a wrong name");
+  gResults["client"] = rate;
+  state.counters["records_per_s"] = rate.recordsPerSecond;
+  state.counters["MB_per_s"] = rate.bytesPerSecond / 1e6;
+}
+BENCHMARK(BM_ClientCallback)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void Summarize(Summary& s) {
+  if (!gResults.count("client") || !gResults.count("raw")) {
+    s.Note("Not every benchmark ran; no ratios.");
+    return;
+  }
+  const Rate& c = gResults["client"];
+  const Rate& r = gResults["raw"];
+  Summary::Goal(s.Add("records per second (one callback each)", c.recordsPerSecond, "/s",
+                      "raw recv loop", r.recordsPerSecond),
+                0.5, /*atLeast=*/true);
+  s.Add("bytes per second", c.bytesPerSecond / 1e6, "MB/s", "raw recv loop",
+        r.bytesPerSecond / 1e6);
+  s.Note("One CSC object on the CSC stream, the simulator sending as fast as the reader "
+         "takes the records; " +
+         std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(kWindow).count()) +
+         " ms counted after a " +
+         std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(kWarmUp).count()) +
+         " ms warm-up; the raw loop reads " + std::to_string(kChunk / 1024) +
+         " KiB per recv call. The callback reads the record's time stamp in place.");
+}
+
+}  // namespace
+}  // namespace orvanta::bench
+
+int main(int argc, char** argv) {
+  return orvanta::bench::RunAndReport(argc, argv, "3. Stream delivery", orvanta::bench::Summarize);
+}
