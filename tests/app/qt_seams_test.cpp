@@ -68,18 +68,6 @@ struct BoxAnswerer {
   }
 };
 
-// Runs the event loop until `done` or the bound has passed.
-template <class Pred>
-bool RunUntil(Pred done, std::chrono::milliseconds bound = 10s) {
-  const auto deadline = std::chrono::steady_clock::now() + bound;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
-
 TEST(QtMessageBoxesTest, BoxOnTheWindowThreadShowsTextCaptionAndIcon) {
   TestApplication();
   QtMessageBoxes boxes;
