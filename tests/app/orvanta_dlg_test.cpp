@@ -197,12 +197,29 @@ TEST_F(DialogTest, FixedSizeThreeColumnLayoutAndScreenshot) {
   EXPECT_FALSE(shot.isNull());
   const QByteArray target = qgetenv("ORVANTA_SCREENSHOT");
   if (!target.isEmpty()) {
+    // The window in the middle of a run: connected, the second trial of five
+    // highlighted, the run's log lines in the list.
     trials.AddTrial("Trial Type 1");
     trials.AddTrial("Trial Type 2");
+    deck.SetNumCardsInSuit(0, 3);
     deck.SetNumCardsInSuit(1, 2);
-    log.WriteLogEntry(kLogNotice, "Start Trial #1");
+    for (const char* name : {"Trial Type 1", "Trial Type 2"}) {
+      TrialNamed(name)->SetTrialDuration(2000);
+      TrialNamed(name)->SetInterTrialInterval(0);
+    }
     Pump();
+    Click(Find<QPushButton>("shuffleButton"));
+    server.connected = false;
+    Menu("connectToServerAction");
+    TrialNamed("Trial Type 1")->SetTrialDuration(50);
+    Click(Find<QPushButton>("startButton"));
+    ASSERT_TRUE(RunUntil(
+        [&] { return Find<QLabel>("currentTrialNumberText")->text() == "2"; }, 10s));
+    Pump();
+    EXPECT_EQ(window->windowTitle(), "Orvanta - Connected To Server");
+    EXPECT_FALSE(Find<QPushButton>("startButton")->isEnabled());
     EXPECT_TRUE(window->grab().save(QString::fromLocal8Bit(target)));
+    Click(Find<QPushButton>("stopButton"));
   }
 }
 
