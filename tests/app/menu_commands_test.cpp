@@ -361,29 +361,6 @@ TEST_F(DialogTest, SetServerNameShowsTheNameCancelKeepsItEmptyIsAccepted) {
                "Trial Type Properties Error", BoxIcon::kError);
 }
 
-TEST(VintraServerPropertiesDlgTest, OkTakesTheFieldAndCancelLeavesTheMember) {
-  TestApplication();
-  VintraServerPropertiesDlg dialog;
-  EXPECT_EQ(dialog.GetServerName(), "");
-  dialog.SetServerName("first");
-  WhenModalOpens([](QWidget* modal) {
-    auto* edit = modal->findChild<QLineEdit*>("serverNameEdit");
-    EXPECT_EQ(edit->text(), "first");
-    edit->setText("second");
-    QTest::mouseClick(modal->findChild<QPushButton*>("cancelButton"), Qt::LeftButton);
-  });
-  EXPECT_EQ(dialog.exec(), QDialog::Rejected);
-  EXPECT_EQ(dialog.GetServerName(), "first");
-  WhenModalOpens([](QWidget* modal) {
-    auto* edit = modal->findChild<QLineEdit*>("serverNameEdit");
-    EXPECT_EQ(edit->text(), "first");  // shown again from the member
-    edit->setText("10.0.0.7");
-    QTest::keyClick(edit, Qt::Key_Enter);
-  });
-  EXPECT_EQ(dialog.exec(), QDialog::Accepted);
-  EXPECT_EQ(dialog.GetServerName(), "10.0.0.7");
-}
-
 // ---------------------------------------------------------------------------
 // About
 

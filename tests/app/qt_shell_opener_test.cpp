@@ -1,16 +1,14 @@
-// The desktop opener of the window program and the window's waits, with
+// The desktop opener of the window program, with
 // small opener scripts standing in for the desktop's.
 #include <QTimer>
 
 #include <sys/stat.h>
 
-#include <atomic>
 #include <chrono>
 #include <fstream>
 #include <thread>
 
 #include "app/qt_shell_opener.h"
-#include "app/window_wait.h"
 #include "app_test_support.h"
 
 namespace orvanta::testing {
@@ -83,38 +81,6 @@ TEST_F(QtShellOpenerTest, AnOpenerThatKeepsTheViewerInTheForegroundCountsAsOpene
   // The window thread kept running its timers while it waited.
   EXPECT_GT(ticks, 5);
   std::ofstream(done) << "";
-}
-
-TEST(WindowWaitTest, TheCallRunsElsewhereWhileQueuedWorkGoesOnUnderTheWaitCursor) {
-  TestApplication();
-  std::thread::id ranOn;
-  std::atomic<bool> queuedRan{false};
-  bool cursorShown = false;
-  QObject context;
-  RunWhileWindowWaits([&] {
-    ranOn = std::this_thread::get_id();
-    // Queued work reaches the window thread while the call is still going.
-    QMetaObject::invokeMethod(&context, [&] {
-      queuedRan = true;
-      cursorShown = QApplication::overrideCursor() != nullptr;
-    }, Qt::QueuedConnection);
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (!queuedRan && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(1ms);
-    }
-  });
-  EXPECT_NE(ranOn, std::this_thread::get_id());
-  EXPECT_TRUE(queuedRan);
-  EXPECT_TRUE(cursorShown);
-  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-
-  // Off the window thread the call runs in place.
-  std::thread::id offThread;
-  std::thread other([&] {
-    RunWhileWindowWaits([&] { offThread = std::this_thread::get_id(); });
-    EXPECT_EQ(offThread, std::this_thread::get_id());
-  });
-  other.join();
 }
 
 }  // namespace

@@ -208,28 +208,6 @@ TEST_F(RunControlsTest, ShuffleTypeChangeAndSetupFileDuringARunAreRefused) {
   EXPECT_EQ(deck.GetShuffleType(), Group);
 }
 
-TEST_F(RunControlsTest, ClosingTheWindowMidRunStopsTheRunAndDisconnects) {
-  AddType(1, 60000, 0);
-  ConnectThroughMenu();
-  ASSERT_TRUE(client.IsConnected());
-  Click(Find<QPushButton>("startButton"));
-  ASSERT_TRUE(RunUntil([&] { return trials.IsProcessing(); }));
-  window->close();
-  Pump();
-  EXPECT_FALSE(window->isVisible());
-  EXPECT_FALSE(trials.IsProcessing());
-  EXPECT_TRUE(trials.WaitForRunEnd(5s));
-  EXPECT_FALSE(client.IsConnected());
-  EXPECT_TRUE(transcript
-                  .WaitForLine([](const std::string& line) {
-                    return line.find("closed by client") != std::string::npos;
-                  },
-                               5s)
-                  .has_value());
-  DestroyWindow();
-  Pump();
-}
-
 // ---------------------------------------------------------------------------
 // The order list without a server
 

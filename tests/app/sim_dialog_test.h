@@ -71,15 +71,24 @@ class SimDialogTest : public DialogTest {
     Menu("connectToServerAction");
   }
 
-  // The commands the simulator has received, in order of arrival.
+  // The commands the simulator has received, in order of arrival. A
+  // command's line is written just after its reply went out, so the lines of
+  // all commands received so far are waited for (bounded).
   std::vector<std::string> CommandTexts() const {
     std::vector<std::pair<uint64_t, std::string>> commands;
-    for (const std::string& raw : transcript.Lines()) {
-      const auto fields = sim::SplitTranscriptLine(raw);
-      if (fields.size() == 7 && fields[3] == "cmd") {
-        commands.emplace_back(std::stoull(fields[0]), fields[4]);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    do {
+      const int64_t received = sim->commands_received();
+      commands.clear();
+      for (const std::string& raw : transcript.Lines()) {
+        const auto fields = sim::SplitTranscriptLine(raw);
+        if (fields.size() == 7 && fields[3] == "cmd") {
+          commands.emplace_back(std::stoull(fields[0]), fields[4]);
+        }
       }
-    }
+      if (static_cast<int64_t>(commands.size()) >= received) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    } while (std::chrono::steady_clock::now() < deadline);
     std::stable_sort(commands.begin(), commands.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> out;
