@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -70,6 +71,8 @@ int QtShellOpener::Open(const std::string& path) {
   }
 
   const auto deadline = std::chrono::steady_clock::now() + grace_;
+  const std::optional<WaitCursor> cursor =
+      OnWindowThread() ? std::optional<WaitCursor>(std::in_place) : std::nullopt;
   for (;;) {
     int status = 0;
     const pid_t done = ::waitpid(pid, &status, WNOHANG);

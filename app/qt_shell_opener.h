@@ -24,8 +24,9 @@ namespace orvanta {
 // wait for that. Such an opener is left running and reaped when it ends.
 //
 // While the opener runs, the window thread keeps its event loop going without
-// user input (see RunWhileWindowWaits), so the window repaints and a run
-// keeps being shown; off the window thread the caller sleeps in short steps.
+// user input (see RunWhileWindowWaits) under the wait cursor, so the window
+// repaints and a run keeps being shown; off the window thread the caller
+// sleeps in short steps.
 // Thread-safe; holds no state between calls.
 class QtShellOpener : public ShellOpener {
  public:
