@@ -154,6 +154,10 @@ class TrialContainer {
     // The worker has finished everything it does. Guarded by the
     // container's mRunMutex.
     bool ended = false;
+    // StopProcessingTrials calls still waiting for this run; while above 0
+    // the run is theirs and nobody else may join or free it. Guarded by
+    // mRunMutex.
+    int stoppers = 0;
   };
   struct Step;
 

@@ -91,7 +91,8 @@ int TrialContainer::StartProcessingTrials(int32_t firstTrial) {
     // it has ended (it may still be in its completion box).
     if (mTrialProcessingThread) mRetiredRuns.push_back(std::move(mTrialProcessingThread));
     for (auto it = mRetiredRuns.begin(); it != mRetiredRuns.end();) {
-      if ((*it)->ended && (*it)->thread.get_id() != std::this_thread::get_id()) {
+      if ((*it)->ended && (*it)->stoppers == 0 &&
+          (*it)->thread.get_id() != std::this_thread::get_id()) {
         ended.push_back(std::move(*it));
         it = mRetiredRuns.erase(it);
       } else {
@@ -154,6 +155,9 @@ int TrialContainer::StopProcessingTrials() {
     // if it outlasts the wait, later.
     mRetiredRuns.push_back(std::move(mTrialProcessingThread));
     run = mRetiredRuns.back().get();
+    // Keeps JoinWorkers and StartProcessingTrials (on other threads) from
+    // freeing the run while this call still waits for it.
+    ++run->stoppers;
     // Under the run lock, so that a paused worker cannot miss it.
     run->stop.Request();
     mRunChanged.notify_all();
@@ -164,7 +168,8 @@ int TrialContainer::StopProcessingTrials() {
   {
     std::unique_lock<std::mutex> lock(mRunMutex);
     terminated = mRunChanged.wait_for(lock, kStopWait, [run] { return run->ended; });
-    if (terminated && run->thread.get_id() != std::this_thread::get_id()) {
+    --run->stoppers;
+    if (terminated && run->stoppers == 0 && run->thread.get_id() != std::this_thread::get_id()) {
       for (auto it = mRetiredRuns.begin(); it != mRetiredRuns.end(); ++it) {
         if (it->get() == run) {
           ended = std::move(*it);
@@ -173,6 +178,8 @@ int TrialContainer::StopProcessingTrials() {
         }
       }
     }
+    // `run` may be freed by others from here on.
+    if (run->stoppers == 0) mRunChanged.notify_all();
   }
 
   if (terminated) {
@@ -213,7 +220,14 @@ void TrialContainer::JoinWorkers() {
   for (;;) {
     std::vector<std::unique_ptr<Run>> runs;
     {
-      std::lock_guard<std::mutex> lock(mRunMutex);
+      std::unique_lock<std::mutex> lock(mRunMutex);
+      // A run that a Stop on another thread still waits for is that Stop's
+      // until it returns (at most its 500 ms wait).
+      mRunChanged.wait(lock, [this]() REQUIRES(mRunMutex) {
+        for (const auto& r : mRetiredRuns)
+          if (r->stoppers > 0) return false;
+        return true;
+      });
       if (mTrialProcessingThread && mTrialProcessingThread->ended) {
         mRetiredRuns.push_back(std::move(mTrialProcessingThread));
       }
