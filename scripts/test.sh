@@ -1,9 +1,40 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, builds, runs ctest.
+# The whole test suite: installs what is missing, builds, runs ctest. Then,
+# unless ORVANTA_TEST_QUICK=1, the robustness stages that CI runs as well:
+# the suite under AddressSanitizer + UndefinedBehaviorSanitizer (window tests
+# included), under ThreadSanitizer (without the window), and each libFuzzer
+# target for ORVANTA_FUZZ_SECONDS (60) seconds. Every stage runs even when
+# an earlier one failed; the script fails if any did.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 bash scripts/build.sh
 build_dir=${ORVANTA_BUILD_DIR:-build}
 export QT_QPA_PLATFORM=offscreen
-ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"
+
+failed=()
+stage() {
+  local name=$1
+  shift
+  local start=$SECONDS
+  echo "== $name"
+  if "$@"; then
+    echo "== $name: passed ($((SECONDS - start)) s)"
+  else
+    echo "== $name: FAILED ($((SECONDS - start)) s)" >&2
+    failed+=("$name")
+  fi
+}
+
+stage "tests" ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"
+if [ "${ORVANTA_TEST_QUICK:-0}" != 1 ]; then
+  stage "asan+ubsan" bash scripts/sanitize.sh asan
+  stage "tsan" bash scripts/sanitize.sh tsan
+  stage "fuzz" bash scripts/fuzz.sh "${ORVANTA_FUZZ_SECONDS:-60}"
+fi
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "test.sh: failed: ${failed[*]}" >&2
+  exit 1
+fi
+echo "test.sh: all stages passed"
