@@ -35,7 +35,7 @@ Figure& Summary::AddPlain(const std::string& name, double value, const std::stri
 }
 
 void Summary::Goal(Figure& figure, double limit, bool atLeast) {
-  figure.goal = (atLeast ? ">= " : "<= ") + FormatNumber(limit);
+  figure.goal = std::string("ratio ") + (atLeast ? ">= " : "<= ") + FormatNumber(limit);
   if (figure.ratio) figure.met = atLeast ? *figure.ratio >= limit : *figure.ratio <= limit;
 }
 
@@ -100,7 +100,7 @@ std::string Summary::Markdown() const {
       out << "| " << f.name << " | " << (f.text.empty() ? ValueText(f.value, f.unit) : f.text) << " | "
           << (f.baselineName.empty() ? "-" : f.baselineName) << " | "
           << (f.baselineName.empty() ? "-" : ValueText(f.baseline, f.unit)) << " | "
-          << RatioText(f) << " | " << (f.goal.empty() ? "-" : "ratio " + f.goal) << " | "
+          << RatioText(f) << " | " << (f.goal.empty() ? "-" : f.goal) << " | "
           << MetText(f) << " |\n";
     }
     out << "\n";
