@@ -19,7 +19,9 @@
 #include "bench/bench_env.h"
 #include "bench/bench_report.h"
 #include "bench/raw_socket.h"
+#include "client/client_log_file.h"
 #include "client/frame_codec.h"
+#include "client/node_connection_client.h"
 #include "client/vintra_client.h"
 #include "platform/clock.h"
 
@@ -161,6 +163,106 @@ void BM_ClientCallback(benchmark::State& state) {
 }
 BENCHMARK(BM_ClientCallback)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// The ceiling of the delivery itself, without the simulator: a sender thread
+// of this program writes pre-built CSC records as fast as the socket takes
+// them, once to the CSC stream endpoint (callback per record) and once to a
+// plain socket read in large chunks.
+class BlastSender {
+ public:
+  explicit BlastSender(int port) {
+    std::string records;
+    for (int i = 0; i < 64; ++i) {
+      std::string r(kCscRecordSize, '\0');
+      const uint64_t stamp = static_cast<uint64_t>(i);
+      std::memcpy(r.data(), &stamp, sizeof stamp);  // channel 0 at offset 8
+      records += r;
+    }
+    socket_ = RawSocket::Connect(port);
+    thread_ = std::thread([this, records] {
+      while (!stop_.load() && socket_.SendAll(records.data(), records.size())) {
+      }
+    });
+  }
+  ~BlastSender() {
+    stop_ = true;
+    socket_.Shutdown();
+    thread_.join();
+  }
+  bool connected() const { return socket_.valid(); }
+
+ private:
+  RawSocket socket_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+void BM_CeilingRawRecv(benchmark::State& state) {
+  int port = 0;
+  RawSocket listener = RawSocket::Listen(&port);
+  BlastSender sender(port);
+  RawSocket data = listener.Accept();
+  if (!sender.connected() || !data.valid()) {
+    state.SkipWithError("cannot connect");
+    return;
+  }
+  std::vector<char> chunk(kChunk);
+  Rate rate;
+  for (auto _ : state) {
+    const auto warmEnd = SteadyClock::now() + kWarmUp;
+    while (SteadyClock::now() < warmEnd) data.RecvSome(chunk.data(), chunk.size());
+    uint64_t bytes = 0;
+    const auto start = SteadyClock::now();
+    SteadyClock::time_point now = start;
+    while (now < start + kWindow) {
+      const long n = data.RecvSome(chunk.data(), chunk.size());
+      if (n <= 0) break;
+      bytes += static_cast<uint64_t>(n);
+      now = SteadyClock::now();
+    }
+    const double seconds = std::chrono::duration<double>(now - start).count();
+    rate.bytesPerSecond = static_cast<double>(bytes) / seconds;
+    rate.recordsPerSecond = rate.bytesPerSecond / kCscRecordSize;
+  }
+  gResults["ceiling-raw"] = rate;
+  state.counters["records_per_s"] = rate.recordsPerSecond;
+  data.Shutdown();
+}
+BENCHMARK(BM_CeilingRawRecv)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_CeilingStreamEndpoint(benchmark::State& state) {
+  SystemClock clock;
+  ClientLogFile log(clock);
+  Counter counter;
+  Rate rate;
+  {
+    NodeConnectionClientCSC stream(&log);
+    stream.UpdateObjectList({"CSC1"}, {"CscAcqEnt"});
+    stream.SetCallbackFunctionCSC(CountRecord, &counter);
+    if (!stream.InitServerStream(0)) {
+      state.SkipWithError("the stream cannot listen");
+      return;
+    }
+    {
+      BlastSender sender(stream.GetPortNumber());
+      for (auto _ : state) {
+        std::this_thread::sleep_for(kWarmUp);
+        const uint64_t r0 = counter.records.load();
+        const auto start = SteadyClock::now();
+        std::this_thread::sleep_for(kWindow);
+        const uint64_t r1 = counter.records.load();
+        const double seconds = std::chrono::duration<double>(SteadyClock::now() - start).count();
+        rate.recordsPerSecond = static_cast<double>(r1 - r0) / seconds;
+        rate.bytesPerSecond = rate.recordsPerSecond * kCscRecordSize;
+      }
+    }
+    stream.CloseServerStream();
+  }
+  if (counter.wrongName.load() != 0) state.SkipWithError("records delivered with a wrong name");
+  gResults["ceiling-client"] = rate;
+  state.counters["records_per_s"] = rate.recordsPerSecond;
+}
+BENCHMARK(BM_CeilingStreamEndpoint)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 void Summarize(Summary& s) {
   if (!gResults.count("client") || !gResults.count("raw")) {
     s.Note("Not every benchmark ran; no ratios.");
@@ -173,13 +275,20 @@ void Summarize(Summary& s) {
                 0.5, /*atLeast=*/true);
   s.Add("bytes per second", c.bytesPerSecond / 1e6, "MB/s", "raw recv loop",
         r.bytesPerSecond / 1e6);
+  if (gResults.count("ceiling-client") && gResults.count("ceiling-raw")) {
+    s.Add("records per second from a fast sender (the stream endpoint's ceiling)",
+          gResults["ceiling-client"].recordsPerSecond, "/s", "raw recv loop, same sender",
+          gResults["ceiling-raw"].recordsPerSecond);
+  }
   s.Note("One CSC object on the CSC stream, the simulator sending as fast as the reader "
          "takes the records; " +
          std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(kWindow).count()) +
          " ms counted after a " +
          std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(kWarmUp).count()) +
          " ms warm-up; the raw loop reads " + std::to_string(kChunk / 1024) +
-         " KiB per recv call. The callback reads the record's time stamp in place.");
+         " KiB per recv call. The callback reads the record's time stamp in place. Both are "
+         "bounded by how fast the simulator makes records; the last figure replaces it by a "
+         "sender thread writing pre-built records, to show the endpoint's own ceiling.");
 }
 
 }  // namespace
