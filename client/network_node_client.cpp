@@ -267,7 +267,7 @@ int NetworkNodeClient::ConnectToServer(net::SocketHandle socket, uint32_t addres
 // ---------------------------------------------------------------------------
 // Shutting down
 
-bool NetworkNodeClient::ShutdownClient() {
+bool NetworkNodeClient::BeginShutdown() {
   Log(client_log::kNotice,
       "NetworkNodeClient::ShutdownClient() - Attempting to Shutdown Message Client");
   if (!mIsInitialized.load()) {
@@ -284,6 +284,11 @@ bool NetworkNodeClient::ShutdownClient() {
     return false;
   }
   ++mRefuseExchanges;
+  return true;
+}
+
+bool NetworkNodeClient::ShutdownClient() {
+  if (!BeginShutdown()) return false;
 
   // Let a running exchange finish; one that does not is cut off.
   if (!mExchangeLock.try_lock_for(kShutdownLockWait)) {
@@ -307,22 +312,7 @@ bool NetworkNodeClient::ShutdownClient() {
 }
 
 bool NetworkNodeClient::ShutdownLocked() {
-  Log(client_log::kNotice,
-      "NetworkNodeClient::ShutdownClient() - Attempting to Shutdown Message Client");
-  if (!mIsInitialized.load()) {
-    Log(client_log::kWarning,
-        "NetworkNodeClient::ShutdownClient() - Unable to Close Message Client, Client has not "
-        "yet been initialized");
-    return false;
-  }
-  bool expected = false;
-  if (!mShutdownInProgress.compare_exchange_strong(expected, true)) {
-    Log(client_log::kWarning,
-        "NetworkNodeClient::ShutdownClient() - Unable to Close Message Client, a shutdown is "
-        "already in progress");
-    return false;
-  }
-  ++mRefuseExchanges;
+  if (!BeginShutdown()) return false;
   const bool result = ShutdownStepsLocked();
   --mRefuseExchanges;
   mShutdownInProgress.store(false);

@@ -213,6 +213,11 @@ class NetworkNodeClient {
       REQUIRES(mExchangeLock);
   RecvStatus GetBufferLocked(char* buffer, int count, int* progress, const Wait& wait)
       REQUIRES(mExchangeLock);
+  // Logs the shutdown notice and claims the shutdown; false (with its
+  // warning logged) while not initialized or while another shutdown runs.
+  // On true the caller ends the claim: --mRefuseExchanges, then
+  // mShutdownInProgress = false.
+  bool BeginShutdown();
   bool ShutdownLocked() REQUIRES(mExchangeLock);
   bool ShutdownStepsLocked() REQUIRES(mExchangeLock);
   bool OpenStreamLocked(const std::string& objectName, const std::string& dataType)
