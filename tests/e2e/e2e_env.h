@@ -27,32 +27,25 @@
 
 #include "client/vintra_client.h"
 #include "fakes/fakes.h"
+#include "fakes/sim_transcript.h"
+#include "fakes/temp_folder.h"
+#include "fakes/unused_port.h"
+#include "fakes/wait.h"
 #include "tools/quorvin-sim/sim_server.h"
 #include "tools/quorvin-sim/transcript.h"
 
 namespace orvanta::e2e {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using Clock = testing::SteadyClock;
+using testing::MillisSince;
+using testing::UnusedPort;
+using testing::WaitUntil;
 
 constexpr const char* kAppName = "Quorvin Simulator";
 // The stream type names, in stream order.
 constexpr const char* kStreamTypes[] = {"SEScAcqEnt", "STScAcqEnt", "TTScAcqEnt",
                                         "CscAcqEnt",  "VTAcqEnt",   "EventAcqEnt"};
-
-inline bool WaitUntil(const std::function<bool()>& done,
-                      std::chrono::milliseconds timeout = 5000ms) {
-  const auto deadline = Clock::now() + timeout;
-  while (!done()) {
-    if (Clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
-
-inline long long MillisSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 inline int32_t Le32(const std::string& bytes, size_t offset) {
   uint32_t v = 0;
@@ -66,32 +59,8 @@ inline uint64_t Le64(const std::string& bytes, size_t offset) {
   return v;
 }
 
-// A loopback port nobody listens on (bound once, then released).
-inline int UnusedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-    port = ntohs(a.sin_port);
-  }
-  if (fd >= 0) ::close(fd);
-  return port;
-}
-
 // One line of the transcript.
-struct Line {
-  uint64_t timeUs = 0;
-  std::optional<uint64_t> replyUs;
-  std::string conn;
-  std::string kind;
-  std::string text;
-  std::string reply;
-  std::string note;
-};
+using Line = testing::TranscriptLine;
 
 // The records one stream delivered to its callback, copied whole.
 class RecordSink {
@@ -140,9 +109,7 @@ class E2eTest : public ::testing::Test {
     options.negotiation_port = 0;
     options.message_port = 0;
     options.record_rate_hz = 50;
-    char pattern[] = "/tmp/orvanta-e2e-XXXXXX";
-    if (const char* made = ::mkdtemp(pattern)) tempDir = made;
-    logPath = tempDir + "/vintra.log";
+    logPath = tempDir.path() + "/vintra.log";
     client = std::make_unique<VintraClient>(clientClock, boxes);
     client->SetLogFileName(logPath);
   }
@@ -150,18 +117,9 @@ class E2eTest : public ::testing::Test {
     // The client's stream threads call into the sinks; it goes first.
     client.reset();
     if (server) server->Stop();
-    std::error_code ignored;
-    if (!tempDir.empty()) std::filesystem::remove_all(tempDir, ignored);
   }
 
-  void StartSim() {
-    sim::TranscriptConfig config;
-    config.keep_lines = true;
-    std::string error;
-    ASSERT_TRUE(transcript.Open(config, &error)) << error;
-    server = std::make_unique<sim::SimServer>(options, transcript);
-    ASSERT_TRUE(server->Start(&error)) << error;
-  }
+  void StartSim() { testing::StartSimServer(options, transcript, server); }
 
   bool ConnectNegotiated() {
     return client->ConnectToServer("127.0.0.1", true, server->negotiation_port(),
@@ -177,21 +135,7 @@ class E2eTest : public ::testing::Test {
   // reply went out, so the lines of all commands received are waited for.
   std::vector<Line> Lines() const {
     WaitUntil([&] { return CountCommandLines() >= Received(); }, 2000ms);
-    std::vector<Line> out;
-    for (const std::string& raw : transcript.Lines()) {
-      const auto f = sim::SplitTranscriptLine(raw);
-      if (f.size() != 7) continue;
-      Line l;
-      l.timeUs = std::stoull(f[0]);
-      if (f[1] != "-") l.replyUs = std::stoull(f[1]);
-      l.conn = f[2];
-      l.kind = f[3];
-      l.text = f[4];
-      l.reply = f[5];
-      l.note = f[6];
-      out.push_back(std::move(l));
-    }
-    return out;
+    return testing::TranscriptLines(transcript);
   }
   std::vector<Line> Lines(const std::string& kind) const {
     std::vector<Line> out;
@@ -277,7 +221,7 @@ class E2eTest : public ::testing::Test {
 
   testing::FixedClock clientClock;
   testing::RecordingMessageBoxes boxes;
-  std::string tempDir;
+  testing::TempFolder tempDir{"orvanta-e2e-"};
   std::string logPath;
 
   // Sinks outlive the client (members are destroyed in reverse order).
@@ -286,12 +230,7 @@ class E2eTest : public ::testing::Test {
 
  private:
   int64_t CountCommandLines() const {
-    int64_t n = 0;
-    for (const std::string& raw : transcript.Lines()) {
-      const auto f = sim::SplitTranscriptLine(raw);
-      n += f.size() == 7 && f[3] == "cmd" ? 1 : 0;
-    }
-    return n;
+    return static_cast<int64_t>(testing::TranscriptCommands(transcript).size());
   }
 };
 

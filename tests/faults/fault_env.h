@@ -21,6 +21,9 @@
 
 #include "client/vintra_client.h"
 #include "fakes/fakes.h"
+#include "fakes/sim_transcript.h"
+#include "fakes/temp_folder.h"
+#include "fakes/wait.h"
 #include "log/log_file.h"
 #include "platform/clock.h"
 #include "tools/quorvin-sim/sim_server.h"
@@ -32,41 +35,10 @@
 namespace orvanta::faults {
 
 using namespace std::chrono_literals;
-using SteadyClock = std::chrono::steady_clock;
-
-inline bool WaitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = 5000ms) {
-  const auto deadline = SteadyClock::now() + timeout;
-  while (!condition()) {
-    if (SteadyClock::now() >= deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
-
-inline long long MillisSince(SteadyClock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count();
-}
-
-// A private temp folder, removed with its contents.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "orvanta-faults-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using testing::MillisSince;
+using testing::SteadyClock;
+using testing::TempFolder;
+using testing::WaitUntil;
 
 inline std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -106,14 +78,7 @@ inline long ResidentKiB() {
 }
 
 // One command line of the simulator's transcript.
-struct SimCommand {
-  uint64_t timeUs = 0;
-  bool replied = false;
-  std::string conn;
-  std::string text;
-  std::string reply;
-  std::string note;
-};
+using SimCommand = testing::TranscriptLine;
 
 class FaultEnv : public ::testing::Test {
  protected:
@@ -139,12 +104,7 @@ class FaultEnv : public ::testing::Test {
   // Starts the simulator with `options` and connects a client straight to
   // its message port (the six streams included).
   void StartAndConnect() {
-    sim::TranscriptConfig config;
-    config.keep_lines = true;
-    std::string error;
-    ASSERT_TRUE(transcript.Open(config, &error)) << error;
-    server = std::make_unique<sim::SimServer>(options, transcript);
-    ASSERT_TRUE(server->Start(&error)) << error;
+    ASSERT_NO_FATAL_FAILURE(testing::StartSimServer(options, transcript, server));
     client = std::make_unique<VintraClient>(clientClock, clientBoxes);
     ASSERT_TRUE(client->SetLogFileName(folder_.path() + "/client.txt"));
     ASSERT_TRUE(Connect());
@@ -173,22 +133,7 @@ class FaultEnv : public ::testing::Test {
     return trial;
   }
 
-  std::vector<SimCommand> Commands() const {
-    std::vector<SimCommand> out;
-    for (const auto& line : transcript.Lines()) {
-      const auto f = sim::SplitTranscriptLine(line);
-      if (f.size() != 7 || f[3] != "cmd") continue;
-      SimCommand c;
-      c.timeUs = std::stoull(f[0]);
-      c.replied = f[1] != "-";
-      c.conn = f[2];
-      c.text = f[4];
-      c.reply = f[5];
-      c.note = f[6];
-      out.push_back(c);
-    }
-    return out;
-  }
+  std::vector<SimCommand> Commands() const { return testing::TranscriptCommands(transcript); }
   // Commands whose text starts with `prefix`, once the simulator has
   // written the line of every command it received (bounded wait).
   std::vector<SimCommand> CommandsStartingWith(const std::string& prefix) const {
@@ -226,7 +171,7 @@ class FaultEnv : public ::testing::Test {
   const std::string& folder() const { return folder_.path(); }
 
  private:
-  TempFolder folder_;
+  TempFolder folder_{"orvanta-faults-"};
   std::string logPath_;
   testing::FixedClock clock_;
   testing::FakeShellOpener shell_;

@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "fakes/fakes.h"
+#include "fakes/temp_folder.h"
+#include "fakes/wait.h"
 #include "log/log_file.h"
 #include "platform/command_channel.h"
 #include "platform/stop_signal.h"
@@ -33,23 +35,6 @@
 namespace orvanta::testing {
 
 using namespace std::chrono_literals;
-using SteadyClock = std::chrono::steady_clock;
-
-// Polls `condition` every 2 ms until it holds or `timeout` passes.
-inline bool WaitUntil(const std::function<bool()>& condition,
-                      std::chrono::milliseconds timeout = 5000ms) {
-  const auto deadline = SteadyClock::now() + timeout;
-  while (!condition()) {
-    if (SteadyClock::now() >= deadline) return false;
-    std::this_thread::sleep_for(2ms);
-  }
-  return true;
-}
-
-inline long long MillisSince(SteadyClock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - start).count();
-}
-
 // Records everything the worker tells its observer. Thread-safe.
 class RecordingObserver : public RunObserver {
  public:
@@ -160,9 +145,7 @@ struct LogEntry {
 class ModelEnv {
  public:
   ModelEnv() : clock_(LocalTime{2009, 3, 7, 9, 5, 3, 7}) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvanta-run-XXXXXX").string();
-    dir_ = mkdtemp(pattern.data());
-    log.SetLogFilename(dir_ + "/log.txt");
+    log.SetLogFilename(dir() + "/log.txt");
     window_ref.Register(&window);
     trials.SetRunObserver(&observer);
     trials.SetCommandChannel(&scripted);
@@ -170,15 +153,13 @@ class ModelEnv {
   virtual ~ModelEnv() {
     trials.StopProcessingTrials();
     trials.JoinWorkers();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
 
-  const std::string& dir() const { return dir_; }
+  const std::string& dir() const { return dir_.path(); }
 
   // Every entry of the log file (its two header lines left out).
   std::vector<LogEntry> LogEntries() const {
-    std::ifstream in(dir_ + "/log.txt", std::ios::binary);
+    std::ifstream in(dir() + "/log.txt", std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::vector<LogEntry> entries;
     std::string::size_type start = 0, end;
@@ -229,7 +210,7 @@ class ModelEnv {
   }
 
  private:
-  std::string dir_;
+  TempFolder dir_{"orvanta-run-"};  // outlives the log below
   FixedClock clock_;
   FakeShellOpener shell_;
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "client/vintra_client.h"
+#include "fakes/sim_transcript.h"
 #include "platform/clock.h"
 #include "tests/run/run_env.h"
 #include "tools/quorvin-sim/sim_server.h"
@@ -20,13 +21,8 @@
 
 namespace orvanta::testing {
 
-// One command line of the transcript.
-struct SimCommand {
-  uint64_t timeUs = 0;                 // the command frame had arrived
-  std::optional<uint64_t> replyUs;     // the reply had been sent; none without a reply
-  std::string text;
-  std::string reply;
-};
+// One command line of the transcript (replyUs: none without a reply).
+using SimCommand = TranscriptLine;
 
 class SimEnv : public ModelEnv {
  public:
@@ -49,12 +45,7 @@ class SimEnv : public ModelEnv {
   // connection is made (one exchange instead of the fifteen of a full
   // connect, for servers that answer slowly).
   void Start(bool messageOnly = false) {
-    sim::TranscriptConfig config;
-    config.keep_lines = true;
-    std::string error;
-    ASSERT_TRUE(transcript.Open(config, &error)) << error;
-    server = std::make_unique<sim::SimServer>(options, transcript);
-    ASSERT_TRUE(server->Start(&error)) << error;
+    ASSERT_NO_FATAL_FAILURE(StartSimServer(options, transcript, server));
     client = std::make_unique<VintraClient>(clientClock, clientBoxes);
     if (messageOnly) {
       ASSERT_TRUE(client->GetNetworkNodeClient().InitializeClient("127.0.0.1",
@@ -97,17 +88,7 @@ class SimEnv : public ModelEnv {
 
  private:
   std::vector<SimCommand> CommandLines(size_t skip) const {
-    std::vector<SimCommand> out;
-    for (const auto& line : transcript.Lines()) {
-      const auto f = sim::SplitTranscriptLine(line);
-      if (f.size() != 7 || f[3] != "cmd") continue;
-      SimCommand c;
-      c.timeUs = std::stoull(f[0]);
-      if (f[1] != "-") c.replyUs = std::stoull(f[1]);
-      c.text = f[4];
-      c.reply = f[5];
-      out.push_back(c);
-    }
+    std::vector<SimCommand> out = TranscriptCommands(transcript);
     if (skip >= out.size()) return {};
     out.erase(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(skip));
     return out;
