@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
@@ -147,6 +148,13 @@ class FakeServerLink : public ServerLink {
   int disconnectCalls = 0;
   std::vector<std::string> connectCalls;
 };
+
+// The texts of a list's items, in list order.
+inline std::vector<std::string> Entries(QListWidget* list) {
+  std::vector<std::string> out;
+  for (int i = 0; i < list->count(); ++i) out.push_back(list->item(i)->text().toStdString());
+  return out;
+}
 
 // A temporary folder, removed with its contents.
 class TempDir {

@@ -8,27 +8,18 @@
 #include <QListWidget>
 #include <QPushButton>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <fstream>
 #include <future>
 #include <sstream>
 
+#include "fakes/unused_port.h"
 #include "sim_dialog_test.h"
 
 namespace orvanta::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::vector<std::string> Entries(QListWidget* list) {
-  std::vector<std::string> out;
-  for (int i = 0; i < list->count(); ++i) out.push_back(list->item(i)->text().toStdString());
-  return out;
-}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -45,22 +36,6 @@ void ExpectOneBox(const RecordingMessageBoxes& boxes, const std::string& text,
   EXPECT_EQ(shown[0].caption, caption);
   EXPECT_EQ(shown[0].icon, icon);
   EXPECT_EQ(shown[0].buttons, BoxButtons::kOk);
-}
-
-// A loopback port nobody listens on (bound once, then released).
-int UnusedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  int port = 0;
-  if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-    port = ntohs(address.sin_port);
-  }
-  if (fd >= 0) ::close(fd);
-  return port;
 }
 
 // ---------------------------------------------------------------------------

@@ -37,12 +37,6 @@ const char* const kChecks[] = {"playWavFileCheck", "startGenerateEventCheck",
                                "startGenerateTtlPulseCheck", "endGenerateEventCheck",
                                "endGenerateTtlPulseCheck"};
 
-std::vector<std::string> Entries(QListWidget* list) {
-  std::vector<std::string> out;
-  for (int i = 0; i < list->count(); ++i) out.push_back(list->item(i)->text().toStdString());
-  return out;
-}
-
 std::string SelectedText(QListWidget* list) {
   const auto selected = list->selectedItems();
   return selected.isEmpty() ? std::string() : selected.first()->text().toStdString();

@@ -16,12 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::vector<std::string> Entries(QListWidget* list) {
-  std::vector<std::string> out;
-  for (int i = 0; i < list->count(); ++i) out.push_back(list->item(i)->text().toStdString());
-  return out;
-}
-
 // Idle after a Stop or a completed run; `anyType` says whether the Trial Type
 // List box has entries.
 RunControlState Idle(bool anyType) {
