@@ -140,6 +140,7 @@ CommandProcessor::CommandProcessor(LogFile& log, TrialContainer& trials, CardDec
       {"-SetShuffleType", &P::SetShuffleType, 1},
       {"-SetShuffleMaxConsecutiveTypeCount", &P::SetShuffleMaxConsecutiveTypeCount, 1},
       {"-SetTrialOrder", &P::SetTrialOrder, 2},
+      {"-SetTimingMode", &P::SetTimingMode, 1},
   };
 }
 
@@ -412,6 +413,20 @@ int CommandProcessor::SetTrialOrder() {
   if (trials_.GetSuitID(mArguments[1], suitID) != 0) return -1;
   if (!CheckNumeric("SetTrialOrder", 2)) return -1;
   return deck_.SetSuitPosition(suitID, AsciiToInt32(mArguments[2]));
+}
+
+// The run's timing: "Relative" (each wait counts from the step before it) or
+// "Fixed" (every step at its planned time from the run's start).
+int CommandProcessor::SetTimingMode() {
+  if (!CheckArgumentCount("SetTimingMode", "-SetTimingMode", 1)) return -1;
+  TimingMode mode = TimingMode::kRelative;
+  if (!ParseTimingMode(mArguments[1], mode)) {
+    return Fail(Format("CommandProcessor::SetTimingMode() - Error, invalid argument. Argument 1 "
+                       "must be equal to one of the following(Fixed,Relative) Argument 1: %s",
+                       mArguments[1].c_str()));
+  }
+  trials_.SetTimingMode(mode);
+  return 0;
 }
 
 }  // namespace orvanta

@@ -70,7 +70,7 @@ class CommandProcessor {
   // (logged at ERROR).
   int ParseCommandString(const std::string& commandLine);
 
-  // The command table, in table order (29 entries).
+  // The command table, in table order (30 entries).
   const std::vector<CommandEntry>& GetCommandTable() const { return mCommandTable; }
   // The arguments of the last line split; element 0 is the command name.
   const std::vector<std::string>& GetArguments() const { return mArguments; }
@@ -108,6 +108,7 @@ class CommandProcessor {
   int SetShuffleType();
   int SetShuffleMaxConsecutiveTypeCount();
   int SetTrialOrder();
+  int SetTimingMode();
 
   // Shared steps of the handlers. `handler` is the handler's name without
   // the class ("SetTrialDuration"); `command` the table name.

@@ -151,6 +151,7 @@ std::string ConfigFileProcessor::GetSetupFileText(const LocalTime& now) {
   text += log_.GetSetupFileLines();
   text += trials_.GetSetupFileLines();
   text += deck_.GetSetupFileLines(trials_);
+  text += trials_.GetTimingSetupLines();  // nothing unless the fixed schedule was chosen
   return text;
 }
 

@@ -19,6 +19,7 @@
 #include "platform/thread_annotations.h"
 #include "platform/window_listener.h"
 #include "trials/run_observer.h"
+#include "trials/run_timing.h"
 #include "trials/trial.h"
 
 namespace orvanta {
@@ -51,9 +52,16 @@ class LogFile;
 //    and waits before the next trial until resumed or stopped. A pause during
 //    the last trial lets the run complete.
 //  - Negative durations and intervals are waits of 0.
+//  - Timing (run_timing.h): relative by default, each wait counting from the
+//    return of the step before it; with the fixed schedule every step has a
+//    planned time from the run's start, a step that comes late is logged at
+//    WARNING with how late it was, and later steps keep their planned times.
+//    A pause moves the plan by the time paused; a run started at a later
+//    trial plans from that trial.
 //  - The worker runs at the highest real-time priority the system grants,
 //    with the smallest timer slack; every wait ends at a steady-clock
-//    deadline, so it overshoots by no more than the timer resolution.
+//    deadline, sleeping until shortly before it and finishing on the clock
+//    (PreciseRunClock), and stays interruptible by Stop throughout.
 // Lock order: the run lock, then the list lock, then the deck's, then the
 // log's. The worker holds none of them while it waits or exchanges.
 //
@@ -103,6 +111,18 @@ class TrialContainer {
   // owned; null removes it. Set it while no run is going.
   void SetRunObserver(RunObserver* observer);
 
+  // The timing of the runs started from now on (a run keeps the mode it
+  // started with). Relative by default. Thread-safe.
+  void SetTimingMode(TimingMode mode);
+  TimingMode GetTimingMode() const;
+  // The setup-file line of the timing mode, "-SetTimingMode Fixed" with CR
+  // LF, or nothing in relative mode, so that setups that never chose the
+  // fixed schedule save exactly as before.
+  std::string GetTimingSetupLines() const;
+  // The worker's clock and waits (tests use a stepped fake). Not owned; null
+  // restores the real one. Set it while no run is going.
+  void SetRunClock(RunClock* clock);
+
   // Starts a run over the whole order. 0 (also when a run is already going
   // or paused: nothing happens then), or -1 when the thread cannot be made.
   int StartProcessingTrials() EXCLUDES(mRunMutex);
@@ -150,6 +170,7 @@ class TrialContainer {
   struct Run {
     StopSignal stop;
     int32_t firstTrial = 1;
+    TimingMode timing = TimingMode::kRelative;
     std::thread thread;
     // The worker has finished everything it does. Guarded by the
     // container's mRunMutex.
@@ -171,8 +192,10 @@ class TrialContainer {
 
   // The worker thread's body.
   void ProcessTrials(Run& run) EXCLUDES(mRunMutex);
-  // Waits while the run is paused. False when the run was stopped.
-  bool WaitWhilePaused(Run& run, int32_t trialNumber) EXCLUDES(mRunMutex);
+  // Waits while the run is paused; `paused` receives how long it was held.
+  // False when the run was stopped.
+  bool WaitWhilePaused(Run& run, int32_t trialNumber, RunClock& clock,
+                       RunSchedule::Duration& paused) EXCLUDES(mRunMutex);
   // The output commands within a step of a run. False when Stop cut them
   // short; nothing more may be sent or logged then.
   bool PostEventIn(Step& step, const std::string& eventString, int32_t ttlValue);
@@ -183,9 +206,10 @@ class TrialContainer {
   // One exchange: sends `command` unless the run is stopping and writes the
   // reply into `reply` when one arrived. False when Stop cut it short.
   bool Exchange(Step& step, const std::string& command, std::string& reply);
-  // Sleeps `ms` milliseconds (negative counts as 0) from the step's time
-  // mark. False when the run was stopped.
-  bool Sleep(Step& step, int32_t ms);
+  // Waits until `deadline`; in a fixed-schedule run a deadline already
+  // passed is logged at WARNING as `what` coming late. False when the run
+  // was stopped.
+  bool WaitUntil(Step& step, RunClock::TimePoint deadline, const char* what);
   // Marks the run's worker as ended and wakes waiters.
   void MarkEnded(Run& run) EXCLUDES(mRunMutex);
   // Joins the retired runs whose worker has ended.
@@ -197,6 +221,9 @@ class TrialContainer {
   MessageBoxes* const boxes_;  // null: no completion box
   std::atomic<CommandChannel*> mChannel{nullptr};
   std::atomic<RunObserver*> mObserver{nullptr};
+  std::atomic<TimingMode> mTimingMode{TimingMode::kRelative};
+  PreciseRunClock mPreciseClock;
+  std::atomic<RunClock*> mClock{&mPreciseClock};
 
   // Guards the list and mMessage. Lock order: this lock, then the deck's, then
   // the log's; a Trial's own lock is taken last and held only briefly.

@@ -44,15 +44,18 @@ const char* RunStepName(RunStep step) {
   return "other";
 }
 
-// Where the worker is within a trial: what the next exchange belongs to and
-// the moment the last exchange returned or the last wait ended, from which
-// the next wait is measured.
+// Where the worker is within a trial: what the next exchange belongs to, the
+// moment the last exchange returned or the last wait ended (from which a
+// relative wait is measured) and when the last command was handed over.
 struct TrialContainer::Step {
   StopSignal* stop = nullptr;  // null outside a run
+  RunClock* clock = nullptr;
+  RunSchedule* schedule = nullptr;  // null outside a run: relative waits
   int32_t trialNumber = 0;
   std::string trialName;
   RunStep step = RunStep::kOther;
-  SteadyClock::time_point mark = SteadyClock::now();
+  SteadyClock::time_point mark;
+  SteadyClock::time_point lastSent;
 
   bool Stopped() const { return stop != nullptr && stop->IsRequested(); }
 };
@@ -67,6 +70,19 @@ int32_t TrialContainer::PortValueForBit(int32_t bitNumber) {
 void TrialContainer::SetCommandChannel(CommandChannel* channel) { mChannel.store(channel); }
 
 void TrialContainer::SetRunObserver(RunObserver* observer) { mObserver.store(observer); }
+
+void TrialContainer::SetTimingMode(TimingMode mode) { mTimingMode.store(mode); }
+
+TimingMode TrialContainer::GetTimingMode() const { return mTimingMode.load(); }
+
+std::string TrialContainer::GetTimingSetupLines() const {
+  if (mTimingMode.load() != TimingMode::kFixed) return std::string();
+  return std::string("-SetTimingMode ") + TimingModeName(TimingMode::kFixed) + "\r\n";
+}
+
+void TrialContainer::SetRunClock(RunClock* clock) {
+  mClock.store(clock != nullptr ? clock : &mPreciseClock);
+}
 
 bool TrialContainer::IsProcessing() const {
   std::lock_guard<std::mutex> lock(mRunMutex);
@@ -102,6 +118,7 @@ int TrialContainer::StartProcessingTrials(int32_t firstTrial) {
 
     auto run = std::make_unique<Run>();
     run->firstTrial = firstTrial < 1 ? 1 : firstTrial;
+    run->timing = mTimingMode.load();
     Run* worker = run.get();
     bool started = true;
     try {
@@ -266,21 +283,27 @@ void TrialContainer::MarkEnded(Run& run) {
   mRunChanged.notify_all();
 }
 
-bool TrialContainer::WaitWhilePaused(Run& run, int32_t trialNumber) {
+bool TrialContainer::WaitWhilePaused(Run& run, int32_t trialNumber, RunClock& clock,
+                                     RunSchedule::Duration& paused) {
+  paused = RunSchedule::Duration::zero();
   std::unique_lock<std::mutex> lock(mRunMutex);
   if (run.stop.IsRequested()) return false;
   if (!mPaused) return true;
+  const auto heldFrom = clock.Now();
   Note(kLogNotice, "TrialContainer::ProcessTrials() - Trial processing is paused before trial #" +
                        std::to_string(trialNumber) + ", waiting for Resume or Stop.");
   mRunChanged.wait(lock, [this, &run]() REQUIRES(mRunMutex) {
     return !mPaused || run.stop.IsRequested();
   });
+  paused = clock.Now() - heldFrom;
   return !run.stop.IsRequested();
 }
 
 void TrialContainer::ProcessTrials(Run& run) {
   RaiseWorkerPriority();
 
+  RunClock& clock = *mClock.load();
+  RunSchedule schedule(run.timing);
   const int32_t numCards = deck_.GetNumCards();
   deck_.ResetDeal();
   RunObserver* observer = mObserver.load();
@@ -289,7 +312,7 @@ void TrialContainer::ProcessTrials(Run& run) {
                          std::to_string(run.firstTrial) + " of " + std::to_string(numCards) +
                          ", the trials before it are skipped.");
   }
-  if (observer != nullptr) observer->OnRunStarted(run.firstTrial, numCards, SteadyClock::now());
+  if (observer != nullptr) observer->OnRunStarted(run.firstTrial, numCards, clock.Now());
 
   bool stopped = false;
   for (int32_t t = 1; t <= numCards && !stopped; ++t) {
@@ -298,12 +321,18 @@ void TrialContainer::ProcessTrials(Run& run) {
       deck_.DealNextCard(suitID);
       continue;
     }
-    if (!WaitWhilePaused(run, t)) break;
+    RunSchedule::Duration paused{};
+    if (!WaitWhilePaused(run, t, clock, paused)) break;
+    schedule.Shift(paused);
 
     Step step;
     step.stop = &run.stop;
+    step.clock = &clock;
+    step.schedule = &schedule;
     step.trialNumber = t;
-    step.mark = SteadyClock::now();  // the trial's waits count from here
+    // The trial's waits count from here (relative) or from its planned onset
+    // (fixed).
+    step.mark = schedule.BeginTrial(clock.Now());
     window_.Call([t](WindowListener& window) { window.SetCurrentTrialNumber(t); });
     if (run.stop.IsRequested()) break;
     Note(kLogNotice, "Start Trial #" + std::to_string(t));
@@ -322,7 +351,7 @@ void TrialContainer::ProcessTrials(Run& run) {
       }
     }
     if (trial == nullptr) {
-      if (observer != nullptr) observer->OnTrialStarted(t, std::string(), SteadyClock::now());
+      if (observer != nullptr) observer->OnTrialStarted(t, std::string(), clock.Now());
       Note(kLogError,
            "TrialContainer::ProcessTrials() - Error, the suit ID returned from the Card Deck was "
            "not found in our list.  Suit ID: " +
@@ -330,7 +359,7 @@ void TrialContainer::ProcessTrials(Run& run) {
       continue;
     }
     step.trialName = trial->GetName();
-    if (observer != nullptr) observer->OnTrialStarted(t, step.trialName, SteadyClock::now());
+    if (observer != nullptr) observer->OnTrialStarted(t, step.trialName, clock.Now());
 
     // Each setting is read when its step comes, so an edit during the run
     // takes effect at the next step that reads it.
@@ -348,23 +377,28 @@ void TrialContainer::ProcessTrials(Run& run) {
         break;
       }
     }
+    int32_t startPulseWidth = 0;  // as the fixed schedule counts it
     if (trial->GetStartOfTrialGenerateTTLPulse()) {
       step.step = RunStep::kStartPulse;
+      startPulseWidth = trial->GetStartOfTrialTTLPulseDuration();
       if (!GenerateTTLPulseIn(step, trial->GetStartOfTrialTTLPulseSubSystemName(),
                               trial->GetStartOfTrialTTLPulseBoardNumber(),
-                              trial->GetStartOfTrialTTLPulseBitNumber(),
-                              trial->GetStartOfTrialTTLPulseDuration())) {
+                              trial->GetStartOfTrialTTLPulseBitNumber(), startPulseWidth)) {
         break;
       }
     }
     step.step = RunStep::kOther;
-    if (!Sleep(step, trial->GetTrialDuration())) break;
+    if (!WaitUntil(step, schedule.TrialEnd(step.mark, startPulseWidth, trial->GetTrialDuration()),
+                   "the end of the trial")) {
+      break;
+    }
+    int32_t endPulseWidth = 0;
     if (trial->GetEndOfTrialGenerateTTLPulse()) {
       step.step = RunStep::kEndPulse;
+      endPulseWidth = trial->GetEndOfTrialTTLPulseDuration();
       if (!GenerateTTLPulseIn(step, trial->GetEndOfTrialTTLPulseSubSystemName(),
                               trial->GetEndOfTrialTTLPulseBoardNumber(),
-                              trial->GetEndOfTrialTTLPulseBitNumber(),
-                              trial->GetEndOfTrialTTLPulseDuration())) {
+                              trial->GetEndOfTrialTTLPulseBitNumber(), endPulseWidth)) {
         break;
       }
     }
@@ -378,7 +412,9 @@ void TrialContainer::ProcessTrials(Run& run) {
     if (run.stop.IsRequested()) break;
     Note(kLogNotice, "End Trial #" + std::to_string(t));
     step.step = RunStep::kOther;
-    stopped = !Sleep(step, trial->GetInterTrialInterval());
+    stopped = !WaitUntil(
+        step, schedule.NextTrial(step.mark, endPulseWidth, trial->GetInterTrialInterval()),
+        "the start of the next trial");
   }
 
   // The run completed unless a stop was requested; decided under the run
@@ -415,11 +451,13 @@ bool TrialContainer::Exchange(Step& step, const std::string& command, std::strin
   record.command = command;
   std::string received;
   bool replied = false;
-  record.sentAt = SteadyClock::now();
+  RunClock& clock = step.clock != nullptr ? *step.clock : *mClock.load();
+  record.sentAt = clock.Now();
+  step.lastSent = record.sentAt;
   if (CommandChannel* channel = mChannel.load()) {
     replied = channel->SendCommand(command, received, step.stop);
   }
-  record.repliedAt = SteadyClock::now();
+  record.repliedAt = clock.Now();
   step.mark = record.repliedAt;
   if (replied) {
     reply = received;
@@ -432,14 +470,16 @@ bool TrialContainer::Exchange(Step& step, const std::string& command, std::strin
   return replied || !step.Stopped();
 }
 
-bool TrialContainer::Sleep(Step& step, int32_t ms) {
-  const auto deadline = step.mark + std::chrono::milliseconds(ms < 0 ? 0 : ms);
-  if (step.stop == nullptr) {
-    std::this_thread::sleep_until(deadline);
-  } else if (step.stop->WaitUntil(deadline)) {
-    return false;
+bool TrialContainer::WaitUntil(Step& step, RunClock::TimePoint deadline, const char* what) {
+  RunClock& clock = step.clock != nullptr ? *step.clock : *mClock.load();
+  if (step.schedule != nullptr) {
+    const auto late = step.schedule->Lateness(deadline, clock.Now());
+    if (late > RunSchedule::Duration::zero()) {
+      Note(kLogWarning, LateStepText(step.trialNumber, what, late));
+    }
   }
-  step.mark = SteadyClock::now();
+  if (clock.WaitUntil(deadline, step.stop)) return false;
+  step.mark = clock.Now();
   return true;
 }
 
@@ -475,8 +515,17 @@ bool TrialContainer::GenerateTTLPulseIn(Step& step, const std::string& subSystem
        "Sent TTL Pulse Start.  " + target + ", Bit Number: " + bit + ", Reply: " + reply);
 
   // The pulse's width counts from the return of the exchange that set the
-  // bit; writing its log line does not lengthen it.
-  if (!Sleep(step, duration)) return false;
+  // bit (relative) or from when the set was handed over (fixed); writing its
+  // log line does not lengthen it.
+  const auto clear =
+      step.schedule != nullptr
+          ? step.schedule->PulseClear(step.lastSent, step.mark, duration)
+          : step.mark + std::chrono::milliseconds(duration < 0 ? 0 : duration);
+  if (!WaitUntil(step, clear,
+                 step.step == RunStep::kEndPulse ? "the end of the end pulse"
+                                                 : "the end of the start pulse")) {
+    return false;
+  }
 
   if (!Exchange(step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " 0", reply)) {
     return false;

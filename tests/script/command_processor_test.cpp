@@ -67,13 +67,14 @@ TEST_F(CommandProcessorTest, EmptyLineFailsSilentlyAndBlankLineIsAnUnknownComman
                               "Syntax, Unrecognized Command: -NoSuchCommand"}));
 }
 
-TEST_F(CommandProcessorTest, TableHas29CommandsMatchedIgnoringCase) {
+TEST_F(CommandProcessorTest, TableHas30CommandsMatchedIgnoringCase) {
   const auto& table = m.commands.GetCommandTable();
-  ASSERT_EQ(table.size(), 29u);
+  ASSERT_EQ(table.size(), 30u);
   EXPECT_STREQ(table.front().name, "-SetLogFile");
   EXPECT_STREQ(table[2].name, "-SetTrialCount");
   EXPECT_STREQ(table[26].name, "-SetShuffleType");
-  EXPECT_STREQ(table.back().name, "-SetTrialOrder");
+  EXPECT_STREQ(table[28].name, "-SetTrialOrder");
+  EXPECT_STREQ(table.back().name, "-SetTimingMode");
 
   ASSERT_EQ(Run("-ADDTRIAL \"T\""), 0);
   EXPECT_EQ(Run("-settrialduration \"T\" 100"), 0);

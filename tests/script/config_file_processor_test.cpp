@@ -187,6 +187,34 @@ TEST_P(RoundTrip, SavedSetupLoadsIntoAFreshModelUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(BothShuffleTypes, RoundTrip, ::testing::Values(Normal, Group));
 
+// -SetTimingMode: read ignoring case, saved last and only when Fixed, so files
+// that never chose the fixed schedule stay as they were.
+TEST(ScriptRunner, TimingModeParsesSavesAndReloads) {
+  TempDir dir;
+  ScriptModel a;
+  ASSERT_EQ(a.log.SetLogFilename(dir.File("a.txt")), 0);
+  const std::string relativeText = a.config.GetSetupFileText(a.clock.Now());
+  EXPECT_EQ(relativeText.find("-SetTimingMode"), std::string::npos);
+  EXPECT_EQ(a.commands.ProcessCommandString("-settimingmode FIXED"), 0);
+  EXPECT_EQ(a.trials.GetTimingMode(), TimingMode::kFixed);
+  EXPECT_EQ(a.commands.ProcessCommandString("-SetTimingMode Sometimes"), -1);
+  EXPECT_EQ(a.commands.ProcessCommandString("-SetTimingMode"), -1);
+  EXPECT_EQ(a.Errors(),
+            (Args{"CommandProcessor::SetTimingMode() - Error, invalid argument. Argument 1 must be "
+                  "equal to one of the following(Fixed,Relative) Argument 1: Sometimes",
+                  "CommandProcessor::SetTimingMode() - The -SetTimingMode command expects 1 "
+                  "arguments.  There were 0 specifed."}));
+  EXPECT_EQ(a.trials.GetTimingMode(), TimingMode::kFixed);
+  EXPECT_EQ(a.config.GetSetupFileText(a.clock.Now()), relativeText + "-SetTimingMode Fixed\r\n");
+  ASSERT_EQ(a.config.SaveSetupFile(dir.File("fixed.cfg")).status, 0);
+
+  ScriptModel b;
+  ASSERT_EQ(b.config.ProcessScript(dir.File("fixed.cfg")), 0);
+  EXPECT_EQ(b.trials.GetTimingMode(), TimingMode::kFixed);
+  EXPECT_EQ(b.commands.ProcessCommandString("-SetTimingMode relative"), 0);
+  EXPECT_EQ(b.trials.GetTimingMode(), TimingMode::kRelative);
+}
+
 TEST(ScriptRunner, LoadingIntoAModelThatHoldsTheTypesStopsAtLine9) {
   TempDir dir;
   ScriptModel m;
