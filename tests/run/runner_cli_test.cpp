@@ -421,6 +421,44 @@ TEST_F(RunnerCliTest, SigintStopsTheRunAndDisconnects) {
                   .has_value());
 }
 
+// --schedule fixed against a server that takes 5 ms per reply: the onsets stay
+// on the 260 ms grid (a relative run would add the 8 replies, 40 ms, to every
+// trial), and the pulses keep their width. The bounds are loose; the tight
+// figures are the timing benchmark's.
+TEST_F(RunnerCliTest, FixedScheduleKeepsTheOnsetsOnTheGrid) {
+  options_.reply_delay_ms = 5;
+  StartSim();
+  const std::string setup = WriteSetup(
+      "grid.cfg",
+      "-AddTrial \"G\"\n-SetTrialCount \"G\" 5\n-SetTrialDuration \"G\" 100\n"
+      "-SetInterTrialInterval \"G\" 100\n"
+      "-SetStartOfTrialGenerateEvent \"G\" true\n-SetStartOfTrialEventString \"G\" \"on\"\n"
+      "-SetStartOfTrialGenerateTTLPulse \"G\" true\n-SetStartOfTrialTTLPulseDuration \"G\" 30\n"
+      "-SetEndOfTrialGenerateTTLPulse \"G\" true\n-SetEndOfTrialTTLPulseDuration \"G\" 30\n"
+      "-SetEndOfTrialGenerateEvent \"G\" true\n");
+  Args args = ServerArgs();
+  for (const char* a : {"--quiet", "--schedule", "fixed", "--log", "run.log"}) args.push_back(a);
+  args.push_back(setup);
+  Child child(args, dir_);
+  ASSERT_EQ(child.Wait(), 0) << child.err();
+
+  std::vector<double> onsets, widths;
+  double set = -1;
+  for (const auto& line : transcript_.Lines()) {
+    const auto f = sim::SplitTranscriptLine(line);
+    if (f.size() != 7 || f[3] != "cmd") continue;
+    const double ms = std::stod(f[0]) / 1000;
+    if (f[4] == "-PostEvent \"on\" 0 0") onsets.push_back(ms);
+    if (f[4] == "-SetDIOPortOutput \"VRXBD\" 0 1") set = ms;
+    if (f[4] == "-SetDIOPortOutput \"VRXBD\" 0 0") widths.push_back(ms - set);
+  }
+  ASSERT_EQ(onsets.size(), 5u);
+  for (size_t k = 1; k < onsets.size(); ++k)
+    EXPECT_NEAR(onsets[k] - onsets[0], 260.0 * k, 20.0) << "trial " << k + 1;
+  ASSERT_EQ(widths.size(), 10u);
+  for (double w : widths) EXPECT_NEAR(w, 30.0, 15.0);
+}
+
 TEST_F(RunnerCliTest, StartAtBeyondTheOrderIsAUsageError) {
   const std::string setup = WriteSetup("two.cfg", kTwoTypes);
   Child child({"--quiet", "--start-at", "6", "--server", "127.0.0.1", setup}, dir_);

@@ -168,6 +168,13 @@ TEST(RunnerOptions, ParsesEveryOption) {
   EXPECT_EQ(runner::ParseRunnerOptions({"-h", "--bogus"}, o, error),
             runner::ParseOutcome::kUsageError);
   EXPECT_EQ(runner::ParseRunnerOptions({"a.cfg", "-h"}, o, error), runner::ParseOutcome::kHelp);
+  ASSERT_EQ(runner::ParseRunnerOptions({"--schedule=Fixed", "a.cfg"}, o, error),
+            runner::ParseOutcome::kRun);
+  EXPECT_TRUE(o.hasSchedule);
+  EXPECT_EQ(o.schedule, TimingMode::kFixed);
+  EXPECT_EQ(runner::ParseRunnerOptions({"--schedule", "drifting", "a.cfg"}, o, error),
+            runner::ParseOutcome::kUsageError);
+  EXPECT_EQ(error, "option --schedule needs fixed or relative, not 'drifting'");
 }
 
 // The log calls the echo with its entry lock held, so the echo must return

@@ -62,7 +62,8 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
     const bool takesValue = name == "--log" || name == "--seed" || name == "--save" ||
                             name == "--server" || name == "--negotiation-port" ||
                             name == "--message-port" || name == "--client-log" ||
-                            name == "--start-at" || name == "--timeline";
+                            name == "--start-at" || name == "--timeline" ||
+                            name == "--schedule";
     if (hasValue && !takesValue) {
       error = "option " + name + " takes no value";
       return ParseOutcome::kUsageError;
@@ -122,6 +123,12 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         return ParseOutcome::kUsageError;
       }
       options.startAt = static_cast<int32_t>(trial);
+    } else if (name == "--schedule") {
+      if (!ParseTimingMode(value, options.schedule)) {
+        error = "option --schedule needs fixed or relative, not '" + value + "'";
+        return ParseOutcome::kUsageError;
+      }
+      options.hasSchedule = true;
     } else if (name == "--timeline") {
       if (value.empty()) {
         error = "option --timeline needs a file name";
@@ -190,6 +197,11 @@ std::string RunnerUsage() {
          "  --start-at N    begin the run at trial N of the order, to resume an\n"
          "                  interrupted session; trials and log lines keep the numbers\n"
          "                  of the whole order\n"
+         "  --schedule fixed|relative  the run's timing; default: the setup's\n"
+         "                  (-SetTimingMode), else relative. relative: each wait counts\n"
+         "                  from the return of the step before it; fixed: every step at\n"
+         "                  its planned time from the run's start, late steps are\n"
+         "                  logged at WARNING and the run does not drift\n"
          "  --timeline PATH write a CSV file with one row per command sent: trial,\n"
          "                  type, step, command, reply, sent_us, replied_us (times in\n"
          "                  microseconds since the run started; replied_us is empty\n"

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "trials/run_timing.h"
+
 namespace orvanta::runner {
 
 // Exit statuses of orvanta-run.
@@ -42,6 +44,8 @@ struct RunnerOptions {
   std::string clientLogPath;  // empty: the client log stays closed
   int32_t startAt = 1;        // 1-based trial of the order the run begins at
   std::string timelinePath;   // empty: no timeline
+  bool hasSchedule = false;   // --schedule given: it overrides the setup's timing mode
+  TimingMode schedule = TimingMode::kRelative;
   bool check = false;         // validate the setup instead of running it
 };
 

@@ -147,6 +147,10 @@ int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* ou
     }
   }
 
+  // After the setup files, so that it overrides their -SetTimingMode, and
+  // before --save, so that the saved setup carries it.
+  if (options.hasSchedule) program.trials.SetTimingMode(options.schedule);
+
   if (options.shuffle && program.deck.Shuffle() != 0) {
     sync();
     std::fprintf(err, "orvanta-run: warning: %s\n", program.deck.GetMessage().c_str());
