@@ -96,6 +96,7 @@ inline constexpr ControlName kSystemMessageLogGroup{0, "systemMessageLogGroup"};
 inline constexpr ControlName kMenuBar{0, "menuBar"};
 inline constexpr ControlName kFileMenu{0, "fileMenu"};
 inline constexpr ControlName kVintraMenu{0, "vintraMenu"};
+inline constexpr ControlName kRunMenu{0, "runMenu"};
 inline constexpr ControlName kHelpMenu{0, "helpMenu"};
 inline constexpr ControlName kOpenConfigurationFileAction{32773, "openConfigurationFileAction"};
 inline constexpr ControlName kSaveConfigurationFileAction{32774, "saveConfigurationFileAction"};
@@ -104,6 +105,8 @@ inline constexpr ControlName kConnectToServerAction{32776, "connectToServerActio
 inline constexpr ControlName kDisconnectFromServerAction{32777, "disconnectFromServerAction"};
 inline constexpr ControlName kSetServerNameAction{32778, "setServerNameAction"};
 inline constexpr ControlName kAboutAction{32779, "aboutAction"};
+// Run > Fixed Schedule: checked while the runs use the fixed schedule.
+inline constexpr ControlName kFixedScheduleAction{32780, "fixedScheduleAction"};
 
 // The Vintra Server Properties dialog.
 inline constexpr ControlName kServerPropertiesDlg{0, "vintraServerPropertiesDlg"};

@@ -470,6 +470,21 @@ bool OrvantaDlg::CreateMenuBar() {
   addAction(vintra, "Connect To Server", ctl::kConnectToServerAction);
   addAction(vintra, "Disconnect From Server", ctl::kDisconnectFromServerAction);
   addAction(vintra, "Set Server Name", ctl::kSetServerNameAction);
+  // Run > Fixed Schedule: the timing of the next run. It shows the model's
+  // mode each time the menu opens, so a setup file's -SetTimingMode shows.
+  QMenu* run = Named(mMenu->addMenu(QStringLiteral("&Run")), ctl::kRunMenu);
+  QAction* fixed = addAction(run, "Fixed Schedule", ctl::kFixedScheduleAction);
+  fixed->setCheckable(true);
+  connect(run, &QMenu::aboutToShow, this, [this, fixed] {
+    fixed->setChecked(services_.trials.GetTimingMode() == TimingMode::kFixed);
+  });
+  connect(fixed, &QAction::triggered, this, [this](bool checked) {
+    services_.trials.SetTimingMode(checked ? TimingMode::kFixed : TimingMode::kRelative);
+    services_.log.WriteLogEntry(
+        kLogNotice, std::string("OrvantaDlg::OnFixedSchedule() - Timing mode set to ") +
+                        TimingModeName(services_.trials.GetTimingMode()) +
+                        "; it applies from the next run.");
+  });
   QMenu* help = Named(mMenu->addMenu(QStringLiteral("&Help")), ctl::kHelpMenu);
   addAction(help, "About Orvanta...", ctl::kAboutAction);
 

@@ -6,6 +6,7 @@
 #include <QCursor>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 
 #include <atomic>
@@ -189,6 +190,28 @@ TEST_F(DialogTest, SaveWarnsAboutValuesThatWillNotReadBack) {
   const std::string logText = ReadFile(dir.WithSeparator() + "OrvantaLogFile.txt");
   EXPECT_NE(logText.find("OrvantaDlg::OnSaveConfigurationFile() - Warning, " + warnings[0]),
             std::string::npos);
+}
+
+// Run > Fixed Schedule sets the model's timing mode, which Save then writes;
+// the check mark follows the model when the menu opens.
+TEST_F(DialogTest, FixedScheduleChoiceReachesTheModelAndTheSavedFile) {
+  QAction* fixed = window->findChild<QAction*>("fixedScheduleAction");
+  ASSERT_NE(fixed, nullptr);
+  EXPECT_TRUE(fixed->isCheckable());
+  Menu("fixedScheduleAction");
+  EXPECT_EQ(trials.GetTimingMode(), TimingMode::kFixed);
+  const std::string path = dir.WithSeparator() + "fixed.cfg";
+  files.QueueAnswer(path);
+  Menu("saveConfigurationFileAction");
+  EXPECT_NE(ReadFile(path).find("\r\n-SetTimingMode Fixed\r\n"), std::string::npos);
+  Menu("fixedScheduleAction");
+  EXPECT_EQ(trials.GetTimingMode(), TimingMode::kRelative);
+
+  trials.SetTimingMode(TimingMode::kFixed);
+  QMenu* run = window->findChild<QMenu*>("runMenu");
+  ASSERT_NE(run, nullptr);
+  emit run->aboutToShow();
+  EXPECT_TRUE(fixed->isChecked());
 }
 
 // ---------------------------------------------------------------------------
