@@ -140,7 +140,7 @@ TEST_F(DialogTest, MenuBarHoldsEveryCommand) {
   ASSERT_NE(bar, nullptr);
   std::vector<std::string> titles;
   for (QAction* action : bar->actions()) titles.push_back(action->text().remove('&').toStdString());
-  EXPECT_EQ(titles, (std::vector<std::string>{"File", "Vintra", "Help"}));
+  EXPECT_EQ(titles, (std::vector<std::string>{"File", "Vintra", "Run", "Help"}));
 
   auto items = [&](const char* menuName) {
     std::vector<std::string> out;
@@ -162,7 +162,7 @@ TEST_F(DialogTest, MenuBarHoldsEveryCommand) {
       {"openConfigurationFileAction", 32773}, {"saveConfigurationFileAction", 32774},
       {"viewLogFileAction", 32775},           {"connectToServerAction", 32776},
       {"disconnectFromServerAction", 32777},  {"setServerNameAction", 32778},
-      {"aboutAction", 32779}};
+      {"aboutAction", 32779},                 {"fixedScheduleAction", 32780}};
   for (const auto& [name, id] : commands) {
     QAction* action = window->findChild<QAction*>(name);
     ASSERT_NE(action, nullptr) << name;
