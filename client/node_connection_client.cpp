@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <new>
 #include <system_error>
 #include <utility>
@@ -23,6 +24,8 @@ constexpr int kStopPollMs = 50;
 constexpr auto kThreadEndWait = std::chrono::milliseconds(500);
 
 constexpr int kListenBacklog = 2;
+// How much one receive call may read: as many whole records as fit.
+constexpr int kRecvChunkBytes = 256 * 1024;
 
 constexpr char kSpikeSE[] = "SEScAcqEnt";
 constexpr char kSpikeST[] = "STScAcqEnt";
@@ -152,7 +155,10 @@ bool NodeConnectionClient::ListenToSocket() {
 
 bool NodeConnectionClient::CreateRecieveBuffer() {
   mRecvBuffer.reset();
-  mRecvBufferSize = mRecordSize;
+  mRecvConsumed = 0;
+  mRecvFilled = 0;
+  mRecord = nullptr;
+  mRecvBufferSize = mRecordSize * std::max(1, kRecvChunkBytes / mRecordSize);
   mRecvBuffer.reset(new (std::nothrow) unsigned char[static_cast<size_t>(mRecvBufferSize)]);
   if (!mRecvBuffer) {
     Log(client_log::kError,
@@ -311,19 +317,36 @@ bool NodeConnectionClient::AcceptClientSocket() {
 }
 
 bool NodeConnectionClient::RecieveData() {
+  // Records already received are not delivered after a stop request.
+  if (mStopRequested.load(std::memory_order_relaxed)) return false;
+  unsigned char* buffer = mRecvBuffer.get();
+  if (mRecvFilled - mRecvConsumed < mRecordSize) {
+    // Keep the partial record at the front, then read as much as the socket
+    // has ready, at least up to the end of that record.
+    const int partial = mRecvFilled - mRecvConsumed;
+    if (partial > 0) std::memmove(buffer, buffer + mRecvConsumed, static_cast<size_t>(partial));
+    mRecvConsumed = 0;
+    mRecvFilled = partial;
+    if (!FillRecieveBuffer()) return false;
+  }
+  mRecord = buffer + mRecvConsumed;
+  mRecvConsumed += mRecordSize;
+  ExecuteCallback();
+  return true;
+}
+
+bool NodeConnectionClient::FillRecieveBuffer() {
   net::SocketHandle socket;
   {
     std::lock_guard<std::mutex> lock(mSocketLock);
     socket = mDataSocket;
   }
   unsigned char* buffer = mRecvBuffer.get();
-  std::fill(buffer, buffer + mRecvBufferSize, 0);
-  int received = 0;
-  while (received < mRecvBufferSize) {
+  while (mRecvFilled < mRecordSize) {
     if (!WaitForData(socket)) return false;
     int error = 0;
-    const long n = net::RecvSome(socket, buffer + received,
-                                 static_cast<size_t>(mRecvBufferSize - received), &error);
+    const long n = net::RecvSome(socket, buffer + mRecvFilled,
+                                 static_cast<size_t>(mRecvBufferSize - mRecvFilled), &error);
     if (n == 0) {
       if (!mStopRequested.load()) {
         Log(client_log::kNotice,
@@ -337,9 +360,8 @@ bool NodeConnectionClient::RecieveData() {
       if (!mStopRequested.load()) ProcessRecieveError(error);
       return false;
     }
-    received += static_cast<int>(n);
+    mRecvFilled += static_cast<int>(n);
   }
-  ExecuteCallback();
   return true;
 }
 
@@ -440,8 +462,7 @@ void NodeConnectionClient::DeliverIndexed(long index, const char* errorFormat) {
   std::lock_guard<std::recursive_mutex> lock(mCallbackLock);
   if (mCallbackContext == nullptr || mCallbackFunction == nullptr) return;
   if (index >= 0 && static_cast<size_t>(index) < mTypeObjects.size()) {
-    mCallbackFunction(mCallbackContext, mRecvBuffer.get(), 1,
-                      mTypeObjects[static_cast<size_t>(index)]);
+    mCallbackFunction(mCallbackContext, mRecord, 1, mTypeObjects[static_cast<size_t>(index)]);
     return;
   }
   Log(client_log::kError, Format(errorFormat, static_cast<int>(index)));
@@ -450,19 +471,19 @@ void NodeConnectionClient::DeliverIndexed(long index, const char* errorFormat) {
 void NodeConnectionClient::DeliverToFirst() {
   std::lock_guard<std::recursive_mutex> lock(mCallbackLock);
   if (mCallbackContext == nullptr || mCallbackFunction == nullptr) return;
-  mCallbackFunction(mCallbackContext, mRecvBuffer.get(), 1,
+  mCallbackFunction(mCallbackContext, mRecord, 1,
                     mTypeObjects.empty() ? std::string() : mTypeObjects.front());
 }
 
 int32_t NodeConnectionClient::RecordInt32(int offset) const {
-  const unsigned char* p = mRecvBuffer.get() + offset;
+  const unsigned char* p = mRecord + offset;
   const uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
                      (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
   return static_cast<int32_t>(v);
 }
 
 uint16_t NodeConnectionClient::RecordUInt16(int offset) const {
-  const unsigned char* p = mRecvBuffer.get() + offset;
+  const unsigned char* p = mRecord + offset;
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 

@@ -87,7 +87,7 @@ class NodeConnectionClient {
   std::vector<std::string> GetTypeObjects() const;
 
  protected:
-  // Called on the receive thread with one complete record in mRecvBuffer.
+  // Called on the receive thread with one complete record at mRecord.
   virtual void ExecuteCallback() = 0;
 
   // For subclasses: store a registration; keep the names of the given types.
@@ -104,7 +104,7 @@ class NodeConnectionClient {
   // an empty name when the list is empty.
   void DeliverToFirst();
 
-  // Little-endian fields of the record in mRecvBuffer.
+  // Little-endian fields of the record at mRecord.
   int32_t RecordInt32(int offset) const;
   uint16_t RecordUInt16(int offset) const;
 
@@ -124,7 +124,12 @@ class NodeConnectionClient {
   bool ListenToSocket();
   bool CreateRecieveBuffer();
   bool AcceptClientSocket();
+  // Hands the next record to ExecuteCallback, reading more when fewer than
+  // one whole record is buffered. False when the connection ended, a
+  // receive failed or a stop was requested.
   bool RecieveData();
+  // Reads until at least one whole record is buffered.
+  bool FillRecieveBuffer();
   void ProcessRecieveError(int code);
   void ProcessCloseError(int code);
   void LogSocketError(int call, int code);  // call: a net::SocketCall value
@@ -134,8 +139,14 @@ class NodeConnectionClient {
   // Waits until the socket can be read or a stop is requested; false on stop.
   bool WaitForData(net::SocketHandle socket);
 
-  std::unique_ptr<unsigned char[]> mRecvBuffer;  // receive thread while it runs
-  int mRecvBufferSize = 0;
+  // The receive buffer: bytes are read into it in large chunks, as many
+  // records as the socket has ready, and each record is handed to the
+  // callback in place. Receive thread only while it runs.
+  std::unique_ptr<unsigned char[]> mRecvBuffer;
+  int mRecvBufferSize = 0;  // its capacity, a whole number of records
+  int mRecvConsumed = 0;    // bytes of the buffer already delivered
+  int mRecvFilled = 0;      // bytes of the buffer received
+  const unsigned char* mRecord = nullptr;  // the record being delivered
 
   // Callback registration and the object list, read by the receive thread.
   mutable std::recursive_mutex mCallbackLock;

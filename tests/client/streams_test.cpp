@@ -260,6 +260,28 @@ TEST_F(StreamTest, TwoRecordsInOnePieceAreDeliveredOneByOne) {
   EXPECT_EQ(second, recorder.records[1]);
 }
 
+// The endpoint reads in large chunks: many records in odd-sized pieces, more
+// than fit in one read, each delivered whole, once and in order, also those
+// split across two reads.
+TEST_F(StreamTest, RecordsSplitAcrossLargeReadsArriveWholeAndInOrder) {
+  ConnectWithStreams();
+  RequestLists("CSC1 CSC2", "CscAcqEnt CscAcqEnt");
+  Recorder recorder(1044);
+  client_->Stream(kCSC).SetCallbackFunctionCSC(&Recorder::Callback, &recorder);
+  auto data = OpenData(kCSC);
+  ASSERT_TRUE(data);
+  std::string bytes;
+  const int kRecords = 600;  // about 2.4 of the endpoint's reads
+  for (int i = 0; i < kRecords; ++i)
+    bytes += Record(1044, 8, i % 2, 4, static_cast<char>('a' + i % 26));
+  for (size_t at = 0; at < bytes.size(); at += 7777) data->Write(bytes.substr(at, 7777));
+  ASSERT_TRUE(WaitUntil([&] { return recorder.count() == static_cast<size_t>(kRecords); }));
+  for (int i = 0; i < kRecords; ++i) {
+    ASSERT_EQ(bytes.substr(static_cast<size_t>(i) * 1044, 1044), recorder.records[i]) << i;
+  }
+  EXPECT_EQ(recorder.Names()[kRecords - 1], "CSC2");
+}
+
 TEST_F(StreamTest, ARecordCutShortByACloseIsNotDeliveredAndOtherStreamsGoOn) {
   ConnectWithStreams();
   RequestLists("CSC1 Events", "CscAcqEnt EventAcqEnt");
