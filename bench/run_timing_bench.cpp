@@ -11,11 +11,24 @@
 // is therefore 8 raw exchanges with the same simulator plus the machine's
 // overshoot of the 4 waits, both measured in the same run. A pulse's width
 // error has the floor of one exchange plus one 5 ms overshoot.
+//
+// The same 200 trials run again with --schedule fixed, side by side with the
+// relative run: the fixed schedule's drift and pulse error are given against
+// the relative run's figures. A third run, as long as the memory benchmark's
+// (10,000 trials of 1 ms with a start event), measures the fixed schedule's
+// drift at trial 10,000 against a relative run of the same setup.
+//
+// The waits themselves: a 5 ms wait done plainly (a condition-variable wait
+// until the deadline), with clock_nanosleep(TIMER_ABSTIME) on
+// CLOCK_MONOTONIC, and as the worker does it (PreciseRunClock: sleep until
+// shortly before, then spin), each with its overshoot and its CPU time.
 
 #include <benchmark/benchmark.h>
 #include <signal.h>
+#include <time.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <sstream>
@@ -28,6 +41,8 @@
 #include "bench/child_process.h"
 #include "bench/raw_socket.h"
 #include "client/frame_codec.h"
+#include "platform/stop_signal.h"
+#include "trials/run_timing.h"
 #include "trials/worker_priority.h"
 
 namespace orvanta::bench {
@@ -42,6 +57,7 @@ constexpr double kNominalPeriodUs = kDurationUs + kIntervalUs + 2 * kPulseUs;
 constexpr int kFloorExchanges = 2000;
 constexpr int kColdExchanges = 200;
 constexpr int kSleepSamples = 100;
+constexpr int kLongTrials = 10000;  // 1 ms each, start event only
 
 const char kSetup[] =
     "-AddTrial \"Timing\"\n"
@@ -65,15 +81,28 @@ const char kSetup[] =
     "-SetEndOfTrialEventString \"Timing\" \"TrialEnd\"\n"
     "-SetEndOfTrialEventTTLValue \"Timing\" 2\n";
 
+
+// What one orvanta-run run looked like from the simulator's side.
+struct RunFigures {
+  std::vector<double> periodExcess, pulseError;  // us
+  double driftUs = 0;  // the last start event against its nominal time
+};
+
+// One way of waiting 5 ms: its overshoot and the CPU time the thread spent.
+struct WaitFigures {
+  double overshootP50 = 0, overshootP99 = 0, cpuPerWaitUs = 0;
+};
+
 struct Results {
   bool done = false;
   // Floors.
   double exchangeHot = 0, exchangeCold = 0;
   double overshoot5 = 0, overshoot20 = 0;
-  // The run.
-  std::vector<double> periodExcess, pulseError;
-  double driftUs = 0;
   bool realtime = false;
+  // The runs.
+  RunFigures relative, fixed, longRelative, longFixed;
+  // The waits.
+  WaitFigures plainWait, nanosleepWait, preciseWait;
   std::string problem;
 };
 Results gResults;
@@ -95,6 +124,50 @@ double MedianOvershootUs(std::chrono::microseconds length, bool* realtime) {
   });
   t.join();
   return median;
+}
+
+double ThreadCpuUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
+}
+
+// `kSleepSamples` waits of 5 ms done by `wait` (given the deadline), on a
+// thread scheduled as the worker asks.
+template <class Wait>
+WaitFigures MeasureWait(Wait wait) {
+  WaitFigures f;
+  std::thread t([&] {
+    RaiseWorkerPriority();
+    std::vector<double> samples;
+    const double cpu0 = ThreadCpuUs();
+    for (int i = 0; i < kSleepSamples; ++i) {
+      const auto deadline = SteadyClock::now() + 5ms;
+      wait(deadline);
+      samples.push_back(MicrosBetween(deadline, SteadyClock::now()));
+    }
+    f.cpuPerWaitUs = (ThreadCpuUs() - cpu0) / kSleepSamples;
+    f.overshootP50 = Percentile(samples, 50);
+    f.overshootP99 = Percentile(samples, 99);
+  });
+  t.join();
+  return f;
+}
+
+void MeasureWaits(Results& r) {
+  StopSignal stop;
+  r.plainWait = MeasureWait([&](SteadyClock::time_point deadline) { stop.WaitUntil(deadline); });
+  r.nanosleepWait = MeasureWait([](SteadyClock::time_point deadline) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                        deadline.time_since_epoch())
+                        .count();
+    timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) != 0) {
+    }
+  });
+  PreciseRunClock precise;
+  r.preciseWait = MeasureWait(
+      [&](SteadyClock::time_point deadline) { precise.WaitUntil(deadline, &stop); });
 }
 
 // Median round trips of a plain client with the simulator, on a thread
@@ -129,8 +202,11 @@ bool RawExchangeMedians(int port, double* hot, double* cold) {
 
 bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
-void Analyse(const std::string& transcript, Results& r) {
-  std::vector<double> starts, ends;
+// Reads a run from the transcript: `trials` start events `periodUs` apart
+// (nominally), and the pulses of a 5 ms width. Empty `problem` on success.
+void Analyse(const std::string& transcript, int trials, double periodUs, RunFigures& r,
+             std::string& problem) {
+  std::vector<double> starts;
   double pulseOn = -1;
   std::istringstream in(transcript);
   std::string line;
@@ -142,8 +218,6 @@ void Analyse(const std::string& transcript, Results& r) {
     const std::string& text = f[4];
     if (StartsWith(text, "-PostEvent \"TrialStart\"")) {
       starts.push_back(t);
-    } else if (StartsWith(text, "-PostEvent \"TrialEnd\"")) {
-      ends.push_back(t);
     } else if (StartsWith(text, "-SetDIOPortOutput")) {
       const bool off = text.size() >= 2 && text.compare(text.size() - 2, 2, " 0") == 0;
       if (!off) {
@@ -154,55 +228,78 @@ void Analyse(const std::string& transcript, Results& r) {
       }
     }
   }
-  if (starts.size() != kTrials || ends.size() != kTrials) {
-    r.problem = "the transcript holds " + std::to_string(starts.size()) + " start and " +
-                std::to_string(ends.size()) + " end events instead of " +
-                std::to_string(kTrials);
+  if (starts.size() != static_cast<size_t>(trials)) {
+    problem = "the transcript holds " + std::to_string(starts.size()) + " start events instead of " +
+              std::to_string(trials);
     return;
   }
   for (size_t i = 0; i + 1 < starts.size(); ++i)
-    r.periodExcess.push_back(starts[i + 1] - starts[i] - kNominalPeriodUs);
-  // From the first trial's start event to the last trial's end event.
-  const double nominal = (kTrials - 1) * kNominalPeriodUs + 2 * kPulseUs + kDurationUs;
-  r.driftUs = ends.back() - starts.front() - nominal;
+    r.periodExcess.push_back(starts[i + 1] - starts[i] - periodUs);
+  r.driftUs = starts.back() - starts.front() - (trials - 1) * periodUs;
+}
+
+// Plays `setup` with orvanta-run against a fresh simulator and reads the run
+// from its transcript.
+void RunOnce(const std::string& setupText, const char* schedule, int trials, double periodUs,
+             RunFigures& figures, std::string& problem) {
+  TempDir dir;
+  SimProcess sim(QUORVIN_SIM_PATH, dir.path());
+  if (!sim.Start(&problem)) return;
+  const std::string setup = dir.path() + "/timing.cfg";
+  std::ofstream(setup) << setupText;
+  ChildProcess run;
+  if (!run.Start({ORVANTA_RUN_PATH, "--server", "127.0.0.1", "--no-negotiate", "--message-port",
+                  std::to_string(sim.messagePort()), "--log", dir.path() + "/log.txt", "--quiet",
+                  "--schedule", schedule, setup},
+                 dir.path() + "/run.out")) {
+    problem = "cannot start orvanta-run";
+    return;
+  }
+  const auto status = run.Wait(180s);
+  if (!status || *status != 0) {
+    run.Stop(SIGINT, 2000ms);
+    problem = std::string("orvanta-run --schedule ") + schedule + " did not complete (" +
+              (status ? "status " + std::to_string(*status) : std::string("timeout")) +
+              "): " + ReadFile(dir.path() + "/run.out");
+  }
+  sim.Stop();
+  if (problem.empty()) Analyse(ReadFile(sim.transcriptPath()), trials, periodUs, figures, problem);
+}
+
+std::string LongSetup() {
+  return "-AddTrial \"Long\"\n-SetTrialCount \"Long\" " + std::to_string(kLongTrials) +
+         "\n-SetTrialDuration \"Long\" 1\n-SetInterTrialInterval \"Long\" 0\n"
+         "-SetStartOfTrialGenerateEvent \"Long\" true\n"
+         "-SetStartOfTrialEventString \"Long\" \"TrialStart\"\n";
 }
 
 void BM_RunTimingFidelity(benchmark::State& state) {
   for (auto _ : state) {
-    TempDir dir;
-    SimProcess sim(QUORVIN_SIM_PATH, dir.path());
-    std::string error;
-    if (!sim.Start(&error)) {
-      state.SkipWithError(error.c_str());
-      return;
-    }
     Results r;
-    if (!RawExchangeMedians(sim.messagePort(), &r.exchangeHot, &r.exchangeCold)) {
-      state.SkipWithError("the plain client cannot exchange with the simulator");
-      return;
+    {
+      TempDir dir;
+      SimProcess sim(QUORVIN_SIM_PATH, dir.path());
+      std::string error;
+      if (!sim.Start(&error)) {
+        state.SkipWithError(error.c_str());
+        return;
+      }
+      if (!RawExchangeMedians(sim.messagePort(), &r.exchangeHot, &r.exchangeCold)) {
+        state.SkipWithError("the plain client cannot exchange with the simulator");
+        return;
+      }
+      sim.Stop();
     }
     r.overshoot5 = MedianOvershootUs(5ms, &r.realtime);
     r.overshoot20 = MedianOvershootUs(20ms, &r.realtime);
+    MeasureWaits(r);
 
-    const std::string setup = dir.path() + "/timing.cfg";
-    std::ofstream(setup) << kSetup;
-    ChildProcess run;
-    if (!run.Start({ORVANTA_RUN_PATH, "--server", "127.0.0.1", "--no-negotiate",
-                    "--message-port", std::to_string(sim.messagePort()), "--log",
-                    dir.path() + "/log.txt", "--quiet", setup},
-                   dir.path() + "/run.out")) {
-      state.SkipWithError("cannot start orvanta-run");
-      return;
-    }
-    const auto status = run.Wait(60s);
-    if (!status || *status != 0) {
-      run.Stop(SIGINT, 2000ms);
-      r.problem = "orvanta-run did not complete (" +
-                  (status ? "status " + std::to_string(*status) : std::string("timeout")) +
-                  "): " + ReadFile(dir.path() + "/run.out");
-    }
-    sim.Stop();
-    if (r.problem.empty()) Analyse(ReadFile(sim.transcriptPath()), r);
+    RunOnce(kSetup, "relative", kTrials, kNominalPeriodUs, r.relative, r.problem);
+    if (r.problem.empty()) RunOnce(kSetup, "fixed", kTrials, kNominalPeriodUs, r.fixed, r.problem);
+    if (r.problem.empty())
+      RunOnce(LongSetup(), "fixed", kLongTrials, 1000, r.longFixed, r.problem);
+    if (r.problem.empty())
+      RunOnce(LongSetup(), "relative", kLongTrials, 1000, r.longRelative, r.problem);
     if (!r.problem.empty()) {
       state.SkipWithError(r.problem.c_str());
       return;
@@ -210,16 +307,22 @@ void BM_RunTimingFidelity(benchmark::State& state) {
     r.done = true;
     gResults = r;
   }
-  state.counters["excess_p50_us"] = Percentile(gResults.periodExcess, 50);
-  state.counters["pulse_error_p50_us"] = Percentile(gResults.pulseError, 50);
-  state.counters["drift_ms"] = gResults.driftUs / 1000;
+  state.counters["excess_p50_us"] = Percentile(gResults.relative.periodExcess, 50);
+  state.counters["fixed_drift_ms"] = gResults.fixed.driftUs / 1000;
+  state.counters["relative_drift_ms"] = gResults.relative.driftUs / 1000;
 }
 BENCHMARK(BM_RunTimingFidelity)->Iterations(1)->Unit(benchmark::kSecond);
+
+// A goal on the figure's value itself rather than its ratio.
+void AtMost(Figure& figure, double limit, const std::string& unit) {
+  figure.goal = "<= " + FormatNumber(limit) + " " + unit;
+  figure.met = std::abs(figure.value) <= limit;
+}
 
 void Summarize(Summary& s) {
   const Results& r = gResults;
   if (!r.done) {
-    s.Note("The run did not complete; no figures.");
+    s.Note("The runs did not complete; no figures.");
     return;
   }
   // Of a trial's 8 exchanges, 4 follow a wait (the start event, both pulse
@@ -227,27 +330,58 @@ void Summarize(Summary& s) {
   const double floor = 4 * r.exchangeCold + 4 * r.exchangeHot + 2 * r.overshoot5 +
                        2 * r.overshoot20;
   const double pulseFloor = r.exchangeHot / 2 + r.exchangeCold / 2 + r.overshoot5;
-  Summary::Goal(s.Add("trial period excess, median", Percentile(r.periodExcess, 50), "us",
-                      "floor per trial", floor),
+  const auto& rel = r.relative;
+  const auto& fix = r.fixed;
+
+  // Relative mode against the floor.
+  Summary::Goal(s.Add("relative: trial period excess, median", Percentile(rel.periodExcess, 50),
+                      "us", "floor per trial", floor),
                 1.5);
-  s.Add("trial period excess, p99", Percentile(r.periodExcess, 99), "us", "floor per trial",
-        floor);
-  s.Add("trial period excess, max", Percentile(r.periodExcess, 100), "us", "floor per trial",
-        floor);
-  s.Add("pulse width error, median", Percentile(r.pulseError, 50), "us", "floor per pulse",
-        pulseFloor);
-  s.Add("pulse width error, p99", Percentile(r.pulseError, 99), "us", "floor per pulse",
-        pulseFloor);
-  s.Add("drift at the end of the run", r.driftUs / 1000, "ms", "floor x 199 trials",
-        floor * (kTrials - 1) / 1000);
+  s.Add("relative: trial period excess, p99", Percentile(rel.periodExcess, 99), "us",
+        "floor per trial", floor);
+  s.Add("relative: pulse width error, median", Percentile(rel.pulseError, 50), "us",
+        "floor per pulse", pulseFloor);
+  s.Add("relative: pulse width error, p99", Percentile(rel.pulseError, 99), "us",
+        "floor per pulse", pulseFloor);
+
+  // The fixed schedule beside the relative run of the same setup.
+  AtMost(s.Add("fixed: drift at trial 200", fix.driftUs / 1000, "ms", "relative: drift at trial 200",
+               rel.driftUs / 1000),
+         1, "ms");
+  AtMost(s.Add("fixed: drift at trial 10,000 (1 ms trials)", r.longFixed.driftUs / 1000, "ms",
+               "relative: drift at trial 10,000", r.longRelative.driftUs / 1000),
+         2, "ms");
+  Summary::Goal(s.Add("fixed: pulse width error, median", Percentile(fix.pulseError, 50), "us",
+                      "relative: pulse width error, median", Percentile(rel.pulseError, 50)),
+                0.5);
+  Summary::Goal(s.Add("fixed: pulse width error, p99", Percentile(fix.pulseError, 99), "us",
+                      "relative: pulse width error, p99", Percentile(rel.pulseError, 99)),
+                0.5);
+  s.Add("fixed: trial period excess, median", Percentile(fix.periodExcess, 50), "us",
+        "relative: trial period excess, median", Percentile(rel.periodExcess, 50));
+  s.Add("fixed: trial period excess, p99", Percentile(fix.periodExcess, 99), "us",
+        "relative: trial period excess, p99", Percentile(rel.periodExcess, 99));
+
+  // The waits.
+  s.Add("precise 5 ms wait (sleep, then spin): overshoot median", r.preciseWait.overshootP50,
+        "us", "plain wait: overshoot median", r.plainWait.overshootP50);
+  s.Add("precise 5 ms wait: overshoot p99", r.preciseWait.overshootP99, "us",
+        "plain wait: overshoot p99", r.plainWait.overshootP99);
+  s.Add("clock_nanosleep(TIMER_ABSTIME) 5 ms: overshoot median", r.nanosleepWait.overshootP50,
+        "us", "plain wait: overshoot median", r.plainWait.overshootP50);
+  s.Add("precise 5 ms wait: CPU time per wait", r.preciseWait.cpuPerWaitUs, "us",
+        "plain wait: CPU time per wait", r.plainWait.cpuPerWaitUs);
+
   s.AddPlain("plain exchange with the simulator, back to back, median", r.exchangeHot, "us");
   s.AddPlain("plain exchange with the simulator after a 5 ms sleep, median", r.exchangeCold,
              "us");
   s.AddPlain("overshoot of a 5 ms wait, median", r.overshoot5, "us");
   s.AddPlain("overshoot of a 20 ms wait, median", r.overshoot20, "us");
   s.Note("200 trials of 20 ms with 20 ms intervals, start and end events, 5 ms pulses at "
-         "start and end: a nominal period of 50 ms. Times are the arrivals of the command "
-         "frames in the simulator's transcript.");
+         "start and end: a nominal period of 50 ms, run once with --schedule relative and once "
+         "with --schedule fixed. Times are the arrivals of the command frames in the "
+         "simulator's transcript; drift is the last start event against its nominal time "
+         "from the first. The 10,000-trial runs have 1 ms trials with a start event only.");
   s.Note("Floor per trial = 4 plain exchanges after a sleep + 4 back to back + 2 x 5 ms "
          "overshoot + 2 x 20 ms overshoot (a trial's 8 exchanges, 4 of them right after a wait, "
          "and its 4 waits); floor per pulse = the reply half of an exchange and the sending half "
@@ -255,6 +389,10 @@ void Summarize(Summary& s) {
          "client on a thread scheduled as the worker asks (" +
          std::string(r.realtime ? "real-time priority granted" : "no real-time priority") +
          ", 1 ns timer slack).");
+  s.Note("The precise wait sleeps on the stop signal until " +
+         std::to_string(PreciseRunClock::kDefaultSpinMargin.count()) +
+         " us before the deadline, then spins on the clock checking Stop; its CPU time per "
+         "wait is what a run pays per wait (4 per trial here).");
 }
 
 }  // namespace

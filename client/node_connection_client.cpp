@@ -343,10 +343,16 @@ bool NodeConnectionClient::FillRecieveBuffer() {
   }
   unsigned char* buffer = mRecvBuffer.get();
   while (mRecvFilled < mRecordSize) {
-    if (!WaitForData(socket)) return false;
+    // Bytes already waiting are taken at once; only an empty socket is
+    // waited for, in the wait that sees a stop request.
     int error = 0;
-    const long n = net::RecvSome(socket, buffer + mRecvFilled,
-                                 static_cast<size_t>(mRecvBufferSize - mRecvFilled), &error);
+    long n = net::RecvReady(socket, buffer + mRecvFilled,
+                            static_cast<size_t>(mRecvBufferSize - mRecvFilled), &error);
+    if (n == net::kRecvWouldBlock) {
+      if (!WaitForData(socket)) return false;
+      n = net::RecvSome(socket, buffer + mRecvFilled,
+                        static_cast<size_t>(mRecvBufferSize - mRecvFilled), &error);
+    }
     if (n == 0) {
       if (!mStopRequested.load()) {
         Log(client_log::kNotice,

@@ -146,6 +146,17 @@ long RecvSome(SocketHandle socket, void* buffer, size_t length, int* error) {
   }
 }
 
+long RecvReady(SocketHandle socket, void* buffer, size_t length, int* error) {
+  for (;;) {
+    const ssize_t n = ::recv(socket, buffer, length, MSG_DONTWAIT);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return kRecvWouldBlock;
+    *error = LastError();
+    return -1;
+  }
+}
+
 WaitResult WaitReadable(SocketHandle socket, int timeout_ms, int* error) {
   pollfd p{socket, POLLIN, 0};
   for (;;) {

@@ -61,6 +61,11 @@ long SendSome(SocketHandle socket, const void* data, size_t length, int* error);
 // connection, or -1 with *error set.
 long RecvSome(SocketHandle socket, void* buffer, size_t length, int* error);
 
+// One receive call that does not wait: as RecvSome, or kRecvWouldBlock when
+// no byte is ready yet.
+inline constexpr long kRecvWouldBlock = -2;
+long RecvReady(SocketHandle socket, void* buffer, size_t length, int* error);
+
 enum class WaitResult { kReady, kTimeout, kError };
 
 // Waits up to timeout_ms (negative: without limit) until the socket can be
