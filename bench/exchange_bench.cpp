@@ -178,7 +178,7 @@ void Summarize(Summary& s) {
   const Latency& c = gResults["client"];
   const Latency& r = gResults["raw"];
   const Latency& rs = gResults["raw-sim"];
-  Summary::Goal(s.Add("exchange p50", c.p50, "us", "raw ping-pong p50", r.p50), 1.3);
+  Summary::Goal(s.Add("exchange p50", c.p50, "us", "raw ping-pong p50", r.p50), 1.1);
   s.Add("exchange p99", c.p99, "us", "raw ping-pong p99", r.p99);
   s.Add("exchanges per second", c.perSecond, "/s", "raw ping-pong", r.perSecond);
   s.Add("plain client with the simulator, p50", rs.p50, "us", "raw ping-pong p50", r.p50);

@@ -85,6 +85,7 @@ const char kSetup[] =
 // What one orvanta-run run looked like from the simulator's side.
 struct RunFigures {
   std::vector<double> periodExcess, pulseError;  // us
+  std::vector<double> sentPulseError;  // us, between the sends (orvanta-run's timeline)
   double driftUs = 0;  // the last start event against its nominal time
 };
 
@@ -238,8 +239,35 @@ void Analyse(const std::string& transcript, int trials, double periodUs, RunFigu
   r.driftUs = starts.back() - starts.front() - (trials - 1) * periodUs;
 }
 
+// The pulse widths as orvanta-run handed the commands over: from the set's
+// sent_us to the clear's in the timeline (CSV; the last two fields are
+// sent_us and replied_us, and no earlier field holds a comma but the quoted
+// command, which the two right-most commas never reach).
+void AnalyseTimeline(const std::string& timeline, RunFigures& r) {
+  std::istringstream in(timeline);
+  std::string line;
+  double set = -1;
+  while (std::getline(in, line)) {
+    if (line.find("-SetDIOPortOutput") == std::string::npos) continue;
+    const size_t last = line.rfind(',');
+    if (last == std::string::npos || last == 0) continue;
+    const size_t before = line.rfind(',', last - 1);
+    if (before == std::string::npos) continue;
+    const double sent = std::stod(line.substr(before + 1, last - before - 1));
+    const size_t quoteEnd = line.rfind("\"", before);
+    const bool clear = quoteEnd != std::string::npos && quoteEnd >= 2 &&
+                       line.compare(quoteEnd - 2, 2, " 0") == 0;
+    if (!clear) {
+      set = sent;
+    } else if (set >= 0) {
+      r.sentPulseError.push_back(sent - set - kPulseUs);
+      set = -1;
+    }
+  }
+}
+
 // Plays `setup` with orvanta-run against a fresh simulator and reads the run
-// from its transcript.
+// from its transcript and its timeline.
 void RunOnce(const std::string& setupText, const char* schedule, int trials, double periodUs,
              RunFigures& figures, std::string& problem) {
   TempDir dir;
@@ -250,7 +278,7 @@ void RunOnce(const std::string& setupText, const char* schedule, int trials, dou
   ChildProcess run;
   if (!run.Start({ORVANTA_RUN_PATH, "--server", "127.0.0.1", "--no-negotiate", "--message-port",
                   std::to_string(sim.messagePort()), "--log", dir.path() + "/log.txt", "--quiet",
-                  "--schedule", schedule, setup},
+                  "--schedule", schedule, "--timeline", dir.path() + "/timeline.csv", setup},
                  dir.path() + "/run.out")) {
     problem = "cannot start orvanta-run";
     return;
@@ -264,6 +292,7 @@ void RunOnce(const std::string& setupText, const char* schedule, int trials, dou
   }
   sim.Stop();
   if (problem.empty()) Analyse(ReadFile(sim.transcriptPath()), trials, periodUs, figures, problem);
+  if (problem.empty()) AnalyseTimeline(ReadFile(dir.path() + "/timeline.csv"), figures);
 }
 
 std::string LongSetup() {
@@ -357,6 +386,10 @@ void Summarize(Summary& s) {
   Summary::Goal(s.Add("fixed: pulse width error, p99", Percentile(fix.pulseError, 99), "us",
                       "relative: pulse width error, p99", Percentile(rel.pulseError, 99)),
                 0.5);
+  s.Add("fixed: pulse width between the sends, median", Percentile(fix.sentPulseError, 50), "us",
+        "relative: same", Percentile(rel.sentPulseError, 50));
+  s.Add("fixed: pulse width between the sends, p99", Percentile(fix.sentPulseError, 99), "us",
+        "relative: same", Percentile(rel.sentPulseError, 99));
   s.Add("fixed: trial period excess, median", Percentile(fix.periodExcess, 50), "us",
         "relative: trial period excess, median", Percentile(rel.periodExcess, 50));
   s.Add("fixed: trial period excess, p99", Percentile(fix.periodExcess, 99), "us",
@@ -381,7 +414,9 @@ void Summarize(Summary& s) {
          "start and end: a nominal period of 50 ms, run once with --schedule relative and once "
          "with --schedule fixed. Times are the arrivals of the command frames in the "
          "simulator's transcript; drift is the last start event against its nominal time "
-         "from the first. The 10,000-trial runs have 1 ms trials with a start event only.");
+         "from the first. The 10,000-trial runs have 1 ms trials with a start event only. "
+         "Pulse width error is read at the simulator (arrival to arrival) and, to separate "
+         "orvanta-run's part, between the two sends in orvanta-run's timeline.");
   s.Note("Floor per trial = 4 plain exchanges after a sleep + 4 back to back + 2 x 5 ms "
          "overshoot + 2 x 20 ms overshoot (a trial's 8 exchanges, 4 of them right after a wait, "
          "and its 4 waits); floor per pulse = the reply half of an exchange and the sending half "
