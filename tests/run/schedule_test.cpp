@@ -1,13 +1,7 @@
-// The fixed schedule on the trial worker with a stepped clock: every exchange
-// takes exactly 1 ms and every wait ends exactly at its deadline, so the
-// planned times can be compared to the microsecond. Covers the planned
-// times of both modes, a late step, a pause and a run started at a later
-// trial.
+// The fixed schedule on the trial worker with a stepped clock (every exchange
+// takes 1 ms, every wait ends at its deadline): planned times of both modes,
+// a late step, a pause and a run started at a later trial.
 #include <gtest/gtest.h>
-
-#include <mutex>
-#include <string>
-#include <vector>
 
 #include "tests/run/run_env.h"
 #include "trials/run_timing.h"
