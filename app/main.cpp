@@ -6,10 +6,15 @@
 #include "app/qt_file_chooser.h"
 #include "app/qt_message_boxes.h"
 #include "app/qt_shell_opener.h"
+#include "platform/version.h"
 
 int main(int argc, char** argv) {
   // Qt takes its own options (-platform, -style, ...); the program has none.
   QApplication application(argc, argv);
+  QApplication::setApplicationVersion(QStringLiteral(ORVANTA_VERSION));
+  // Ties the window to the installed desktop entry (orvanta.desktop), so that
+  // the desktop shows the entry's name and icon for it.
+  QGuiApplication::setDesktopFileName(QStringLiteral("orvanta"));
 
   orvanta::SystemClock clock;
   orvanta::QtMessageBoxes boxes;

@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <iterator>
 
 #include "app/control_ids.h"
 #include "app/digits.h"
@@ -73,23 +74,32 @@ QListWidget* MakeListBox(const ctl::ControlName& control) {
   return list;
 }
 
-// The application icon: a ring around a dot, drawn at start-up so that the
-// program needs no resource files.
+// The application icon: a train of trial pulses on blue with a red dot. It
+// is the picture of the installed icon (packaging/icons/orvanta.svg, in the
+// same 256-unit coordinates), drawn at start-up so that the program needs no
+// resource files.
 QIcon MakeApplicationIcon() {
   QIcon icon;
-  for (int size : {16, 32, 48}) {
+  for (int size : {16, 32, 48, 64}) {
     QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     painter.setRenderHint(QPainter::Antialiasing);
-    const qreal pen = size / 8.0;
-    painter.setPen(QPen(QColor(0x1f, 0x4e, 0x8c), pen));
+    painter.scale(size / 256.0, size / 256.0);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0x1f, 0x4e, 0x8c));
+    painter.drawRoundedRect(QRectF(16, 16, 224, 224), 40, 40);
+    QPen trace(Qt::white, 16);
+    trace.setJoinStyle(Qt::RoundJoin);
+    trace.setCapStyle(Qt::RoundCap);
+    painter.setPen(trace);
     painter.setBrush(Qt::NoBrush);
-    painter.drawEllipse(QRectF(pen / 2, pen / 2, size - pen, size - pen));
+    const QPointF pulses[] = {{40, 184},  {72, 184},  {72, 104},  {112, 104}, {112, 184},
+                              {144, 184}, {144, 104}, {184, 104}, {184, 184}, {216, 184}};
+    painter.drawPolyline(pulses, static_cast<int>(std::size(pulses)));
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0xd0, 0x3a, 0x2f));
-    const qreal dot = size / 3.0;
-    painter.drawEllipse(QRectF((size - dot) / 2, (size - dot) / 2, dot, dot));
+    painter.drawEllipse(QPointF(200, 64), 20, 20);
     painter.end();
     icon.addPixmap(pixmap);
   }

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "platform/version.h"
+
 class QLineEdit;
 
 namespace orvanta {
@@ -43,7 +45,7 @@ class CAboutDlg : public QDialog {
   Q_OBJECT
 
  public:
-  static constexpr const char kVersionText[] = "Orvanta Version 1.1.0";
+  static constexpr const char kVersionText[] = "Orvanta Version " ORVANTA_VERSION;
   static constexpr const char kSecondText[] = "Trial sequencing";
 
   explicit CAboutDlg(const QIcon& icon, QWidget* parent = nullptr);

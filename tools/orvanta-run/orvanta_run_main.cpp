@@ -78,6 +78,9 @@ int main(int argc, char** argv) {
     case ParseOutcome::kHelp:
       std::fputs(RunnerUsage().c_str(), stdout);
       return kExitOk;
+    case ParseOutcome::kVersion:
+      std::fputs(RunnerVersion().c_str(), stdout);
+      return kExitOk;
     case ParseOutcome::kUsageError:
       std::fprintf(stderr, "orvanta-run: %s (see orvanta-run --help)\n", error.c_str());
       return kExitUsage;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/version.h"
+
 namespace orvanta::runner {
 
 namespace {
@@ -38,6 +40,7 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
                                 std::string& error) {
   options = RunnerOptions{};
   bool help = false;
+  bool version = false;
   bool optionsEnded = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -147,12 +150,15 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
       options.quiet = true;
     } else if (name == "--help" || name == "-h") {
       help = true;
+    } else if (name == "--version") {
+      version = true;
     } else {
       error = "unknown option '" + argument + "'";
       return ParseOutcome::kUsageError;
     }
   }
   if (help) return ParseOutcome::kHelp;
+  if (version) return ParseOutcome::kVersion;
   if (options.setupFiles.empty()) {
     error = "no setup file given";
     return ParseOutcome::kUsageError;
@@ -207,6 +213,7 @@ std::string RunnerUsage() {
          "                  microseconds since the run started; replied_us is empty\n"
          "                  when no reply came); written row by row as the run goes\n"
          "  --quiet         do not echo log entries to standard output\n"
+         "  --version       show the version and exit\n"
          "  -h, --help      show this help and exit\n"
          "\n"
          "On a terminal a progress line shows the trial, its type, the time elapsed\n"
@@ -224,5 +231,7 @@ std::string RunnerUsage() {
          "  5   the trial worker could not be started\n"
          "  64  usage error\n";
 }
+
+std::string RunnerVersion() { return "orvanta-run " ORVANTA_VERSION "\n"; }
 
 }  // namespace orvanta::runner

@@ -49,7 +49,9 @@ struct RunnerOptions {
   bool check = false;         // validate the setup instead of running it
 };
 
-enum class ParseOutcome { kRun, kHelp, kUsageError };
+// kHelp wins over kVersion; either wins over a missing setup file, not over
+// a bad option.
+enum class ParseOutcome { kRun, kHelp, kVersion, kUsageError };
 
 // Parses the arguments after the program name. Options and setup files may
 // be mixed; "--" ends the options. Options that take a value accept it as
@@ -60,5 +62,8 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
 
 // The --help text.
 std::string RunnerUsage();
+
+// The --version line: "orvanta-run VERSION\n".
+std::string RunnerVersion();
 
 }  // namespace orvanta::runner

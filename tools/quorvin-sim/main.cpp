@@ -45,6 +45,10 @@ int main(int argc, char** argv) {
     std::fputs(HelpText().c_str(), stdout);
     return kExitOk;
   }
+  if (parsed.status == ParseStatus::kVersion) {
+    std::fputs(VersionText().c_str(), stdout);
+    return kExitOk;
+  }
   if (parsed.status == ParseStatus::kError) {
     std::fprintf(stderr, "quorvin-sim: %s (see quorvin-sim --help)\n", parsed.error.c_str());
     return kExitUsage;

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "platform/version.h"
+
 namespace orvanta::sim {
 
 std::vector<AcqObject> DefaultObjects() {
@@ -79,6 +81,7 @@ all connections; with --fault-command only commands of that name count):
                          carrying the command out (e.g. "1:-1" with
                          --fault-command -GetNextAvailablePortNumber)
 
+  --version              show the version and exit
   --help                 show this text and exit
 
 Replies: "0" (or "0 " and a value) on success; "-1 " and a reason on failure,
@@ -117,6 +120,8 @@ command line, 69 when a listener cannot be opened, 73 when the transcript or
 port file cannot be written.
 )";
 }
+
+std::string VersionText() { return "quorvin-sim " ORVANTA_VERSION "\n"; }
 
 namespace {
 
@@ -206,6 +211,10 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     if (name == "--help") {
       if (!flag()) return fail("option --help takes no value");
       result.status = ParseStatus::kHelp;
+      return result;
+    } else if (name == "--version") {
+      if (!flag()) return fail("option --version takes no value");
+      result.status = ParseStatus::kVersion;
       return result;
     } else if (name == "--quiet") {
       if (!flag()) return fail("option --quiet takes no value");

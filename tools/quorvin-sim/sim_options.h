@@ -61,7 +61,7 @@ struct SimOptions {
   std::string replace_reply_text;
 };
 
-enum class ParseStatus { kRun, kHelp, kError };
+enum class ParseStatus { kRun, kHelp, kVersion, kError };
 
 struct ParseResult {
   ParseStatus status = ParseStatus::kError;
@@ -75,6 +75,9 @@ ParseResult ParseOptions(const std::vector<std::string>& args);
 
 // The text printed by --help.
 std::string HelpText();
+
+// The line printed by --version: "quorvin-sim VERSION\n".
+std::string VersionText();
 
 // Exit codes of the executable.
 inline constexpr int kExitOk = 0;
