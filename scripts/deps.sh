@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, when any is missing.
-# Idempotent and quiet; needs root (or sudo) only when something is missing.
+# Installs the Debian packages the build needs, and any named as arguments,
+# when any is missing. Idempotent and quiet; needs root (or sudo) only when
+# something is missing.
 set -euo pipefail
 
 # clang with its runtime libraries (libclang-rt-14-dev: the sanitizers and
@@ -8,7 +9,7 @@ set -euo pipefail
 # man-db and desktop-file-utils check the man pages and the desktop entry.
 packages=(build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
           libbenchmark-dev qt6-base-dev libgl-dev clang libclang-rt-14-dev llvm-14 xdg-utils
-          man-db desktop-file-utils)
+          man-db desktop-file-utils "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

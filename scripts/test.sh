@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds, runs ctest. Then,
 # unless ORVANTA_TEST_QUICK=1, the robustness stages that CI runs as well:
-# the suite under AddressSanitizer + UndefinedBehaviorSanitizer (window tests
-# included), under ThreadSanitizer (without the window), and each libFuzzer
-# target for ORVANTA_FUZZ_SECONDS (60) seconds. Every stage runs even when
+# the Debian package built, installed, tried and purged again on this machine
+# (scripts/install-test.sh; skipped without root or sudo), the suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer (window tests included), under
+# ThreadSanitizer (without the window), and each libFuzzer target for
+# ORVANTA_FUZZ_SECONDS (60) seconds. Every stage runs even when
 # an earlier one failed; the script fails if any did.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,6 +30,7 @@ stage() {
 
 stage "tests" ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"
 if [ "${ORVANTA_TEST_QUICK:-0}" != 1 ]; then
+  stage "install" bash scripts/install-test.sh
   stage "asan+ubsan" bash scripts/sanitize.sh asan
   stage "tsan" bash scripts/sanitize.sh tsan
   stage "fuzz" bash scripts/fuzz.sh "${ORVANTA_FUZZ_SECONDS:-60}"

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "script_test_support.h"
+#include "platform/version.h"
 #include "tools/orvanta-run/runner_options.h"
 #include "tools/orvanta-run/runner_setup.h"
 
@@ -118,6 +119,11 @@ TEST_F(RunnerTest, HelpAndUsageErrors) {
   Result r = Run({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out.rfind("Usage: orvanta-run [options] SETUP.cfg...\n", 0), 0u) << r.out;
+  EXPECT_EQ(r.err, "");
+  // --version needs no setup file and prints the project's version.
+  r = Run({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "orvanta-run " ORVANTA_VERSION "\n");
   EXPECT_EQ(r.err, "");
 
   const std::pair<Args, std::string> cases[] = {

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/version.h"
 #include "tests/sim/raw_client.h"
 
 namespace orvanta::sim {
@@ -160,6 +161,10 @@ TEST(SimCliTest, HelpPrintsUsageAndExitsZero) {
   EXPECT_EQ(p.WaitExit(), 0);
   EXPECT_NE(p.RestOfStdout().find("--negotiation-port N"), std::string::npos);
   EXPECT_EQ(p.Stderr(), "");
+
+  SimProcess version({"--version"});
+  EXPECT_EQ(version.WaitExit(), 0);
+  EXPECT_EQ(version.RestOfStdout(), "quorvin-sim " ORVANTA_VERSION "\n");
 }
 
 TEST(SimCliTest, BadOptionsExit64WithOneLine) {
