@@ -39,7 +39,7 @@ cleanup() {
     wait "$sim_pid" 2>/dev/null || true
   fi
   if dpkg-query -W -f='${Status}' orvanta 2>/dev/null | grep -q "installed"; then
-    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get purge -y -qq orvanta >/dev/null 2>&1 || true
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=300 purge -y -qq orvanta >/dev/null 2>&1 || true
   fi
   rm -rf "$work"
 }
@@ -54,7 +54,7 @@ fail() {
 chmod 755 "$work"
 cp "$package" "$work/"
 if ! (cd "$work" && DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" \
-      apt-get install -y -qq "./$(basename "$package")" >"$work/apt-install.log" 2>&1); then
+      apt-get -o DPkg::Lock::Timeout=300 install -y -qq "./$(basename "$package")" >"$work/apt-install.log" 2>&1); then
   cat "$work/apt-install.log" >&2
   fail "apt-get install ./$(basename "$package") failed"
 fi
@@ -93,7 +93,8 @@ if [ "$status" -ne 0 ]; then
   cat "$work/run.out" >&2
   fail "the installed orvanta-run ended with status $status"
 fi
-grep -q "Trials Completed Successfully" "$work/OrvantaLogFile.txt" || fail "the log does not show a completed run"
+grep -q "Trials Completed Successfully" "$work/run.out" || { cat "$work/run.out" >&2; fail "the run did not complete"; }
+grep -q "End Trial #" "$work/OrvantaLogFile.txt" || fail "the log shows no trial"
 rows=$(($(wc -l <"$work/timeline.csv") - 1))
 received=$(grep -c $'\tcmd\t' "$work/transcript.tsv" || true)
 [ "$rows" -gt 0 ] || fail "the timeline has no rows"
@@ -128,7 +129,7 @@ grep -qx "Exec=orvanta" "$entry" || fail "$entry does not start orvanta"
 echo "install-test: man pages, desktop entry, icons and completion are in place"
 
 # Remove the package; nothing of it may be left.
-DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get purge -y -qq orvanta >"$work/apt-purge.log" 2>&1 ||
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=300 purge -y -qq orvanta >"$work/apt-purge.log" 2>&1 ||
   { cat "$work/apt-purge.log" >&2; fail "apt-get purge orvanta failed"; }
 left=()
 while read -r path; do
