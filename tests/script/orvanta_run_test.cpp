@@ -181,6 +181,10 @@ TEST(RunnerOptions, ParsesEveryOption) {
   EXPECT_EQ(runner::ParseRunnerOptions({"--schedule", "drifting", "a.cfg"}, o, error),
             runner::ParseOutcome::kUsageError);
   EXPECT_EQ(error, "option --schedule needs fixed or relative, not 'drifting'");
+  EXPECT_EQ(runner::ParseRunnerOptions({"--version", "-h"}, o, error), runner::ParseOutcome::kHelp);
+  EXPECT_EQ(runner::ParseRunnerOptions({"--version=1"}, o, error),
+            runner::ParseOutcome::kUsageError);
+  EXPECT_EQ(error, "option --version takes no value");
 }
 
 // The log calls the echo with its entry lock held, so the echo must return

@@ -174,6 +174,7 @@ TEST(SimCliTest, BadOptionsExit64WithOneLine) {
        "quorvin-sim: invalid value 'abc' for --message-port: expected a port from 0 to 65535 (see "
        "quorvin-sim --help)\n"},
       {{"--no-reply"}, "quorvin-sim: option --no-reply needs a value (see quorvin-sim --help)\n"},
+      {{"--version=1"}, "quorvin-sim: option --version takes no value (see quorvin-sim --help)\n"},
   };
   for (const auto& [args, expected] : cases) {
     SimProcess p(args);
