@@ -1,18 +1,20 @@
 # Bash completion for orvanta-run and quorvin-sim; installed once under each
 # name. The options and the kind of value each takes are read from the
 # program's own --help, so the completion follows the program: an option's
-# value named PATH completes file names, a value like "HZ|max" offers "max",
-# and orvanta-run's setup file arguments complete *.cfg files and folders.
+# value named PATH completes file names, DIR folder names, a value like
+# "HZ|max" or "fixed|relative" offers its lower-case words, and orvanta-run's
+# setup file arguments complete *.cfg files and folders.
 
 # Prints "--name VALUE" (or "--name" alone) for each option in $1's --help:
-# the lines "  --name VALUE  text" and "  -h, --help  text".
+# the lines "  --name VALUE  text" and "  -h, --help  text" (a value follows
+# the name after a single blank).
 _orvanta_tools_options() {
   "$1" --help 2>/dev/null |
-    sed -n -E 's/^ {1,6}(-[A-Za-z], )?(--[A-Za-z0-9][A-Za-z0-9-]*)( ([A-Z][^ ]*))?.*/\2 \4/p'
+    sed -n -E 's/^ {1,6}(-[A-Za-z], )?(--[A-Za-z0-9][A-Za-z0-9-]*)( ([^ ]+))?.*/\2 \4/p'
 }
 
 # Completes $cur as a file name; with $1, only files ending in .$1 (and
-# folders).
+# folders); with -d, only folders.
 _orvanta_tools_files() {
   if declare -F _filedir >/dev/null; then
     _filedir "$@"
@@ -20,7 +22,9 @@ _orvanta_tools_files() {
   fi
   compopt -o filenames 2>/dev/null
   local IFS=$'\n'
-  if [[ -n ${1-} ]]; then
+  if [[ ${1-} == -d ]]; then
+    COMPREPLY=($(compgen -d -- "$cur"))
+  elif [[ -n ${1-} ]]; then
     COMPREPLY=($(compgen -d -- "$cur") $(compgen -f -X "!*.$1" -- "$cur"))
   else
     COMPREPLY=($(compgen -f -- "$cur"))
@@ -62,10 +66,14 @@ _orvanta_tools() {
   if [[ -n $value_of_prev && ($split == true || $cur != -*) ]]; then
     case $value_of_prev in
       PATH) _orvanta_tools_files ;;
+      DIR) _orvanta_tools_files -d ;;
       ADDR) COMPREPLY=($(compgen -W "127.0.0.1 0.0.0.0" -- "$cur")) ;;
       *"|"*)
-        local choices=${value_of_prev#*|}
-        COMPREPLY=($(compgen -W "${choices//|/ }" -- "$cur"))
+        local choice choices=()
+        for choice in ${value_of_prev//|/ }; do
+          [[ $choice == *[a-z]* ]] && choices+=("$choice")
+        done
+        COMPREPLY=($(compgen -W "${choices[*]}" -- "$cur"))
         ;;
       *) COMPREPLY=() ;;
     esac
