@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "log/log_capture.h"
+
 namespace orvanta {
 
 namespace {
@@ -115,6 +117,7 @@ std::string LogFile::GetTimeStamp() const {
 
 int LogFile::WriteLogEntry(int level, const std::string& text) {
   if (level == kLogDebug && !mDebugEnabled) return 0;
+  LogErrorCapture::Note(level, text);
 
   std::lock_guard<std::mutex> lock(mLogLock);
   const std::string line = GetLevelTag(level) + GetTimeStamp() + " - " + text;

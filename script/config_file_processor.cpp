@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log/log_capture.h"
 #include "log/log_file.h"
 #include "platform/message_box.h"
 #include "script/command_processor.h"
@@ -28,6 +29,33 @@ constexpr int kVersionMajor = 1;
 constexpr int kVersionMinor = 0;
 
 std::string ErrnoText(int error) { return std::strerror(error); }
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string out;
+  for (const std::string& line : lines) {
+    if (!out.empty()) out += "\r\n";
+    out += line;
+  }
+  return out;
+}
+
+// A line as a box shows it: at most 200 characters.
+std::string ShownLine(const std::string& line) {
+  constexpr size_t kMaxShown = 200;
+  if (line.size() <= kMaxShown) return line;
+  return line.substr(0, kMaxShown) + "...";
+}
+
+// The end of the box of a load that stopped early: why, and what was kept.
+std::string ReasonAndKeptText(const ScriptOutcome& outcome, int numTypes) {
+  std::string text = "Reason: " + (outcome.reason.empty() ? std::string("see the logfile")
+                                                          : outcome.reason);
+  text += Format("\r\n\r\nThe lines before line %d were loaded and stay in the setup (%d trial "
+                 "type%s now loaded); line %d and the lines after it were not run.\r\n",
+                 static_cast<int>(outcome.lineNumber), numTypes, numTypes == 1 ? " is" : "s are",
+                 static_cast<int>(outcome.lineNumber));
+  return text;
+}
 
 // What in `value` a setup file cannot carry, as a phrase ("\"#\" and a
 // double quote"), or "" when it reads back unchanged.
@@ -90,12 +118,15 @@ ConfigFileProcessor::~ConfigFileProcessor() = default;
 
 int ConfigFileProcessor::ProcessScript(const std::string& path) {
   mLastOutcome = ScriptOutcome{};
+  // The ERROR entries of this load tell the user why it stopped.
+  LogErrorCapture errors;
   FormatCmdLine reader(log_);
   log_.WriteLogEntry(
       kLogNotice,
       Format("ConfigFileProcessor::ProcessScript() - Started Processing Filename: %s", path.c_str()));
   if (reader.OpenFileCfg(path) != 0) {
     mLastOutcome.kind = ScriptOutcome::kOpenFailed;
+    mLastOutcome.reason = JoinLines(errors.errors());
     return -1;
   }
   reader.SetReturnCommandLines(true);
@@ -107,16 +138,20 @@ int ConfigFileProcessor::ProcessScript(const std::string& path) {
   int32_t lineNumber = 0;
   for (;;) {
     if (reader.GetNextLine(line, lineNumber) != 0) {
-      log_.WriteLogEntry(
-          kLogNotice, Format("ConfigFileProcessor::ProcessScript() - Finished Processing Filename: %s",
-                             path.c_str()));
       if (reader.ReachedEndOfFile()) {
+        log_.WriteLogEntry(
+            kLogNotice, Format("ConfigFileProcessor::ProcessScript() - Finished Processing Filename: %s",
+                               path.c_str()));
         mLastOutcome.kind = ScriptOutcome::kCompleted;
-      } else {
-        mLastOutcome.kind = ScriptOutcome::kStoppedEarly;
-        mLastOutcome.lineNumber = reader.GetStopLineNumber();
+        return 0;
       }
-      return 0;
+      // A line the reader could not read ends the load as a failure: the
+      // rest of the file was not run.
+      mLastOutcome.kind = ScriptOutcome::kStoppedEarly;
+      mLastOutcome.lineNumber = reader.GetStopLineNumber();
+      mLastOutcome.commandLine = reader.GetStopLine();
+      ReportStoppedLoad(path, errors.errors());
+      return -1;
     }
     log_.WriteLogEntry(kLogNotice,
                        Format("ConfigFileProcessor::ProcessScript() - Next Ascii Command to "
@@ -125,19 +160,54 @@ int ConfigFileProcessor::ProcessScript(const std::string& path) {
     if (commands_.ProcessCommandString(line) != 0) break;
   }
 
+  mLastOutcome.kind = ScriptOutcome::kCommandFailed;
+  mLastOutcome.lineNumber = lineNumber;
+  mLastOutcome.commandLine = line;
+  mLastOutcome.reason = JoinLines(errors.errors());
   mMessage = Format(
       "ConfigFileProcessor::ProcessScript() - Error, Command String failed to execute.  Line "
       "Number: %i, Command Line: %s, Filename: %s",
       static_cast<int>(lineNumber), line.c_str(), path.c_str());
   log_.WriteLogEntry(kLogError, mMessage);
-  mLastOutcome.kind = ScriptOutcome::kCommandFailed;
-  mLastOutcome.lineNumber = lineNumber;
-  mLastOutcome.commandLine = line;
   boxes_.Show(Format("There was an error processing your configuration file.  See the logfile "
                      "for details.\r\n\r\nFile: %s\r\nLine Number: %d\r\nCommand: %s\r\n",
-                     path.c_str(), static_cast<int>(lineNumber), line.c_str()),
+                     path.c_str(), static_cast<int>(lineNumber), line.c_str()) +
+                  ReasonAndKeptText(mLastOutcome, trials_.GetNumTrials()),
               "Configuration File Error", BoxIcon::kError, BoxButtons::kOk);
   return -1;
+}
+
+void ConfigFileProcessor::ReportStoppedLoad(const std::string& path,
+                                            const std::vector<std::string>& errors) {
+  mLastOutcome.reason = JoinLines(errors);
+  if (mLastOutcome.reason.empty()) mLastOutcome.reason = "the line could not be read";
+  const std::string shown = ShownLine(mLastOutcome.commandLine);
+  mMessage = Format(
+      "ConfigFileProcessor::ProcessScript() - Error, processing stopped at a line that could not "
+      "be read; the rest of the file was not run.  Line Number: %i, Line: %s, Filename: %s",
+      static_cast<int>(mLastOutcome.lineNumber), shown.c_str(), path.c_str());
+  log_.WriteLogEntry(kLogError, mMessage);
+  boxes_.Show(Format("Your configuration file could not be read to its end.  See the logfile for "
+                     "details.\r\n\r\nFile: %s\r\nLine Number: %d\r\nLine: %s\r\n",
+                     path.c_str(), static_cast<int>(mLastOutcome.lineNumber), shown.c_str()) +
+                  ReasonAndKeptText(mLastOutcome, trials_.GetNumTrials()),
+              "Configuration File Error", BoxIcon::kError, BoxButtons::kOk);
+}
+
+int ConfigFileProcessor::ClearSetup() {
+  const std::vector<std::string> names = trials_.GetTrialNames();
+  for (const std::string& name : names) trials_.RemoveTrial(name);
+  deck_.SetShuffleType(Normal);
+  deck_.SetMaxConsectutiveSameSuitCards(1);
+  mMessage = Format("ConfigFileProcessor::ClearSetup() - The setup was cleared for a new one.  "
+                    "Trial types removed: %d",
+                    static_cast<int>(names.size()));
+  log_.WriteLogEntry(kLogNotice, mMessage);
+  return 0;
+}
+
+std::string ConfigFileProcessor::GetSetupLines() {
+  return log_.GetSetupFileLines() + trials_.GetSetupFileLines() + deck_.GetSetupFileLines(trials_);
 }
 
 std::string ConfigFileProcessor::GetSetupFileText(const LocalTime& now) {

@@ -27,8 +27,8 @@ struct ScriptOutcome {
     kNotRun,          // no file processed yet
     kCompleted,       // the reader reached the end of the file
     kStoppedEarly,    // the reader stopped on an invalid, unreadable or overlong
-                      // line or a failed macro line; the lines after it were not
-                      // run (the result is still 0)
+                      // line or a failed macro line; it and the lines after it
+                      // were not run (result -1, message box shown)
     kOpenFailed,      // the file could not be opened (result -1)
     kCommandFailed,   // a command failed (result -1, message box shown)
   };
@@ -36,8 +36,12 @@ struct ScriptOutcome {
   // kCommandFailed: the failing command's line; kStoppedEarly: the line the
   // reader stopped at. 0 otherwise.
   int32_t lineNumber = 0;
-  // kCommandFailed: the command line as the reader prepared it.
+  // kCommandFailed: the command line as the reader prepared it;
+  // kStoppedEarly: the line as it was read.
   std::string commandLine;
+  // kCommandFailed, kStoppedEarly, kOpenFailed: why, as the ERROR entries of
+  // this load tell it (one per line, without tag and time stamp).
+  std::string reason;
 };
 
 // The outcome of a checked save.
@@ -61,10 +65,12 @@ class ConfigFileProcessor {
   virtual ~ConfigFileProcessor();
 
   // Runs the setup file at `path` with its own line reader (macros never
-  // carry over between files) on top of the current setup. 0 when the reader
-  // stopped (end of file, or a reader error); -1 when the file cannot be
-  // opened or a command failed. A failed command is logged and shown in the
-  // "Configuration File Error" box; the commands before it keep their effect.
+  // carry over between files) on top of the current setup. 0 when the file
+  // was read to its end; -1 when it cannot be opened, a command failed or
+  // the reader stopped at a line it could not read. A load that stopped
+  // early is logged and shown in the "Configuration File Error" box, with
+  // the line, the reason and what was kept: the commands before the line
+  // keep their effect, the rest of the file is not run.
   int ProcessScript(const std::string& path);
   const ScriptOutcome& GetLastOutcome() const { return mLastOutcome; }
 
@@ -93,9 +99,23 @@ class ConfigFileProcessor {
   // readable sentence per problem; empty when the setup reads back whole.
   std::vector<std::string> FindUnreadableValues();
 
+  // Starts afresh: removes every trial type (the window is told of each),
+  // which empties the deck and the order, and sets the shuffle settings back
+  // to those of a fresh start (Normal, at most 1 of a type in a row). The
+  // log stays where it is. Logged at NOTICE. Always 0.
+  int ClearSetup();
+
+  // The command lines a save would write now (log, trial list, deck), without
+  // the header and its date: equal texts mean equal setups.
+  std::string GetSetupLines();
+
   const std::string& GetMessage() const { return mMessage; }
 
  private:
+  // The box and the ERROR entry of a load that stopped before the end of
+  // the file, from mLastOutcome.
+  void ReportStoppedLoad(const std::string& path, const std::vector<std::string>& errors);
+
   LogFile& log_;
   TrialContainer& trials_;
   CardDeck& deck_;

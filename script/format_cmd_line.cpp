@@ -187,6 +187,7 @@ int FormatCmdLine::OpenFileCfg(const std::string& fileName) {
   mMacros.clear();
   mReachedEnd = false;
   mStopLineNumber = 0;
+  mStopLine.clear();
   return 0;
 }
 
@@ -234,7 +235,10 @@ int FormatCmdLine::GetNextLine(std::string& line, int32_t& lineNumber) {
   for (;;) {
     std::string raw;
     if (GetLineFromFile(raw) != 0) {
-      if (!mReachedEnd) mStopLineNumber = mLineCount + 1;
+      if (!mReachedEnd) {
+        mStopLineNumber = mLineCount + 1;
+        mStopLine = raw;  // what could be read of it
+      }
       return -1;
     }
     ++mLineCount;
@@ -245,8 +249,10 @@ int FormatCmdLine::GetNextLine(std::string& line, int32_t& lineNumber) {
     log_.WriteLogEntry(kLogNotice,
                        Format("FormatCmdLine::GetNextLine() - Processing line: %s", raw.c_str()));
     LineType type = kBlankLine;
+    std::string asRead = raw;
     if (ProcessLine(raw, type) != 0) {
       mStopLineNumber = mLineCount;
+      mStopLine = std::move(asRead);
       return -1;
     }
     line = raw;

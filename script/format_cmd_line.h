@@ -77,6 +77,9 @@ class FormatCmdLine {
   // After GetNextLine stopped on an error: the physical number of the line
   // that stopped it. 0 otherwise.
   int32_t GetStopLineNumber() const { return mStopLineNumber; }
+  // After GetNextLine stopped on an error: that line as it was read (of an
+  // overlong line, the part read before reading stopped). Empty otherwise.
+  const std::string& GetStopLine() const { return mStopLine; }
   // Physical lines read from the open file so far.
   int32_t GetLineCount() const { return mLineCount; }
   // The macro table: (name with its "%", value), in order of definition.
@@ -109,6 +112,7 @@ class FormatCmdLine {
   std::vector<std::string> mArguments;
   bool mReachedEnd = false;
   int32_t mStopLineNumber = 0;
+  std::string mStopLine;
 };
 
 }  // namespace orvanta

@@ -173,23 +173,82 @@ int CardDeck::ShuffleRange(int32_t first, int32_t last, bool enforceRunLimit) {
   }
   if (!enforceRunLimit) return 0;
 
+  // The repair keeps the best order it meets (the fewest cards beyond the
+  // limit; of equals, the latest), so that a failed repair leaves the best
+  // order found, not merely the last one. The count is kept up to date
+  // around each swap, and the swaps since the best order are kept to return
+  // to it.
+  const int32_t limit = mMaxConsecutiveSameSuitCards;
+  int64_t breaks = CountRunLimitBreaks(0, num_cards - 1);
+  int64_t bestBreaks = breaks;
+  std::vector<std::pair<int32_t, int32_t>> sinceBest;
   for (int32_t attempt = 0; attempt < kMaxRepairAttempts; ++attempt) {
     // Find the first card that makes a run longer than the limit.
     int32_t marked = -1;
     int32_t run = 1;
     for (int32_t j = 0; j + 1 < num_cards; ++j) {
       run = (mCards[j] == mCards[j + 1]) ? run + 1 : 1;
-      if (run > mMaxConsecutiveSameSuitCards) {
+      if (run > limit) {
         marked = j + 1;
         break;
       }
     }
     if (marked < 0) return 0;
     const int32_t y = Draw(first, last);
+    // Only the cards up to `limit` after each swapped position can change
+    // whether they break the limit.
+    const int32_t lo = std::min(marked, y);
+    const int32_t hi = std::max(marked, y);
+    auto affected = [&] {
+      if (hi - lo <= limit) return CountRunLimitBreaks(lo, hi + limit);
+      return CountRunLimitBreaks(lo, lo + limit) + CountRunLimitBreaks(hi, hi + limit);
+    };
+    breaks -= affected();
     std::swap(mCards[marked], mCards[y]);
+    breaks += affected();
+    if (breaks <= bestBreaks) {
+      bestBreaks = breaks;
+      sinceBest.clear();
+    } else {
+      sinceBest.emplace_back(marked, y);
+    }
   }
-  // The order the last attempt left stays in place.
+  // Back to the best order found.
+  for (auto it = sinceBest.rbegin(); it != sinceBest.rend(); ++it) {
+    std::swap(mCards[it->first], mCards[it->second]);
+  }
+  if (bestBreaks == 0) return 0;  // the last swap met the limit after all
   return Fail(kShuffleFailed);
+}
+
+int64_t CardDeck::CountRunLimitBreaks(int32_t lo, int32_t hi) const {
+  const int32_t num_cards = static_cast<int32_t>(mCards.size());
+  const int32_t limit = mMaxConsecutiveSameSuitCards;
+  if (hi >= num_cards) hi = num_cards - 1;
+  if (lo < 0) lo = 0;
+  if (lo > hi) return 0;
+  // A card at p breaks the limit when it and the `limit` cards before it
+  // are of one suit; the run is counted from `limit` cards before lo.
+  int64_t count = 0;
+  const int32_t start = lo - limit > 0 ? lo - limit : 0;
+  int64_t run = 1;
+  for (int32_t p = start + 1; p <= hi; ++p) {
+    run = mCards[p] == mCards[p - 1] ? run + 1 : 1;
+    if (p >= lo && run > limit) ++count;
+  }
+  return count;
+}
+
+std::vector<int32_t> CardDeck::GetRunLimitBreaks() const {
+  std::lock_guard<std::mutex> lock(mMutex);
+  std::vector<int32_t> positions;
+  if (mShuffleType != Normal) return positions;
+  int64_t run = 1;
+  for (size_t p = 1; p < mCards.size(); ++p) {
+    run = mCards[p] == mCards[p - 1] ? run + 1 : 1;
+    if (run > mMaxConsecutiveSameSuitCards) positions.push_back(static_cast<int32_t>(p) + 1);
+  }
+  return positions;
 }
 
 int CardDeck::Shuffle() {

@@ -66,7 +66,8 @@ class CardDeck {
   int SetShuffleSwapCount(int32_t count);
   // Normal: swaps over the whole deck, then up to 10000 repairs of runs
   // longer than the maximum; -1 when the runs could not be repaired (the deck
-  // keeps the order the last repair left). Group: each block of N positions
+  // keeps the best order the repairs met: the fewest cards beyond the
+  // limit, see GetRunLimitBreaks). Group: each block of N positions
   // (N = number of suits) is shuffled on its own; runs are not limited.
   int Shuffle();
   // Swaps the first card of the suit at or after `index` into `index`;
@@ -84,6 +85,11 @@ class CardDeck {
 
   // The whole sequence, position 0 first, read without moving the deal cursor.
   std::vector<int32_t> GetOrder() const;
+  // A Normal deck's cards that break the consecutive-type limit: the 1-based
+  // positions of the cards that make a run longer than the maximum, in
+  // order. Empty when the order meets the limit, and for a Group deck (whose
+  // runs are not limited).
+  std::vector<int32_t> GetRunLimitBreaks() const;
   // The position of the next card to deal.
   int32_t GetNextCardIndex() const;
 
@@ -98,6 +104,9 @@ class CardDeck {
   void Rebuild() REQUIRES(mMutex);
   int ShuffleRange(int32_t first, int32_t last, bool enforceRunLimit) REQUIRES(mMutex);
   int32_t Draw(int32_t first, int32_t last) REQUIRES(mMutex);
+  // The cards at positions lo..hi (clipped to the deck) that break the
+  // run limit.
+  int64_t CountRunLimitBreaks(int32_t lo, int32_t hi) const REQUIRES(mMutex);
   // Formats the failure into mMessage, logs it at ERROR, returns -1.
   int Fail(const std::string& message) const REQUIRES(mMutex);
 

@@ -20,6 +20,7 @@
 #include "platform/window_listener.h"
 #include "trials/run_observer.h"
 #include "trials/run_timing.h"
+#include "trials/run_progress.h"
 #include "trials/trial.h"
 
 namespace orvanta {
@@ -144,6 +145,10 @@ class TrialContainer {
 
   bool IsProcessing() const EXCLUDES(mRunMutex);
   bool IsPaused() const EXCLUDES(mRunMutex);
+  // How far the current or last run has got (any thread; cheap enough to
+  // read a few times a second). The state reads kPaused while a running run
+  // is paused.
+  RunProgress GetRunProgress() const EXCLUDES(mRunMutex);
   // Waits until the worker of the last run started has ended: completed
   // (after its completion box and the window's OnStop call) or stopped. True
   // at once when there is none; false when `timeout` passed first.
@@ -224,6 +229,8 @@ class TrialContainer {
   std::atomic<TimingMode> mTimingMode{TimingMode::kRelative};
   PreciseRunClock mPreciseClock;
   std::atomic<RunClock*> mClock{&mPreciseClock};
+  // What the worker last reported of the run (its own leaf lock).
+  RunProgressTracker mProgress;
 
   // Guards the list and mMessage. Lock order: this lock, then the deck's, then
   // the log's; a Trial's own lock is taken last and held only briefly.

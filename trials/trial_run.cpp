@@ -94,6 +94,14 @@ bool TrialContainer::IsPaused() const {
   return mPaused;
 }
 
+RunProgress TrialContainer::GetRunProgress() const {
+  RunProgress progress = mProgress.Snapshot();
+  if (progress.state == RunProgress::State::kRunning && IsPaused()) {
+    progress.state = RunProgress::State::kPaused;
+  }
+  return progress;
+}
+
 int TrialContainer::StartProcessingTrials() { return StartProcessingTrials(1); }
 
 int TrialContainer::StartProcessingTrials(int32_t firstTrial) {
@@ -312,6 +320,7 @@ void TrialContainer::ProcessTrials(Run& run) {
                          std::to_string(run.firstTrial) + " of " + std::to_string(numCards) +
                          ", the trials before it are skipped.");
   }
+  mProgress.RunStarted(run.firstTrial, numCards, clock.Now());
   if (observer != nullptr) observer->OnRunStarted(run.firstTrial, numCards, clock.Now());
 
   bool stopped = false;
@@ -351,6 +360,7 @@ void TrialContainer::ProcessTrials(Run& run) {
       }
     }
     if (trial == nullptr) {
+      mProgress.TrialStarted(t, std::string(), step.mark);
       if (observer != nullptr) observer->OnTrialStarted(t, std::string(), clock.Now());
       Note(kLogError,
            "TrialContainer::ProcessTrials() - Error, the suit ID returned from the Card Deck was "
@@ -359,6 +369,7 @@ void TrialContainer::ProcessTrials(Run& run) {
       continue;
     }
     step.trialName = trial->GetName();
+    mProgress.TrialStarted(t, step.trialName, step.mark);
     if (observer != nullptr) observer->OnTrialStarted(t, step.trialName, clock.Now());
 
     // Each setting is read when its step comes, so an edit during the run
@@ -428,6 +439,7 @@ void TrialContainer::ProcessTrials(Run& run) {
       mPaused = false;
     }
   }
+  mProgress.RunEnded(completed, clock.Now());
   if (observer != nullptr) observer->OnRunEnded(completed);
   if (completed) {
     if (boxes_ != nullptr) {

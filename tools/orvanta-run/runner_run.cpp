@@ -1,10 +1,10 @@
 #include "tools/orvanta-run/runner_run.h"
 
 #include <cerrno>
-#include <cinttypes>
 #include <cstring>
 
 #include "client/socket_layer.h"
+#include "trials/run_progress.h"
 #include "trials/trial.h"
 
 namespace orvanta::runner {
@@ -16,25 +16,8 @@ using SteadyClock = std::chrono::steady_clock;
 // How often the progress line is redrawn.
 constexpr std::chrono::milliseconds kProgressPeriod{200};
 
-int64_t NonNegative(int32_t value) { return value < 0 ? 0 : value; }
-
 int64_t MicrosBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
   return std::chrono::duration_cast<std::chrono::microseconds>(to - from).count();
-}
-
-// "m:ss", or "h:mm:ss" from an hour on.
-std::string FormatDuration(int64_t ms) {
-  if (ms < 0) ms = 0;
-  const int64_t seconds = (ms + 500) / 1000;
-  char text[32];
-  if (seconds >= 3600) {
-    std::snprintf(text, sizeof text, "%" PRId64 ":%02d:%02d", seconds / 3600,
-                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
-  } else {
-    std::snprintf(text, sizeof text, "%d:%02d", static_cast<int>(seconds / 60),
-                  static_cast<int>(seconds % 60));
-  }
-  return text;
 }
 
 // The problems of one pulse that is switched on.
@@ -119,35 +102,7 @@ std::vector<std::string> CheckSetup(RunnerProgram& program, const RunnerOptions&
 }
 
 std::vector<int64_t> NominalTrialLengths(RunnerProgram& program) {
-  // Each type's length by suit ID, looked up by name so that nothing is
-  // logged; a card without a type is reported by the run itself.
-  std::vector<std::pair<int32_t, int64_t>> bySuit;
-  for (const std::string& name : program.trials.GetTrialNames()) {
-    Trial* trial = nullptr;
-    int32_t suit = -1;
-    if (program.trials.GetSuitID(name, suit) != 0 || program.trials.GetTrial(name, trial) != 0 ||
-        trial == nullptr) {
-      continue;
-    }
-    int64_t length =
-        NonNegative(trial->GetTrialDuration()) + NonNegative(trial->GetInterTrialInterval());
-    if (trial->GetStartOfTrialGenerateTTLPulse()) {
-      length += NonNegative(trial->GetStartOfTrialTTLPulseDuration());
-    }
-    if (trial->GetEndOfTrialGenerateTTLPulse()) {
-      length += NonNegative(trial->GetEndOfTrialTTLPulseDuration());
-    }
-    bySuit.emplace_back(suit, length);
-  }
-  std::vector<int64_t> lengths;
-  for (int32_t suit : program.deck.GetOrder()) {
-    int64_t length = 0;
-    for (const auto& [id, l] : bySuit) {
-      if (id == suit) length = l;
-    }
-    lengths.push_back(length);
-  }
-  return lengths;
+  return orvanta::NominalTrialLengths(program.trials, program.deck);
 }
 
 // ---- Timeline ----
@@ -213,7 +168,7 @@ bool TimelineFile::ok() const {
 std::string FormatProgress(int32_t trial, int32_t numTrials, const std::string& name,
                            int64_t elapsedMs, int64_t leftMs) {
   return "trial " + std::to_string(trial) + " of " + std::to_string(numTrials) + "  " + name +
-         "  elapsed " + FormatDuration(elapsedMs) + "  left " + FormatDuration(leftMs);
+         "  elapsed " + FormatRunDuration(elapsedMs) + "  left " + FormatRunDuration(leftMs);
 }
 
 RunnerObserver::RunnerObserver(TimelineFile* timeline, StreamLogEcho* echo,
@@ -271,18 +226,10 @@ std::string RunnerObserver::ProgressLineLocked() const {
   if (!started_ || ended_) return std::string();
   const auto now = SteadyClock::now();
   const int64_t elapsed = MicrosBetween(runStart_, now) / 1000;
-  int64_t left = 0;
   const int32_t first = trial_ > 0 ? trial_ : firstTrial_;
-  for (int32_t t = first; t <= numTrials_ && t <= static_cast<int32_t>(lengths_.size()); ++t) {
-    left += lengths_[t - 1];
-  }
-  if (trial_ > 0) {
-    // The part of the current trial that has passed.
-    const int64_t inTrial = MicrosBetween(trialStart_, now) / 1000;
-    const int64_t current =
-        trial_ <= static_cast<int32_t>(lengths_.size()) ? lengths_[trial_ - 1] : 0;
-    left -= inTrial < current ? inTrial : current;
-  }
+  // The part of the current trial that has passed counts as done.
+  const int64_t left =
+      RemainingRunMs(lengths_, first, trial_ > 0 ? MicrosBetween(trialStart_, now) / 1000 : 0);
   return FormatProgress(trial_ > 0 ? trial_ : first, numTrials_, name_, elapsed, left);
 }
 

@@ -134,16 +134,10 @@ int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* ou
         std::fprintf(err, "orvanta-run: cannot open setup file %s: %s\n", path.c_str(),
                      OpenFailureReason(path).c_str());
       }
-      // A failed command has been shown in the Configuration File Error box
-      // on stderr already.
+      // A failed command, or a line that could not be read, has been shown
+      // in the Configuration File Error box on stderr already.
       std::fflush(err);
       return kExitSetupFailed;
-    }
-    if (outcome.kind == ScriptOutcome::kStoppedEarly) {
-      sync();
-      std::fprintf(err, "orvanta-run: warning: %s: reading stopped at line %d, which could not "
-                        "be read (see the log); the lines after it were not run\n",
-                   path.c_str(), static_cast<int>(outcome.lineNumber));
     }
   }
 

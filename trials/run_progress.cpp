@@ -1,0 +1,110 @@
+#include "trials/run_progress.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <utility>
+
+#include "trials/card_deck.h"
+#include "trials/trial.h"
+#include "trials/trial_container.h"
+
+namespace orvanta {
+namespace {
+
+int64_t NonNegative(int32_t value) { return value < 0 ? 0 : value; }
+
+}  // namespace
+
+std::vector<int64_t> NominalTrialLengths(TrialContainer& trials, const CardDeck& deck) {
+  // Each type's length by suit ID, looked up by name so that nothing is
+  // logged; a card without a type is reported by the run itself.
+  std::vector<std::pair<int32_t, int64_t>> bySuit;
+  for (const std::string& name : trials.GetTrialNames()) {
+    Trial* trial = nullptr;
+    int32_t suit = -1;
+    if (trials.GetSuitID(name, suit) != 0 || trials.GetTrial(name, trial) != 0 ||
+        trial == nullptr) {
+      continue;
+    }
+    int64_t length =
+        NonNegative(trial->GetTrialDuration()) + NonNegative(trial->GetInterTrialInterval());
+    if (trial->GetStartOfTrialGenerateTTLPulse()) {
+      length += NonNegative(trial->GetStartOfTrialTTLPulseDuration());
+    }
+    if (trial->GetEndOfTrialGenerateTTLPulse()) {
+      length += NonNegative(trial->GetEndOfTrialTTLPulseDuration());
+    }
+    bySuit.emplace_back(suit, length);
+  }
+  std::vector<int64_t> lengths;
+  for (int32_t suit : deck.GetOrder()) {
+    int64_t length = 0;
+    for (const auto& [id, l] : bySuit) {
+      if (id == suit) length = l;
+    }
+    lengths.push_back(length);
+  }
+  return lengths;
+}
+
+int64_t RemainingRunMs(const std::vector<int64_t>& lengths, int32_t trial, int64_t passedInTrial) {
+  if (trial < 1) trial = 1;
+  int64_t left = 0;
+  for (size_t t = static_cast<size_t>(trial); t <= lengths.size(); ++t) left += lengths[t - 1];
+  if (static_cast<size_t>(trial) <= lengths.size() && passedInTrial > 0) {
+    const int64_t current = lengths[trial - 1];
+    left -= passedInTrial < current ? passedInTrial : current;
+  }
+  return left;
+}
+
+std::string FormatRunDuration(int64_t ms) {
+  if (ms < 0) ms = 0;
+  const int64_t seconds = (ms + 500) / 1000;
+  char text[40];
+  if (seconds >= 3600) {
+    std::snprintf(text, sizeof text, "%" PRId64 ":%02d:%02d", seconds / 3600,
+                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%d:%02d", static_cast<int>(seconds / 60),
+                  static_cast<int>(seconds % 60));
+  }
+  return text;
+}
+
+int64_t RunProgress::ElapsedMs(std::chrono::steady_clock::time_point now) const {
+  if (state == State::kIdle) return 0;
+  const auto end = (state == State::kCompleted || state == State::kStopped) ? runEnd : now;
+  return std::chrono::duration_cast<std::chrono::milliseconds>(end - runStart).count();
+}
+
+void RunProgressTracker::RunStarted(int32_t firstTrial, int32_t numTrials,
+                                    std::chrono::steady_clock::time_point at) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  progress_ = RunProgress{};
+  progress_.state = RunProgress::State::kRunning;
+  progress_.firstTrial = firstTrial;
+  progress_.numTrials = numTrials;
+  progress_.runStart = progress_.trialStart = progress_.runEnd = at;
+}
+
+void RunProgressTracker::TrialStarted(int32_t trial, const std::string& name,
+                                      std::chrono::steady_clock::time_point at) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  progress_.trial = trial;
+  progress_.trialName = name;
+  progress_.trialStart = at;
+}
+
+void RunProgressTracker::RunEnded(bool completed, std::chrono::steady_clock::time_point at) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  progress_.state = completed ? RunProgress::State::kCompleted : RunProgress::State::kStopped;
+  progress_.runEnd = at;
+}
+
+RunProgress RunProgressTracker::Snapshot() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return progress_;
+}
+
+}  // namespace orvanta
