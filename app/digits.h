@@ -12,6 +12,13 @@ namespace orvanta {
 // saturate at its ends instead of wrapping around.
 int32_t ParseDigitsField(const std::string& text);
 
+// True when the number in `text`, read as ParseDigitsField reads it, lies
+// beyond the signed 32-bit range (ParseDigitsField would saturate it).
+bool DigitsFieldOverflows(const std::string& text);
+
+// The most a digits field holds.
+inline constexpr int32_t kDigitsFieldMax = 2147483647;
+
 // A number as the window shows it ("%i").
 std::string FormatNumber(int32_t value);
 

@@ -26,6 +26,10 @@ class NumberTextValidator : public QValidator {
 
 DigitsLineEdit::DigitsLineEdit(QWidget* parent) : QLineEdit(parent) {
   setValidator(new NumberTextValidator(this));
+  // A paste (or any other change) that is not a number.
+  connect(this, &QLineEdit::inputRejected, this, [this] {
+    emit inputRefused(QStringLiteral("Only the digits 0 to 9 can be entered in this field."));
+  });
 }
 
 void DigitsLineEdit::keyPressEvent(QKeyEvent* event) {
@@ -35,6 +39,9 @@ void DigitsLineEdit::keyPressEvent(QKeyEvent* event) {
     for (QChar c : text) {
       if (c < QLatin1Char('0') || c > QLatin1Char('9')) {
         event->accept();  // refused: the keystroke is swallowed
+        emit inputRefused(QStringLiteral("\"%1\" was not entered: only the digits 0 to 9 can be "
+                                         "typed in this field.")
+                              .arg(text));
         return;
       }
     }

@@ -27,6 +27,8 @@
 #include "app/control_ids.h"
 #include "app/digits.h"
 #include "app/digits_line_edit.h"
+#include "app/message_log_list.h"
+#include "app/run_status_bar.h"
 #include "app/window_wait.h"
 #include "client/socket_layer.h"
 #include "log/log_file.h"
@@ -145,7 +147,8 @@ class OrvantaDlg::CommitBlock {
 OrvantaDlg::OrvantaDlg(const Services& services, QWidget* parent)
     : QDialog(parent), services_(services), mIcon(MakeApplicationIcon()) {
   setObjectName(QStringLiteral("orvantaDlg"));
-  // Caption, system menu, minimise and maximise; the size is fixed below.
+  // Caption, system menu, minimise and maximise; resizable down to a size
+  // that fits a 1280 x 720 screen.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
@@ -208,7 +211,7 @@ void OrvantaDlg::BuildControls() {
   auto* trialListGroup = MakeGroup("Trial List", ctl::kTrialListGroup);
   auto* trialListLayout = new QVBoxLayout(trialListGroup);
   mTrialList = MakeListBox(ctl::kTrialList);
-  mTrialList->setMinimumSize(230, 260);
+  mTrialList->setMinimumSize(230, 100);
   trialListLayout->addWidget(mTrialList);
   listPropertiesLayout->addWidget(trialListGroup, 1);
 
@@ -238,7 +241,7 @@ void OrvantaDlg::BuildControls() {
   auto* typeListGroup = MakeGroup("Trial Type List", ctl::kTrialTypeListGroup);
   auto* typeListLayout = new QVBoxLayout(typeListGroup);
   mTrialTypeList = MakeListBox(ctl::kTrialTypeList);
-  mTrialTypeList->setMinimumSize(170, 150);
+  mTrialTypeList->setMinimumSize(170, 80);
   typeListLayout->addWidget(mTrialTypeList, 1);
   auto* typeButtons = new QHBoxLayout;
   mAddTypeButton = MakeButton("Add Type", ctl::kAddTypeButton);
@@ -432,8 +435,8 @@ void OrvantaDlg::BuildControls() {
   // Bottom: the System Message Log across the whole width.
   auto* logGroup = MakeGroup("System Message Log", ctl::kSystemMessageLogGroup);
   auto* logLayout = new QVBoxLayout(logGroup);
-  mMessageLog = MakeListBox(ctl::kMessageLog);
-  mMessageLog->setMinimumHeight(150);
+  mMessageLog = Named(new MessageLogList(kMaxLogEntries), ctl::kMessageLog);
+  mMessageLog->setMinimumHeight(90);
   mMessageLog->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   logLayout->addWidget(mMessageLog);
 
@@ -441,10 +444,10 @@ void OrvantaDlg::BuildControls() {
   columns->addWidget(listProperties);
   columns->addWidget(trialProperties, 1);
   auto* root = new QVBoxLayout(this);
-  root->addLayout(columns);
-  root->addWidget(logGroup);
-  // A window of fixed size, without a resizing border.
-  root->setSizeConstraint(QLayout::SetFixedSize);
+  // The lists and the message log take the room a larger window gives.
+  root->addLayout(columns, 3);
+  root->addWidget(logGroup, 2);
+  BuildStatusAndLogControls(logLayout);
 
   // Signals of the user's actions. Changes the program makes itself are done
   // with the signals blocked, or use signals that only user actions emit.
@@ -515,6 +518,7 @@ bool OrvantaDlg::CreateMenuBar() {
     connect(action, &QAction::triggered, this, [this, handler = handler] { (this->*handler)(); },
             Qt::QueuedConnection);
   }
+  AddMenuAdditions();
 
   layout()->setMenuBar(mMenu);
   return layout()->menuBar() == mMenu;
@@ -524,7 +528,10 @@ bool OrvantaDlg::CreateMenuBar() {
 // Start-up, keyboard and close
 
 void OrvantaDlg::setVisible(bool visible) {
-  if (visible && !mInitialised) OnInitDialog();
+  if (visible && !mInitialised) {
+    OnInitDialog();
+    FitToScreen();
+  }
   QDialog::setVisible(visible);
 }
 
@@ -567,6 +574,7 @@ bool OrvantaDlg::OnInitDialog() {
   if (!host.empty()) mServerName = host;  // otherwise "localhost" stays
 
   setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
+  MarkSetupSaved();  // nothing to lose yet
   return true;
 }
 
@@ -733,6 +741,7 @@ void OrvantaDlg::CommitTrialField(const EditField& field) {
     return;
   }
   if (field.setNumber != nullptr) {
+    if (RefuseOverRange(field.edit, text, FormatNumber((trial->*field.getNumber)()))) return;
     (trial->*field.setNumber)(ParseDigitsField(text));
   } else {
     (trial->*field.setText)(text);
@@ -752,6 +761,11 @@ void OrvantaDlg::CommitTrialCount(const EditField& field) {
     } else {
       ShowErrorAfterCommit(kEmptyFieldMessage, nullptr);
     }
+    return;
+  }
+  int32_t previous = 0;
+  if (services_.deck.GetNumCardsInSuit(suitID, previous) == 0 &&
+      RefuseOverRange(field.edit, text, FormatNumber(previous))) {
     return;
   }
   if (services_.deck.SetNumCardsInSuit(suitID, ParseDigitsField(text)) != 0) return;
@@ -968,6 +982,9 @@ void OrvantaDlg::OnShuffleTypeChanged() {
     return;
   }
   const bool normal = mShuffleTypeCombo->currentText() == QStringLiteral("Normal");
+  // The type in force chosen again: the deck (and a shuffled or loaded
+  // order) stays as it is.
+  if ((normal ? Normal : Group) == services_.deck.GetShuffleType()) return;
   services_.deck.SetShuffleType(normal ? Normal : Group);
   UpdateShuffleControls();
   UpdateTrialList();
@@ -981,6 +998,10 @@ void OrvantaDlg::OnMaxConsecutiveChanged() {
     ShowErrorAfterCommit(kEmptyFieldMessage, mMaxConsecutiveEdit);
     return;
   }
+  if (RefuseOverRange(mMaxConsecutiveEdit, text,
+                      FormatNumber(services_.deck.GetMaxConsectutiveSameSuitCards()))) {
+    return;
+  }
   if (services_.deck.SetMaxConsectutiveSameSuitCards(ParseDigitsField(text)) != 0) {
     // Refused (below 1; the deck logged why): show the limit still in force.
     mMaxConsecutiveEdit->setText(
@@ -989,8 +1010,9 @@ void OrvantaDlg::OnMaxConsecutiveChanged() {
 }
 
 void OrvantaDlg::OnShuffle() {
-  services_.deck.Shuffle();  // a failed repair is reported in the log
+  const int result = services_.deck.Shuffle();  // a failed repair is also logged
   UpdateTrialList();
+  if (result != 0) ShowShuffleWarning();
 }
 
 void OrvantaDlg::ShowCurrentTrialNumber(int number) {
@@ -1004,7 +1026,9 @@ void OrvantaDlg::ShowCurrentTrialNumber(int number) {
   }
 }
 
-void OrvantaDlg::OnStart() {
+void OrvantaDlg::OnStart() { StartRun(1); }
+
+void OrvantaDlg::StartRun(int32_t firstTrial) {
   if (!ServerIsConnected()) {
     services_.boxes.Show(kNotConnectedMessage, kTrialProcessingCaption, BoxIcon::kError,
                          BoxButtons::kOk);
@@ -1019,7 +1043,10 @@ void OrvantaDlg::OnStart() {
   mPauseButton->setText(QStringLiteral("Pause"));
   // A failed start is logged by the trial list; the controls stay in the
   // running state until Stop.
-  services_.trials.StartProcessingTrials();
+  mStatusBar->RunStarted(firstTrial, NominalTrialLengths(services_.trials, services_.deck));
+  if (services_.trials.StartProcessingTrials(firstTrial) != 0) {
+    mStatusBar->RunEnded(RunEnd::kFailed, "the trial worker could not be started");
+  }
   mShuffleButton->setEnabled(false);
   mAddTypeButton->setEnabled(false);
   mRemoveTypeButton->setEnabled(false);
@@ -1045,6 +1072,7 @@ void OrvantaDlg::ShowRunRefusal(const std::string& text) {
 void OrvantaDlg::StopRunControls() {
   CommitBlock block(this);
   services_.trials.StopProcessingTrials();
+  if (mRunning) ReportRunEnded();
   mRunning = false;
   mPaused = false;
   mPauseButton->setText(QStringLiteral("Pause"));
@@ -1143,15 +1171,7 @@ void OrvantaDlg::FlushPending() {
 }
 
 void OrvantaDlg::AppendLogLines(const std::deque<std::string>& lines) {
-  mMessageLog->setUpdatesEnabled(false);
-  if (lines.size() >= static_cast<size_t>(kMaxLogEntries)) mMessageLog->clear();
-  for (const std::string& line : lines) mMessageLog->addItem(Q(line));
-  const int excess = mMessageLog->count() - kMaxLogEntries;
-  for (int i = 0; i < excess; ++i) delete mMessageLog->takeItem(0);
-  const int last = mMessageLog->count() - 1;
-  mMessageLog->setCurrentRow(last, QItemSelectionModel::ClearAndSelect);
-  mMessageLog->scrollToItem(mMessageLog->item(last));
-  mMessageLog->setUpdatesEnabled(true);
+  mMessageLog->AppendLines(lines);
 }
 
 }  // namespace orvanta

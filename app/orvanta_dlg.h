@@ -21,6 +21,7 @@
 class QCheckBox;
 class QComboBox;
 class QKeyEvent;
+class QLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -32,6 +33,8 @@ namespace orvanta {
 class CardDeck;
 class ConfigFileProcessor;
 class LogFile;
+class MessageLogList;
+class RunStatusBar;
 class Trial;
 class TrialContainer;
 
@@ -125,6 +128,9 @@ class OrvantaDlg : public QDialog, public WindowListener {
   // buttons. The Stop button is OnStop, below.
   void OnStart();
   void OnPause();
+  // Run > Start at Trial...: asks for a trial of the current order, then
+  // starts the run there as Start does (same checks, same boxes).
+  void OnStartAtTrial();
 
   // The menu commands (window thread).
   void OnOpenConfigurationFile();
@@ -134,6 +140,11 @@ class OrvantaDlg : public QDialog, public WindowListener {
   void OnDisconnectFromServer();
   void OnSetServerName();
   void OnAbout();
+  // File > New Setup: clears the trial types, the deck and the order, after
+  // a confirmation when unsaved changes would be lost. Refused during a run.
+  void OnNewSetup();
+  // File > Exit: closes the window as its close button does.
+  void OnExit();
 
   // The editor (window thread).
   void UpdateTrialProperties(const std::string& name);
@@ -171,6 +182,9 @@ class OrvantaDlg : public QDialog, public WindowListener {
   bool isPaused() const { return mPaused; }
   // Between Start and the end of the run, as the controls show it.
   bool isRunning() const { return mRunning; }
+
+  // The status bar with the connection, the run's state and progress.
+  RunStatusBar* runStatusBar() const { return mStatusBar; }
 
   // Runs OnInitDialog before the window is first shown.
   void setVisible(bool visible) override;
@@ -212,7 +226,12 @@ class OrvantaDlg : public QDialog, public WindowListener {
   class BusyScope;
 
   void BuildControls();
+  // The status bar, the "Show details" toggle and the notes of refused
+  // keystrokes (orvanta_dlg_progress.cpp).
+  void BuildStatusAndLogControls(QLayout* logLayout);
   bool CreateMenuBar();
+  // New Setup, Exit, the Run menu and the shortcuts (orvanta_dlg_setup.cpp).
+  void AddMenuAdditions();
   EditField* AddEditField(EditField::Kind kind, QLineEdit* edit, QLabel* label);
   void ClearTrialProperties();
   void ShowCheckGroup(const CheckGroup& group, const Trial& trial);
@@ -242,6 +261,25 @@ class OrvantaDlg : public QDialog, public WindowListener {
   void StopRunControls();
 
   void SetSelectedTrialTypeRow(int row);
+
+  // Starts a run at `firstTrial` (1-based) of the order: the Start button's
+  // work.
+  void StartRun(int32_t firstTrial);
+  // Tells the status bar (and the log, for a completed run) how the run
+  // that is being returned to idle ended.
+  void ReportRunEnded();
+  // Sizes the window to its natural size, or to the screen when that is
+  // smaller.
+  void FitToScreen();
+  // Follows the window title, where the connection state is shown.
+  void ShowConnectionState(const QString& title);
+  // A value typed beyond a digits field's range: the error box, the
+  // previous value back in the field. True when `text` was refused.
+  bool RefuseOverRange(QLineEdit* edit, const std::string& text, const std::string& previous);
+  // After a shuffle that could not keep the consecutive-type limit.
+  void ShowShuffleWarning();
+  // The setup as last opened, saved or cleared, to tell unsaved changes.
+  void MarkSetupSaved();
 
   // A run is going: the window's run state, or the worker still dealing.
   bool RunInProgress() const;
@@ -287,7 +325,11 @@ class OrvantaDlg : public QDialog, public WindowListener {
   QPushButton* mAddTypeButton = nullptr;
   QPushButton* mRemoveTypeButton = nullptr;
   QPushButton* mBrowseButton = nullptr;
-  QListWidget* mMessageLog = nullptr;
+  MessageLogList* mMessageLog = nullptr;
+  QCheckBox* mShowDetailsCheck = nullptr;
+  RunStatusBar* mStatusBar = nullptr;
+  // The setup lines as last opened, saved or cleared (see MarkSetupSaved).
+  std::string mSavedSetup;
 
   // Editor fields in refresh order (a deque: the pointers below stay valid).
   std::deque<EditField> mFields;

@@ -77,15 +77,17 @@ void OrvantaDlg::OnOpenConfigurationFile() {
   options.defaultExtension = "cfg";
   const std::optional<std::string> path = services_.files.ChooseFileToOpen(options);
   if (!path) return;
+  bool loaded = false;
   {
     WaitCursor cursor;
-    // The runner reports its own failures (log, and a box for a failed
-    // command).
-    services_.config.ProcessScript(*path);
+    // The runner reports its own failures (log, and a box for a load that
+    // stopped early).
+    loaded = services_.config.ProcessScript(*path) == 0;
   }
   UpdateTrialProperties(mCurrentTrialName);
   UpdateTrialList();
   UpdateShuffleControls();
+  if (loaded) MarkSetupSaved();
 }
 
 void OrvantaDlg::OnSaveConfigurationFile() {
@@ -108,6 +110,7 @@ void OrvantaDlg::OnSaveConfigurationFile() {
                          BoxIcon::kError, BoxButtons::kOk);
     return;
   }
+  MarkSetupSaved();
   if (!result.warnings.empty()) {
     std::string text = "The setup was saved to: \r\n\r\n" + *path +
                        "\r\n\r\nThese values will not read back the same when the file is "

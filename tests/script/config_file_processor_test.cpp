@@ -235,7 +235,12 @@ TEST(ScriptRunner, LoadingIntoAModelThatHoldsTheTypesStopsAtLine9) {
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0].text,
             "There was an error processing your configuration file.  See the logfile for "
-            "details.\r\n\r\nFile: " + path + "\r\nLine Number: 9\r\nCommand: -AddTrial \"Tone A\"\r\n");
+            "details.\r\n\r\nFile: " + path +
+                "\r\nLine Number: 9\r\nCommand: -AddTrial \"Tone A\"\r\nReason: "
+                "TrialContainer::AddTrial() - Error, unable to add new trial to list, the trial name "
+                "is already in use.  Name: Tone A\r\n\r\nThe lines before line 9 were loaded and "
+                "stay in the setup (3 trial types are now loaded); line 9 and the lines after it "
+                "were not run.\r\n");
   EXPECT_EQ(boxes[0].caption, "Configuration File Error");
   EXPECT_EQ(boxes[0].icon, BoxIcon::kError);
   EXPECT_EQ(boxes[0].buttons, BoxButtons::kOk);
@@ -312,16 +317,59 @@ TEST(ScriptRunner, MissingFileAndReaderStops) {
                               "failed.  filename: " + dir.File("none.cfg")}));
   EXPECT_TRUE(m.boxes.boxes().empty());
 
-  // An invalid line ends the file like its end would: result 0, no box.
+  // An invalid line stops the load as a failure, with a box that gives the
+  // line and the reader's reason; what came before it stays.
   m.ClearLog();
   const std::string path = dir.Write("bad.cfg", "-AddTrial \"A\"\nAddTrial \"B\"\n-AddTrial \"C\"\n");
-  EXPECT_EQ(m.config.ProcessScript(path), 0);
-  EXPECT_EQ(m.config.GetLastOutcome().kind, ScriptOutcome::kStoppedEarly);
-  EXPECT_EQ(m.config.GetLastOutcome().lineNumber, 2);
+  EXPECT_EQ(m.config.ProcessScript(path), -1);
+  const ScriptOutcome& outcome = m.config.GetLastOutcome();
+  EXPECT_EQ(outcome.kind, ScriptOutcome::kStoppedEarly);
+  EXPECT_EQ(outcome.lineNumber, 2);
+  EXPECT_EQ(outcome.commandLine, "AddTrial \"B\"");
+  const std::string reason =
+      "FormatCmdLine::ProcessLine() - Error, Invalid Syntax, unable to determine what type of "
+      "line to process.";
+  EXPECT_EQ(outcome.reason, reason);
   EXPECT_EQ(m.trials.GetTrialNames(), (Args{"A"}));
-  EXPECT_TRUE(m.boxes.boxes().empty());
-  EXPECT_EQ(m.Entries().back(),
-            "NOTICE|ConfigFileProcessor::ProcessScript() - Finished Processing Filename: " + path);
+  ASSERT_EQ(m.boxes.boxes().size(), 1u);
+  EXPECT_EQ(m.boxes.boxes()[0].caption, "Configuration File Error");
+  EXPECT_EQ(m.boxes.boxes()[0].text,
+            "Your configuration file could not be read to its end.  See the logfile for "
+            "details.\r\n\r\nFile: " + path + "\r\nLine Number: 2\r\nLine: AddTrial \"B\"\r\nReason: " +
+                reason +
+                "\r\n\r\nThe lines before line 2 were loaded and stay in the setup (1 trial type is "
+                "now loaded); line 2 and the lines after it were not run.\r\n");
+  EXPECT_EQ(m.Errors(),
+            (Args{reason,
+                  "ConfigFileProcessor::ProcessScript() - Error, processing stopped at a line that "
+                  "could not be read; the rest of the file was not run.  Line Number: 2, Line: "
+                  "AddTrial \"B\", Filename: " + path}));
+
+  // An overlong line shows the part read, cut for the box.
+  m.boxes.Clear();
+  const std::string longLine = "-AddTrial \"" + std::string(1200, 'x') + "\"\n";
+  EXPECT_EQ(m.config.ProcessScript(dir.Write("long.cfg", "-AddTrial \"D\"\n" + longLine)), -1);
+  EXPECT_EQ(m.config.GetLastOutcome().lineNumber, 2);
+  ASSERT_EQ(m.boxes.boxes().size(), 1u);
+  EXPECT_NE(m.boxes.boxes()[0].text.find("\r\nLine: -AddTrial \"" + std::string(189, 'x') + "...\r\n"),
+            std::string::npos);
+  EXPECT_NE(m.boxes.boxes()[0].text.find("(2 trial types are now loaded)"), std::string::npos);
+}
+
+TEST(ScriptRunner, ClearSetupStartsAfresh) {
+  TempDir dir;
+  ScriptModel m;
+  BuildSetup(m, dir.File("a.txt"), Group);
+  ASSERT_GT(m.trials.GetNumTrials(), 0);
+  const std::string logLines = m.log.GetSetupFileLines();
+  EXPECT_EQ(m.config.ClearSetup(), 0);
+  EXPECT_EQ(m.trials.GetNumTrials(), 0);
+  EXPECT_EQ(m.deck.GetNumCards(), 0);
+  EXPECT_EQ(m.deck.GetShuffleType(), Normal);
+  EXPECT_EQ(m.deck.GetMaxConsectutiveSameSuitCards(), 1);
+  // The log stays where it was; the setup reads as a fresh program's.
+  EXPECT_EQ(m.config.GetSetupLines(),
+            logLines + "-SetShuffleType Normal\r\n-SetShuffleMaxConsecutiveTypeCount 1\r\n");
 }
 
 TEST(ScriptRunner, MacrosDoNotCarryOverToTheNextFile) {

@@ -308,7 +308,11 @@ TEST_F(RunnerTest, AFailingCommandPrintsTheConfigurationFileError) {
   EXPECT_EQ(r.err,
             "Configuration File Error: There was an error processing your configuration file.  See "
             "the logfile for details.\r\n\r\nFile: " + bad +
-                "\r\nLine Number: 2\r\nCommand: -SetTrialCount \"A\" many\r\n\n");
+                "\r\nLine Number: 2\r\nCommand: -SetTrialCount \"A\" many\r\nReason: "
+                "CommandProcessor::SetTrialCount() - Error, invalid argument received. Argument 2 "
+                "must be a numeric value.  Argument 2: many\r\n\r\nThe lines before line 2 were "
+                "loaded and stay in the setup (1 trial type is now loaded); line 2 and the lines "
+                "after it were not run.\r\n\n");
   EXPECT_EQ(r.out, "");  // stopped before printing the order
   const std::string log = ReadFile(dir.File("OrvantaLogFile.txt"));
   EXPECT_NE(log.find("CommandProcessor::SetTrialCount() - Error, invalid argument received. "
@@ -317,14 +321,18 @@ TEST_F(RunnerTest, AFailingCommandPrintsTheConfigurationFileError) {
   EXPECT_EQ(log.find(next), std::string::npos);
 }
 
-TEST_F(RunnerTest, AFileThatStopsEarlyIsAWarning) {
+TEST_F(RunnerTest, AFileThatStopsEarlyFailsWithItsBox) {
   const std::string setup = dir.Write("s.cfg", "-AddTrial \"A\"\nAddTrial \"B\"\n-AddTrial \"C\"\n");
   const Result r = Run({"--quiet", "--print-order", "--dry-run", setup});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "1.  A\n");
-  EXPECT_EQ(r.err, "orvanta-run: warning: " + setup +
-                       ": reading stopped at line 2, which could not be read (see the log); the "
-                       "lines after it were not run\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err,
+            "Configuration File Error: Your configuration file could not be read to its end.  See "
+            "the logfile for details.\r\n\r\nFile: " + setup +
+                "\r\nLine Number: 2\r\nLine: AddTrial \"B\"\r\nReason: FormatCmdLine::ProcessLine() "
+                "- Error, Invalid Syntax, unable to determine what type of line to process.\r\n\r\n"
+                "The lines before line 2 were loaded and stay in the setup (1 trial type is now "
+                "loaded); line 2 and the lines after it were not run.\r\n\n");
 }
 
 TEST_F(RunnerTest, LogOptionAndSaving) {

@@ -131,6 +131,21 @@ TEST_F(CardDeckTest, ImpossibleLimitFailsAndKeepsTheShuffledOrder) {
   EXPECT_EQ(deck().GetMessage(), message);
   env_.ExpectLastError(message);
   EXPECT_EQ(deck().GetOrder(), (Cards{X, X, X, Y, X, X}));  // not the built X X X X X Y
+  // The cards beyond the limit, 1-based.
+  EXPECT_EQ(deck().GetRunLimitBreaks(), (Cards{2, 3, 6}));
+}
+
+// A failed repair keeps the best order it met, whatever the last swap did:
+// 6 X and 1 Y can do no better than 4 cards beyond a limit of 1.
+TEST_F(CardDeckTest, FailedRepairKeepsTheBestOrderFound) {
+  AddSuits({6, 1});
+  for (uint32_t seed = 1; seed <= 5; ++seed) {
+    deck().Seed(seed);
+    ASSERT_EQ(deck().Shuffle(), -1);
+    EXPECT_EQ(deck().GetRunLimitBreaks().size(), 4u) << seed;
+  }
+  deck().SetShuffleType(Group);  // runs of a Group deck are not limited
+  EXPECT_TRUE(deck().GetRunLimitBreaks().empty());
 }
 
 TEST_F(CardDeckTest, RunLimitHoldsOverManySeeds) {
