@@ -1,6 +1,7 @@
 #include "app/message_log_list.h"
 
 #include <QApplication>
+#include <QPixmap>
 #include <QStyle>
 
 #include <cstring>
@@ -55,12 +56,21 @@ MessageLogList::MessageLogList(int maxEntries, QWidget* parent)
   setWordWrap(false);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  // Small marks, the height of a line of text.
+  const int mark = fontMetrics().height() - 2;
+  setIconSize(QSize(mark, mark));
 }
 
 void MessageLogList::AppendLines(const std::deque<std::string>& lines) {
   static const QIcon errorIcon = qApp->style()->standardIcon(QStyle::SP_MessageBoxCritical);
   static const QIcon warningIcon = qApp->style()->standardIcon(QStyle::SP_MessageBoxWarning);
   static const QIcon successIcon = qApp->style()->standardIcon(QStyle::SP_DialogApplyButton);
+  // Entries without a mark keep their text in line with the marked ones.
+  static const QIcon noIcon = [] {
+    QPixmap blank(16, 16);
+    blank.fill(Qt::transparent);
+    return QIcon(blank);
+  }();
   setUpdatesEnabled(false);
   if (lines.size() >= static_cast<size_t>(maxEntries_)) clear();
   for (const std::string& line : lines) {
@@ -83,6 +93,7 @@ void MessageLogList::AppendLines(const std::deque<std::string>& lines) {
         break;
       case LogLineKind::kDetail:
       case LogLineKind::kPlain:
+        item->setIcon(noIcon);
         break;
     }
     addItem(item);

@@ -446,7 +446,7 @@ void OrvantaDlg::BuildControls() {
   auto* root = new QVBoxLayout(this);
   // The lists and the message log take the room a larger window gives.
   root->addLayout(columns, 3);
-  root->addWidget(logGroup, 2);
+  root->addWidget(logGroup, 1);
   BuildStatusAndLogControls(logLayout);
 
   // Signals of the user's actions. Changes the program makes itself are done

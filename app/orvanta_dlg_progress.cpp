@@ -41,10 +41,10 @@ void OrvantaDlg::BuildStatusAndLogControls(QLayout* logLayout) {
   layout()->setSpacing(4);
   for (QGroupBox* group : findChildren<QGroupBox*>()) {
     if (group->layout() == nullptr) continue;
-    group->layout()->setContentsMargins(8, 4, 8, 6);
-    group->layout()->setSpacing(4);
+    group->layout()->setContentsMargins(8, 2, 8, 4);
+    group->layout()->setSpacing(3);
   }
-  for (QGridLayout* grid : findChildren<QGridLayout*>()) grid->setVerticalSpacing(3);
+  for (QGridLayout* grid : findChildren<QGridLayout*>()) grid->setVerticalSpacing(2);
   for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->setMinimumWidth(std::max(edit->minimumWidth(), 60));
 
   // Details (the setup reader's per-line entries, the per-command entries of
@@ -55,10 +55,11 @@ void OrvantaDlg::BuildStatusAndLogControls(QLayout* logLayout) {
   mShowDetailsCheck->setToolTip(
       QStringLiteral("Show the per-line entries of setup files and the per-command entries of "
                      "runs. Hidden entries are still written to the log file."));
-  auto* detailsRow = new QHBoxLayout;
-  detailsRow->addStretch(1);
-  detailsRow->addWidget(mShowDetailsCheck);
-  if (auto* box = qobject_cast<QBoxLayout*>(logLayout)) box->addLayout(detailsRow);
+  // Beside the list, where it costs no height.
+  if (auto* box = qobject_cast<QBoxLayout*>(logLayout)) {
+    box->setDirection(QBoxLayout::LeftToRight);
+    box->addWidget(mShowDetailsCheck, 0, Qt::AlignTop);
+  }
   connect(mShowDetailsCheck, &QCheckBox::toggled, this,
           [this](bool show) { mMessageLog->SetShowDetails(show); });
 

@@ -18,6 +18,8 @@
 #include <sstream>
 #include <thread>
 
+#include "app/digits_line_edit.h"
+#include "app/run_status_bar.h"
 #include "app_test_support.h"
 
 namespace orvanta::testing {
@@ -151,9 +153,18 @@ TEST_F(DialogTest, MenuBarHoldsEveryCommand) {
     }
     return out;
   };
-  EXPECT_EQ(items("fileMenu"), (std::vector<std::string>{"Open Configuration File",
-                                                         "Save Configuration File", "-",
-                                                         "View Log File"}));
+  EXPECT_EQ(items("fileMenu"),
+            (std::vector<std::string>{"New Setup", "Open Configuration File",
+                                      "Save Configuration File", "-", "View Log File", "-", "Exit"}));
+  EXPECT_EQ(items("runMenu"), (std::vector<std::string>{"Start at Trial..."}));
+  const std::pair<const char*, const char*> shortcuts[] = {{"newSetupAction", "Ctrl+N"},
+                                                           {"openConfigurationFileAction", "Ctrl+O"},
+                                                           {"saveConfigurationFileAction", "Ctrl+S"},
+                                                           {"exitAction", "Ctrl+Q"}};
+  for (const auto& [name, keys] : shortcuts) {
+    EXPECT_EQ(window->findChild<QAction*>(name)->shortcut(), QKeySequence(QString::fromLatin1(keys)))
+        << name;
+  }
   EXPECT_EQ(items("vintraMenu"), (std::vector<std::string>{"Connect To Server",
                                                            "Disconnect From Server",
                                                            "Set Server Name"}));
@@ -170,11 +181,23 @@ TEST_F(DialogTest, MenuBarHoldsEveryCommand) {
   }
 }
 
-TEST_F(DialogTest, FixedSizeThreeColumnLayoutAndScreenshot) {
-  EXPECT_EQ(window->minimumSize(), window->maximumSize());
-  EXPECT_GT(window->width(), 600);
-  EXPECT_GT(window->height(), 400);
-  // Left column left of the editor, the message log below both.
+TEST_F(DialogTest, ResizableLayoutFitsASmallScreenAndScreenshot) {
+  // Fits a 1280 x 720 screen with room for a title bar and a panel, and
+  // grows: the lists and the message log take the extra room.
+  EXPECT_LE(window->minimumSizeHint().width(), 1260);
+  EXPECT_LE(window->minimumSizeHint().height(), 650);
+  EXPECT_GT(window->maximumSize().height(), 2000);
+  window->resize(window->minimumSizeHint());
+  Pump();
+  const int trialList = Find<QWidget>("trialList")->height();
+  const int messageLog = Find<QWidget>("messageLog")->height();
+  window->resize(1366, 768);
+  Pump();
+  EXPECT_EQ(window->size(), QSize(1366, 768));
+  EXPECT_GT(Find<QWidget>("trialList")->height(), trialList);
+  EXPECT_GT(Find<QWidget>("messageLog")->height(), messageLog);
+  // Left column left of the editor, the message log below both, the status
+  // bar at the bottom.
   const QPoint listProperties = Find<QWidget>("trialListPropertiesGroup")->mapTo(window.get(), QPoint());
   const QPoint trialProperties = Find<QWidget>("trialPropertiesGroup")->mapTo(window.get(), QPoint());
   const QWidget* logGroup = Find<QWidget>("systemMessageLogGroup");
@@ -182,6 +205,7 @@ TEST_F(DialogTest, FixedSizeThreeColumnLayoutAndScreenshot) {
   EXPECT_GT(logGroup->mapTo(window.get(), QPoint()).y(),
             Find<QWidget>("trialPropertiesGroup")->geometry().bottom());
   EXPECT_GE(logGroup->width(), window->width() * 9 / 10);
+  EXPECT_GT(Find<QWidget>("runStatusBar")->geometry().top(), logGroup->geometry().bottom());
   const QPoint start = Find<QWidget>("startOfTrialGroup")->mapTo(window.get(), QPoint());
   const QPoint end = Find<QWidget>("endOfTrialGroup")->mapTo(window.get(), QPoint());
   EXPECT_EQ(start.y(), end.y());
@@ -212,6 +236,7 @@ TEST_F(DialogTest, FixedSizeThreeColumnLayoutAndScreenshot) {
     Pump();
     EXPECT_EQ(window->windowTitle(), "Orvanta - Connected To Server");
     EXPECT_FALSE(Find<QPushButton>("startButton")->isEnabled());
+    window->runStatusBar()->Refresh();
     EXPECT_TRUE(window->grab().save(QString::fromLocal8Bit(target)));
     Click(Find<QPushButton>("stopButton"));
   }
@@ -544,11 +569,38 @@ TEST_F(DialogTest, EveryFieldWritesItsOwnValue) {
   EXPECT_EQ(t->GetEndOfTrialTTLPulseSubSystemName(), "28");
 }
 
-TEST_F(DialogTest, OversizedNumbersSaturateInsteadOfWrapping) {
+// One digit too many gives the error box and keeps the value; a non-digit
+// keystroke is refused where the user sees it.
+TEST_F(DialogTest, OverRangeValuesAndRefusedKeystrokesAreSaid) {
   Click(Find<QPushButton>("addTypeButton"));
-  EnterText(Edit("trialDurationEdit"), "99999999999");
+  QLineEdit* duration = Edit("trialDurationEdit");
+  EnterText(duration, "2500");
+  EnterText(duration, "21474836470");
+  EXPECT_EQ(TrialNamed("Trial Type 1")->GetTrialDuration(), 2500);
+  EXPECT_EQ(duration->text(), "2500");
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_EQ(boxes.boxes()[0].text,
+            "Unable to set new value, the number is too large for this field (at most "
+            "2147483647).  The previous value was not changed.");
+  EXPECT_EQ(boxes.boxes()[0].caption, "Trial Type Properties Error");
+  EnterText(duration, "2147483647");  // the largest value is taken
   EXPECT_EQ(TrialNamed("Trial Type 1")->GetTrialDuration(), 2147483647);
-  EXPECT_EQ(Edit("trialDurationEdit")->text(), "2147483647");
+  EnterText(Edit("trialCountEdit"), "99999999999");
+  EXPECT_EQ(Edit("trialCountEdit")->text(), "1");
+  EnterText(Edit("maxConsecutiveEdit"), "99999999999");
+  EXPECT_EQ(Edit("maxConsecutiveEdit")->text(), "1");
+  EXPECT_EQ(boxes.boxes().size(), 3u);
+
+  QString refusal;
+  QObject::connect(static_cast<DigitsLineEdit*>(duration), &DigitsLineEdit::inputRefused,
+          [&](const QString& reason) { refusal = reason; });
+  duration->setFocus(Qt::OtherFocusReason);
+  duration->setText("3");
+  duration->end(false);
+  QTest::keyClicks(duration, ".5");
+  EXPECT_EQ(duration->text(), "35");
+  EXPECT_EQ(refusal, "\".\" was not entered: only the digits 0 to 9 can be typed in this field.");
+  EXPECT_EQ(window->runStatusBar()->currentMessage(), refusal);
 }
 
 TEST_F(DialogTest, UncheckAndRecheckGenerateEventBringsTheStoredValuesBack) {
