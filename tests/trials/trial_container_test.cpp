@@ -114,6 +114,38 @@ TEST(TrialTest, SettingsAreSafeAcrossThreads) {
   editor.join();
 }
 
+// The nominal lengths by which the window and the runner count the time left,
+// and the snapshot of a run as the worker reports it.
+TEST_F(TrialContainerTest, RunProgressAndNominalLengths) {
+  ASSERT_EQ(trials().AddTrial("A"), 0);
+  ASSERT_EQ(trials().AddTrial("B"), 0);
+  ASSERT_EQ(deck().SetNumCardsInSuit(SuitOf("A"), 2), 0);
+  Get("A")->SetTrialDuration(30);
+  Get("A")->SetInterTrialInterval(10);
+  Get("A")->SetStartOfTrialGenerateTTLPulse(true);
+  Get("A")->SetStartOfTrialTTLPulseDuration(5);
+  Get("B")->SetTrialDuration(-7);  // counts 0
+  Get("B")->SetInterTrialInterval(0);
+  const std::vector<int64_t> lengths = NominalTrialLengths(trials(), deck());
+  EXPECT_EQ(lengths, (std::vector<int64_t>{45, 45, 0}));
+  EXPECT_EQ(RemainingRunMs(lengths, 1, 0), 90);
+  EXPECT_EQ(RemainingRunMs(lengths, 2, 20), 25);
+  EXPECT_EQ(RemainingRunMs(lengths, 2, 400), 0);  // at most the trial's own length
+  EXPECT_EQ(FormatRunDuration(3905000), "1:05:05");
+  EXPECT_EQ(FormatRunDuration(59499), "0:59");
+
+  EXPECT_EQ(trials().GetRunProgress().state, RunProgress::State::kIdle);
+  ASSERT_EQ(trials().StartProcessingTrials(2), 0);
+  ASSERT_TRUE(trials().WaitForRunEnd(std::chrono::seconds(10)));
+  const RunProgress progress = trials().GetRunProgress();
+  EXPECT_EQ(progress.state, RunProgress::State::kCompleted);
+  EXPECT_EQ(progress.firstTrial, 2);
+  EXPECT_EQ(progress.numTrials, 3);
+  EXPECT_EQ(progress.trial, 3);
+  EXPECT_EQ(progress.trialName, "B");
+  EXPECT_GE(progress.ElapsedMs(std::chrono::steady_clock::now()), 40);
+}
+
 TEST_F(TrialContainerTest, SuitIDsAreNeverReused) {
   for (const char* name : {"X", "Y", "Z"}) ASSERT_EQ(trials().AddTrial(name), 0);
   EXPECT_EQ(SuitOf("X"), 0);
