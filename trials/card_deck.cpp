@@ -197,15 +197,9 @@ int CardDeck::ShuffleRange(int32_t first, int32_t last, bool enforceRunLimit) {
     const int32_t y = Draw(first, last);
     // Only the cards up to `limit` after each swapped position can change
     // whether they break the limit.
-    const int32_t lo = std::min(marked, y);
-    const int32_t hi = std::max(marked, y);
-    auto affected = [&] {
-      if (hi - lo <= limit) return CountRunLimitBreaks(lo, hi + limit);
-      return CountRunLimitBreaks(lo, lo + limit) + CountRunLimitBreaks(hi, hi + limit);
-    };
-    breaks -= affected();
+    breaks -= CountBreaksAfter(marked, y);
     std::swap(mCards[marked], mCards[y]);
-    breaks += affected();
+    breaks += CountBreaksAfter(marked, y);
     if (breaks <= bestBreaks) {
       bestBreaks = breaks;
       sinceBest.clear();
@@ -237,6 +231,14 @@ int64_t CardDeck::CountRunLimitBreaks(int32_t lo, int32_t hi) const {
     if (p >= lo && run > limit) ++count;
   }
   return count;
+}
+
+int64_t CardDeck::CountBreaksAfter(int32_t x, int32_t y) const {
+  const int32_t limit = mMaxConsecutiveSameSuitCards;
+  const int32_t lo = std::min(x, y);
+  const int32_t hi = std::max(x, y);
+  if (hi - lo <= limit) return CountRunLimitBreaks(lo, hi + limit);
+  return CountRunLimitBreaks(lo, lo + limit) + CountRunLimitBreaks(hi, hi + limit);
 }
 
 std::vector<int32_t> CardDeck::GetRunLimitBreaks() const {

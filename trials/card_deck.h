@@ -107,6 +107,9 @@ class CardDeck {
   // The cards at positions lo..hi (clipped to the deck) that break the
   // run limit.
   int64_t CountRunLimitBreaks(int32_t lo, int32_t hi) const REQUIRES(mMutex);
+  // The cards a swap of positions x and y can change: those at x, y and up
+  // to the limit after each.
+  int64_t CountBreaksAfter(int32_t x, int32_t y) const REQUIRES(mMutex);
   // Formats the failure into mMessage, logs it at ERROR, returns -1.
   int Fail(const std::string& message) const REQUIRES(mMutex);
 
