@@ -58,11 +58,17 @@ void OrvantaDlg::AddMenuAdditions() {
   QAction* exit = AddCommand(file, "Exit", "exitAction", QKeySequence(QStringLiteral("Ctrl+Q")));
   file->addAction(exit);
 
-  auto* run = new QMenu(QStringLiteral("&Run"), mMenu);
-  run->setObjectName(QStringLiteral("runMenu"));
-  mMenu->insertMenu(help->menuAction(), run);
+  // Start at Trial... heads the Run menu.
+  QMenu* run = mMenu->findChild<QMenu*>(QStringLiteral("runMenu"));
+  if (run == nullptr) {
+    run = new QMenu(QStringLiteral("&Run"), mMenu);
+    run->setObjectName(QStringLiteral("runMenu"));
+    mMenu->insertMenu(help->menuAction(), run);
+  }
   QAction* startAt = AddCommand(run, "Start at Trial...", "startAtTrialAction", QKeySequence());
-  run->addAction(startAt);
+  QAction* firstRunItem = run->actions().isEmpty() ? nullptr : run->actions().first();
+  run->insertAction(firstRunItem, startAt);
+  if (firstRunItem != nullptr) run->insertSeparator(firstRunItem);
 
   // Like the other commands, each runs once its menu has closed.
   const std::pair<QAction*, void (OrvantaDlg::*)()> handlers[] = {

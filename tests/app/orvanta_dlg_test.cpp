@@ -156,7 +156,11 @@ TEST_F(DialogTest, MenuBarHoldsEveryCommand) {
   EXPECT_EQ(items("fileMenu"),
             (std::vector<std::string>{"New Setup", "Open Configuration File",
                                       "Save Configuration File", "-", "View Log File", "-", "Exit"}));
-  EXPECT_EQ(items("runMenu"), (std::vector<std::string>{"Start at Trial..."}));
+  std::vector<std::string> runItems;
+  for (QAction* action : Find<QMenu>("runMenu")->actions()) {
+    runItems.push_back(action->isSeparator() ? "-" : action->text().toStdString());
+  }
+  EXPECT_EQ(runItems, (std::vector<std::string>{"Start at Trial...", "-", "Fixed Schedule"}));
   const std::pair<const char*, const char*> shortcuts[] = {{"newSetupAction", "Ctrl+N"},
                                                            {"openConfigurationFileAction", "Ctrl+O"},
                                                            {"saveConfigurationFileAction", "Ctrl+S"},
