@@ -1,6 +1,7 @@
 #include "client/client_log_file.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace orvanta {
 namespace {
@@ -13,24 +14,22 @@ ClientLogFile::ClientLogFile(const Clock& clock) : clock_(clock) {}
 
 ClientLogFile::~ClientLogFile() {
   std::lock_guard<std::mutex> lock(mLogLock);
-  if (mLogStream != nullptr) {
-    std::fclose(mLogStream);
-    mLogStream = nullptr;
-  }
+  mLogStream.reset();
 }
 
 int ClientLogFile::Open(const std::string& name) {
   std::lock_guard<std::mutex> lock(mLogLock);
-  if (mLogStream != nullptr) CloseLocked();
-
-  // Binary mode: the line ends are written as CR LF explicitly. Other
-  // programs may read the file while it is open.
-  mLogStream = std::fopen(name.c_str(), "wb");
   if (mStreamFailed) {
-    if (mLogStream != nullptr) std::fclose(mLogStream);
-    mLogStream = nullptr;
+    mLastOpenFailure = {OutputFileFailure::kCannotCreate, "an earlier write failed"};
     return -1;
   }
+  // Binary mode: the line ends are written as CR LF explicitly. Other
+  // programs may read the file while it is open. The new file is had before
+  // the old one closes, so a refused name leaves the log where it was.
+  std::unique_ptr<OutputFile> file = OpenOutputFile(name, kClientLogFileHeader, mLastOpenFailure);
+  if (file == nullptr) return -1;
+  if (mLogStream != nullptr) CloseLocked();
+  mLogStream = std::move(file);
 
   const LocalTime now = clock_.Now();
   char opened[160];
@@ -51,8 +50,7 @@ int ClientLogFile::Close() {
 int ClientLogFile::CloseLocked() {
   if (mLogStream == nullptr) return -1;
   WriteLineLocked("Log File Closed - End of File\r\n");
-  std::fclose(mLogStream);
-  mLogStream = nullptr;
+  mLogStream.reset();
   mFileName.clear();
   return 0;
 }
@@ -70,10 +68,16 @@ int ClientLogFile::WriteLine(const std::string& text) {
 
 int ClientLogFile::WriteLineLocked(const std::string& text) {
   if (mLogStream == nullptr) return -1;
-  const bool ok = std::fwrite(text.data(), 1, text.size(), mLogStream) == text.size() &&
-                  std::fwrite(kLineEnd, 1, 2, mLogStream) == 2 && std::fflush(mLogStream) == 0;
+  std::FILE* const stream = mLogStream->stream();
+  const bool ok = std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
+                  std::fwrite(kLineEnd, 1, 2, stream) == 2 && std::fflush(stream) == 0;
   if (!ok) mStreamFailed = true;
   return 0;
+}
+
+OutputFileFailure ClientLogFile::GetLastOpenFailure() const {
+  std::lock_guard<std::mutex> lock(mLogLock);
+  return mLastOpenFailure;
 }
 
 std::string ClientLogFile::GetFileName() const {

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/output_file.h"
 #include "platform/thread_annotations.h"
 
 namespace orvanta {
@@ -22,6 +24,10 @@ inline constexpr int kNotice = 3;
 inline constexpr int kData = 4;
 }  // namespace client_log
 
+// The first line of every client log starts with this text; an existing file
+// is only replaced (moved aside, never truncated) when it starts so.
+inline constexpr char kClientLogFileHeader[] = "Vintra Log File Opened - File Name:  ";
+
 class ClientLogFile {
  public:
   // The clock is not owned and must outlive the log.
@@ -31,11 +37,16 @@ class ClientLogFile {
   // Closes the file without a closing line.
   virtual ~ClientLogFile();
 
-  // Closes an open file (with its closing line), then opens `name` exactly as
-  // given, truncated, and writes the three header lines. -1 when the stream
-  // is in its hard-error state after opening (mFileName unchanged); else 0,
-  // also when the file could not be opened (the log then stays closed).
+  // Opens `name` exactly as given by the OutputFile rules (new, or an earlier
+  // client log moved aside; never through a symbolic link, never a file of
+  // other content or one another program holds), then closes an open file
+  // (with its closing line) and writes the three header lines to the new one.
+  // -1 when the file cannot be opened: the file that was open stays open and
+  // GetLastOpenFailure() says why; -1 too when the stream is in its
+  // hard-error state after opening (mFileName unchanged). Else 0.
   int Open(const std::string& name);
+  // Why the last Open failed; kind kNone after a successful one.
+  OutputFileFailure GetLastOpenFailure() const;
 
   // Writes the closing line and closes the file. -1 when nothing is open.
   int Close();
@@ -62,7 +73,8 @@ class ClientLogFile {
 
   const Clock& clock_;
   std::string mFileName GUARDED_BY(mLogLock);
-  std::FILE* mLogStream GUARDED_BY(mLogLock) = nullptr;
+  std::unique_ptr<OutputFile> mLogStream GUARDED_BY(mLogLock);
+  OutputFileFailure mLastOpenFailure GUARDED_BY(mLogLock);
   // The stream's hard-error state: set by a failed write, it survives closing
   // and reopening.
   bool mStreamFailed GUARDED_BY(mLogLock) = false;

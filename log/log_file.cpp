@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "log/log_capture.h"
@@ -67,15 +68,6 @@ std::string ThreeDigits(int value) {
   return text + std::to_string(value);
 }
 
-std::FILE* OpenTruncated(const std::string& path) {
-#if defined(__GLIBC__)
-  // 'e': the file is not inherited by programs we start (the viewer).
-  return std::fopen(path.c_str(), "wbe");
-#else
-  return std::fopen(path.c_str(), "wb");
-#endif
-}
-
 }  // namespace
 
 LogFile::LogFile(const Clock& clock, MessageBoxes& boxes, MainWindowRef& window,
@@ -84,10 +76,7 @@ LogFile::LogFile(const Clock& clock, MessageBoxes& boxes, MainWindowRef& window,
 
 LogFile::~LogFile() {
   std::lock_guard<std::mutex> lock(mLogLock);
-  if (mLogStream != nullptr) {
-    std::fclose(mLogStream);
-    mLogStream = nullptr;
-  }
+  mLogStream.reset();
 }
 
 std::string LogFile::GetLevelTag(int level) {
@@ -120,6 +109,10 @@ int LogFile::WriteLogEntry(int level, const std::string& text) {
   LogErrorCapture::Note(level, text);
 
   std::lock_guard<std::mutex> lock(mLogLock);
+  return WriteEntryLocked(level, text);
+}
+
+int LogFile::WriteEntryLocked(int level, const std::string& text) {
   const std::string line = GetLevelTag(level) + GetTimeStamp() + " - " + text;
   const int result = WriteLine(line);
   // Still under the lock, so the window sees entries in file order. The
@@ -140,6 +133,8 @@ int LogFile::SetLogFilename(const std::string& path) {
   int result = 0;
   {
     std::lock_guard<std::mutex> lock(mLogLock);
+    const std::string previousDirectory = mDirectory;
+    const std::string previousName = mFileName;
     if ((!parts.drive.empty() && !parts.directory.empty()) || IsAbsoluteHere(parts.directory)) {
       mDirectory = parts.drive + parts.directory;
     } else {
@@ -147,31 +142,68 @@ int LogFile::SetLogFilename(const std::string& path) {
     }
     if (!parts.name.empty()) mFileName = parts.name + ".txt";
     result = OpenLogFile(boxes);
+    if (result == 0 && mLogStream != nullptr && mFilePath != CurrentPathLocked()) {
+      // The switch failed and the earlier log goes on: so do its names.
+      mDirectory = previousDirectory;
+      mFileName = previousName;
+    }
   }
   ShowBoxes(boxes);
   return result == 0 ? 0 : -1;
 }
 
-int LogFile::OpenLogFile(std::vector<std::string>& boxes) {
-  const std::string path = mDirectory + (mFileName.empty() ? kDefaultLogFileName : mFileName);
+std::string LogFile::CurrentPathLocked() const {
+  return mDirectory + (mFileName.empty() ? kDefaultLogFileName : mFileName);
+}
 
-  if (mLogStream != nullptr) {
-    if (mFilePath == path) return 0;
-    CloseLogFile(boxes);
+std::string LogFile::ResolveLogFilename(const std::string& path) const {
+  const PathParts parts = SplitPath(path);
+  std::lock_guard<std::mutex> lock(mLogLock);
+  const bool keepDirectory =
+      (!parts.drive.empty() && !parts.directory.empty()) || IsAbsoluteHere(parts.directory);
+  const std::string name = !parts.name.empty() ? parts.name + ".txt"
+                           : mFileName.empty() ? kDefaultLogFileName
+                                               : mFileName;
+  return (keepDirectory ? parts.drive + parts.directory : std::string()) + name;
+}
+
+std::vector<LogOpenFailure> LogFile::TakeOpenFailures() {
+  std::lock_guard<std::mutex> lock(mLogLock);
+  std::vector<LogOpenFailure> failures;
+  failures.swap(mOpenFailures);
+  return failures;
+}
+
+int LogFile::OpenLogFile(std::vector<std::string>& boxes) {
+  const std::string path = CurrentPathLocked();
+  if (mLogStream != nullptr && mFilePath == path) return 0;
+
+  // The new file is opened before the old one is closed, so that a file that
+  // cannot be had leaves the log where it was.
+  OutputFileFailure failure;
+  std::unique_ptr<OutputFile> file = OpenOutputFile(path, kLogFileHeader, failure);
+  if (file == nullptr) {
+    const bool keeps = mLogStream != nullptr;
+    mOpenFailures.push_back({path, failure, keeps ? mFilePath : std::string()});
+    if (!keeps) mFilePath = path;
+    WriteEntryLocked(kLogError, "LogFile::OpenLogFile() - Error, unable to open the log file " +
+                                    path + ", " + failure.reason + "." +
+                                    (keeps ? "  Logging goes on in " + mFilePath + "."
+                                           : "  No log file is open."));
+    boxes.push_back("Error openning filename: " + path +
+                    ", file may be invalid, please check the filename ");
+    return 0;
   }
 
+  if (mLogStream != nullptr) CloseLogFile(boxes);
   mFilePath = path;
   // Each file starts with a clean stream state: a failure on an earlier file
   // must not keep this one empty.
   mStreamFailed = false;
-  mLogStream = OpenTruncated(path);
-  if (mLogStream == nullptr) {
-    // Not reported: the log stays closed and entries still reach the window.
-    return 0;
-  }
+  mLogStream = std::move(file);
 
   const LocalTime now = clock_.Now();
-  WriteLine("Veltrix Base Log File Opened - File Name:  " + path);
+  WriteLine(kLogFileHeader + path);
   WriteLine("Time Opened: (m/d/y)  " + std::to_string(now.month) + "/" + std::to_string(now.day) +
             "/" + std::to_string(now.year) + " at time " + std::to_string(now.hour) + ":" +
             std::to_string(now.minute) + ":" + std::to_string(now.second) + "." +
@@ -180,11 +212,15 @@ int LogFile::OpenLogFile(std::vector<std::string>& boxes) {
   if (mStreamFailed) {
     // The file opened but cannot even take its header (a full or broken
     // device): nothing written to it would survive.
-    std::fclose(mLogStream);
-    mLogStream = nullptr;
+    mLogStream.reset();
     boxes.push_back("Error openning filename: " + path +
                     ", file may be invalid, please check the filename ");
     return -1;
+  }
+  if (!mLogStream->movedAside().empty()) {
+    WriteEntryLocked(kLogNotice, "LogFile::OpenLogFile() - The earlier log file of this name was "
+                                 "moved aside to " +
+                                     mLogStream->movedAside() + ".");
   }
   return 0;
 }
@@ -195,21 +231,20 @@ int LogFile::CloseLogFile(std::vector<std::string>& boxes) {
     return -1;
   }
   WriteLine(kClosingLine);
-  std::fclose(mLogStream);
-  mLogStream = nullptr;
+  mLogStream.reset();
   return 0;
 }
 
 int LogFile::WriteLine(const std::string& text) {
   if (mLogStream == nullptr) return -1;
-  const bool written = std::fwrite(text.data(), 1, text.size(), mLogStream) == text.size() &&
-                       std::fwrite("\r\n", 1, 2, mLogStream) == 2 &&
-                       std::fflush(mLogStream) == 0;
+  std::FILE* const stream = mLogStream->stream();
+  const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
+                       std::fwrite("\r\n", 1, 2, stream) == 2 && std::fflush(stream) == 0;
   if (!written) {
     // Remember the failure, but keep trying later lines: a full disk that
     // gets space again should not lose the rest of the run.
     mStreamFailed = true;
-    std::clearerr(mLogStream);
+    std::clearerr(stream);
     return -1;
   }
   return 0;

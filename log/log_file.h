@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/message_box.h"
+#include "platform/output_file.h"
 #include "platform/shell_open.h"
 #include "platform/thread_annotations.h"
 #include "platform/window_listener.h"
@@ -24,6 +26,17 @@ enum LogLevel : int {
   kLogNotice = 3,
   kLogData = 4,
   kLogDebug = 5,
+};
+
+// The first line of every application log starts with this text; an existing
+// file is only replaced (moved aside, never truncated) when it starts so.
+inline constexpr char kLogFileHeader[] = "Veltrix Base Log File Opened - File Name:  ";
+
+// A log file that could not be opened, and why.
+struct LogOpenFailure {
+  std::string path;
+  OutputFileFailure failure;
+  std::string keptPath;  // the log that stayed open; empty when none was
 };
 
 // Exactly one LogFile exists per program; it outlives every object that
@@ -46,12 +59,20 @@ class LogFile {
   // the log from inside AddLogMessage.
   int WriteLogEntry(int level, const std::string& text) EXCLUDES(mLogLock);
 
-  // Derives directory and name from `path` and opens that file (truncated),
-  // closing the previous one with its closing line. Reopening the path that
-  // is already open does nothing. -1 for an empty path or a file that is in a
-  // hard-error state once opened (its header could not be written; a message
-  // box says so), else 0, also when the file could not be opened at all (the
-  // log is then closed and entries only reach the window).
+  // Derives directory and name from `path` and opens that file, closing the
+  // previous one with its closing line. Reopening the path that is already
+  // open does nothing. The file is opened by the OutputFile rules: a new file,
+  // or an earlier log of that name moved aside first (a NOTICE entry in the
+  // new log names where); never through a symbolic link, never a file of
+  // other content, never one that another program holds (the log keeps an
+  // advisory lock on its file while it is open).
+  //
+  // A file that cannot be opened leaves the previous log open and in use
+  // (GetFilePath() still names it): an ERROR entry with the reason goes to it,
+  // the "Error openning filename" box is shown, the failure is kept for
+  // TakeOpenFailures(), and the result is 0, so a setup file runs on. -1 for
+  // an empty path, or for a file that opened but could not take its header
+  // lines (a box says so; the log is then closed).
   //
   // Path rules: a leading drive letter and colon is the drive; the directory
   // runs to the last '\\' or '/'; the extension (dropped, ".txt" is always
@@ -77,6 +98,11 @@ class LogFile {
   // The path last opened or tried (what ViewLogFile opens).
   std::string GetFilePath() const EXCLUDES(mLogLock);
   bool IsOpen() const EXCLUDES(mLogLock);
+  // The file SetLogFilename(path) would open, by the path rules above, without
+  // opening anything.
+  std::string ResolveLogFilename(const std::string& path) const EXCLUDES(mLogLock);
+  // The opens that failed since the last call, oldest first; clears them.
+  std::vector<LogOpenFailure> TakeOpenFailures() EXCLUDES(mLogLock);
 
   // The 14-character tag of a level, "-* UNKNOWN *- " for unknown levels.
   static std::string GetLevelTag(int level);
@@ -91,6 +117,10 @@ class LogFile {
   // Writes `text` and CR LF and flushes. 0 when written; -1 when no file is
   // open or the write failed (which sets mStreamFailed).
   int WriteLine(const std::string& text) REQUIRES(mLogLock);
+  // WriteLogEntry with the lock already held.
+  int WriteEntryLocked(int level, const std::string& text) REQUIRES(mLogLock);
+  // The path the current directory and name give.
+  std::string CurrentPathLocked() const REQUIRES(mLogLock);
   void ShowBoxes(const std::vector<std::string>& boxes) EXCLUDES(mLogLock);
 
   const Clock& clock_;
@@ -102,7 +132,8 @@ class LogFile {
   std::string mFileName GUARDED_BY(mLogLock);
   std::string mFilePath GUARDED_BY(mLogLock);
   std::string mDirectory GUARDED_BY(mLogLock);
-  std::FILE* mLogStream GUARDED_BY(mLogLock) = nullptr;
+  std::unique_ptr<OutputFile> mLogStream GUARDED_BY(mLogLock);
+  std::vector<LogOpenFailure> mOpenFailures GUARDED_BY(mLogLock);
   // A write to the current file failed. Cleared by every open, so one bad
   // file never silences the files opened after it.
   bool mStreamFailed GUARDED_BY(mLogLock) = false;

@@ -99,15 +99,19 @@ TEST(ClientLogFileTest, OpeningASecondFileClosesTheFirst) {
   EXPECT_EQ(second, log.GetFileName());
 }
 
-TEST(ClientLogFileTest, AFileThatCannotBeOpenedIsNotReported) {
+// A file that cannot be had fails the open and leaves the open log in use.
+TEST(ClientLogFileTest, AFileThatCannotBeOpenedFailsAndKeepsTheOpenLog) {
   TempDir dir;
   FixedClock clock(At(9, 5, 3, 7));
   ClientLogFile log(clock);
-  const std::string path = dir.File("missing-folder/x.log");
-  EXPECT_EQ(0, log.Open(path));
-  EXPECT_EQ(path, log.GetFileName());
-  EXPECT_FALSE(log.IsOpen());
-  EXPECT_EQ(-1, log.WriteLogEntry(3, "dropped"));
+  const std::string first = dir.File("first.log");
+  ASSERT_EQ(0, log.Open(first));
+  EXPECT_EQ(-1, log.Open(dir.File("missing-folder/x.log")));
+  EXPECT_EQ(log.GetLastOpenFailure().kind, OutputFileFailure::kCannotCreate);
+  EXPECT_EQ(log.GetLastOpenFailure().reason, "its folder does not exist");
+  EXPECT_EQ(first, log.GetFileName());
+  EXPECT_EQ(0, log.WriteLogEntry(3, "kept"));
+  EXPECT_EQ(Header(first) + "-* NOTICE *-  09:05:03.007 - kept\r\n", ReadFile(first));
 }
 
 TEST(ClientLogFileTest, DestroyingTheLogWritesNoClosingLine) {

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <filesystem>
@@ -157,29 +160,49 @@ TEST_F(LogFileTest, SamePathIsANoOpAndSwitchingClosesTheOldFile) {
   EXPECT_TRUE(boxes_.boxes().empty());
 }
 
-TEST_F(LogFileTest, FileThatCannotBeOpenedLeavesTheLogClosedQuietly) {
+// A file that cannot be had leaves the earlier log open and in use, says why
+// in it and shows the box.
+TEST_F(LogFileTest, FileThatCannotBeOpenedKeepsTheOldLogAndSaysSo) {
   ASSERT_EQ(log_.SetLogFilename(dir_ / "a.txt"), 0);
   const std::string missing = dir_ / "no-such-dir/run.txt";
   EXPECT_EQ(log_.SetLogFilename(missing), 0);
-  EXPECT_FALSE(log_.IsOpen());
-  EXPECT_EQ(log_.GetFilePath(), missing);
-  EXPECT_TRUE(boxes_.boxes().empty());
-  EXPECT_EQ(log_.WriteLogEntry(kLogNotice, "echo only"), -1);
-  EXPECT_EQ(window_.log_lines().back(), "-* NOTICE  *-  09:05:03.007 - echo only");
-  const std::vector<std::string> old_lines = SplitCrLf(ReadFile(dir_ / "a.txt"));
-  ASSERT_GE(old_lines.size(), 4u);
-  EXPECT_EQ(old_lines[old_lines.size() - 2], "Log File Closed - End of File");
-  EXPECT_EQ(old_lines.back(), "");
+  EXPECT_TRUE(log_.IsOpen());
+  EXPECT_EQ(log_.GetFilePath(), dir_ / "a.txt");
+  EXPECT_EQ(log_.GetSetupFileLines(), "-SetLogFile \"" + (dir_ / "a.txt") + "\"\r\n\r\n\r\n");
+  ASSERT_EQ(boxes_.boxes().size(), 1u);
+  EXPECT_EQ(boxes_.boxes()[0].text,
+            "Error openning filename: " + missing + ", file may be invalid, please check the filename ");
+  const std::vector<LogOpenFailure> failures = log_.TakeOpenFailures();
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].path, missing);
+  EXPECT_EQ(failures[0].failure.kind, OutputFileFailure::kCannotCreate);
+  EXPECT_EQ(failures[0].keptPath, dir_ / "a.txt");
+  EXPECT_EQ(log_.WriteLogEntry(kLogNotice, "still here"), 0);
+  EXPECT_EQ(ReadFile(dir_ / "a.txt"),
+            Header(dir_ / "a.txt") +
+                "-*  ERROR  *-  09:05:03.007 - LogFile::OpenLogFile() - Error, unable to open the "
+                "log file " + missing + ", its folder does not exist.  Logging goes on in " +
+                (dir_ / "a.txt") + ".\r\n-* NOTICE  *-  09:05:03.007 - still here\r\n");
+  // A name-only switch after the failure still keeps the earlier folder.
+  ASSERT_EQ(log_.SetLogFilename(dir_ / "b.txt"), 0);
+  EXPECT_EQ(log_.GetFilePath(), dir_ / "b.txt");
 }
 
 // A file that opens but cannot take a line (a full device) is refused with a
 // box. The next good file must be written normally: a failure on one file
 // never silences the files opened after it.
 TEST_F(LogFileTest, BrokenFileIsReportedAndTheNextFileStartsClean) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "needs /dev/full";
-  fs::create_symlink("/dev/full", dir_ / "full.txt");
   ASSERT_EQ(log_.SetLogFilename(dir_ / "a.txt"), 0);
-  EXPECT_EQ(log_.SetLogFilename(dir_ / "full.txt"), -1);
+  // No file may grow at all meanwhile: the new log's header cannot be written.
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit none = saved;
+  none.rlim_cur = 0;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &none), 0);
+  const int result = log_.SetLogFilename(dir_ / "full.txt");
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  EXPECT_EQ(result, -1);
   EXPECT_FALSE(log_.IsOpen());
   ASSERT_EQ(boxes_.boxes().size(), 1u);
   EXPECT_EQ(boxes_.boxes()[0].text, "Error openning filename: " + (dir_ / "full.txt") +
