@@ -163,6 +163,16 @@ bool NetworkNodeClient::InitializeClient(const std::string& serverName, int port
     Log(client_log::kWarning, kAlready);
     return false;
   }
+  if (portNumber < 1 || portNumber > 65535) {
+    // A TCP port has 16 bits: a larger number would wrap to another port.
+    Log(client_log::kError,
+        Format("NetworkNodeClient::InitializeClient() - Error, the port number %i is outside "
+               "1..65535, unable to initialize message client",
+               portNumber));
+    Log(client_log::kError,
+        "NetworkNodeClient::InitializeClient() - Failure: Unable to initialize message client");
+    return false;
+  }
   ExchangeGuard guard(*this, nullptr, false);
   if (mIsInitialized.load()) {
     Log(client_log::kWarning, kAlready);

@@ -129,6 +129,8 @@ class NetworkNodeClient {
 
   std::string GetLocalIPAddress();
   bool SetLogFileName(const std::string& fileName);
+  // Why the last SetLogFileName failed (kind kNone after a successful one).
+  OutputFileFailure GetLogOpenFailure() const { return mLogFile.GetLastOpenFailure(); }
 
   void ProcessSendError(int code);
   void ProcessRecieveError(int code);

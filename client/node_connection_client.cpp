@@ -69,6 +69,14 @@ void NodeConnectionClient::ProcessCloseError(int code) {
 
 bool NodeConnectionClient::InitServerStream(int port) {
   if (IsSetUp()) CloseServerStream();
+  if (port < 0 || port > 65535) {
+    // 0 lets the system choose; a larger number would wrap to another port.
+    Log(client_log::kError,
+        Format("NodeConnectionClient::InitServerStream() - Error, the port number %i is outside "
+               "0..65535.  mStreamType: %s",
+               port, mStreamType.c_str()));
+    return false;
+  }
 
   if (!CreateSocket()) return false;
   if (!BindSocket(port) || !ListenToSocket()) {

@@ -95,6 +95,10 @@ bool VintraClient::SetLogFileName(const std::string& fileName) {
   return mNetworkNodeClient->SetLogFileName(fileName);
 }
 
+OutputFileFailure VintraClient::GetLogOpenFailure() const {
+  return mNetworkNodeClient->GetLogOpenFailure();
+}
+
 bool VintraClient::SendCommand(const std::string& command, std::string& reply,
                                const StopSignal* stop) {
   return mNetworkNodeClient->ExchangeText(command, reply, stop);

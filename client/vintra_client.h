@@ -68,7 +68,10 @@ class VintraClient : public CommandChannel {
   std::string GetServerName() const;
   std::string GetServerIPAddress() const;
   std::string GetServerApplicationName() const;
+  // Opens the client log (see ClientLogFile::Open); false when it could not
+  // be opened, GetLogOpenFailure() then says why.
   bool SetLogFileName(const std::string& fileName);
+  OutputFileFailure GetLogOpenFailure() const;
 
   // Sends one command and waits for its reply, which is written to `reply`
   // only on success. A stop request ends the wait (false); the owed reply is

@@ -231,6 +231,19 @@ TEST_F(VintraClientTest, APortOfZeroFailsTheSecondConnect) {
                        "Message Client connection.  serverName: 127.0.0.1, portNumber: 0"));
 }
 
+TEST_F(VintraClientTest, AHandedOutPortBeyond65535IsRefusedNotWrapped) {
+  // 65536 + the message port would wrap onto the message port itself.
+  const int wrapped = 65536 + message_listener_.port();
+  ServeNegotiationPort("0 " + std::to_string(wrapped));
+  EXPECT_FALSE(client_->ConnectToServer("127.0.0.1", true, negotiation_listener_.port(),
+                                        message_listener_.port()));
+  negotiation_->Join();
+  EXPECT_FALSE(client_->GetNetworkNodeClient().IsInitialized());
+  EXPECT_TRUE(Contains(Entries(), "ERROR: NetworkNodeClient::InitializeClient() - Error, the port "
+                                  "number " + std::to_string(wrapped) +
+                                      " is outside 1..65535, unable to initialize message client"));
+}
+
 TEST_F(VintraClientTest, AConnectWhoseStreamsCannotBeSetUpLeavesNoConnection) {
   SetReply("-GetNextAvailablePortNumber", std::string("-1"));
   ServeMessagePort();
