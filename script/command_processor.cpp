@@ -247,7 +247,18 @@ int CommandProcessor::SetTrialText(const char* handler, const char* command,
 
 int CommandProcessor::SetLogFile() {
   if (!CheckArgumentCount("SetLogFile", "-SetLogFile", 1)) return -1;
+  // An empty name fails the same way whether or not switching is on.
+  if (!mLogFileSwitching && !mArguments[1].empty()) {
+    mSkippedLogFiles.push_back(mArguments[1]);
+    return 0;
+  }
   return log_.SetLogFilename(mArguments[1]);
+}
+
+std::vector<std::string> CommandProcessor::TakeSkippedLogFiles() {
+  std::vector<std::string> skipped;
+  skipped.swap(mSkippedLogFiles);
+  return skipped;
 }
 
 int CommandProcessor::AddTrial() {

@@ -77,6 +77,14 @@ class CommandProcessor {
   // The text of the last error formatted here.
   const std::string& GetMessage() const { return mMessage; }
 
+  // With switching off, "-SetLogFile" lines are checked but not carried out:
+  // their paths are kept, in order, for TakeSkippedLogFiles(), and the log
+  // stays where it is. For runs that must touch no file but their own (a
+  // check, a dry run). On at construction.
+  void SetLogFileSwitching(bool enabled) { mLogFileSwitching = enabled; }
+  // The paths of the "-SetLogFile" lines skipped since the last call.
+  std::vector<std::string> TakeSkippedLogFiles();
+
  private:
   // One handler per command, named like the command without its dash.
   int SetLogFile();
@@ -131,6 +139,8 @@ class CommandProcessor {
   std::vector<CommandEntry> mCommandTable;
   std::string mMessage;
   std::vector<std::string> mArguments;
+  bool mLogFileSwitching = true;
+  std::vector<std::string> mSkippedLogFiles;
 };
 
 }  // namespace orvanta

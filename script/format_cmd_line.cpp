@@ -271,8 +271,7 @@ int FormatCmdLine::ProcessLine(std::string& line, LineType& type) {
   switch (line[first]) {
     case '-':
       type = kCommandLine;
-      SubstituteMacros(line);
-      return 0;
+      return SubstituteMacros(line);
     case '%':
       type = kMacroLine;
       return ProcessMacroLine(line);
@@ -300,6 +299,7 @@ int FormatCmdLine::SubstituteMacros(std::string& line) {
   const size_t hash = line.find('#');
   if (hash != std::string::npos) line.resize(hash);
 
+  const std::string original = line;
   for (const auto& [name, value] : mMacros) {
     const std::string replacement =
         value.find(' ') != std::string::npos ? "\"" + value + "\"" : value;
@@ -307,6 +307,13 @@ int FormatCmdLine::SubstituteMacros(std::string& line) {
     while (at != std::string::npos) {
       const size_t end = at + name.size();
       if (end == line.size() || line[end] == ' ' || line[end] == '\t') {
+        if (line.size() - name.size() + replacement.size() > kMaxScriptLineLength) {
+          // Macros that name macros could otherwise grow one line without end.
+          return Fail(Format("FormatCmdLine::SubstituteMacros() - Error, the command line would "
+                             "be longer than %i characters once its macros are replaced.  "
+                             "commandLine: %s",
+                             static_cast<int>(kMaxScriptLineLength), original.c_str()));
+        }
         line.replace(at, name.size(), replacement);
         at = line.find(name, at + replacement.size());
       } else {
@@ -383,6 +390,12 @@ int FormatCmdLine::ProcessMacroLine(const std::string& line) {
         "that does not exist.");
   }
   if (op == ":=") {
+    if (entry->second.size() + value.size() > kMaxScriptLineLength) {
+      // Appending a macro to itself doubles it on every line.
+      return Fail(Format("FormatCmdLine::ProcessMacroLine() - Error, the value of macro %s would "
+                         "be longer than %i characters, the longest line a setup file may hold.",
+                         name.c_str(), static_cast<int>(kMaxScriptLineLength)));
+    }
     entry->second += value;
     return 0;
   }

@@ -23,7 +23,10 @@ enum LineType : int {
   kBlankLine = 103,
 };
 
-// The longest line the reader accepts, without its line end.
+// The longest line the reader accepts, without its line end. It bounds macro
+// values too, and command lines once their macros are replaced: a line or a
+// macro that would grow past it fails, so no setup file makes the reader's
+// memory grow beyond a few times the file's size.
 inline constexpr size_t kMaxScriptLineLength = 999;
 
 // Converts the leading number of `text` the way the runtime's ascii-to-float
@@ -94,6 +97,8 @@ class FormatCmdLine {
 
   int GetLineFromFile(std::string& line);
   int ProcessLine(std::string& line, LineType& type);
+  // Cuts comments and replaces macro names; -1 (logged) when the line would
+  // grow past kMaxScriptLineLength.
   int SubstituteMacros(std::string& line);
   int ProcessMacroLine(const std::string& line);
   int ParseCommandString(const std::string& line);
