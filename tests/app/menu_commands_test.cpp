@@ -136,6 +136,9 @@ TEST_F(DialogTest, SaveThenOpenInAFreshWindowGivesTheSameSetup) {
   const std::string text = ReadFile(saved);
   ASSERT_EQ(text.rfind("#Orvanta system setup file\r\n", 0), 0u);
 
+  // The saved setup names this window's log; a second program may only take
+  // it over once this one has let it go.
+  ASSERT_EQ(log.SetLogFilename(dir.WithSeparator() + "later.txt"), 0);
   TempDir otherDir;
   FreshProgram fresh(otherDir.WithSeparator());
   fresh.files.QueueAnswer(saved);

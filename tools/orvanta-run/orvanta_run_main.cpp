@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tools/orvanta-run/runner_options.h"
@@ -89,6 +90,11 @@ int main(int argc, char** argv) {
   }
 
   RunnerProgram program;
+  const std::string clash = CheckOutputPaths(program, options);
+  if (!clash.empty()) {
+    std::fprintf(stderr, "orvanta-run: %s (see orvanta-run --help)\n", clash.c_str());
+    return kExitUsage;
+  }
   StreamLogEcho echo(stdout);
   if (!options.quiet) {
     program.window.Register(&echo);
@@ -99,13 +105,16 @@ int main(int argc, char** argv) {
     StopRequest stop;
     SignalThread signalThread(signals, stop, program);
 
-    status = RunSetup(program, options, stdout, stderr, options.quiet ? nullptr : &echo);
+    std::vector<std::string> problems;
+    status = RunSetup(program, options, stdout, stderr, options.quiet ? nullptr : &echo, problems);
     if (status == kExitOk && stop.IsRequested()) {
       echo.Flush();
       std::fputs("orvanta-run: stopped\n", stderr);
       status = kExitRunStopped;
     } else if (status == kExitOk && options.check) {
-      const std::vector<std::string> problems = CheckSetup(program, options);
+      for (std::string& problem : CheckSetup(program, options)) {
+        problems.push_back(std::move(problem));
+      }
       echo.Flush();
       for (const std::string& problem : problems) std::printf("problem: %s\n", problem.c_str());
       std::fflush(stdout);

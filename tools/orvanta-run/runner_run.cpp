@@ -107,21 +107,19 @@ std::vector<int64_t> NominalTrialLengths(RunnerProgram& program) {
 
 // ---- Timeline ----
 
-TimelineFile::~TimelineFile() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (file_ != nullptr) std::fclose(file_);
-}
+namespace {
+constexpr char kTimelineHeader[] = "trial,type,step,command,reply,sent_us,replied_us\n";
+}  // namespace
 
-bool TimelineFile::Open(const std::string& path, std::string& error) {
+TimelineFile::~TimelineFile() = default;
+
+bool TimelineFile::Open(const std::string& path, OutputFileFailure& failure) {
   std::lock_guard<std::mutex> lock(mutex_);
-  file_ = std::fopen(path.c_str(), "wb");
-  if (file_ == nullptr) {
-    error = std::strerror(errno);
-    return false;
-  }
-  static const char kHeader[] = "trial,type,step,command,reply,sent_us,replied_us\n";
-  if (std::fputs(kHeader, file_) < 0 || std::fflush(file_) != 0) {
-    error = std::strerror(errno);
+  // An existing timeline is known by its header row, without the line end.
+  file_ = OpenOutputFile(path, std::string(kTimelineHeader, sizeof kTimelineHeader - 2), failure);
+  if (file_ == nullptr) return false;
+  if (std::fputs(kTimelineHeader, file_->stream()) < 0 || std::fflush(file_->stream()) != 0) {
+    failure = {OutputFileFailure::kCannotCreate, std::strerror(errno)};
     return false;
   }
   return true;
@@ -153,7 +151,8 @@ void TimelineFile::Write(const CommandRecord& record) {
   if (record.replied) row += std::to_string(MicrosBetween(start_, record.repliedAt));
   row += "\n";
   // Flushed per row: a crash loses nothing already sent.
-  if (std::fwrite(row.data(), 1, row.size(), file_) != row.size() || std::fflush(file_) != 0) {
+  if (std::fwrite(row.data(), 1, row.size(), file_->stream()) != row.size() ||
+      std::fflush(file_->stream()) != 0) {
     ok_ = false;
   }
 }
@@ -268,9 +267,9 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
 
   TimelineFile timeline;
   if (!options.timelinePath.empty()) {
-    std::string error;
-    if (!timeline.Open(options.timelinePath, error)) {
-      say("cannot write the timeline file " + options.timelinePath + ": " + error);
+    OutputFileFailure failure;
+    if (!timeline.Open(options.timelinePath, failure)) {
+      say("cannot write the timeline file " + options.timelinePath + ": " + failure.reason);
       return kExitSetupFailed;
     }
   }
@@ -278,7 +277,14 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
   std::string server = options.serverName;
   if (server.empty()) server = net::HostName();
   if (!options.clientLogPath.empty() && !program.client.SetLogFileName(options.clientLogPath)) {
-    say("warning: the client log " + options.clientLogPath + " could not be opened");
+    const OutputFileFailure failure = program.client.GetLogOpenFailure();
+    if (failure.kind == OutputFileFailure::kInUse) {
+      // Two programs writing one log would splice their lines.
+      say("cannot open the client log " + options.clientLogPath + ": " + failure.reason);
+      return kExitSetupFailed;
+    }
+    say("warning: the client log " + options.clientLogPath + " could not be opened" +
+        (failure.reason.empty() ? std::string() : ": " + failure.reason));
   }
   if (stop.IsRequested()) return kExitRunStopped;
   if (!program.client.ConnectToServer(server, options.negotiate, options.negotiationPort,

@@ -8,10 +8,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/output_file.h"
 #include "platform/thread_annotations.h"
 #include "tools/orvanta-run/runner_options.h"
 #include "tools/orvanta-run/runner_setup.h"
@@ -44,9 +46,11 @@ class TimelineFile {
   TimelineFile& operator=(const TimelineFile&) = delete;
   ~TimelineFile();
 
-  // Creates the file (truncated) and writes the header row. False with a
-  // reason when it cannot be written.
-  bool Open(const std::string& path, std::string& error);
+  // Creates the file by the OutputFile rules (an earlier timeline of that
+  // name is moved aside; a file of other content, a symbolic link or a file
+  // another program holds is refused) and writes the header row. False with
+  // the reason when it cannot be had or written.
+  bool Open(const std::string& path, OutputFileFailure& failure);
   void SetRunStart(std::chrono::steady_clock::time_point start) EXCLUDES(mutex_);
   void Write(const CommandRecord& record) EXCLUDES(mutex_);
   // True while every row so far has been written whole.
@@ -57,7 +61,7 @@ class TimelineFile {
 
  private:
   mutable std::mutex mutex_;
-  std::FILE* file_ GUARDED_BY(mutex_) = nullptr;
+  std::unique_ptr<OutputFile> file_ GUARDED_BY(mutex_);
   std::chrono::steady_clock::time_point start_ GUARDED_BY(mutex_);
   bool ok_ GUARDED_BY(mutex_) = true;
 };

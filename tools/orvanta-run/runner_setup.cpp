@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "trials/trial.h"
@@ -30,6 +31,17 @@ std::string LogPathFor(const RunnerProgram& program, const RunnerOptions& option
   if (options.logPath.empty()) return program.applicationDirectory + "OrvantaLogFile.txt";
   if (options.logPath[0] == '/') return options.logPath;
   return program.applicationDirectory + options.logPath;
+}
+
+// Warns about each log switch of a setup file that could not be opened.
+void WarnLogOpenFailures(RunnerProgram& program, const std::string& setupFile, std::FILE* err) {
+  for (const LogOpenFailure& failed : program.log.TakeOpenFailures()) {
+    const std::string now = failed.keptPath.empty() ? std::string("no log file is open")
+                                                    : "the log stays in " + failed.keptPath;
+    std::fprintf(err, "orvanta-run: warning: %s: the log file %s could not be opened: %s; %s\n",
+                 setupFile.c_str(), failed.path.c_str(), failed.failure.reason.c_str(),
+                 now.c_str());
+  }
 }
 
 }  // namespace
@@ -109,27 +121,72 @@ BoxResult RunnerMessageBoxes::Show(const std::string& text, const std::string& c
   return StderrMessageBoxes::Show(text, caption, icon, buttons);
 }
 
+std::string RunnerLogPath(const RunnerProgram& program, const RunnerOptions& options) {
+  return program.log.ResolveLogFilename(LogPathFor(program, options));
+}
+
+std::string CheckOutputPaths(const RunnerProgram& program, const RunnerOptions& options) {
+  const std::vector<std::pair<std::string, std::string>> outputs = {
+      {"--log", RunnerLogPath(program, options)},
+      {"--timeline", options.timelinePath},
+      {"--client-log", options.clientLogPath},
+      {"--save", options.savePath},
+  };
+  for (size_t i = 0; i < outputs.size(); ++i) {
+    for (size_t j = i + 1; j < outputs.size(); ++j) {
+      if (outputs[i].second.empty() || outputs[j].second.empty()) continue;
+      if (SameOutputFile(outputs[i].second, outputs[j].second)) {
+        return "options " + outputs[i].first + " and " + outputs[j].first +
+               " name the same file " + outputs[j].second + "; each output needs a file of its own";
+      }
+    }
+  }
+  return std::string();
+}
+
 int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* out,
-             std::FILE* err, StreamLogEcho* echo) {
+             std::FILE* err, StreamLogEcho* echo, std::vector<std::string>& problems) {
   // Output of our own comes after the entries echoed before it.
   auto sync = [echo] {
     if (echo != nullptr) echo->Flush();
   };
   program.log.SetLogFilename(LogPathFor(program, options));
-  if (!program.log.IsOpen()) {
+  for (const LogOpenFailure& failed : program.log.TakeOpenFailures()) {
     sync();
-    std::fprintf(err, "orvanta-run: warning: the log file %s could not be opened; log entries "
-                      "are not written to a file\n",
-                 program.log.GetFilePath().c_str());
+    if (failed.failure.kind == OutputFileFailure::kInUse) {
+      // Two programs writing one log would splice their lines.
+      std::fprintf(err, "orvanta-run: cannot open the log file %s: %s\n", failed.path.c_str(),
+                   failed.failure.reason.c_str());
+      std::fflush(err);
+      return kExitSetupFailed;
+    }
+    std::fprintf(err, "orvanta-run: warning: the log file %s could not be opened: %s; log "
+                      "entries are not written to a file\n",
+                 failed.path.c_str(), failed.failure.reason.c_str());
   }
 
   if (options.hasSeed) program.deck.Seed(options.seed);
+  // A check or a dry run writes its own log and nothing else.
+  const bool touchesNoOtherFile = options.check || options.dryRun;
+  program.commands.SetLogFileSwitching(!touchesNoOtherFile);
 
   for (const std::string& path : options.setupFiles) {
     const int result = program.config.ProcessScript(path);
     const ScriptOutcome& outcome = program.config.GetLastOutcome();
+    sync();
+    WarnLogOpenFailures(program, path, err);
+    for (const std::string& skipped : program.commands.TakeSkippedLogFiles()) {
+      const std::string target = program.log.ResolveLogFilename(skipped);
+      if (options.check) {
+        problems.push_back(path + ": -SetLogFile \"" + skipped + "\" was not carried out (a " +
+                           "check opens no file); a run would write its log to " + target + ".");
+      } else {
+        std::fprintf(err, "orvanta-run: warning: %s: -SetLogFile \"%s\" was not carried out (a "
+                          "dry run writes no log but its own); a run would write its log to %s\n",
+                     path.c_str(), skipped.c_str(), target.c_str());
+      }
+    }
     if (result != 0) {
-      sync();
       if (outcome.kind == ScriptOutcome::kOpenFailed) {
         std::fprintf(err, "orvanta-run: cannot open setup file %s: %s\n", path.c_str(),
                      OpenFailureReason(path).c_str());

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "client/vintra_client.h"
 #include "log/log_file.h"
@@ -120,7 +121,19 @@ struct RunnerProgram {
 // Returns an exit status:
 // kExitOk, or kExitSetupFailed at the first file that cannot be opened or has
 // a failing command (later files are not run), or when the save fails.
+//
+// Log files: a log (--log) that another program holds is kExitSetupFailed.
+// A "-SetLogFile" that cannot be opened keeps the log where it was and is a
+// warning. Under --check and --dry-run no "-SetLogFile" is carried out: each
+// is a warning for --dry-run, and a line of `problems` for --check.
 int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* out,
-             std::FILE* err, StreamLogEcho* echo);
+             std::FILE* err, StreamLogEcho* echo, std::vector<std::string>& problems);
+
+// The application log's file for these options, as the log will name it.
+std::string RunnerLogPath(const RunnerProgram& program, const RunnerOptions& options);
+
+// A usage error when two outputs of the options (--log, --timeline,
+// --client-log, --save) name the same file; empty when none do.
+std::string CheckOutputPaths(const RunnerProgram& program, const RunnerOptions& options);
 
 }  // namespace orvanta::runner
