@@ -748,5 +748,63 @@ TEST(SimServerOpenTest, BusyPortIsReportedNotFatal) {
       << error;
 }
 
+// A flooding local client: connections and handouts beyond the caps are
+// refused and logged, streams go back only to the client's own address, and
+// frames being read hold a bounded amount of memory. The simulator stays up
+// and keeps answering the clients it has.
+TEST_F(SimServerTest, LimitsHoldAgainstAFloodingClient) {
+  options_.max_connections = 3;
+  options_.max_handouts = 1;
+  StartServer();
+  RawClient negotiation, first, second, refused;
+  ASSERT_TRUE(negotiation.Connect(server_->negotiation_port()));
+  const auto handed = negotiation.Exchange("-GetNextAvailablePortNumber");
+  ASSERT_TRUE(handed && handed->rfind("0 ", 0) == 0) << handed.value_or("(none)");
+  EXPECT_EQ(negotiation.Exchange("-GetNextAvailablePortNumber"),
+            "-1 Too many message ports handed out and not yet connected (--max-handouts 1); try "
+            "again later");
+  ConnectDirect(&first);
+  ConnectDirect(&second);
+  ASSERT_TRUE(refused.Connect(server_->message_port()));
+  EXPECT_TRUE(WaitForClose(refused.fd(), 5000));
+  EXPECT_TRUE(transcript_.WaitForLine(
+      [](const std::string& l) {
+        return l.find("\terror\tconnection from 127.0.0.1:") != std::string::npos &&
+               l.find(" on message port " ) != std::string::npos &&
+               l.find(" refused: 3 connections open (--max-connections 3)") != std::string::npos;
+      },
+      kWait));
+
+  // Streams go back to the address the message connection came from only.
+  RawListener listener;
+  EXPECT_EQ(first.Exchange("-CreateStream 127.0.0.2 " + std::to_string(listener.port()) +
+                           " CscAcqEnt"),
+            "-1 Refused to stream to 127.0.0.2: streams go back to the client's own address "
+            "127.0.0.1 (--stream-to-any-address allows others)");
+  EXPECT_EQ(listener.Accept(200), -1);
+  EXPECT_EQ(first.Exchange("-GetApplicationName"), "0 Quorvin Simulator");
+}
+
+TEST_F(SimServerTest, FramesBeingReadTakeBoundedMemory) {
+  StartServer();
+  // 1 MiB frames that never finish: the budget holds 16 of them.
+  const int64_t frames = kMaxPendingFrameBytes / (1 << 20);
+  std::vector<std::unique_ptr<RawClient>> clients;
+  for (int64_t i = 0; i <= frames; ++i) {
+    clients.push_back(std::make_unique<RawClient>());
+    ASSERT_TRUE(clients.back()->Connect(server_->message_port()));
+    ASSERT_TRUE(clients.back()->SendRaw(RawHeader(1, 0xA5A5A5A5u, 1 << 20) + "x"));
+  }
+  EXPECT_TRUE(transcript_.WaitForLine(
+      [](const std::string& l) {
+        return l.find("\terror\tframe of 1048576 bytes refused: frames being read over all "
+                      "connections would take more than 16777216 bytes") != std::string::npos;
+      },
+      kWait));
+  RawClient fresh;
+  ConnectDirect(&fresh);
+  EXPECT_EQ(fresh.Exchange("-GetApplicationName"), "0 Quorvin Simulator");
+}
+
 }  // namespace
 }  // namespace orvanta::sim

@@ -65,6 +65,18 @@ Simulated server:
   --handout-timeout MS   how long a handed-out message port waits for its
                          connection (default 30000)
 
+Limits (a client that floods the simulator cannot bring it down):
+  --max-connections N    client connections served at once (default 64);
+                         further ones are closed at once and logged as errors
+  --max-handouts N       message ports handed out and not yet connected
+                         (default 64); further requests get "-1 Too many ..."
+  --stream-to-any-address
+                         let -CreateStream connect to any address; by default
+                         it only connects back to the address its message
+                         connection came from
+  Frames over 64 KiB being read take at most 16 MiB over all connections; a
+  frame beyond that closes its connection.
+
 Fault injection (N counts the commands the simulator receives, from 1, over
 all connections; with --fault-command only commands of that name count):
   --fault-command NAME   count only commands whose first word is NAME
@@ -285,6 +297,14 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       int64_t v = 0;
       if (!ParseInt64(value, &v) || v < 0 || v > 0xFFFFFFFFll) return bad_value("expected 0 to 4294967295");
       o.seed = static_cast<uint32_t>(v);
+    } else if (name == "--max-connections" || name == "--max-handouts") {
+      if (!take()) return needs_value();
+      int64_t v = 0;
+      if (!ParseCount(value, &v) || v > 100000) return bad_value("expected 1 to 100000");
+      (name == "--max-connections" ? o.max_connections : o.max_handouts) = static_cast<int>(v);
+    } else if (name == "--stream-to-any-address") {
+      if (!flag()) return fail("option --stream-to-any-address takes no value");
+      o.stream_any_address = true;
     } else if (name == "--handout-timeout") {
       if (!take()) return needs_value();
       int64_t v = 0;

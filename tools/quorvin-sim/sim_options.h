@@ -47,6 +47,13 @@ struct SimOptions {
   uint32_t seed = 1;             // noise generator seed
   int handout_timeout_ms = 30000;  // how long a handed-out message port waits for its connection
 
+  // Limits against a client that floods the simulator.
+  int max_connections = 64;  // client connections served at once; more are refused
+  int max_handouts = 64;     // handed-out message ports waiting for their connection
+  // false: -CreateStream connects only to the address its message
+  // connection came from; true: to any address it names.
+  bool stream_any_address = false;
+
   // Fault injection. Every Nth counts commands received by the whole
   // simulator, from 1, over all connections; with fault_command set, only the
   // commands whose first word is that name are counted.

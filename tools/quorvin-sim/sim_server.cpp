@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <system_error>
 #include <utility>
 
 #include "client/frame_codec.h"
@@ -166,12 +167,46 @@ bool SimServer::AddWorker(std::function<void()> fn) {
     }
   }
   auto done = std::make_shared<std::atomic<bool>>(false);
-  workers_.push_back(Worker{std::thread([fn = std::move(fn), done] {
-                              fn();
-                              done->store(true, std::memory_order_release);
-                            }),
-                            done});
+  try {
+    workers_.push_back(Worker{std::thread([fn = std::move(fn), done] {
+                                fn();
+                                done->store(true, std::memory_order_release);
+                              }),
+                              done});
+  } catch (const std::system_error& e) {
+    // Out of threads (a process limit): refuse the work, stay up.
+    transcript_.Write(clock_.NowUs(), std::nullopt, "-", "error",
+                      std::string("a thread could not be started: ") + e.what(), "", "");
+    return false;
+  }
   return true;
+}
+
+bool SimServer::IsStopping() {
+  std::lock_guard<std::mutex> lock(workers_mutex_);
+  return stopping_;
+}
+
+bool SimServer::Admit(net::Socket socket, const std::string& via, const std::string& peer, int port) {
+  size_t open = 0;
+  {
+    std::lock_guard<std::mutex> lock(connections_mutex_);
+    open = connections_.size();
+  }
+  if (open >= static_cast<size_t>(options_.max_connections)) {
+    net::Close(socket);
+    transcript_.Write(clock_.NowUs(), std::nullopt, "-", "error",
+                      "connection from " + peer + " on " + via + " port " + std::to_string(port) +
+                          " refused: " + std::to_string(open) + " connections open (--max-connections " +
+                          std::to_string(options_.max_connections) + ")",
+                      "", "");
+    return true;
+  }
+  auto conn = NewConnection(socket, via, peer, port);
+  if (AddWorker([this, conn] { Serve(conn); })) return true;
+  const bool stopping = IsStopping();
+  EndConnection(*conn, stopping ? "simulator stopping" : "refused: no thread could be started for it");
+  return !stopping;
 }
 
 void SimServer::ListenLoop(net::Socket listener, const std::string& via) {
@@ -189,15 +224,15 @@ void SimServer::ListenLoop(net::Socket listener, const std::string& via) {
       if (!net::SleepFor(wakeup_, 100)) return;
       continue;
     }
-    auto conn = NewConnection(s, via, peer, port);
-    if (!AddWorker([this, conn] { Serve(conn); })) {
-      EndConnection(*conn, "simulator stopping");
-      return;
-    }
+    if (!Admit(s, via, peer, port)) return;
   }
 }
 
 void SimServer::HandoutLoop(net::Socket listener, int port) {
+  struct Release {
+    std::atomic<int>& pending;
+    ~Release() { pending.fetch_sub(1); }
+  } release{pending_handouts_};
   const net::WaitResult w = net::WaitReadable(listener, wakeup_, options_.handout_timeout_ms);
   std::string peer;
   const net::Socket s = w == net::WaitResult::kReady ? net::Accept(listener, &peer) : net::kNoSocket;
@@ -212,6 +247,19 @@ void SimServer::HandoutLoop(net::Socket listener, int port) {
                         "", "");
     }
     return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(connections_mutex_);
+    if (connections_.size() >= static_cast<size_t>(options_.max_connections)) {
+      net::Close(s);
+      transcript_.Write(clock_.NowUs(), std::nullopt, "-", "error",
+                        "connection from " + peer + " on handed-out port " + std::to_string(port) +
+                            " refused: " + std::to_string(connections_.size()) +
+                            " connections open (--max-connections " +
+                            std::to_string(options_.max_connections) + ")",
+                        "", "");
+      return;
+    }
   }
   Serve(NewConnection(s, "handout", peer, port));
 }
@@ -280,8 +328,21 @@ void SimServer::Serve(std::shared_ptr<Connection> conn) {
       why = "closed after a bad frame";
       break;
     }
+    // Command-sized frames always get in; large ones share one budget.
+    const int64_t reserved = h.payload_size > kSmallFrameBytes ? h.payload_size : 0;
+    if (reserved > 0 && pending_frame_bytes_.fetch_add(reserved) + reserved > kMaxPendingFrameBytes) {
+      pending_frame_bytes_.fetch_sub(reserved);
+      transcript_.Write(clock_.NowUs(), std::nullopt, conn->label, "error",
+                        "frame of " + std::to_string(reserved) + " bytes refused: frames being read "
+                        "over all connections would take more than " +
+                            std::to_string(kMaxPendingFrameBytes) + " bytes",
+                        "", "connection closed");
+      why = "closed: too much frame data pending";
+      break;
+    }
     payload.assign(static_cast<size_t>(h.payload_size), '\0');
     r = net::ReadExact(conn->socket, payload.data(), payload.size(), wakeup_, &got);
+    pending_frame_bytes_.fetch_sub(reserved);
     if (r != net::IoResult::kOk) {
       why = r == net::IoResult::kWoken   ? "simulator stopping"
             : r == net::IoResult::kError ? "receive failed: " + net::LastErrorText()
@@ -292,6 +353,8 @@ void SimServer::Serve(std::shared_ptr<Connection> conn) {
     const uint64_t recv_us = clock_.NowUs();
     commands_received_.fetch_add(1);
     const std::string text = frame::PayloadText(payload);
+    // A large frame's buffer is not kept for the connection's whole life.
+    if (payload.capacity() > 65536) std::string().swap(payload);
 
     std::string_view word, rest;
     SplitCommandWord(text, &word, &rest);
@@ -380,12 +443,22 @@ Reply SimServer::HandOutPort(Connection& conn) {
   if (conn.via == "negotiation") {
     // Asked on the negotiation port: the client closes this connection and
     // makes its message connection on the port handed out.
+    if (pending_handouts_.fetch_add(1) >= options_.max_handouts) {
+      pending_handouts_.fetch_sub(1);
+      return Reply::Error("Too many message ports handed out and not yet connected (--max-handouts " +
+                          std::to_string(options_.max_handouts) + "); try again later");
+    }
     int port = 0;
     const net::Socket listener = net::Listen(options_.bind_address, 0, 1, &port, &error);
-    if (listener == net::kNoSocket) return Reply::Error("Unable to open a message port: " + error);
+    if (listener == net::kNoSocket) {
+      pending_handouts_.fetch_sub(1);
+      return Reply::Error("Unable to open a message port: " + error);
+    }
     if (!AddWorker([this, listener, port] { HandoutLoop(listener, port); })) {
       net::Close(listener);
-      return Reply::Error("The server is shutting down");
+      pending_handouts_.fetch_sub(1);
+      return Reply::Error(IsStopping() ? "The server is shutting down"
+                                       : "Unable to start a thread for a message port");
     }
     return Reply::Text("0 " + std::to_string(port),
                        "message port " + std::to_string(port) + " handed out, waiting for its connection");
@@ -425,6 +498,12 @@ Reply SimServer::CreateStream(Connection& conn, std::string_view rest) {
   if (*port < 1 || *port > 65535) return Reply::Error("Invalid port number: " + tail[0]);
   const auto kind = StreamKindForType(tail[1]);
   if (!kind) return Reply::Error("Unknown stream type: " + tail[1]);
+  const std::string client_address = conn.peer.substr(0, conn.peer.rfind(':'));
+  if (!options_.stream_any_address && address != client_address) {
+    // Pushing data to a third party on a client's word is not the server's job.
+    return Reply::Error("Refused to stream to " + address + ": streams go back to the client's own address " +
+                        client_address + " (--stream-to-any-address allows others)");
+  }
 
   const std::string peer = address + ":" + tail[0];
   std::string error;
@@ -441,7 +520,7 @@ Reply SimServer::CreateStream(Connection& conn, std::string_view rest) {
     std::lock_guard<std::mutex> lock(conn.mutex);
     for (const std::string& name : conn.open[k]) sender->Open(name, model_.RecordIndex(name));
     if (!conn.open[k].empty()) note += ", sending " + std::to_string(conn.open[k].size()) + " open objects";
-    sender->Start();
+    if (!sender->Start()) return Reply::Error("Unable to start a thread for stream " + tail[1]);
     replaced = std::move(conn.streams[k]);
     conn.streams[k] = std::move(sender);
   }

@@ -33,6 +33,10 @@ namespace orvanta::sim {
 inline constexpr int32_t kMaxCommandPayload = 1 << 20;
 // How long "-CreateStream" tries to reach the client's stream socket.
 inline constexpr int kStreamConnectTimeoutMs = 3000;
+// Payload bytes of large frames being read, over all connections, at most;
+// frames up to kSmallFrameBytes (every real command) are not counted.
+inline constexpr int64_t kMaxPendingFrameBytes = 16 << 20;
+inline constexpr int64_t kSmallFrameBytes = 64 << 10;
 
 class SimServer {
  public:
@@ -78,8 +82,15 @@ class SimServer {
   void ListenLoop(net::Socket listener, const std::string& via);
   void HandoutLoop(net::Socket listener, int port);
   void Serve(std::shared_ptr<Connection> conn);
-  // Starts `fn` on a thread that Stop() joins. False when stopping.
+  // Starts `fn` on a thread that Stop() joins. False when stopping, or when
+  // the system refuses a thread (logged).
   bool AddWorker(std::function<void()> fn) EXCLUDES(workers_mutex_);
+  bool IsStopping() EXCLUDES(workers_mutex_);
+  // Serves an accepted client connection on a thread of its own, unless the
+  // connection cap is reached or no thread can be had (closed and logged).
+  // False when stopping.
+  bool Admit(net::Socket socket, const std::string& via, const std::string& peer, int port)
+      EXCLUDES(connections_mutex_);
 
   Reply Dispatch(Connection& conn, const std::string& text, uint64_t now_us);
   Reply HandOutPort(Connection& conn);
@@ -105,6 +116,8 @@ class SimServer {
   int message_port_ = 0;
 
   std::atomic<int64_t> commands_received_{0};
+  std::atomic<int> pending_handouts_{0};         // handed-out message ports still waiting
+  std::atomic<int64_t> pending_frame_bytes_{0};  // payload bytes reserved by frames being read
   std::atomic<int> next_connection_id_{1};
 
   // Stream ports handed out lately, so that no two clients (or two streams

@@ -1,6 +1,7 @@
 #include "tools/quorvin-sim/stream_sender.h"
 
 #include <algorithm>
+#include <system_error>
 
 namespace orvanta::sim {
 
@@ -28,12 +29,19 @@ StreamSender::StreamSender(StreamKind kind, net::Socket socket, std::string conn
 
 StreamSender::~StreamSender() { Stop(); }
 
-void StreamSender::Start() {
+bool StreamSender::Start() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     next_tick_ = std::chrono::steady_clock::now();
   }
-  thread_ = std::thread([this] { Run(); });
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (const std::system_error& e) {
+    transcript_.Write(clock_.NowUs(), std::nullopt, conn_, "error",
+                      std::string("stream thread could not be started: ") + e.what(), "", "");
+    return false;
+  }
+  return true;
 }
 
 void StreamSender::Open(const std::string& name, int32_t index) {

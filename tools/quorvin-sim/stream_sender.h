@@ -34,8 +34,9 @@ class StreamSender {
   StreamSender(const StreamSender&) = delete;
   StreamSender& operator=(const StreamSender&) = delete;
 
-  // Starts the sending thread. Call once.
-  void Start();
+  // Starts the sending thread. Call once. False (logged in the transcript)
+  // when the system refuses a thread.
+  bool Start();
 
   // Sends records of `name`, carrying `index` in the object field, until it
   // is closed. Opening an open object changes nothing. Thread-safe.
