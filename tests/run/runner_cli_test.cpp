@@ -563,8 +563,7 @@ TEST(SetupFileAbuse, NoSetupFileLineChangesAFileThatIsThere) {
                            "check opens no file); a run would write its log to self.txt."),
             std::string::npos)
       << check.out;
-  const Outcome dry = RunRunner(args({"--dry-run"}), dir);
-  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_EQ(RunRunner(args({"--dry-run"}), dir).status, 0);
   EXPECT_EQ(Snapshot(dir), before) << "--check or --dry-run touched the folder";
 
   const Outcome run = RunRunner(
@@ -584,10 +583,6 @@ TEST(SetupFileAbuse, NoSetupFileLineChangesAFileThatIsThere) {
                          "followed; the log stays in " + logs.path() + "/run.txt"),
             std::string::npos)
       << run.err;
-  EXPECT_NE(run.err.find("warning: self.txt: the log file self.txt could not be opened: it exists "
-                         "and was not written by this program"),
-            std::string::npos);
-  EXPECT_NE(run.err.find("warning: bomb.cfg: reading stopped at line 11"), std::string::npos);
   EXPECT_EQ(Count(run.err, "Error openning filename: "), 6) << run.err;
 
   // The runner's own log took every failed switch as an ERROR and went on.
