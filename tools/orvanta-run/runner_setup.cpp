@@ -36,11 +36,11 @@ std::string LogPathFor(const RunnerProgram& program, const RunnerOptions& option
 // Warns about each log switch of a setup file that could not be opened.
 void WarnLogOpenFailures(RunnerProgram& program, const std::string& setupFile, std::FILE* err) {
   for (const LogOpenFailure& failed : program.log.TakeOpenFailures()) {
-    const std::string now = failed.keptPath.empty() ? std::string("no log file is open")
+    const std::string where = failed.keptPath.empty() ? std::string("no log file is open")
                                                     : "the log stays in " + failed.keptPath;
     std::fprintf(err, "orvanta-run: warning: %s: the log file %s could not be opened: %s; %s\n",
                  setupFile.c_str(), failed.path.c_str(), failed.failure.reason.c_str(),
-                 now.c_str());
+                 where.c_str());
   }
 }
 
