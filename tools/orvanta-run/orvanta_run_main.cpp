@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "record/record_reader.h"
+#include "record/session_report.h"
 #include "tools/orvanta-run/runner_options.h"
 #include "tools/orvanta-run/runner_run.h"
 #include "tools/orvanta-run/runner_setup.h"
@@ -23,6 +25,46 @@
 namespace {
 
 using namespace orvanta::runner;
+
+// --report: rebuilds the report of a record, which may be interrupted.
+int RebuildReport(const std::string& folder) {
+  std::string path, error;
+  if (!orvanta::record::WriteReport(folder, path, error)) {
+    std::fprintf(stderr, "orvanta-run: cannot write the report: %s\n", error.c_str());
+    return kExitSetupFailed;
+  }
+  std::fprintf(stderr, "orvanta-run: session report: %s\n", path.c_str());
+  return kExitOk;
+}
+
+// --resume: turns the record into the setup file and the trial to start at.
+// Returns -1 to go on, else the exit status.
+int PrepareResume(RunnerOptions& options) {
+  orvanta::record::LoadedRecord loaded;
+  std::string error;
+  if (!orvanta::record::LoadRecord(options.resumeFrom, loaded, error)) {
+    std::fprintf(stderr, "orvanta-run: cannot resume: %s\n", error.c_str());
+    return kExitSetupFailed;
+  }
+  if (loaded.outcome == "running") {
+    std::fprintf(stderr, "orvanta-run: cannot resume %s: its run is still going\n",
+                 options.resumeFrom.c_str());
+    return kExitSetupFailed;
+  }
+  const int32_t first = orvanta::record::ResumeTrial(loaded);
+  const int64_t count = loaded.session["number_of_trials"].Int(0);
+  if (first == 0) {
+    std::fprintf(stderr, "orvanta-run: every trial of %s completed; nothing to resume\n",
+                 options.resumeFrom.c_str());
+    return kExitOk;
+  }
+  options.setupFiles = {options.resumeFrom + "/setup.cfg"};
+  options.startAt = first;
+  std::fprintf(stderr, "orvanta-run: resuming %s (%s) at trial %d of %lld\n",
+               options.resumeFrom.c_str(), loaded.outcome.c_str(), static_cast<int>(first),
+               static_cast<long long>(count));
+  return -1;
+}
 
 // Takes SIGINT and SIGTERM for the whole program (they are blocked in every
 // other thread): the first one stops the run as the Stop button does, a
@@ -87,6 +129,11 @@ int main(int argc, char** argv) {
       return kExitUsage;
     case ParseOutcome::kRun:
       break;
+  }
+  if (!options.reportOf.empty()) return RebuildReport(options.reportOf);
+  if (!options.resumeFrom.empty()) {
+    const int status = PrepareResume(options);
+    if (status >= 0) return status;
   }
 
   RunnerProgram program;

@@ -42,6 +42,8 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
   bool help = false;
   bool version = false;
   bool optionsEnded = false;
+  bool recordGiven = false;
+  bool startAtGiven = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
@@ -66,7 +68,8 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
                             name == "--server" || name == "--negotiation-port" ||
                             name == "--message-port" || name == "--client-log" ||
                             name == "--start-at" || name == "--timeline" ||
-                            name == "--schedule";
+                            name == "--schedule" || name == "--record" || name == "--report" ||
+                            name == "--resume";
     if (hasValue && !takesValue) {
       error = "option " + name + " takes no value";
       return ParseOutcome::kUsageError;
@@ -126,6 +129,7 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         return ParseOutcome::kUsageError;
       }
       options.startAt = static_cast<int32_t>(trial);
+      startAtGiven = true;
     } else if (name == "--schedule") {
       if (!ParseTimingMode(value, options.schedule)) {
         error = "option --schedule needs fixed or relative, not '" + value + "'";
@@ -138,6 +142,16 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         return ParseOutcome::kUsageError;
       }
       options.timelinePath = value;
+    } else if (name == "--record" || name == "--report" || name == "--resume") {
+      if (value.empty()) {
+        error = "option " + name + " needs a folder name";
+        return ParseOutcome::kUsageError;
+      }
+      (name == "--record" ? options.recordFolder
+                          : name == "--report" ? options.reportOf : options.resumeFrom) = value;
+      if (name == "--record") recordGiven = true;
+    } else if (name == "--no-record") {
+      options.noRecord = true;
     } else if (name == "--check") {
       options.check = true;
     } else if (name == "--shuffle") {
@@ -159,6 +173,29 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
   }
   if (help) return ParseOutcome::kHelp;
   if (version) return ParseOutcome::kVersion;
+  if (recordGiven && options.noRecord) {
+    error = "--record and --no-record exclude each other";
+    return ParseOutcome::kUsageError;
+  }
+  if (!options.reportOf.empty()) {
+    if (!options.setupFiles.empty() || !options.resumeFrom.empty()) {
+      error = "--report takes a record folder and nothing to run";
+      return ParseOutcome::kUsageError;
+    }
+    return ParseOutcome::kRun;
+  }
+  if (!options.resumeFrom.empty()) {
+    if (!options.setupFiles.empty()) {
+      error = "--resume loads the record's own setup; give no setup file";
+      return ParseOutcome::kUsageError;
+    }
+    if (startAtGiven || options.shuffle) {
+      error = std::string("--resume picks the trial to start at and keeps the order; ") +
+              (startAtGiven ? "--start-at" : "--shuffle") + " cannot be used with it";
+      return ParseOutcome::kUsageError;
+    }
+    return ParseOutcome::kRun;
+  }
   if (options.setupFiles.empty()) {
     error = "no setup file given";
     return ParseOutcome::kUsageError;
@@ -168,6 +205,8 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
 
 std::string RunnerUsage() {
   return "Usage: orvanta-run [options] SETUP.cfg...\n"
+         "       orvanta-run [options] --resume RECORD_DIR\n"
+         "       orvanta-run --report RECORD_DIR\n"
          "\n"
          "Loads the setup files in the order given, each as if opened one after\n"
          "another with Open Configuration File, then shuffles, prints and saves the\n"
@@ -214,6 +253,14 @@ std::string RunnerUsage() {
          "                  type, step, command, reply, sent_us, replied_us (times in\n"
          "                  microseconds since the run started; replied_us is empty\n"
          "                  when no reply came); written row by row as the run goes\n"
+         "  --record DIR    make the session record in DIR (default: OrvantaSessions\n"
+         "                  in the current directory): one new folder per run with\n"
+         "                  setup.cfg, session.json, timeline.csv, trials.tsv,\n"
+         "                  events.tsv, events.json and report.html\n"
+         "  --no-record     write no session record\n"
+         "  --resume DIR    load the setup.cfg of the record DIR and run from the\n"
+         "                  first trial it did not complete; the new record names DIR\n"
+         "  --report DIR    rebuild DIR/report.html from the record DIR and exit\n"
          "  --quiet         do not echo log entries to standard output\n"
          "  --version       show the version and exit\n"
          "  -h, --help      show this help and exit\n"
@@ -232,8 +279,9 @@ std::string RunnerUsage() {
          "Exit status:\n"
          "  0   success: the run completed (or --dry-run, or --check found nothing)\n"
          "  1   a setup file could not be opened, a command in it failed, or the\n"
-         "      setup or the timeline could not be written, or an output file is in\n"
-         "      use by another program\n"
+         "      setup, the timeline or the session record could not be written, an\n"
+         "      output file is in use by another program, or --resume or --report\n"
+         "      could not read the record\n"
          "  2   the connection to the acquisition server failed\n"
          "  3   the run was stopped before it completed\n"
          "  4   --check found problems\n"

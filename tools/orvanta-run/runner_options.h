@@ -47,13 +47,20 @@ struct RunnerOptions {
   bool hasSchedule = false;   // --schedule given: it overrides the setup's timing mode
   TimingMode schedule = TimingMode::kRelative;
   bool check = false;         // validate the setup instead of running it
+
+  // The session record.
+  std::string recordFolder = "OrvantaSessions";  // where record folders are made
+  bool noRecord = false;
+  std::string reportOf;    // --report: rebuild this record's report, run nothing
+  std::string resumeFrom;  // --resume: the record whose run is continued
 };
 
 // kHelp wins over kVersion; either wins over a missing setup file, not over
 // a bad option.
 enum class ParseOutcome { kRun, kHelp, kVersion, kUsageError };
 
-// Parses the arguments after the program name. Options and setup files may
+// Parses the arguments after the program name. --resume takes the place of
+// the setup files (its record's setup.cfg is loaded); --report needs none. Options and setup files may
 // be mixed; "--" ends the options. Options that take a value accept it as
 // the next argument or after "=". On kUsageError `error` holds a one-line
 // reason (without the program name).

@@ -5,6 +5,9 @@
 
 #include "client/socket_layer.h"
 #include "trials/run_progress.h"
+#include "platform/version.h"
+#include "record/session_record.h"
+#include "record/timeline_file.h"
 #include "trials/trial.h"
 
 namespace orvanta::runner {
@@ -107,9 +110,8 @@ std::vector<int64_t> NominalTrialLengths(RunnerProgram& program) {
 
 // ---- Timeline ----
 
-namespace {
-constexpr char kTimelineHeader[] = "trial,type,step,command,reply,sent_us,replied_us\n";
-}  // namespace
+// The header and the rows are the session record's timeline's own.
+using record::kTimelineHeader;
 
 TimelineFile::~TimelineFile() = default;
 
@@ -131,25 +133,13 @@ void TimelineFile::SetRunStart(SteadyClock::time_point start) {
 }
 
 std::string TimelineFile::CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (char c : text) {
-    if (c == '"') quoted += '"';
-    quoted += c;
-  }
-  quoted += '"';
-  return quoted;
+  return record::TimelineFile::CsvField(text);
 }
 
 void TimelineFile::Write(const CommandRecord& record) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_ == nullptr) return;
-  std::string row = std::to_string(record.trialNumber) + "," + CsvField(record.trialName) + "," +
-                    RunStepName(record.step) + "," + CsvField(record.command) + "," +
-                    CsvField(record.reply) + "," +
-                    std::to_string(MicrosBetween(start_, record.sentAt)) + ",";
-  if (record.replied) row += std::to_string(MicrosBetween(start_, record.repliedAt));
-  row += "\n";
+  const std::string row = record::TimelineFile::Row(record, start_);
   // Flushed per row: a crash loses nothing already sent.
   if (std::fwrite(row.data(), 1, row.size(), file_->stream()) != row.size() ||
       std::fflush(file_->stream()) != 0) {
@@ -171,30 +161,37 @@ std::string FormatProgress(int32_t trial, int32_t numTrials, const std::string& 
 }
 
 RunnerObserver::RunnerObserver(TimelineFile* timeline, StreamLogEcho* echo,
-                               std::vector<int64_t> lengths)
-    : timeline_(timeline), echo_(echo), lengths_(std::move(lengths)) {}
+                               std::vector<int64_t> lengths, RunObserver* next)
+    : timeline_(timeline), echo_(echo), next_(next), lengths_(std::move(lengths)) {}
 
 void RunnerObserver::OnRunStarted(int32_t firstTrial, int32_t numTrials,
                                   SteadyClock::time_point startedAt) {
   if (timeline_ != nullptr) timeline_->SetRunStart(startedAt);
-  std::lock_guard<std::mutex> lock(mutex_);
-  started_ = true;
-  firstTrial_ = firstTrial;
-  numTrials_ = numTrials;
-  runStart_ = startedAt;
-  trialStart_ = startedAt;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    started_ = true;
+    firstTrial_ = firstTrial;
+    numTrials_ = numTrials;
+    runStart_ = startedAt;
+    trialStart_ = startedAt;
+  }
+  if (next_ != nullptr) next_->OnRunStarted(firstTrial, numTrials, startedAt);
 }
 
 void RunnerObserver::OnTrialStarted(int32_t trialNumber, const std::string& trialName,
                                     SteadyClock::time_point startedAt) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  trial_ = trialNumber;
-  name_ = trialName;
-  trialStart_ = startedAt;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    trial_ = trialNumber;
+    name_ = trialName;
+    trialStart_ = startedAt;
+  }
+  if (next_ != nullptr) next_->OnTrialStarted(trialNumber, trialName, startedAt);
 }
 
 void RunnerObserver::OnCommand(const CommandRecord& record) {
   if (timeline_ != nullptr) timeline_->Write(record);
+  if (next_ != nullptr) next_->OnCommand(record);
 }
 
 void RunnerObserver::OnRunEnded(bool completed) {
@@ -206,6 +203,7 @@ void RunnerObserver::OnRunEnded(bool completed) {
   }
   // The completion box follows on stderr; the progress line is gone first.
   if (echo_ != nullptr) echo_->Flush();
+  if (next_ != nullptr) next_->OnRunEnded(completed);
 }
 
 std::string RunnerObserver::ProgressLine() const {
@@ -309,17 +307,50 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
   say("connected to " + program.client.GetServerApplicationName() + " at " + server + " (" +
       program.client.GetServerIPAddress() + ")");
 
+  // The record begins before the first command: its setup.cfg is the setup
+  // this run is about to play.
+  record::SessionRecord sessionRecord;
+  if (!options.noRecord) {
+    record::SessionSetup setup;
+    setup.frontEnd = "orvanta-run";
+    setup.version = ORVANTA_VERSION;
+    setup.setupText = program.config.GetSetupFileText(program.clock.Now());
+    setup.setupSources = options.resumeFrom.empty()
+                             ? options.setupFiles
+                             : std::vector<std::string>{options.resumeFrom};
+    setup.hasSeed = options.hasSeed;
+    setup.seed = options.seed;
+    setup.server = server;
+    setup.negotiate = options.negotiate;
+    setup.negotiationPort = options.negotiationPort;
+    setup.messagePort = options.messagePort;
+    setup.firstTrial = options.startAt;
+    setup.numTrials = numCards;
+    setup.resumes = options.resumeFrom;
+    setup.types = record::TrialTypeTimings(program.trials);
+    std::string error;
+    if (!sessionRecord.Begin(options.recordFolder, setup, error)) {
+      say("cannot write the session record: " + error + " (--no-record runs without one)");
+      program.client.DisconnectFromServer();
+      return kExitSetupFailed;
+    }
+    say("session record: " + sessionRecord.folder());
+  }
+
   RunnerObserver observer(options.timelinePath.empty() ? nullptr : &timeline,
-                          progress ? &echo : nullptr, NominalTrialLengths(program));
+                          progress ? &echo : nullptr, NominalTrialLengths(program),
+                          options.noRecord ? nullptr : &sessionRecord);
   program.trials.SetCommandChannel(&program.client);
   program.trials.SetRunObserver(&observer);
 
   int status = kExitOk;
   if (stop.IsRequested()) {
     status = kExitRunStopped;
+    sessionRecord.Abandon();
   } else if (program.trials.StartProcessingTrials(options.startAt) != 0) {
     say("the trial worker could not be started");
     status = kExitRunFailed;
+    sessionRecord.Abandon();
   } else {
     // A stop requested while the run was being started.
     if (stop.IsRequested()) program.trials.StopProcessingTrials();
@@ -339,6 +370,11 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
 
   if (!options.timelinePath.empty() && !timeline.ok()) {
     say("warning: the timeline file " + options.timelinePath + " could not be written whole");
+  }
+  if (!options.noRecord) {
+    std::string problem;
+    if (!sessionRecord.ok(&problem)) say("warning: the session record: " + problem);
+    if (!sessionRecord.reportPath().empty()) say("session report: " + sessionRecord.reportPath());
   }
   return status;
 }

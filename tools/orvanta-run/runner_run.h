@@ -15,6 +15,7 @@
 
 #include "platform/output_file.h"
 #include "platform/thread_annotations.h"
+#include "record/timeline_file.h"
 #include "tools/orvanta-run/runner_options.h"
 #include "tools/orvanta-run/runner_setup.h"
 #include "trials/run_observer.h"
@@ -74,9 +75,11 @@ std::string FormatProgress(int32_t trial, int32_t numTrials, const std::string& 
 // worker reports, the main thread reads.
 class RunnerObserver : public RunObserver {
  public:
-  // `timeline` and `echo` may be null; `lengths` are the nominal trial
-  // lengths of the whole order.
-  RunnerObserver(TimelineFile* timeline, StreamLogEcho* echo, std::vector<int64_t> lengths);
+  // `timeline`, `echo` and `next` may be null; `lengths` are the nominal
+  // trial lengths of the whole order. Every call is passed on to `next` (the
+  // session record) after this observer's own work.
+  RunnerObserver(TimelineFile* timeline, StreamLogEcho* echo, std::vector<int64_t> lengths,
+                 RunObserver* next = nullptr);
 
   void OnRunStarted(int32_t firstTrial, int32_t numTrials,
                     std::chrono::steady_clock::time_point startedAt) override EXCLUDES(mutex_);
@@ -99,6 +102,7 @@ class RunnerObserver : public RunObserver {
  private:
   TimelineFile* const timeline_;
   StreamLogEcho* const echo_;
+  RunObserver* const next_;
   const std::vector<int64_t> lengths_;
 
   mutable std::mutex mutex_;
@@ -143,7 +147,8 @@ class StopRequest {
 };
 
 // The run half: opens the timeline, connects (kExitConnectFailed when the
-// connect or the connection check fails), runs the order from
+// connect or the connection check fails), begins the session record unless
+// options.noRecord (kExitSetupFailed when it cannot be written), runs the order from
 // options.startAt, shows the progress line on `echo` when `progress` is set,
 // waits for the end, and disconnects. A stop request (from a signal) stops
 // the run through StopProcessingTrials; the result is then

@@ -1,0 +1,64 @@
+// Reading a session record back: for the report, for resuming, and for
+// anyone checking a record. Plain functions; no shared state.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "record/json.h"
+
+namespace orvanta::record {
+
+struct TimelineRow {
+  int32_t trial = 0;
+  std::string type, step, command, reply;
+  int64_t sentUs = -1;     // -1: not sent
+  int64_t repliedUs = -1;  // -1: no reply
+  std::string status;      // "replied" or "no reply"
+};
+
+struct TrialRow {
+  int32_t trial = 0;
+  std::string type;
+  int64_t startUs = 0, endUs = 0;
+  std::string outcome;  // completed, stopped, failed, skipped
+};
+
+struct EventRow {
+  double onset = 0;      // seconds from the run start
+  double duration = -1;  // seconds; -1 for "n/a"
+  std::string trialType;
+  std::string value;
+  int32_t trial = 0;
+  bool acknowledged = false;
+};
+
+struct LoadedRecord {
+  std::string folder;
+  Json session;
+  // session.json's outcome, except that "running" reads as "interrupted"
+  // once no process holds the record's run lock.
+  std::string outcome;
+  std::vector<TimelineRow> timeline;
+  std::vector<TrialRow> trials;
+  std::vector<EventRow> events;
+};
+
+// Splits CSV text into rows of fields (quoted fields may hold commas,
+// doubled quotes and line breaks).
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text);
+// Splits TSV text into rows of fields (no quoting).
+std::vector<std::vector<std::string>> ParseTsv(const std::string& text);
+
+// Reads the record in `folder`. session.json must be readable; the row
+// files may be missing or cut short (an interrupted run), and a last row
+// without its line break is ignored. False with a reason otherwise.
+bool LoadRecord(const std::string& folder, LoadedRecord& record, std::string& error);
+
+// The first trial of the order at or after the record's first trial that
+// did not complete (completed and skipped trials count as done); 0 when
+// every trial of the order is done.
+int32_t ResumeTrial(const LoadedRecord& record);
+
+}  // namespace orvanta::record

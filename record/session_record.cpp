@@ -1,0 +1,409 @@
+#include "record/session_record.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "record/session_report.h"
+#include "trials/trial.h"
+#include "trials/trial_container.h"
+
+namespace orvanta::record {
+
+namespace {
+
+int64_t NonNegative(int32_t value) { return value < 0 ? 0 : value; }
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+// The last space-separated word of `text`, after dropping `skip` words from
+// its end (commands end in plain numbers, so no quoting is involved).
+std::string WordFromEnd(const std::string& text, int skip) {
+  std::size_t end = text.size();
+  for (int i = 0;; ++i) {
+    while (end > 0 && text[end - 1] == ' ') --end;
+    const std::size_t space = text.rfind(' ', end == 0 ? 0 : end - 1);
+    const std::size_t begin = space == std::string::npos ? 0 : space + 1;
+    if (i == skip) return text.substr(begin, end - begin);
+    if (space == std::string::npos) return std::string();
+    end = space;
+  }
+}
+
+std::string Seconds(double us) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.6f", us / 1e6);
+  return text;
+}
+
+const char kEventsSidecar[] = R"({
+  "onset": {
+    "LongName": "Onset",
+    "Description": "When the command that starts the event was handed to the connection, in seconds from the start of the run (steady clock).",
+    "Units": "s"
+  },
+  "duration": {
+    "LongName": "Duration",
+    "Description": "Events: 0. TTL pulses: from the command that set the bit to the command that cleared it. Wav playback and pulses cut short: n/a.",
+    "Units": "s"
+  },
+  "trial_type": {
+    "LongName": "Event kind",
+    "Description": "What the trial worker did.",
+    "Levels": {
+      "start_event": "The start-of-trial event (-PostEvent).",
+      "end_event": "The end-of-trial event (-PostEvent).",
+      "start_pulse": "The start-of-trial TTL pulse (-SetDIOPortOutput set, then cleared).",
+      "end_pulse": "The end-of-trial TTL pulse (-SetDIOPortOutput set, then cleared).",
+      "wav": "Wav playback started (-PlayDAWavFile)."
+    }
+  },
+  "value": {
+    "LongName": "Value",
+    "Description": "Events: the TTL value posted with the event. Pulses: the digital port value that was set. Wav playback: n/a."
+  },
+  "trial": {
+    "LongName": "Trial number",
+    "Description": "The 1-based number of the trial in the run order."
+  },
+  "acknowledged": {
+    "LongName": "Acknowledged by the server",
+    "Description": "yes when the acquisition server replied to every command of the event, otherwise no.",
+    "Levels": {
+      "yes": "Every command was replied to.",
+      "no": "At least one command got no reply."
+    }
+  }
+}
+)";
+
+}  // namespace
+
+std::vector<TrialTypeTiming> TrialTypeTimings(TrialContainer& trials) {
+  std::vector<TrialTypeTiming> out;
+  for (const std::string& name : trials.GetTrialNames()) {
+    Trial* trial = nullptr;
+    if (trials.GetTrial(name, trial) != 0 || trial == nullptr) continue;
+    TrialTypeTiming t;
+    t.name = name;
+    t.periodMs = NonNegative(trial->GetTrialDuration()) + NonNegative(trial->GetInterTrialInterval());
+    if (trial->GetStartOfTrialGenerateTTLPulse()) {
+      t.startPulseMs = NonNegative(trial->GetStartOfTrialTTLPulseDuration());
+      t.periodMs += t.startPulseMs;
+    }
+    if (trial->GetEndOfTrialGenerateTTLPulse()) {
+      t.endPulseMs = NonNegative(trial->GetEndOfTrialTTLPulseDuration());
+      t.periodMs += t.endPulseMs;
+    }
+    out.push_back(std::move(t));
+  }
+  return out;
+}
+
+std::string RecordFolderName(const std::vector<std::string>& setupSources,
+                             std::chrono::system_clock::time_point now) {
+  std::string stem = "session";
+  if (!setupSources.empty()) {
+    const std::string s = std::filesystem::path(setupSources.front()).stem().string();
+    if (!s.empty()) stem = s;
+  }
+  // Only characters every file system takes.
+  for (char& c : stem) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
+    if (!plain) c = '_';
+  }
+  return FolderTimeStamp(now) + "_" + stem;
+}
+
+std::string TsvField(const std::string& text) {
+  std::string out = text;
+  for (char& c : out) {
+    if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+  }
+  return out;
+}
+
+SessionRecord::~SessionRecord() = default;
+
+bool SessionRecord::Begin(const std::string& recordsFolder, const SessionSetup& setup,
+                          std::string& error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (begun_) {
+    error = "the record has already begun";
+    return false;
+  }
+  const auto now = std::chrono::system_clock::now();
+  std::string folder;
+  if (!CreateFreshFolder(recordsFolder, RecordFolderName(setup.setupSources, now), folder, error)) {
+    return false;
+  }
+  const auto in = [&folder](const char* name) { return (std::filesystem::path(folder) / name).string(); };
+  if (!lock_.Acquire(in("session.lock"), error)) return false;
+  if (!WriteNewFile(in("setup.cfg"), setup.setupText, error)) return false;
+
+  Json sources = Json::Array();
+  for (const std::string& s : setup.setupSources) sources.Push(Json::String(s));
+  Json types = Json::Array();
+  for (const TrialTypeTiming& t : setup.types) {
+    Json type = Json::Object();
+    type.Set("name", Json::String(t.name));
+    type.Set("period_ms", Json::Number(static_cast<double>(t.periodMs)));
+    type.Set("start_pulse_ms", t.startPulseMs < 0 ? Json() : Json::Number(static_cast<double>(t.startPulseMs)));
+    type.Set("end_pulse_ms", t.endPulseMs < 0 ? Json() : Json::Number(static_cast<double>(t.endPulseMs)));
+    types.Push(std::move(type));
+  }
+  session_ = Json::Object();
+  session_.Set("program", Json::String(setup.frontEnd));
+  session_.Set("version", Json::String(setup.version));
+  session_.Set("host", Json::String(ThisHostName()));
+  session_.Set("pid", Json::Number(static_cast<double>(ThisProcessId())));
+  session_.Set("server", Json::String(setup.server));
+  session_.Set("negotiate", Json::Bool(setup.negotiate));
+  session_.Set("negotiation_port", Json::Number(setup.negotiationPort));
+  session_.Set("message_port", Json::Number(setup.messagePort));
+  session_.Set("setup_source", std::move(sources));
+  session_.Set("seed", setup.hasSeed ? Json::Number(setup.seed) : Json());
+  session_.Set("first_trial", Json::Number(setup.firstTrial));
+  session_.Set("number_of_trials", Json::Number(setup.numTrials));
+  session_.Set("start_time", Json::String(LocalIsoTime(now)));
+  session_.Set("end_time", Json());
+  session_.Set("outcome", Json::String("running"));
+  session_.Set("failed_commands", Json::Number(0));
+  session_.Set("reply_timeout_ms", Json::Number(static_cast<double>(setup.replyTimeoutMs)));
+  session_.Set("resumes", setup.resumes.empty() ? Json() : Json::String(setup.resumes));
+  session_.Set("trial_types", std::move(types));
+  if (!ReplaceFileAtomically(in("session.json"), session_.Dump(), error)) return false;
+
+  std::string why;
+  if (!timeline_.Open(in("timeline.csv"), false, why)) {
+    error = "cannot create " + in("timeline.csv") + ": " + why;
+    return false;
+  }
+  if (!trials_.Create(in("trials.tsv"), false, why)) {
+    error = "cannot create " + in("trials.tsv") + ": " + why;
+    return false;
+  }
+  trials_.Append("trial\ttype\tstart_us\tend_us\toutcome\n");
+  if (!events_.Create(in("events.tsv"), false, why)) {
+    error = "cannot create " + in("events.tsv") + ": " + why;
+    return false;
+  }
+  events_.Append("onset\tduration\ttrial_type\tvalue\ttrial\tacknowledged\n");
+  if (!WriteNewFile(in("events.json"), kEventsSidecar, error)) return false;
+
+  folder_ = folder;
+  begun_ = true;
+  start_ = std::chrono::steady_clock::now();
+  return true;
+}
+
+int64_t SessionRecord::Micros(std::chrono::steady_clock::time_point t) const {
+  return std::chrono::duration_cast<std::chrono::microseconds>(t - start_).count();
+}
+
+void SessionRecord::OnRunStarted(int32_t, int32_t, std::chrono::steady_clock::time_point startedAt) {
+  timeline_.SetRunStart(startedAt);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!begun_ || ended_) return;
+  start_ = startedAt;
+  running_ = true;
+}
+
+void SessionRecord::CloseTrial(int64_t endUs, const std::string& outcome) {
+  if (trial_.number <= 0) return;
+  trials_.Append(std::to_string(trial_.number) + "\t" + TsvField(trial_.name) + "\t" +
+                 std::to_string(trial_.startUs) + "\t" + std::to_string(endUs) + "\t" + outcome +
+                 "\n");
+  trial_ = OpenTrial();
+}
+
+void SessionRecord::OnTrialStarted(int32_t trialNumber, const std::string& trialName,
+                                   std::chrono::steady_clock::time_point startedAt) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!running_) return;
+  const int64_t now = Micros(startedAt);
+  FlushAction();
+  if (trial_.number > 0) {
+    CloseTrial(now, trial_.name.empty() ? "skipped" : trial_.failed ? "failed" : "completed");
+  }
+  trial_.number = trialNumber;
+  trial_.name = trialName;
+  trial_.startUs = now;
+}
+
+void SessionRecord::WriteEvent(double onsetUs, double durationUs, const std::string& type,
+                               const std::string& value, int32_t trial, bool acknowledged) {
+  events_.Append(Seconds(onsetUs) + "\t" + (durationUs < 0 ? "n/a" : Seconds(durationUs)) + "\t" +
+                 type + "\t" + TsvField(value.empty() ? "n/a" : value) + "\t" +
+                 std::to_string(trial) + "\t" + (acknowledged ? "yes" : "no") + "\n");
+}
+
+void SessionRecord::FlushAction() {
+  // A pulse whose clearing command never came (a Stop, or a failure).
+  if (action_.active && action_.onsetUs >= 0) {
+    WriteEvent(static_cast<double>(action_.onsetUs), -1, action_.type, action_.value,
+               action_.trial, false);
+  }
+  action_ = OpenAction();
+}
+
+void SessionRecord::TrackEvents(const CommandRecord& r) {
+  const int64_t sent = Micros(r.sentAt);
+  const std::string& c = r.command;
+  switch (r.step) {
+    case RunStep::kStartEvent:
+    case RunStep::kEndEvent:
+      if (StartsWith(c, "-PostEvent ")) {
+        WriteEvent(static_cast<double>(sent), 0,
+                   r.step == RunStep::kStartEvent ? "start_event" : "end_event", WordFromEnd(c, 1),
+                   r.trialNumber, r.replied);
+      }
+      break;
+    case RunStep::kStartPulse:
+    case RunStep::kEndPulse: {
+      const char* type = r.step == RunStep::kStartPulse ? "start_pulse" : "end_pulse";
+      if (StartsWith(c, "-SetDigitalIOPortDirection ")) {
+        FlushAction();
+        action_.active = true;
+        action_.type = type;
+        action_.trial = r.trialNumber;
+        action_.acknowledged = r.replied;
+      } else if (StartsWith(c, "-SetDIOPortOutput ")) {
+        if (!action_.active || action_.type != type) {
+          FlushAction();
+          action_.active = true;
+          action_.type = type;
+          action_.trial = r.trialNumber;
+        }
+        if (action_.onsetUs < 0) {  // the command that sets the bit
+          action_.onsetUs = sent;
+          action_.value = WordFromEnd(c, 0);
+          action_.acknowledged = action_.acknowledged && r.replied;
+        } else {  // the command that clears it
+          WriteEvent(static_cast<double>(action_.onsetUs), static_cast<double>(sent - action_.onsetUs),
+                     type, action_.value, action_.trial, action_.acknowledged && r.replied);
+          action_ = OpenAction();
+        }
+      }
+      break;
+    }
+    case RunStep::kWav:
+      if (StartsWith(c, "-SetDAOutputMode ")) {
+        FlushAction();
+        action_.active = true;
+        action_.type = "wav";
+        action_.trial = r.trialNumber;
+        action_.acknowledged = r.replied;
+      } else if (StartsWith(c, "-PlayDAWavFile ")) {
+        const bool ack = (!action_.active || action_.acknowledged) && r.replied;
+        action_ = OpenAction();
+        WriteEvent(static_cast<double>(sent), -1, "wav", "n/a", r.trialNumber, ack);
+      } else if (action_.active && !r.replied) {
+        action_.acknowledged = false;
+      }
+      break;
+    case RunStep::kOther:
+      break;
+  }
+}
+
+void SessionRecord::OnCommand(const CommandRecord& record) {
+  timeline_.Write(record);
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!running_) return;
+  lastFailed_ = !record.replied;
+  if (!record.replied) {
+    ++failed_;
+    if (record.trialNumber == trial_.number) trial_.failed = true;
+  }
+  if (record.trialNumber > 0) TrackEvents(record);
+}
+
+bool SessionRecord::WriteSession(const std::string& outcome, std::string& error) {
+  session_.Set("end_time", outcome == "running" ? Json()
+                                                 : Json::String(LocalIsoTime(std::chrono::system_clock::now())));
+  session_.Set("outcome", Json::String(outcome));
+  session_.Set("failed_commands", Json::Number(static_cast<double>(failed_)));
+  return ReplaceFileAtomically((std::filesystem::path(folder_) / "session.json").string(),
+                               session_.Dump(), error);
+}
+
+void SessionRecord::Finish(const std::string& outcome, int64_t endUs) {
+  FlushAction();
+  if (trial_.number > 0) {
+    std::string trialOutcome = outcome;
+    if (outcome == "completed") {
+      trialOutcome = trial_.name.empty() ? "skipped" : trial_.failed ? "failed" : "completed";
+    }
+    CloseTrial(endUs, trialOutcome);
+  }
+  running_ = false;
+  ended_ = true;
+  outcome_ = outcome;
+  timeline_.Close();
+  if (!timeline_.ok()) problem_ = "timeline.csv could not be written whole";
+  if (!trials_.ok()) problem_ = "trials.tsv could not be written whole";
+  if (!events_.ok()) problem_ = "events.tsv could not be written whole";
+  trials_.Close();
+  events_.Close();
+  std::string error;
+  std::error_code ec;
+  if (!WriteSession(outcome, error)) problem_ = error;
+  lock_.Release();
+  // session.json says how the run ended; the lock has nothing left to tell.
+  std::filesystem::remove(std::filesystem::path(folder_) / "session.lock", ec);
+  std::string path;
+  if (WriteReport(folder_, path, error)) {
+    reportPath_ = path;
+  } else {
+    problem_ = error;
+  }
+}
+
+void SessionRecord::OnRunEnded(bool completed) {
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!begun_ || ended_) return;
+  // The exchange a Stop cut short is not a failure of the server.
+  if (!completed && lastFailed_) {
+    --failed_;
+    if (trial_.number > 0) trial_.failed = false;
+  }
+  Finish(completed ? (failed_ > 0 ? "failed" : "completed") : "stopped", Micros(now));
+}
+
+void SessionRecord::Abandon() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!begun_ || ended_) return;
+  Finish("failed", running_ ? Micros(std::chrono::steady_clock::now()) : 0);
+}
+
+std::string SessionRecord::folder() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return folder_;
+}
+
+std::string SessionRecord::reportPath() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return reportPath_;
+}
+
+std::string SessionRecord::outcome() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return outcome_;
+}
+
+int64_t SessionRecord::failedCommands() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return failed_;
+}
+
+bool SessionRecord::ok(std::string* problem) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (problem != nullptr) *problem = problem_;
+  return problem_.empty();
+}
+
+}  // namespace orvanta::record

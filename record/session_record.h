@@ -1,0 +1,160 @@
+// The session record of one run: a fresh folder holding
+//   setup.cfg      the whole setup as Save writes it, order included
+//   session.json   what ran, where, when, and how it ended
+//   timeline.csv   one row per command exchange (see timeline_file.h)
+//   trials.tsv     one row per trial: trial, type, start_us, end_us, outcome
+//   events.tsv     one row per event, TTL pulse and wav playback, with
+//   events.json    its column descriptions (the BIDS events convention)
+//   report.html    the timing report, written when the run ends
+//   session.lock   held by the running process and removed at the end; a
+//                  record whose lock is free while session.json still says
+//                  "running" was interrupted
+// setup.cfg and session.json are written whole at Begin and session.json is
+// replaced atomically at the end; every other file gets its rows as they
+// happen, handed to the system one write per row.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/thread_annotations.h"
+#include "record/json.h"
+#include "record/record_io.h"
+#include "record/timeline_file.h"
+#include "trials/run_observer.h"
+
+namespace orvanta {
+class TrialContainer;
+}
+
+namespace orvanta::record {
+
+inline constexpr char kRecordsFolderName[] = "OrvantaSessions";
+
+// The nominal timing of one trial type, for the report.
+struct TrialTypeTiming {
+  std::string name;
+  int64_t periodMs = 0;        // duration + interval + the widths of the pulses switched on
+  int64_t startPulseMs = -1;   // -1: no start pulse
+  int64_t endPulseMs = -1;     // -1: no end pulse
+};
+
+// The timing of every trial type of `trials` (negative settings count 0).
+// Call on the thread that edits the trial list.
+std::vector<TrialTypeTiming> TrialTypeTimings(TrialContainer& trials);
+
+// What the front end knows about the run when it starts.
+struct SessionSetup {
+  std::string frontEnd;  // "orvanta-run" or "Orvanta"
+  std::string version;   // the program version
+  std::string setupText;  // the bytes Save would write now
+  std::vector<std::string> setupSources;  // the setup files the setup came from
+  bool hasSeed = false;
+  uint32_t seed = 0;
+  std::string server;
+  bool negotiate = true;
+  int negotiationPort = 0;
+  int messagePort = 0;
+  int32_t firstTrial = 1;
+  int32_t numTrials = 0;       // cards in the whole order
+  int64_t replyTimeoutMs = 0;  // 0: replies are awaited for ever
+  std::string resumes;         // the record this run continues; empty for none
+  std::vector<TrialTypeTiming> types;
+};
+
+// "<records>/<yyyy-mm-dd_hh-mm-ss>_<stem>" for a run starting now: the stem
+// of the first setup source without its extension, or "session".
+std::string RecordFolderName(const std::vector<std::string>& setupSources,
+                             std::chrono::system_clock::time_point now);
+
+// Writes the record while it listens to the worker. Begin on the front
+// end's thread before the run starts; the RunObserver calls come on the
+// worker's thread; the accessors are thread-safe. The object must outlive
+// every run it observed (the worker keeps its pointer for the whole run).
+class SessionRecord : public RunObserver {
+ public:
+  SessionRecord() = default;
+  SessionRecord(const SessionRecord&) = delete;
+  SessionRecord& operator=(const SessionRecord&) = delete;
+  ~SessionRecord() override;
+
+  // Creates the folder in `recordsFolder`, takes the run lock, writes
+  // setup.cfg and session.json ("running"), and opens the row files. False
+  // with a reason when any of it fails (nothing is recorded then).
+  bool Begin(const std::string& recordsFolder, const SessionSetup& setup, std::string& error)
+      EXCLUDES(mutex_);
+
+  void OnRunStarted(int32_t firstTrial, int32_t numTrials,
+                    std::chrono::steady_clock::time_point startedAt) override EXCLUDES(mutex_);
+  void OnTrialStarted(int32_t trialNumber, const std::string& trialName,
+                      std::chrono::steady_clock::time_point startedAt) override EXCLUDES(mutex_);
+  void OnCommand(const CommandRecord& record) override EXCLUDES(mutex_);
+  // Closes the rows, writes the final session.json and the report, and
+  // releases the run lock.
+  void OnRunEnded(bool completed) override EXCLUDES(mutex_);
+
+  // Ends a record whose run never started (the worker could not be
+  // launched): outcome "failed". Does nothing after the run has ended.
+  void Abandon() EXCLUDES(mutex_);
+
+  std::string folder() const EXCLUDES(mutex_);
+  // The report's path once it has been written, else empty.
+  std::string reportPath() const EXCLUDES(mutex_);
+  std::string outcome() const EXCLUDES(mutex_);
+  int64_t failedCommands() const EXCLUDES(mutex_);
+  // False when a file of the record could not be written whole; `problem`
+  // says which.
+  bool ok(std::string* problem = nullptr) const EXCLUDES(mutex_);
+
+ private:
+  struct OpenTrial {
+    int32_t number = 0;
+    std::string name;
+    int64_t startUs = 0;
+    bool failed = false;
+  };
+  struct OpenAction {  // a pulse or a wav playback while its commands come
+    bool active = false;
+    std::string type;
+    int32_t trial = 0;
+    int64_t onsetUs = -1;
+    std::string value = "n/a";
+    bool acknowledged = true;
+  };
+
+  int64_t Micros(std::chrono::steady_clock::time_point t) const REQUIRES(mutex_);
+  void CloseTrial(int64_t endUs, const std::string& outcome) REQUIRES(mutex_);
+  void WriteEvent(double onsetUs, double durationUs, const std::string& type,
+                  const std::string& value, int32_t trial, bool acknowledged) REQUIRES(mutex_);
+  void FlushAction() REQUIRES(mutex_);
+  void TrackEvents(const CommandRecord& record) REQUIRES(mutex_);
+  bool WriteSession(const std::string& outcome, std::string& error) REQUIRES(mutex_);
+  void Finish(const std::string& outcome, int64_t endUs) REQUIRES(mutex_);
+
+  mutable std::mutex mutex_;
+  std::string folder_ GUARDED_BY(mutex_);
+  std::string reportPath_ GUARDED_BY(mutex_);
+  Json session_ GUARDED_BY(mutex_);
+  TimelineFile timeline_;
+  RowFile trials_ GUARDED_BY(mutex_);
+  RowFile events_ GUARDED_BY(mutex_);
+  RunLock lock_ GUARDED_BY(mutex_);
+  bool begun_ GUARDED_BY(mutex_) = false;
+  bool running_ GUARDED_BY(mutex_) = false;
+  bool ended_ GUARDED_BY(mutex_) = false;
+  std::string outcome_ GUARDED_BY(mutex_) = "running";
+  std::string problem_ GUARDED_BY(mutex_);
+  std::chrono::steady_clock::time_point start_ GUARDED_BY(mutex_);
+  OpenTrial trial_ GUARDED_BY(mutex_);
+  OpenAction action_ GUARDED_BY(mutex_);
+  int64_t failed_ GUARDED_BY(mutex_) = 0;
+  bool lastFailed_ GUARDED_BY(mutex_) = false;  // the latest exchange got no reply
+};
+
+// One field of a TSV row: tabs and line breaks become spaces.
+std::string TsvField(const std::string& text);
+
+}  // namespace orvanta::record
