@@ -28,6 +28,13 @@ class FileChooser {
   // The full path the user chose to write, or nothing on Cancel. The user has
   // already confirmed the overwrite of an existing file.
   virtual std::optional<std::string> ChooseFileToSave(const FileDialogOptions& options) = 0;
+  // An existing folder the user picked, starting at `start`, or nothing on
+  // Cancel. Choosers that cannot pick folders return nothing.
+  virtual std::optional<std::string> ChooseFolder(const std::string& title,
+                                                  const std::string& start) {
+    (void)title, (void)start;
+    return std::nullopt;
+  }
 };
 
 // The window's view of the server client: connect, disconnect and the

@@ -107,6 +107,10 @@ inline constexpr ControlName kSetServerNameAction{32778, "setServerNameAction"};
 inline constexpr ControlName kAboutAction{32779, "aboutAction"};
 // Run > Fixed Schedule: checked while the runs use the fixed schedule.
 inline constexpr ControlName kFixedScheduleAction{32780, "fixedScheduleAction"};
+inline constexpr ControlName kViewMenu{0, "viewMenu"};
+inline constexpr ControlName kResumeSessionAction{32781, "resumeSessionAction"};
+inline constexpr ControlName kRecordsFolderAction{32782, "recordsFolderAction"};
+inline constexpr ControlName kLastSessionReportAction{32783, "lastSessionReportAction"};
 
 // The Vintra Server Properties dialog.
 inline constexpr ControlName kServerPropertiesDlg{0, "vintraServerPropertiesDlg"};

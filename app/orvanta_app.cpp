@@ -31,7 +31,7 @@ bool OrvantaApp::InitInstance() {
     return false;
   }
 
-  // Where settings would be kept; nothing reads or writes any.
+  // Where settings are kept (the session records folder).
   QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
 
   // The working directory at start, not the program's own folder.
@@ -42,6 +42,7 @@ bool OrvantaApp::InitInstance() {
                                            seams_.mainWindow, server_,
                                            applicationDirectory_});
     seams_.mainWindow.Register(&window);
+    window.SetSessionRecords(records_);
     if (windowCreated_) windowCreated_(window);
     window.exec();
     // The window unregisters itself as it goes.
@@ -58,7 +59,9 @@ ProgramObjects::ProgramObjects(const ProgramSeams& programSeams)
       client(seams.clock, seams.boxes),
       config(log, trials, deck, commands, seams.boxes, seams.clock),
       server(client),
+      records(trials, deck, config, log, seams.clock, seams.shell, gApplicationDirectory),
       app(gApplicationDirectory, log, trials, deck, config, server, seams) {
+  app.SetSessionRecords(&records);
   // Every trial command goes to the server through the client.
   trials.SetCommandChannel(&client);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/app_seams.h"
+#include "app/window_records.h"
 #include "client/vintra_client.h"
 #include "log/log_file.h"
 #include "platform/clock.h"
@@ -68,6 +69,8 @@ class OrvantaApp {
   // Called once the window exists and is registered, before it is shown
   // (the window program gives it its boxes and file dialogs as owner).
   void SetWindowCreatedHook(std::function<void(OrvantaDlg&)> hook) { windowCreated_ = std::move(hook); }
+  // The session records the window writes (none when not set). Not owned.
+  void SetSessionRecords(WindowRecords* records) { records_ = records; }
 
  private:
   std::string& applicationDirectory_;
@@ -79,6 +82,7 @@ class OrvantaApp {
   ProgramSeams seams_;
   std::function<int()> socketStartup_;
   std::function<void(OrvantaDlg&)> windowCreated_;
+  WindowRecords* records_ = nullptr;
 };
 
 // The program-wide objects, created once in this order and destroyed in the
@@ -102,6 +106,7 @@ struct ProgramObjects {
   VintraClient client;
   ConfigFileProcessor config;
   VintraServerLink server;  // the window's view of the client
+  WindowRecords records;    // outlives the workers that report to it
   OrvantaApp app;
 };
 

@@ -1,4 +1,5 @@
 #include "app/orvanta_dlg.h"
+#include "app/window_records.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -478,7 +479,12 @@ bool OrvantaDlg::CreateMenuBar() {
   addAction(file, "Open Configuration File", ctl::kOpenConfigurationFileAction);
   addAction(file, "Save Configuration File", ctl::kSaveConfigurationFileAction);
   file->addSeparator();
+  addAction(file, "Resume Session...", ctl::kResumeSessionAction);
+  addAction(file, "Session Records Folder...", ctl::kRecordsFolderAction);
+  file->addSeparator();
   addAction(file, "View Log File", ctl::kViewLogFileAction);
+  QMenu* view = Named(mMenu->addMenu(QStringLiteral("V&iew")), ctl::kViewMenu);
+  addAction(view, "Last Session Report", ctl::kLastSessionReportAction);
   QMenu* vintra = Named(mMenu->addMenu(QStringLiteral("&Vintra")), ctl::kVintraMenu);
   addAction(vintra, "Connect To Server", ctl::kConnectToServerAction);
   addAction(vintra, "Disconnect From Server", ctl::kDisconnectFromServerAction);
@@ -507,6 +513,9 @@ bool OrvantaDlg::CreateMenuBar() {
       {&ctl::kOpenConfigurationFileAction, &OrvantaDlg::OnOpenConfigurationFile},
       {&ctl::kSaveConfigurationFileAction, &OrvantaDlg::OnSaveConfigurationFile},
       {&ctl::kViewLogFileAction, &OrvantaDlg::OnViewLogFile},
+      {&ctl::kResumeSessionAction, &OrvantaDlg::OnResumeSession},
+      {&ctl::kRecordsFolderAction, &OrvantaDlg::OnChooseRecordsFolder},
+      {&ctl::kLastSessionReportAction, &OrvantaDlg::OnViewLastSessionReport},
       {&ctl::kConnectToServerAction, &OrvantaDlg::OnConnectToServer},
       {&ctl::kDisconnectFromServerAction, &OrvantaDlg::OnDisconnectFromServer},
       {&ctl::kSetServerNameAction, &OrvantaDlg::OnSetServerName},
@@ -1043,9 +1052,13 @@ void OrvantaDlg::StartRun(int32_t firstTrial) {
   mPauseButton->setText(QStringLiteral("Pause"));
   // A failed start is logged by the trial list; the controls stay in the
   // running state until Stop.
+  // The record begins before the first command (mResumeFrom is set by File >
+  // Resume Session... for the one start it makes).
+  if (mRecords != nullptr) mRecords->BeginRun(mServerName, firstTrial, mResumeFrom);
   mStatusBar->RunStarted(firstTrial, NominalTrialLengths(services_.trials, services_.deck));
   if (services_.trials.StartProcessingTrials(firstTrial) != 0) {
     mStatusBar->RunEnded(RunEnd::kFailed, "the trial worker could not be started");
+    if (mRecords != nullptr) mRecords->RunNotStarted();
   }
   mShuffleButton->setEnabled(false);
   mAddTypeButton->setEnabled(false);
@@ -1085,6 +1098,7 @@ void OrvantaDlg::StopRunControls() {
   mRemoveTypeButton->setEnabled(anyType);
   mTrialCountField->edit->setEnabled(anyType);
   mTrialCountField->label->setEnabled(anyType);
+  if (mRecords != nullptr) mRecords->LogEndOfRun();
 }
 
 // ---------------------------------------------------------------------------

@@ -37,6 +37,7 @@ class MessageLogList;
 class RunStatusBar;
 class Trial;
 class TrialContainer;
+class WindowRecords;
 
 // Caption of the window's editing, type-list and connection error boxes.
 inline constexpr const char kTrialTypePropertiesError[] = "Trial Type Properties Error";
@@ -136,6 +137,14 @@ class OrvantaDlg : public QDialog, public WindowListener {
   void OnOpenConfigurationFile();
   void OnSaveConfigurationFile();
   void OnViewLogFile();
+  // The session records (window_records_menu.cpp); without SetSessionRecords
+  // they do nothing.
+  void OnResumeSession();
+  void OnChooseRecordsFolder();
+  void OnViewLastSessionReport();
+  // Each run started from the window then leaves a session record. Not
+  // owned; set before the window is shown.
+  void SetSessionRecords(WindowRecords* records) { mRecords = records; }
   void OnConnectToServer();
   void OnDisconnectFromServer();
   void OnSetServerName();
@@ -294,6 +303,9 @@ class OrvantaDlg : public QDialog, public WindowListener {
   void FinishBusy();
 
   Services services_;
+  WindowRecords* mRecords = nullptr;
+  // The record the run being started continues (set by Resume for its start).
+  std::string mResumeFrom;
 
   // Members of the window, as the rest of the program knows them.
   QIcon mIcon;

@@ -32,6 +32,14 @@ std::optional<std::string> QtFileChooser::ChooseFileToSave(const FileDialogOptio
   return Run(options, true);
 }
 
+std::optional<std::string> QtFileChooser::ChooseFolder(const std::string& title,
+                                                      const std::string& start) {
+  const QString folder = QFileDialog::getExistingDirectory(
+      owner_, QString::fromStdString(title), QString::fromStdString(start));
+  if (folder.isEmpty()) return std::nullopt;
+  return folder.toStdString();
+}
+
 std::optional<std::string> QtFileChooser::Run(const FileDialogOptions& options, bool save) {
   QFileDialog dialog(owner_.data(), QString::fromStdString(options.title));
   dialog.setObjectName(save ? QStringLiteral("saveFileDialog") : QStringLiteral("openFileDialog"));

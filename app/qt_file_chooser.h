@@ -18,6 +18,8 @@ class QtFileChooser : public FileChooser {
 
   std::optional<std::string> ChooseFileToOpen(const FileDialogOptions& options) override;
   std::optional<std::string> ChooseFileToSave(const FileDialogOptions& options) override;
+  std::optional<std::string> ChooseFolder(const std::string& title,
+                                          const std::string& start) override;
 
   // "Wav Files (*.wav)|*.wav||" -> "Wav Files (*.wav)". Each pair becomes one
   // Qt name filter; a description without its pattern in parentheses gets it

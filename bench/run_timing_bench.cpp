@@ -12,6 +12,10 @@
 // overshoot of the 4 waits, both measured in the same run. A pulse's width
 // error has the floor of one exchange plus one 5 ms overshoot.
 //
+// Every run writes its session record, as orvanta-run does by default; the
+// relative run is played once more with --no-record, and the record's cost
+// is the difference between the two.
+//
 // The same 200 trials run again with --schedule fixed, side by side with the
 // relative run: the fixed schedule's drift and pulse error are given against
 // the relative run's figures. A third run, as long as the memory benchmark's
@@ -102,6 +106,7 @@ struct Results {
   bool realtime = false;
   // The runs.
   RunFigures relative, fixed, longRelative, longFixed;
+  RunFigures relativeNoRecord;  // the relative run again with --no-record
   // The waits.
   WaitFigures plainWait, nanosleepWait, preciseWait;
   std::string problem;
@@ -268,8 +273,10 @@ void AnalyseTimeline(const std::string& timeline, RunFigures& r) {
 
 // Plays `setup` with orvanta-run against a fresh simulator and reads the run
 // from its transcript and its timeline.
+// Every run writes its session record (as orvanta-run does by default)
+// unless `record` is false.
 void RunOnce(const std::string& setupText, const char* schedule, int trials, double periodUs,
-             RunFigures& figures, std::string& problem) {
+             RunFigures& figures, std::string& problem, bool record = true) {
   TempDir dir;
   SimProcess sim(QUORVIN_SIM_PATH, dir.path());
   if (!sim.Start(&problem)) return;
@@ -278,7 +285,9 @@ void RunOnce(const std::string& setupText, const char* schedule, int trials, dou
   ChildProcess run;
   if (!run.Start({ORVANTA_RUN_PATH, "--server", "127.0.0.1", "--no-negotiate", "--message-port",
                   std::to_string(sim.messagePort()), "--log", dir.path() + "/log.txt", "--quiet",
-                  "--schedule", schedule, "--timeline", dir.path() + "/timeline.csv", setup},
+                  "--schedule", schedule, "--timeline", dir.path() + "/timeline.csv",
+                  record ? "--record=" + dir.path() + "/records" : std::string("--no-record"),
+                  setup},
                  dir.path() + "/run.out")) {
     problem = "cannot start orvanta-run";
     return;
@@ -329,6 +338,10 @@ void BM_RunTimingFidelity(benchmark::State& state) {
       RunOnce(LongSetup(), "fixed", kLongTrials, 1000, r.longFixed, r.problem);
     if (r.problem.empty())
       RunOnce(LongSetup(), "relative", kLongTrials, 1000, r.longRelative, r.problem);
+    if (r.problem.empty()) {
+      RunOnce(kSetup, "relative", kTrials, kNominalPeriodUs, r.relativeNoRecord, r.problem,
+              false);
+    }
     if (!r.problem.empty()) {
       state.SkipWithError(r.problem.c_str());
       return;
@@ -366,6 +379,11 @@ void Summarize(Summary& s) {
   Summary::Goal(s.Add("relative: trial period excess, median", Percentile(rel.periodExcess, 50),
                       "us", "floor per trial", floor),
                 1.5);
+  s.Add("relative: trial period excess, median, session record on",
+        Percentile(rel.periodExcess, 50), "us", "the same run with --no-record",
+        Percentile(r.relativeNoRecord.periodExcess, 50));
+  s.Add("relative: pulse width error, median, session record on", Percentile(rel.pulseError, 50),
+        "us", "the same run with --no-record", Percentile(r.relativeNoRecord.pulseError, 50));
   s.Add("relative: trial period excess, p99", Percentile(rel.periodExcess, 99), "us",
         "floor per trial", floor);
   s.Add("relative: pulse width error, median", Percentile(rel.pulseError, 50), "us",

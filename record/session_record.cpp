@@ -380,6 +380,11 @@ void SessionRecord::Abandon() {
   Finish("failed", running_ ? Micros(std::chrono::steady_clock::now()) : 0);
 }
 
+std::string SessionRecord::CompletionNote() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return reportPath_.empty() ? std::string() : "Session report: " + reportPath_;
+}
+
 std::string SessionRecord::folder() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return folder_;

@@ -96,6 +96,9 @@ class SessionRecord : public RunObserver {
   // releases the run lock.
   void OnRunEnded(bool completed) override EXCLUDES(mutex_);
 
+  // "Session report: <path>" once the report is written, else empty.
+  std::string CompletionNote() override EXCLUDES(mutex_);
+
   // Ends a record whose run never started (the worker could not be
   // launched): outcome "failed". Does nothing after the run has ended.
   void Abandon() EXCLUDES(mutex_);

@@ -2,8 +2,9 @@
 # The main job: installs what is missing, builds, then rehearses the example
 # protocol headless: starts the acquisition-server simulator on free ports,
 # runs examples/protocol.cfg against it with orvanta-run, and stops the
-# simulator again. The log, the timeline and the simulator's transcript are
-# left in run-output/ (or $ORVANTA_OUT_DIR).
+# simulator again. The log, the timeline, the simulator's transcript and the
+# run's session record (with its report) are left in run-output/ (or
+# $ORVANTA_OUT_DIR).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -24,6 +25,7 @@ transcript=$out_dir/quorvin-sim-transcript.tsv
 log_file=$out_dir/OrvantaLogFile.txt
 timeline=$out_dir/timeline.csv
 client_log=$out_dir/VintraClientLog.txt
+records=$out_dir/OrvantaSessions
 rm -f "$port_file"
 
 # The simulator picks two free ports and writes them to the port file once
@@ -64,7 +66,7 @@ echo "main-job: running $protocol"
 status=0
 (cd "$out_dir" && "$runner" --server 127.0.0.1 --negotiation-port "$negotiation_port" \
   --message-port "$message_port" --shuffle --print-order --log "$log_file" \
-  --timeline "$timeline" --client-log "$client_log" "$protocol") || status=$?
+  --timeline "$timeline" --client-log "$client_log" --record "$records" "$protocol") || status=$?
 
 stop_sim
 trap - EXIT
@@ -79,4 +81,15 @@ echo "main-job: application log:       $log_file"
 echo "main-job: timeline:              $timeline"
 echo "main-job: simulator transcript:  $transcript"
 echo "main-job: client log:            $client_log"
+# The record this run wrote: the newest folder in the records folder.
+record=$(ls -1td "$records"/*/ 2>/dev/null | head -n 1 || true)
+record=${record%/}
+if [ -n "$record" ]; then
+  echo "main-job: session record:      $record"
+  if [ -f "$record/report.html" ]; then
+    echo "main-job: session report:      $record/report.html"
+  else
+    echo "main-job: session report:      (not written; orvanta-run --report $record rebuilds it)"
+  fi
+fi
 exit "$status"

@@ -49,6 +49,10 @@ class RunObserver {
   // The run is over: `completed` after the last trial (before the completion
   // box), false after a Stop.
   virtual void OnRunEnded(bool completed) { (void)completed; }
+  // Text added below the completion box's own, after an empty line (the
+  // session report's path, for example); empty for none. Asked right after
+  // OnRunEnded.
+  virtual std::string CompletionNote() { return std::string(); }
 };
 
 }  // namespace orvanta

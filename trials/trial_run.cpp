@@ -440,11 +440,16 @@ void TrialContainer::ProcessTrials(Run& run) {
     }
   }
   mProgress.RunEnded(completed, clock.Now());
-  if (observer != nullptr) observer->OnRunEnded(completed);
+  std::string note;
+  if (observer != nullptr) {
+    observer->OnRunEnded(completed);
+    note = observer->CompletionNote();
+  }
   if (completed) {
     if (boxes_ != nullptr) {
-      boxes_->Show("Trials Completed Successfully", "Trial Processing", BoxIcon::kNone,
-                   BoxButtons::kOk);
+      std::string text = "Trials Completed Successfully";
+      if (!note.empty()) text += "\r\n\r\n" + note;
+      boxes_->Show(text, "Trial Processing", BoxIcon::kNone, BoxButtons::kOk);
     }
     // The window's OnStop calls StopProcessingTrials, which returns at once:
     // the run is no longer processing.

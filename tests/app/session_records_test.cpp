@@ -1,0 +1,132 @@
+// The window's session records against the simulator: the record of a
+// completed run and its report path in the completion box, View > Last
+// Session Report, and File > Resume Session... of a stopped run.
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <filesystem>
+
+#include "app/window_records.h"
+#include "record/record_reader.h"
+#include "sim_dialog_test.h"
+#include "trials/trial.h"
+
+namespace orvanta::testing {
+namespace {
+
+class SessionRecordsTest : public SimDialogTest {
+ protected:
+  void SetUp() override {
+    QStandardPaths::setTestModeEnabled(true);  // QSettings away from the user's own
+    SimDialogTest::SetUp();
+    records.SetFolder(dir.WithSeparator() + "recs");
+    window->SetSessionRecords(&records);
+  }
+  void TearDown() override {
+    SimDialogTest::TearDown();
+    QSettings().remove(QStringLiteral("SessionRecords"));
+  }
+
+  std::vector<std::string> Records() const {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(dir.WithSeparator() + "recs", ec)) {
+      out.push_back(e.path().string());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  record::LoadedRecord Load(const std::string& folder) const {
+    record::LoadedRecord loaded;
+    std::string error;
+    EXPECT_TRUE(record::LoadRecord(folder, loaded, error)) << error;
+    return loaded;
+  }
+
+  WindowRecords records{trials, deck, config, log, clock, shell, dir.WithSeparator()};
+};
+
+TEST_F(SessionRecordsTest, RunLeavesARecordWhoseReportTheWindowShowsAndOpens) {
+  Menu("lastSessionReportAction");
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_EQ(boxes.boxes()[0].text.rfind("No session report has been written yet.", 0), 0u);
+  boxes.Clear();
+
+  Click(Find<QPushButton>("addTypeButton"));
+  Trial* trial = TrialNamed(window->currentTrialName());
+  ASSERT_NE(trial, nullptr);
+  trial->SetTrialDuration(30);
+  trial->SetInterTrialInterval(0);
+  trial->SetStartOfTrialGenerateEvent(true);
+  ConnectThroughMenu();
+  Click(Find<QPushButton>("startButton"));
+  ASSERT_TRUE(RunUntil([&] { return !window->isRunning(); }));
+
+  const auto made = Records();
+  ASSERT_EQ(made.size(), 1u);
+  const std::string report = made[0] + "/report.html";
+  ASSERT_EQ(boxes.texts(), std::vector<std::string>{"Trials Completed Successfully\r\n\r\n"
+                                                    "Session report: " + report});
+  EXPECT_TRUE(std::filesystem::is_regular_file(report));
+  const record::LoadedRecord rec = Load(made[0]);
+  EXPECT_EQ(rec.outcome, "completed");
+  EXPECT_EQ(rec.session["program"].Str(), "Orvanta");
+  EXPECT_EQ(rec.session["server"].Str(), "127.0.0.1");
+  ASSERT_EQ(rec.trials.size(), 1u);
+  EXPECT_EQ(rec.timeline.size(), 1u);
+
+  Menu("lastSessionReportAction");
+  EXPECT_EQ(shell.opened(), std::vector<std::string>{report});
+  EXPECT_EQ(boxes.boxes().size(), 1u);  // no error box
+}
+
+TEST_F(SessionRecordsTest, ResumeShowsWhatWillRunThenContinuesAStoppedRun) {
+  Click(Find<QPushButton>("addTypeButton"));
+  Trial* trial = TrialNamed(window->currentTrialName());
+  ASSERT_NE(trial, nullptr);
+  trial->SetTrialDuration(400);
+  trial->SetInterTrialInterval(0);
+  trial->SetStartOfTrialGenerateEvent(true);
+  EnterText(Edit("trialCountEdit"), QStringLiteral("3"));
+  ConnectThroughMenu();
+  Click(Find<QPushButton>("startButton"));
+  ASSERT_TRUE(RunUntil([&] { return Find<QLabel>("currentTrialNumberText")->text() == "2"; }));
+  Click(Find<QPushButton>("stopButton"));
+  ASSERT_TRUE(RunUntil([&] { return !window->isRunning(); }));
+  const auto first = Records();
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(Load(first[0]).outcome, "stopped");
+
+  boxes.Clear();
+  files.QueueAnswer(first[0] + "/session.json");
+  boxes.QueueAnswer(BoxResult::kYes);
+  Menu("resumeSessionAction");
+  ASSERT_TRUE(RunUntil([&] { return !window->isRunning() && Records().size() == 2; }));
+  ASSERT_TRUE(RunUntil([&] { return !window->isRunning(); }));
+  const auto shown = boxes.boxes();
+  ASSERT_GE(shown.size(), 2u);
+  EXPECT_EQ(shown[0].text, "Resume the session recorded in:\r\n\r\n" + first[0] +
+                               "\r\n\r\nIts run ended stopped.  Its setup will replace the current "
+                               "one, and trials 2 to 3 of 3 will run (2 trials: Trial Type 1 2).  "
+                               "A new record will name this one.\r\n\r\nStart the run now?");
+  EXPECT_EQ(shown[0].buttons, BoxButtons::kYesNo);
+  EXPECT_EQ(shown[1].text.rfind("Trials Completed Successfully", 0), 0u);
+
+  const auto all = Records();
+  const std::string next = all[0] == first[0] ? all[1] : all[0];
+  const record::LoadedRecord continued = Load(next);
+  EXPECT_EQ(continued.outcome, "completed");
+  EXPECT_EQ(continued.session["resumes"].Str(), first[0]);
+  EXPECT_EQ(continued.session["first_trial"].Int(), 2);
+  ASSERT_EQ(continued.trials.size(), 2u);
+  EXPECT_EQ(continued.trials[0].trial, 2);
+  // Trials 1 and 2 in the first run, then 2 and 3 again.
+  int events = 0;
+  for (const std::string& command : CommandTexts()) events += command.rfind("-PostEvent", 0) == 0;
+  EXPECT_EQ(events, 4);
+}
+
+}  // namespace
+}  // namespace orvanta::testing
