@@ -62,6 +62,7 @@ ProgramObjects::ProgramObjects(const ProgramSeams& programSeams)
       records(trials, deck, config, log, seams.clock, seams.shell, gApplicationDirectory),
       app(gApplicationDirectory, log, trials, deck, config, server, seams) {
   app.SetSessionRecords(&records);
+  records.SetClient(&client);
   // Every trial command goes to the server through the client.
   trials.SetCommandChannel(&client);
 }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <filesystem>
 
+#include "client/vintra_client.h"
 #include "log/log_file.h"
 #include "platform/version.h"
 #include "record/record_io.h"
@@ -57,8 +58,10 @@ void WindowRecords::BeginRun(const std::string& serverName, int32_t firstTrial,
   if (!resumes.empty()) setup.setupSources = {resumes};
   setup.server = serverName;
   setup.negotiate = true;
-  setup.negotiationPort = 26200;
-  setup.messagePort = 26100;
+  setup.negotiationPort =
+      client_ != nullptr ? client_->GetNegotiationPort() : VintraClient::kDefaultNegotiationPort;
+  setup.messagePort =
+      client_ != nullptr ? client_->GetMessagePort() : VintraClient::kDefaultMessagePort;
   setup.firstTrial = firstTrial;
   setup.numTrials = deck_.GetNumCards();
   setup.resumes = resumes;

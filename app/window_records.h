@@ -19,6 +19,7 @@ class ConfigFileProcessor;
 class LogFile;
 class RunObserver;
 class TrialContainer;
+class VintraClient;
 
 // Window thread only. The records handed to the trial worker are called on
 // its thread (see record::SessionRecord) and live as long as this object,
@@ -32,6 +33,9 @@ class WindowRecords {
   WindowRecords(const WindowRecords&) = delete;
   WindowRecords& operator=(const WindowRecords&) = delete;
   ~WindowRecords();
+
+  // The client whose ports the records name (none: the default ports).
+  void SetClient(const VintraClient* client) { client_ = client; }
 
   // Where record folders are made: the folder chosen with SetFolder, or
   // "OrvantaSessions" beside the application log.
@@ -76,6 +80,7 @@ class WindowRecords {
   const Clock& clock_;
   ShellOpener& shell_;
   const std::string& applicationDirectory_;
+  const VintraClient* client_ = nullptr;
   // Every record of this program's life: the worker may still use the last.
   std::vector<std::unique_ptr<record::SessionRecord>> records_;
   bool endLogged_ = true;  // the last record's end has been logged

@@ -22,6 +22,7 @@ class SessionRecordsTest : public SimDialogTest {
     QStandardPaths::setTestModeEnabled(true);  // QSettings away from the user's own
     SimDialogTest::SetUp();
     records.SetFolder(dir.WithSeparator() + "recs");
+    records.SetClient(&client);
     window->SetSessionRecords(&records);
   }
   void TearDown() override {
@@ -74,6 +75,7 @@ TEST_F(SessionRecordsTest, RunLeavesARecordWhoseReportTheWindowShowsAndOpens) {
   EXPECT_EQ(rec.outcome, "completed");
   EXPECT_EQ(rec.session["program"].Str(), "Orvanta");
   EXPECT_EQ(rec.session["server"].Str(), "127.0.0.1");
+  EXPECT_EQ(rec.session["negotiation_port"].Int(), sim->negotiation_port());
   ASSERT_EQ(rec.trials.size(), 1u);
   EXPECT_EQ(rec.timeline.size(), 1u);
 
