@@ -34,10 +34,13 @@ class RowFile {
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
   bool ok() const { return ok_; }
+  // Why the first failed write failed; empty while ok().
+  const std::string& error() const { return error_; }
 
  private:
   int fd_ = -1;
   bool ok_ = true;
+  std::string error_;
 };
 
 // Writes `text` to `path` through a temporary file in the same folder that

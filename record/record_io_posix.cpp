@@ -87,12 +87,16 @@ bool RowFile::Create(const std::string& path, bool truncate, std::string& error)
     return false;
   }
   ok_ = true;
+  error_.clear();
   return true;
 }
 
 void RowFile::Append(const std::string& row) {
   if (fd_ < 0 || !ok_) return;
-  if (!WriteAll(fd_, row.data(), row.size())) ok_ = false;
+  if (!WriteAll(fd_, row.data(), row.size())) {
+    ok_ = false;
+    error_ = ErrorText(errno);
+  }
 }
 
 void RowFile::Close() {

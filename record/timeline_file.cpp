@@ -16,7 +16,7 @@ bool TimelineFile::Open(const std::string& path, bool replace, std::string& erro
   if (!file_.Create(path, replace, error)) return false;
   file_.Append(kTimelineHeader);
   if (!file_.ok()) {
-    error = "the header could not be written";
+    error = file_.error();
     return false;
   }
   return true;

@@ -142,7 +142,7 @@ TEST_F(DialogTest, MenuBarHoldsEveryCommand) {
   ASSERT_NE(bar, nullptr);
   std::vector<std::string> titles;
   for (QAction* action : bar->actions()) titles.push_back(action->text().remove('&').toStdString());
-  EXPECT_EQ(titles, (std::vector<std::string>{"File", "Vintra", "Run", "Help"}));
+  EXPECT_EQ(titles, (std::vector<std::string>{"File", "View", "Vintra", "Run", "Help"}));
 
   auto items = [&](const char* menuName) {
     std::vector<std::string> out;
@@ -155,7 +155,10 @@ TEST_F(DialogTest, MenuBarHoldsEveryCommand) {
   };
   EXPECT_EQ(items("fileMenu"),
             (std::vector<std::string>{"New Setup", "Open Configuration File",
-                                      "Save Configuration File", "-", "View Log File", "-", "Exit"}));
+                                      "Save Configuration File", "-", "Resume Session...",
+                                      "Session Records Folder...", "-", "View Log File", "-",
+                                      "Exit"}));
+  EXPECT_EQ(items("viewMenu"), (std::vector<std::string>{"Last Session Report"}));
   std::vector<std::string> runItems;
   for (QAction* action : Find<QMenu>("runMenu")->actions()) {
     runItems.push_back(action->isSeparator() ? "-" : action->text().toStdString());
@@ -177,7 +180,9 @@ TEST_F(DialogTest, MenuBarHoldsEveryCommand) {
       {"openConfigurationFileAction", 32773}, {"saveConfigurationFileAction", 32774},
       {"viewLogFileAction", 32775},           {"connectToServerAction", 32776},
       {"disconnectFromServerAction", 32777},  {"setServerNameAction", 32778},
-      {"aboutAction", 32779},                 {"fixedScheduleAction", 32780}};
+      {"aboutAction", 32779},                 {"fixedScheduleAction", 32780},
+      {"resumeSessionAction", 32781},         {"recordsFolderAction", 32782},
+      {"lastSessionReportAction", 32783}};
   for (const auto& [name, id] : commands) {
     QAction* action = window->findChild<QAction*>(name);
     ASSERT_NE(action, nullptr) << name;
