@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "client/socket_layer.h"
 #include "trials/run_progress.h"
@@ -315,9 +316,14 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
     setup.frontEnd = "orvanta-run";
     setup.version = ORVANTA_VERSION;
     setup.setupText = program.config.GetSetupFileText(program.clock.Now());
-    setup.setupSources = options.resumeFrom.empty()
-                             ? options.setupFiles
-                             : std::vector<std::string>{options.resumeFrom};
+    // Absolute, so that the record still names them when read elsewhere.
+    for (const std::string& source : options.resumeFrom.empty()
+                                         ? options.setupFiles
+                                         : std::vector<std::string>{options.resumeFrom}) {
+      std::error_code ec;
+      const std::filesystem::path absolute = std::filesystem::absolute(source, ec);
+      setup.setupSources.push_back(ec ? source : absolute.lexically_normal().string());
+    }
     setup.hasSeed = options.hasSeed;
     setup.seed = options.seed;
     setup.server = server;
@@ -326,7 +332,7 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
     setup.messagePort = options.messagePort;
     setup.firstTrial = options.startAt;
     setup.numTrials = numCards;
-    setup.resumes = options.resumeFrom;
+    setup.resumes = options.resumeFrom.empty() ? std::string() : setup.setupSources.front();
     setup.types = record::TrialTypeTimings(program.trials);
     std::string error;
     if (!sessionRecord.Begin(options.recordFolder, setup, error)) {
