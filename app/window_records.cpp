@@ -11,6 +11,7 @@
 #include "record/record_reader.h"
 #include "script/config_file_processor.h"
 #include "trials/card_deck.h"
+#include "trials/run_timing.h"
 #include "trials/trial_container.h"
 
 namespace orvanta {
@@ -66,6 +67,7 @@ void WindowRecords::BeginRun(const std::string& serverName, int32_t firstTrial,
   setup.numTrials = deck_.GetNumCards();
   setup.resumes = resumes;
   setup.types = record::TrialTypeTimings(trials_);
+  setup.timing = TimingModeName(trials_.GetTimingMode());
 
   auto recordOfRun = std::make_unique<record::SessionRecord>();
   std::string error;

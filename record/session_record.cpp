@@ -171,6 +171,7 @@ bool SessionRecord::Begin(const std::string& recordsFolder, const SessionSetup& 
   session_.Set("end_time", Json());
   session_.Set("outcome", Json::String("running"));
   session_.Set("failed_commands", Json::Number(0));
+  session_.Set("timing", setup.timing.empty() ? Json() : Json::String(setup.timing));
   session_.Set("reply_timeout_ms", Json::Number(static_cast<double>(setup.replyTimeoutMs)));
   session_.Set("resumes", setup.resumes.empty() ? Json() : Json::String(setup.resumes));
   session_.Set("trial_types", std::move(types));

@@ -61,6 +61,7 @@ struct SessionSetup {
   int32_t firstTrial = 1;
   int32_t numTrials = 0;       // cards in the whole order
   int64_t replyTimeoutMs = 0;  // 0: replies are awaited for ever
+  std::string timing;          // the worker's timing mode (TimingModeName)
   std::string resumes;         // the record this run continues; empty for none
   std::vector<TrialTypeTiming> types;
 };

@@ -259,6 +259,7 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
   row("Trials recorded", recorded.empty() ? "none" : recorded);
   row("Commands", std::to_string(rec.timeline.size()));
   row("Failed commands", std::to_string(failedCommands), failedCommands > 0);
+  if (!s["timing"].IsNull()) row("Timing", s["timing"].Str());
   const int64_t bound = s["reply_timeout_ms"].Int(0);
   row("Reply bound", bound > 0 ? std::to_string(bound) + " ms" : "none (replies awaited for ever)");
   if (!s["resumes"].IsNull()) row("Continues", s["resumes"].Str());

@@ -9,6 +9,7 @@
 #include "platform/version.h"
 #include "record/session_record.h"
 #include "record/timeline_file.h"
+#include "trials/run_timing.h"
 #include "trials/trial.h"
 
 namespace orvanta::runner {
@@ -334,6 +335,7 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
     setup.numTrials = numCards;
     setup.resumes = options.resumeFrom.empty() ? std::string() : setup.setupSources.front();
     setup.types = record::TrialTypeTimings(program.trials);
+    setup.timing = TimingModeName(program.trials.GetTimingMode());
     std::string error;
     if (!sessionRecord.Begin(options.recordFolder, setup, error)) {
       say("cannot write the session record: " + error + " (--no-record runs without one)");
