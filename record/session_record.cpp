@@ -125,7 +125,38 @@ std::string TsvField(const std::string& text) {
   return out;
 }
 
-SessionRecord::~SessionRecord() = default;
+SessionRecord::~SessionRecord() { StopWriter(); }
+
+void SessionRecord::Queue(RowFile* file, std::string row) {
+  {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    queue_.emplace_back(file, std::move(row));
+  }
+  queueChanged_.notify_one();
+}
+
+void SessionRecord::WriterLoop() {
+  std::unique_lock<std::mutex> lock(queueMutex_);
+  for (;;) {
+    queueChanged_.wait(lock, [this]() REQUIRES(queueMutex_) { return stopWriter_ || !queue_.empty(); });
+    if (queue_.empty()) return;  // stopping, and everything is written
+    std::deque<std::pair<RowFile*, std::string>> rows;
+    rows.swap(queue_);
+    lock.unlock();
+    for (auto& [file, row] : rows) file->Append(row);
+    lock.lock();
+  }
+}
+
+void SessionRecord::StopWriter() {
+  if (!writer_.joinable()) return;
+  {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    stopWriter_ = true;
+  }
+  queueChanged_.notify_one();
+  writer_.join();
+}
 
 bool SessionRecord::Begin(const std::string& recordsFolder, const SessionSetup& setup,
                           std::string& error) {
@@ -178,10 +209,11 @@ bool SessionRecord::Begin(const std::string& recordsFolder, const SessionSetup& 
   if (!ReplaceFileAtomically(in("session.json"), session_.Dump(), error)) return false;
 
   std::string why;
-  if (!timeline_.Open(in("timeline.csv"), false, why)) {
+  if (!timeline_.Create(in("timeline.csv"), false, why)) {
     error = "cannot create " + in("timeline.csv") + ": " + why;
     return false;
   }
+  timeline_.Append(kTimelineHeader);
   if (!trials_.Create(in("trials.tsv"), false, why)) {
     error = "cannot create " + in("trials.tsv") + ": " + why;
     return false;
@@ -194,6 +226,12 @@ bool SessionRecord::Begin(const std::string& recordsFolder, const SessionSetup& 
   events_.Append("onset\tduration\ttrial_type\tvalue\ttrial\tacknowledged\n");
   if (!WriteNewFile(in("events.json"), kEventsSidecar, error)) return false;
 
+  try {
+    writer_ = std::thread([this] { WriterLoop(); });
+  } catch (const std::system_error& e) {
+    error = std::string("cannot start the record's writer thread: ") + e.what();
+    return false;
+  }
   folder_ = folder;
   begun_ = true;
   start_ = std::chrono::steady_clock::now();
@@ -205,7 +243,6 @@ int64_t SessionRecord::Micros(std::chrono::steady_clock::time_point t) const {
 }
 
 void SessionRecord::OnRunStarted(int32_t, int32_t, std::chrono::steady_clock::time_point startedAt) {
-  timeline_.SetRunStart(startedAt);
   std::lock_guard<std::mutex> lock(mutex_);
   if (!begun_ || ended_) return;
   start_ = startedAt;
@@ -214,7 +251,7 @@ void SessionRecord::OnRunStarted(int32_t, int32_t, std::chrono::steady_clock::ti
 
 void SessionRecord::CloseTrial(int64_t endUs, const std::string& outcome) {
   if (trial_.number <= 0) return;
-  trials_.Append(std::to_string(trial_.number) + "\t" + TsvField(trial_.name) + "\t" +
+  Queue(&trials_, std::to_string(trial_.number) + "\t" + TsvField(trial_.name) + "\t" +
                  std::to_string(trial_.startUs) + "\t" + std::to_string(endUs) + "\t" + outcome +
                  "\n");
   trial_ = OpenTrial();
@@ -236,7 +273,7 @@ void SessionRecord::OnTrialStarted(int32_t trialNumber, const std::string& trial
 
 void SessionRecord::WriteEvent(double onsetUs, double durationUs, const std::string& type,
                                const std::string& value, int32_t trial, bool acknowledged) {
-  events_.Append(Seconds(onsetUs) + "\t" + (durationUs < 0 ? "n/a" : Seconds(durationUs)) + "\t" +
+  Queue(&events_, Seconds(onsetUs) + "\t" + (durationUs < 0 ? "n/a" : Seconds(durationUs)) + "\t" +
                  type + "\t" + TsvField(value.empty() ? "n/a" : value) + "\t" +
                  std::to_string(trial) + "\t" + (acknowledged ? "yes" : "no") + "\n");
 }
@@ -311,9 +348,9 @@ void SessionRecord::TrackEvents(const CommandRecord& r) {
 }
 
 void SessionRecord::OnCommand(const CommandRecord& record) {
-  timeline_.Write(record);
   std::lock_guard<std::mutex> lock(mutex_);
   if (!running_) return;
+  Queue(&timeline_, TimelineFile::Row(record, start_));
   lastFailed_ = !record.replied;
   if (!record.replied) {
     ++failed_;
@@ -343,10 +380,11 @@ void SessionRecord::Finish(const std::string& outcome, int64_t endUs) {
   running_ = false;
   ended_ = true;
   outcome_ = outcome;
+  StopWriter();
+  if (!timeline_.ok()) problem_ = "timeline.csv could not be written whole: " + timeline_.error();
+  if (!trials_.ok()) problem_ = "trials.tsv could not be written whole: " + trials_.error();
+  if (!events_.ok()) problem_ = "events.tsv could not be written whole: " + events_.error();
   timeline_.Close();
-  if (!timeline_.ok()) problem_ = "timeline.csv could not be written whole";
-  if (!trials_.ok()) problem_ = "trials.tsv could not be written whole";
-  if (!events_.ok()) problem_ = "events.tsv could not be written whole";
   trials_.Close();
   events_.Close();
   std::string error;

@@ -11,12 +11,17 @@
 //                  "running" was interrupted
 // setup.cfg and session.json are written whole at Begin and session.json is
 // replaced atomically at the end; every other file gets its rows as they
-// happen, handed to the system one write per row.
+// happen: the worker only formats a row and queues it, and a writer thread of
+// the record hands each row to the system with one write as soon as it is
+// queued, so that file writes never delay the run.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -137,14 +142,25 @@ class SessionRecord : public RunObserver {
   void TrackEvents(const CommandRecord& record) REQUIRES(mutex_);
   bool WriteSession(const std::string& outcome, std::string& error) REQUIRES(mutex_);
   void Finish(const std::string& outcome, int64_t endUs) REQUIRES(mutex_);
+  // Queues `row` for `file`; the writer thread writes it.
+  void Queue(RowFile* file, std::string row) EXCLUDES(queueMutex_);
+  void WriterLoop() EXCLUDES(queueMutex_);
+  // Writes what is queued, then ends the writer thread.
+  void StopWriter() EXCLUDES(queueMutex_);
 
   mutable std::mutex mutex_;
   std::string folder_ GUARDED_BY(mutex_);
   std::string reportPath_ GUARDED_BY(mutex_);
   Json session_ GUARDED_BY(mutex_);
-  TimelineFile timeline_;
-  RowFile trials_ GUARDED_BY(mutex_);
-  RowFile events_ GUARDED_BY(mutex_);
+  // Written by the writer thread alone while it runs (Begin to Finish).
+  RowFile timeline_;
+  RowFile trials_;
+  RowFile events_;
+  std::mutex queueMutex_;
+  std::condition_variable queueChanged_;
+  std::deque<std::pair<RowFile*, std::string>> queue_ GUARDED_BY(queueMutex_);
+  bool stopWriter_ GUARDED_BY(queueMutex_) = false;
+  std::thread writer_;
   RunLock lock_ GUARDED_BY(mutex_);
   bool begun_ GUARDED_BY(mutex_) = false;
   bool running_ GUARDED_BY(mutex_) = false;

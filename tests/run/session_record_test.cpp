@@ -255,6 +255,13 @@ TEST_F(SessionRecordTest, KilledRunReadsInterruptedAndCanBeReportedAndResumed) {
   {
     Child child(args, dir_);
     ASSERT_TRUE(WaitUntil([&] { return TrialCommands().size() == 2; }, 10000ms));
+    // The record's writer thread has the row within moments of the reply.
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          const auto r = Records();
+          return r.size() == 1 && SplitLines(ReadFile(r[0] + "/timeline.csv")).size() == 3;
+        },
+        5000ms));
     child.Signal(SIGKILL);
     child.Wait();
   }
