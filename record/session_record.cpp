@@ -11,6 +11,9 @@ namespace orvanta::record {
 
 namespace {
 
+// How often the writer thread hands the queued rows to the system.
+constexpr std::chrono::milliseconds kWritePeriod{5};
+
 int64_t NonNegative(int32_t value) { return value < 0 ? 0 : value; }
 
 bool StartsWith(const std::string& text, const char* prefix) {
@@ -128,18 +131,20 @@ std::string TsvField(const std::string& text) {
 SessionRecord::~SessionRecord() { StopWriter(); }
 
 void SessionRecord::Queue(RowFile* file, std::string row) {
-  {
-    std::lock_guard<std::mutex> lock(queueMutex_);
-    queue_.emplace_back(file, std::move(row));
-  }
-  queueChanged_.notify_one();
+  // No wake-up: waking the writer for every row would put a thread switch
+  // on the worker's path and compete with it for the processor.
+  std::lock_guard<std::mutex> lock(queueMutex_);
+  queue_.emplace_back(file, std::move(row));
 }
 
 void SessionRecord::WriterLoop() {
   std::unique_lock<std::mutex> lock(queueMutex_);
   for (;;) {
-    queueChanged_.wait(lock, [this]() REQUIRES(queueMutex_) { return stopWriter_ || !queue_.empty(); });
-    if (queue_.empty()) return;  // stopping, and everything is written
+    queueChanged_.wait_for(lock, kWritePeriod, [this]() REQUIRES(queueMutex_) { return stopWriter_; });
+    if (queue_.empty()) {
+      if (stopWriter_) return;  // everything is written
+      continue;
+    }
     std::deque<std::pair<RowFile*, std::string>> rows;
     rows.swap(queue_);
     lock.unlock();
