@@ -355,7 +355,7 @@ void SessionRecord::TrackEvents(const CommandRecord& r) {
 void SessionRecord::OnCommand(const CommandRecord& record) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!running_) return;
-  Queue(&timeline_, TimelineFile::Row(record, start_));
+  Queue(&timeline_, FormatTimelineRow(record, start_));
   lastFailed_ = !record.replied;
   if (!record.replied) {
     ++failed_;

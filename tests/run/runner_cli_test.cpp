@@ -250,11 +250,11 @@ TEST_F(RunnerCliTest, StartAtBeyondTheOrderIsAUsageError) {
 }
 
 TEST(TimelineFileTest, FieldsAreQuotedOnlyWhenTheyNeedIt) {
-  EXPECT_EQ(record::TimelineFile::CsvField("plain"), "plain");
-  EXPECT_EQ(record::TimelineFile::CsvField("a,b"), "\"a,b\"");
-  EXPECT_EQ(record::TimelineFile::CsvField("-PostEvent \"x\" 1 0"), "\"-PostEvent \"\"x\"\" 1 0\"");
-  EXPECT_EQ(record::TimelineFile::CsvField("two\nlines"), "\"two\nlines\"");
-  EXPECT_EQ(record::TimelineFile::CsvField(""), "");
+  EXPECT_EQ(runner::TimelineFile::CsvField("plain"), "plain");
+  EXPECT_EQ(runner::TimelineFile::CsvField("a,b"), "\"a,b\"");
+  EXPECT_EQ(runner::TimelineFile::CsvField("-PostEvent \"x\" 1 0"), "\"-PostEvent \"\"x\"\" 1 0\"");
+  EXPECT_EQ(runner::TimelineFile::CsvField("two\nlines"), "\"two\nlines\"");
+  EXPECT_EQ(runner::TimelineFile::CsvField(""), "");
 }
 
 TEST(ProgressTest, LineShowsTrialTypeElapsedAndLeft) {

@@ -135,13 +135,13 @@ void TimelineFile::SetRunStart(SteadyClock::time_point start) {
 }
 
 std::string TimelineFile::CsvField(const std::string& text) {
-  return record::TimelineFile::CsvField(text);
+  return record::CsvField(text);
 }
 
 void TimelineFile::Write(const CommandRecord& record) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (file_ == nullptr) return;
-  const std::string row = record::TimelineFile::Row(record, start_);
+  const std::string row = record::FormatTimelineRow(record, start_);
   // Flushed per row: a crash loses nothing already sent.
   if (std::fwrite(row.data(), 1, row.size(), file_->stream()) != row.size() ||
       std::fflush(file_->stream()) != 0) {
