@@ -19,10 +19,6 @@ ClientLogFile::~ClientLogFile() {
 
 int ClientLogFile::Open(const std::string& name) {
   std::lock_guard<std::mutex> lock(mLogLock);
-  if (mStreamFailed) {
-    mLastOpenFailure = {OutputFileFailure::kCannotCreate, "an earlier write failed"};
-    return -1;
-  }
   // Binary mode: the line ends are written as CR LF explicitly. Other
   // programs may read the file while it is open. The new file is had before
   // the old one closes, so a refused name leaves the log where it was.
@@ -71,7 +67,11 @@ int ClientLogFile::WriteLineLocked(const std::string& text) {
   std::FILE* const stream = mLogStream->stream();
   const bool ok = std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
                   std::fwrite(kLineEnd, 1, 2, stream) == 2 && std::fflush(stream) == 0;
-  if (!ok) mStreamFailed = true;
+  if (!ok) {
+    // A full disk may have room again for the next entry.
+    std::clearerr(stream);
+    return -1;
+  }
   return 0;
 }
 

@@ -42,8 +42,8 @@ class ClientLogFile {
   // other content or one another program holds), then closes an open file
   // (with its closing line) and writes the three header lines to the new one.
   // -1 when the file cannot be opened: the file that was open stays open and
-  // GetLastOpenFailure() says why; -1 too when the stream is in its
-  // hard-error state after opening (mFileName unchanged). Else 0.
+  // GetLastOpenFailure() says why. Else 0. An earlier failed write does not
+  // keep a file from being opened.
   int Open(const std::string& name);
   // Why the last Open failed; kind kNone after a successful one.
   OutputFileFailure GetLastOpenFailure() const;
@@ -52,7 +52,8 @@ class ClientLogFile {
   int Close();
 
   // Writes "<tag><time stamp> - <text>". 0 when written, -1 when no file is
-  // open. Thread-safe: entries never interleave.
+  // open or the write failed; a failed write does not keep later entries
+  // from being written. Thread-safe: entries never interleave.
   int WriteLogEntry(int level, const std::string& text);
 
   // Writes `text` as one raw line. 0 when written, -1 when no file is open.
@@ -75,9 +76,6 @@ class ClientLogFile {
   std::string mFileName GUARDED_BY(mLogLock);
   std::unique_ptr<OutputFile> mLogStream GUARDED_BY(mLogLock);
   OutputFileFailure mLastOpenFailure GUARDED_BY(mLogLock);
-  // The stream's hard-error state: set by a failed write, it survives closing
-  // and reopening.
-  bool mStreamFailed GUARDED_BY(mLogLock) = false;
   // Serialises entries, and opening and closing against entries written from
   // the stream threads at the same time.
   mutable std::mutex mLogLock;

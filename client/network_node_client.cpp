@@ -44,6 +44,11 @@ bool TryResize(std::vector<char>& v, size_t size) {
   }
 }
 
+NetworkNodeClient::ExchangeStatus NotConnected() {
+  return NetworkNodeClient::ExchangeStatus::Failed(ExchangeResult::kNotSent,
+                                                   ExchangeReason::kNotConnected);
+}
+
 }  // namespace
 
 void NetworkNodeClient::IncomingFrame::Reset() {
@@ -151,7 +156,8 @@ net::SocketHandle NetworkNodeClient::CurrentSocket() const {
 // ---------------------------------------------------------------------------
 // Connecting
 
-bool NetworkNodeClient::InitializeClient(const std::string& serverName, int portNumber) {
+bool NetworkNodeClient::InitializeClient(const std::string& serverName, int portNumber,
+                                         const StopSignal* cancel) {
   Log(client_log::kNotice,
       Format("NetworkNodeClient::InitializeClient() - Attempting to initialize Message Client "
              "connection.  serverName: %s, portNumber: %i",
@@ -181,8 +187,10 @@ bool NetworkNodeClient::InitializeClient(const std::string& serverName, int port
 
   Log(client_log::kNotice,
       "NetworkNodeClient::InitializeClient() - Attempting to create Client Socket");
+  SetConnectError(std::string());
   net::SocketHandle socket = net::kInvalidSocket;
   if (CreateSocket(&socket) != 0) {
+    SetConnectError("no socket could be created");
     Log(client_log::kError,
         "NetworkNodeClient::InitializeClient() - Failure: Unable to initialize client");
     return false;
@@ -195,6 +203,7 @@ bool NetworkNodeClient::InitializeClient(const std::string& serverName, int port
       "connection.");
   uint32_t address = 0;
   if (GetServerInfo(&address, serverName) != 0) {
+    SetConnectError("the server name \"" + serverName + "\" could not be resolved");
     Log(client_log::kError,
         "NetworkNodeClient::InitializeClient() - Failure: Unable to initialize message client");
     net::CloseSocket(socket);  // a failed attempt leaves no socket behind
@@ -206,7 +215,11 @@ bool NetworkNodeClient::InitializeClient(const std::string& serverName, int port
   Log(client_log::kNotice,
       "NetworkNodeClient::InitializeClient() - Attempting to establish a connection to our "
       "server.");
-  if (ConnectToServer(socket, address, portNumber) != 0) {
+  if (ConnectToServer(socket, address, portNumber, cancel) != 0) {
+    SetConnectError(cancel != nullptr && cancel->IsRequested()
+                        ? std::string("the connection attempt was cancelled")
+                        : "no connection could be made to " + serverName + " on port " +
+                              std::to_string(portNumber));
     Log(client_log::kError,
         "NetworkNodeClient::InitializeClient() - Failure: Unable to initialize message client");
     net::CloseSocket(socket);
@@ -229,7 +242,16 @@ bool NetworkNodeClient::InitializeClient(const std::string& serverName, int port
   mIsInitialized.store(true);
 
   std::vector<char> payload;
-  const ExchangeStatus status = ExchangeLocked("-GetApplicationName", &payload, nullptr);
+  const ExchangeStatus status = ExchangeLocked("-GetApplicationName", &payload, cancel);
+  if (status == ExchangeStatus::kStopped) {
+    // Cancelled: no connection is left behind.
+    Log(client_log::kWarning,
+        "NetworkNodeClient::InitializeClient() - Warning, the connection attempt was cancelled, "
+        "the connection has been closed.");
+    ShutdownLocked();
+    SetConnectError("the connection attempt was cancelled");
+    return false;
+  }
   if (status != ExchangeStatus::kNotSent) {
     std::string name = "-1";
     if (status == ExchangeStatus::kReplied) {
@@ -265,8 +287,11 @@ int NetworkNodeClient::GetServerInfo(uint32_t* address, const std::string& serve
   return 0;
 }
 
-int NetworkNodeClient::ConnectToServer(net::SocketHandle socket, uint32_t address, int portNumber) {
-  const int error = net::Connect(socket, address, portNumber);
+int NetworkNodeClient::ConnectToServer(net::SocketHandle socket, uint32_t address, int portNumber,
+                                       const StopSignal* cancel) {
+  const int error = net::ConnectBounded(
+      socket, address, portNumber, static_cast<int>(mReplyTimeoutMs.load()),
+      [cancel] { return cancel != nullptr && cancel->IsRequested(); });
   if (error != 0) {
     LogSocketError(static_cast<int>(net::SocketCall::kConnect), error);
     return -1;
@@ -647,11 +672,12 @@ bool NetworkNodeClient::RecieveReply(std::string& reply) {
 NetworkNodeClient::ExchangeStatus NetworkNodeClient::Exchange(const std::string& command,
                                                               std::vector<char>* payload,
                                                               const StopSignal* stop) {
-  if (!mIsInitialized.load()) return ExchangeStatus::kNotSent;
+  if (!mIsInitialized.load()) return NotConnected();
   ExchangeGuard guard(*this, stop, true);
   if (!guard.locked()) {
-    return stop != nullptr && stop->IsRequested() ? ExchangeStatus::kStopped
-                                                  : ExchangeStatus::kNotSent;
+    return stop != nullptr && stop->IsRequested()
+               ? ExchangeStatus::Failed(ExchangeResult::kStopped, ExchangeReason::kStopped)
+               : NotConnected();
   }
   return ExchangeLocked(command, payload, stop);
 }
@@ -664,10 +690,48 @@ bool NetworkNodeClient::ExchangeText(const std::string& command, std::string& re
   return true;
 }
 
+NetworkNodeClient::ExchangeStatus NetworkNodeClient::ReceiveFailureLocked() {
+  // A header that failed its checks leaves the connection out of step; a
+  // close or reset by the server has shut it down (or left it dead).
+  if (mFramingLost) return ExchangeStatus::Failed(ExchangeResult::kNoReply, ExchangeReason::kBrokenReply);
+  return ExchangeStatus::Failed(ExchangeResult::kNoReply, ExchangeReason::kConnectionClosed);
+}
+
+bool NetworkNodeClient::DiscardUnsolicitedLocked(const std::string& command) {
+  const net::SocketHandle socket = CurrentSocket();
+  for (;;) {
+    int error = 0;
+    if (net::WaitReadable(socket, 0, &error) != net::WaitResult::kReady) return true;
+    // Something is waiting although no reply is owed: a frame nobody asked
+    // for, or a close. It is read whole (bounded) and dropped.
+    Wait wait;
+    wait.hasDeadline = true;
+    wait.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+    std::vector<char> extra;
+    const RecvStatus s = ReceiveFrameLocked(&extra, wait);
+    if (s == RecvStatus::kOk) {
+      std::string text = frame::PayloadText(std::string_view(extra.data(), extra.size()));
+      if (text.size() > 200) text = text.substr(0, 200) + "...";
+      Log(client_log::kWarning,
+          Format("NetworkNodeClient::SendCommand() - Warning, a message that no command asked for "
+                 "has been discarded before the next command.  message: %s, command: %s",
+                 text.c_str(), command.c_str()));
+      continue;
+    }
+    if (s == RecvStatus::kTimedOut) {
+      // Part of a frame and then silence: where the next frame begins is
+      // unknown.
+      mFramingLost = true;
+      mIncoming.Reset();
+    }
+    return false;
+  }
+}
+
 NetworkNodeClient::ExchangeStatus NetworkNodeClient::ExchangeLocked(const std::string& command,
                                                                     std::vector<char>* payload,
                                                                     const StopSignal* stop) {
-  if (!mIsInitialized.load()) return ExchangeStatus::kNotSent;
+  if (!mIsInitialized.load()) return NotConnected();
 
   if (mFramingLost) {
     // Whatever would be read now could be part of an earlier reply and be
@@ -677,7 +741,7 @@ NetworkNodeClient::ExchangeStatus NetworkNodeClient::ExchangeLocked(const std::s
                "connection out of step, the command was not sent; reconnect to the server.  "
                "command: %s",
                command.c_str()));
-    return ExchangeStatus::kNotSent;
+    return NotConnected();
   }
 
   if (mReplyOwed.load()) {
@@ -690,13 +754,15 @@ NetworkNodeClient::ExchangeStatus NetworkNodeClient::ExchangeLocked(const std::s
         std::chrono::steady_clock::now() + std::chrono::milliseconds(mOwedReplyTimeoutMs.load());
     std::vector<char> late;
     const RecvStatus s = ReceiveFrameLocked(&late, wait);
-    if (s == RecvStatus::kStopped) return ExchangeStatus::kStopped;
+    if (s == RecvStatus::kStopped)
+      return ExchangeStatus::Failed(ExchangeResult::kStopped, ExchangeReason::kStopped);
     if (s == RecvStatus::kTimedOut) {
       Log(client_log::kError,
           Format("NetworkNodeClient::SendCommand() - Error, the reply to an abandoned command has "
                  "not arrived within %lli ms, the command was not sent.  command: %s",
                  static_cast<long long>(mOwedReplyTimeoutMs.load()), command.c_str()));
-      return ExchangeStatus::kNotSent;
+      return ExchangeStatus::Failed(ExchangeResult::kNotSent, ExchangeReason::kNoReplyInTime,
+                                    mOwedReplyTimeoutMs.load());
     }
     mReplyOwed.store(false);
     if (s == RecvStatus::kOk) {
@@ -705,37 +771,72 @@ NetworkNodeClient::ExchangeStatus NetworkNodeClient::ExchangeLocked(const std::s
                  "command has been discarded.  reply: %s",
                  frame::PayloadText(std::string_view(late.data(), late.size())).c_str()));
     }
-    if (!mIsInitialized.load()) return ExchangeStatus::kNotSent;
+    if (s != RecvStatus::kOk) {
+      const ExchangeStatus failure = ReceiveFailureLocked();
+      return ExchangeStatus::Failed(ExchangeResult::kNotSent, failure.reason);
+    }
+    if (!mIsInitialized.load()) return NotConnected();
+  } else if (!DiscardUnsolicitedLocked(command)) {
+    const ExchangeStatus failure = ReceiveFailureLocked();
+    return ExchangeStatus::Failed(ExchangeResult::kNotSent, failure.reason);
+  }
+  if (!mIsInitialized.load()) return NotConnected();
+
+  if (!SendCommandLocked(command)) {
+    return ExchangeStatus::Failed(ExchangeResult::kNotSent, ExchangeReason::kSendFailed);
   }
 
-  if (!SendCommandLocked(command)) return ExchangeStatus::kNotSent;
-
+  const long long bound = mReplyTimeoutMs.load();
   Wait wait;
   wait.stop = stop;
+  if (bound > 0) {
+    wait.hasDeadline = true;
+    wait.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(bound);
+  }
   const RecvStatus s = ReceiveFrameLocked(payload, wait);
   switch (s) {
     case RecvStatus::kOk:
-      return ExchangeStatus::kReplied;
+      return ExchangeStatus::Replied();
     case RecvStatus::kStopped:
       mReplyOwed.store(true);
       Log(client_log::kNotice,
           Format("NetworkNodeClient::SendCommand() - Notice, stopped while waiting for the reply, "
                  "the reply will be discarded when it arrives.  command: %s",
                  command.c_str()));
-      return ExchangeStatus::kStopped;
+      return ExchangeStatus::Failed(ExchangeResult::kStopped, ExchangeReason::kStopped);
+    case RecvStatus::kTimedOut:
+      // Not owed: the bound has been waited out. A reply that still comes
+      // is discarded as unsolicited before the next command; a frame caught
+      // half-way is finished first.
+      if (mIncoming.headerGot > 0) mReplyOwed.store(true);
+      Log(client_log::kError,
+          Format("NetworkNodeClient::SendCommand() - Error, no reply within %lli ms, the reply "
+                 "will be discarded if it arrives later.  command: %s",
+                 bound, command.c_str()));
+      return ExchangeStatus::Failed(ExchangeResult::kNoReply, ExchangeReason::kNoReplyInTime,
+                                    bound);
     default:
-      return ExchangeStatus::kNoReply;
+      return ReceiveFailureLocked();
   }
 }
 
-std::string NetworkNodeClient::ExchangeReplyLocked(const std::string& command) {
+std::string NetworkNodeClient::ExchangeReplyLocked(const std::string& command,
+                                                   const StopSignal* stop) {
   std::vector<char> payload;
-  if (ExchangeLocked(command, &payload, nullptr) != ExchangeStatus::kReplied) return "-1";
+  if (ExchangeLocked(command, &payload, stop) != ExchangeStatus::kReplied) return "-1";
   return frame::PayloadText(std::string_view(payload.data(), payload.size()));
 }
 
 void NetworkNodeClient::SetOwedReplyTimeout(std::chrono::milliseconds timeout) {
   mOwedReplyTimeoutMs.store(std::max<long long>(0, timeout.count()));
+}
+
+void NetworkNodeClient::SetReplyTimeout(std::chrono::milliseconds timeout) {
+  mReplyTimeoutMs.store(std::max<long long>(0, timeout.count()));
+}
+
+std::chrono::milliseconds NetworkNodeClient::GetReplyTimeout() const {
+  return std::chrono::milliseconds(mReplyTimeoutMs.load());
 }
 
 // ---------------------------------------------------------------------------
@@ -752,6 +853,16 @@ std::string NetworkNodeClient::GetLocalIPAddress() {
     return "127.0.0.1";
   }
   return net::FormatIPv4(address);
+}
+
+void NetworkNodeClient::SetConnectError(const std::string& reason) {
+  std::lock_guard<std::mutex> lock(mStateLock);
+  mConnectError = reason;
+}
+
+std::string NetworkNodeClient::GetConnectError() const {
+  std::lock_guard<std::mutex> lock(mStateLock);
+  return mConnectError;
 }
 
 bool NetworkNodeClient::SetLogFileName(const std::string& fileName) {
@@ -797,7 +908,7 @@ NodeConnectionClient* NetworkNodeClient::StreamForDataType(const std::string& da
   return nullptr;
 }
 
-int NetworkNodeClient::InitializeConnectionNodes() {
+int NetworkNodeClient::InitializeConnectionNodes(const StopSignal* cancel) {
   ExchangeGuard guard(*this, nullptr, true);
   if (!guard.locked()) return -1;
 
@@ -818,7 +929,8 @@ int NetworkNodeClient::InitializeConnectionNodes() {
 
   CloseSetUpStreamsLocked();
   for (int i = 0; i < kStreamCount; ++i) {
-    const std::string reply = ExchangeReplyLocked("-GetNextAvailablePortNumber");
+    if (cancel != nullptr && cancel->IsRequested()) return -1;
+    const std::string reply = ExchangeReplyLocked("-GetNextAvailablePortNumber", cancel);
     int values[2] = {0, 0};
     client_text::ReadIntegers(reply, values, 2);
     if (values[0] != 0) {
@@ -832,7 +944,7 @@ int NetworkNodeClient::InitializeConnectionNodes() {
     // Port 0 lets the system choose; announce the port really listened on.
     const int port = listening ? stream.GetPortNumber() : values[1];
     ExchangeReplyLocked(
-        Format("-CreateStream %s %i %s", address.c_str(), port, kStreamTypeNames[i]));
+        Format("-CreateStream %s %i %s", address.c_str(), port, kStreamTypeNames[i]), cancel);
   }
   mStreamsInitialized.store(true);
   return 0;
@@ -874,7 +986,13 @@ bool NetworkNodeClient::OpenStreamLocked(const std::string& objectName,
     return false;
   }
   if (!stream->AddStreamObject(objectName)) return false;
-  ExchangeReplyLocked(Format("-OpenStream %s %s", objectName.c_str(), dataType.c_str()));
+  std::vector<char> ignored;
+  if (ExchangeLocked(Format("-OpenStream %s %s", objectName.c_str(), dataType.c_str()), &ignored,
+                     nullptr) == ExchangeStatus::kNotSent) {
+    // The server never heard of it: the object is not open.
+    stream->RemoveStreamObject(objectName);
+    return false;
+  }
   return true;
 }
 
@@ -895,8 +1013,9 @@ bool NetworkNodeClient::CloseStreamLocked(const std::string& objectName,
     return false;
   }
   if (!stream->RemoveStreamObject(objectName)) return false;
-  ExchangeReplyLocked(Format("-CloseStream %s %s", objectName.c_str(), dataType.c_str()));
-  return true;
+  std::vector<char> ignored;
+  return ExchangeLocked(Format("-CloseStream %s %s", objectName.c_str(), dataType.c_str()),
+                        &ignored, nullptr) != ExchangeStatus::kNotSent;
 }
 
 // ---------------------------------------------------------------------------

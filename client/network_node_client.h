@@ -11,12 +11,16 @@
 // RecieveReply, ...) take the lock for their own step only; callers that
 // pair them themselves must not share the connection with another thread.
 //
-// Waiting. A reply is awaited without a time-out, but an exchange given a
-// StopSignal gives up promptly once a stop is requested. The reply it still
-// owes is then read and discarded before the next command is sent; if it has
-// not arrived within the owed-reply time-out (5 s unless set otherwise), that
-// next exchange fails without sending anything, so a late reply is never
-// taken as the answer to a later command.
+// Waiting. A reply is awaited at most the reply time-out (5 s unless set
+// otherwise; 0 waits without limit), and an exchange given a StopSignal gives
+// up promptly once a stop is requested. A reply abandoned by a stop is read
+// and discarded before the next command is sent; if it has not arrived within
+// the owed-reply time-out (5 s unless set otherwise), that next exchange
+// fails without sending anything (the connection check fails too, so the
+// window offers to replace the connection). Frames
+// that arrive unasked (a reply later than its bound among them) are discarded
+// before each command, so a late reply is not taken as the answer to a later
+// command.
 //
 // Message boxes about broken frame headers are shown after the exchange lock
 // has been released, so a box waiting for the window thread never keeps the
@@ -37,6 +41,7 @@
 #include "client/node_connection_client.h"
 #include "client/socket_layer.h"
 #include "platform/clock.h"
+#include "platform/exchange_status.h"
 #include "platform/message_box.h"
 #include "platform/stop_signal.h"
 #include "platform/thread_annotations.h"
@@ -85,12 +90,12 @@ class NetworkNodeClient {
   static constexpr int kMaxPayloadSize = 64 * 1024 * 1024;
   static constexpr std::chrono::milliseconds kDefaultOwedReplyTimeout{5000};
 
-  enum class ExchangeStatus {
-    kReplied,  // the command was sent and its reply received
-    kNotSent,  // not connected, or the command could not be sent
-    kNoReply,  // sent, but the reply could not be received
-    kStopped,  // the stop signal ended the wait; the reply is owed
-  };
+  // How long an exchange waits for its reply unless set otherwise; 0 waits
+  // without limit.
+  static constexpr std::chrono::milliseconds kDefaultReplyTimeout{5000};
+
+  // What became of an exchange (platform/exchange_status.h).
+  using ExchangeStatus = orvanta::ExchangeStatus;
 
   // The seams are not owned and must outlive the client.
   NetworkNodeClient(const Clock& clock, MessageBoxes& boxes);
@@ -101,8 +106,12 @@ class NetworkNodeClient {
 
   int SocketStartup();
 
-  // Connects to serverName:portNumber and asks for the server's name.
-  bool InitializeClient(const std::string& serverName, int portNumber);
+  // Connects to serverName:portNumber and asks for the server's name. The
+  // TCP connect and the name request are bounded by the reply time-out; a
+  // request of `cancel` (may be null) ends either at once, and the attempt
+  // fails without leaving a connection.
+  bool InitializeClient(const std::string& serverName, int portNumber,
+                        const StopSignal* cancel = nullptr);
 
   // Shuts the connection down: closes the listed objects' streams while the
   // connection is up, closes the six streams and the socket. Takes effect
@@ -114,6 +123,15 @@ class NetworkNodeClient {
   // The command exchange: sends `command` (text + NUL) as one frame and
   // receives one reply frame, as one locked operation. `payload` (may be
   // null) receives the reply's payload on kReplied. `stop` may be null.
+  //
+  // Before the command goes out, whole frames that no command asked for
+  // (already waiting on the connection) are read and discarded with a
+  // WARNING, so each reply stays paired with its command. The reply is
+  // awaited at most the reply time-out; a reply that comes later is drained
+  // and discarded the same way. The status says why an exchange failed: not
+  // connected, send failed, no reply within N ms, broken reply (the
+  // connection is then out of step) or connection closed (the connection is
+  // shut down).
   ExchangeStatus Exchange(const std::string& command, std::vector<char>* payload,
                           const StopSignal* stop);
   // The same, with the reply read as text up to its first NUL; `reply` is
@@ -138,7 +156,7 @@ class NetworkNodeClient {
 
   // Data streams: six "-GetNextAvailablePortNumber"/"-CreateStream" pairs in
   // stream order. 0, or -1 when a port request failed.
-  int InitializeConnectionNodes();
+  int InitializeConnectionNodes(const StopSignal* cancel = nullptr);
   bool OpenStream(const std::string& objectName, const std::string& dataType);
   bool CloseStream(const std::string& objectName, const std::string& dataType);
 
@@ -146,6 +164,13 @@ class NetworkNodeClient {
   bool RequestObjectsAndTypes(std::vector<std::string>& names, std::vector<std::string>& types);
   // Splits a reply into blank-separated tokens; double quotes group blanks.
   bool ParseCommandString(const std::string& text, std::vector<std::string>& tokens);
+
+  // Why the last connect attempt failed, in a few words ("the server name
+  // ... could not be resolved", "no connection could be made to ... on port
+  // N", "the connection attempt was cancelled"); a caller may set its own.
+  // Empty after a successful InitializeClient.
+  std::string GetConnectError() const;
+  void SetConnectError(const std::string& reason);
 
   std::string GetServerName() const;
   std::string GetServerIPAddress() const;
@@ -159,6 +184,10 @@ class NetworkNodeClient {
   std::vector<std::string> GetObjectTypes() const;
 
   void SetOwedReplyTimeout(std::chrono::milliseconds timeout);
+  // The bound of every reply wait and of the TCP connect; 0 waits without
+  // limit. Thread-safe; applies from the next exchange on.
+  void SetReplyTimeout(std::chrono::milliseconds timeout);
+  std::chrono::milliseconds GetReplyTimeout() const;
 
   // The six streams, in stream order: SE, ST, TT, CSC, VT, EV.
   static constexpr int kStreamCount = 6;
@@ -204,11 +233,18 @@ class NetworkNodeClient {
 
   int CreateSocket(net::SocketHandle* socket);
   int GetServerInfo(uint32_t* address, const std::string& serverName);
-  int ConnectToServer(net::SocketHandle socket, uint32_t address, int portNumber);
+  int ConnectToServer(net::SocketHandle socket, uint32_t address, int portNumber,
+                      const StopSignal* cancel);
 
   ExchangeStatus ExchangeLocked(const std::string& command, std::vector<char>* payload,
                                 const StopSignal* stop) REQUIRES(mExchangeLock);
-  std::string ExchangeReplyLocked(const std::string& command) REQUIRES(mExchangeLock);
+  std::string ExchangeReplyLocked(const std::string& command, const StopSignal* stop = nullptr)
+      REQUIRES(mExchangeLock);
+  // Reads and discards whole frames waiting on the connection before a
+  // command is sent. False when the connection broke meanwhile.
+  bool DiscardUnsolicitedLocked(const std::string& command) REQUIRES(mExchangeLock);
+  // The failure status of a receive that returned kFailed.
+  ExchangeStatus ReceiveFailureLocked() REQUIRES(mExchangeLock);
   bool SendCommandLocked(const std::string& command) REQUIRES(mExchangeLock);
   bool SendMessageLocked(const char* bytes, int length) REQUIRES(mExchangeLock);
   RecvStatus ReceiveFrameLocked(std::vector<char>* payload, const Wait& wait)
@@ -255,6 +291,7 @@ class NetworkNodeClient {
   std::string mServerApplicationName GUARDED_BY(mStateLock) = "Not Connected";
   std::vector<std::string> mObjectNames GUARDED_BY(mStateLock);
   std::vector<std::string> mObjectTypes GUARDED_BY(mStateLock);
+  std::string mConnectError GUARDED_BY(mStateLock);
   std::atomic<bool> mStreamsInitialized{false};
 
   // The shutdown's re-entry guard.
@@ -272,6 +309,7 @@ class NetworkNodeClient {
   // refused (not sent) until the connection is made again.
   bool mFramingLost GUARDED_BY(mExchangeLock) = false;
   std::atomic<long long> mOwedReplyTimeoutMs{kDefaultOwedReplyTimeout.count()};
+  std::atomic<long long> mReplyTimeoutMs{kDefaultReplyTimeout.count()};
   std::vector<std::string> mPendingBoxes GUARDED_BY(mExchangeLock);
 };
 

@@ -1,5 +1,7 @@
 #include "client/node_connection_client.h"
 
+#include <cerrno>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -218,17 +220,33 @@ void NodeConnectionClient::StopThreadAndCloseSockets(bool logged) {
           "NodeConnectionClient::CloseServerStream() - mDmaProcessor thread has been terminated "
           "successfully.");
     }
+    bool ended = false;
     {
       std::unique_lock<std::mutex> lock(mThreadStateLock);
-      mThreadEndedCv.wait_for(lock, kThreadEndWait, [this] { return mThreadEnded; });
+      ended = mThreadEndedCv.wait_for(lock, kThreadEndWait, [this] { return mThreadEnded; });
+    }
+    if (!ended && logged) {
+      // Still inside the user's callback, which blocks. The thread is let go:
+      // it closes its sockets itself once the callback returns, and the
+      // object waits for it before it is destroyed or set up again.
+      Log(client_log::kNotice,
+          Format("NodeConnectionClient::CloseServerStream() - Error, mDmaProcessor thread was "
+                 "unable to terminate. lastError: %i",
+                 ETIMEDOUT));
+      mOrphaned.store(true);
+      mDmaProcessor.detach();
+      Log(client_log::kNotice,
+          "NodeConnectionClient::CloseServerStream() - WaitForSingleObject for mDmaProcessor "
+          "thread completed successfully.");
+      return;
     }
     if (logged) {
       Log(client_log::kNotice,
           "NodeConnectionClient::CloseServerStream() - WaitForSingleObject for mDmaProcessor "
           "thread completed successfully.");
     }
-    // A thread still running here is inside the user's callback; the sockets
-    // and the buffer must outlive it, so wait for it to return.
+    // Outside a close (the destructor, a silent stop) the thread is waited
+    // for: the sockets and the buffer must outlive it.
     mDmaProcessor.join();
   } else {
     // A thread let go by a close from its own callback is waited for here.

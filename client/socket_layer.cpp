@@ -98,6 +98,55 @@ int Connect(SocketHandle socket, uint32_t address, int port) {
   return 0;
 }
 
+int ConnectBounded(SocketHandle socket, uint32_t address, int port, int timeout_ms,
+                   const std::function<bool()>& cancelled) {
+  const int flags = ::fcntl(socket, F_GETFL, 0);
+  if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) != 0) return LastError();
+  const sockaddr_in sa = MakeAddress(address, port);
+  int result = 0;
+  if (::connect(socket, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
+    if (errno != EINPROGRESS && errno != EINTR) {
+      result = LastError();
+    } else {
+      // Waited in slices, so that a cancel request is seen promptly.
+      constexpr int kSliceMs = 20;
+      int waited = 0;
+      for (;;) {
+        if (cancelled && cancelled()) {
+          result = kWsaEintr;
+          break;
+        }
+        if (timeout_ms > 0 && waited >= timeout_ms) {
+          result = kWsaEtimedout;
+          break;
+        }
+        pollfd p{socket, POLLOUT, 0};
+        const int n = ::poll(&p, 1, kSliceMs);
+        if (n < 0 && errno != EINTR) {
+          result = LastError();
+          break;
+        }
+        if (n > 0) {
+          int so_error = 0;
+          socklen_t len = sizeof so_error;
+          if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0) {
+            result = LastError();
+          } else if (so_error != 0) {
+            result = WsaCodeFromErrno(so_error);
+          }
+          break;
+        }
+        waited += kSliceMs;
+      }
+    }
+  }
+  ::fcntl(socket, F_SETFL, flags);
+  if (result != 0) return result;
+  const int one = 1;
+  ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return 0;
+}
+
 int BindAny(SocketHandle socket, int port) {
   // Lets a new listener take a port whose earlier connection still lingers
   // in TIME_WAIT; it never lets two listeners share a port here.

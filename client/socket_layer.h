@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace orvanta::net {
@@ -43,6 +44,11 @@ int ResolveIPv4(const std::string& name, uint32_t* address);
 
 // Connects to address:port (address in host byte order). 0, or a code.
 int Connect(SocketHandle socket, uint32_t address, int port);
+// The same, giving up after timeout_ms (0 or less: no limit of our own) with
+// WSAETIMEDOUT, or as soon as `cancelled` (may be empty) returns true, with
+// WSAEINTR.
+int ConnectBounded(SocketHandle socket, uint32_t address, int port, int timeout_ms,
+                   const std::function<bool()>& cancelled);
 
 // Binds to all local IPv4 addresses on `port` (0: any free port). 0, or a code.
 int BindAny(SocketHandle socket, int port);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "client/frame_codec.h"
 #include "client/reply_parsing.h"
 #include "client/socket_layer.h"
 #include "client/text_format.h"
@@ -21,49 +22,68 @@ void VintraClient::SetServerPorts(int negotiationPort, int messagePort) {
   mMessagePort.store(messagePort);
 }
 
-bool VintraClient::ConnectToServer(const std::string& serverName, bool negotiatePort) {
-  return ConnectToServer(serverName, negotiatePort, mNegotiationPort.load(), mMessagePort.load());
+bool VintraClient::ConnectToServer(const std::string& serverName, bool negotiatePort,
+                                   const StopSignal* cancel) {
+  return ConnectToServer(serverName, negotiatePort, mNegotiationPort.load(), mMessagePort.load(),
+                         cancel);
 }
 
 bool VintraClient::ConnectToServer(const std::string& serverName, bool negotiatePort,
-                                   int negotiationPort, int messagePort) {
+                                   int negotiationPort, int messagePort,
+                                   const StopSignal* cancel) {
   NetworkNodeClient& client = *mNetworkNodeClient;
+  auto cancelled = [&] {
+    if (cancel == nullptr || !cancel->IsRequested()) return false;
+    if (client.IsInitialized()) client.ShutdownClient();
+    client.SetConnectError("the connection attempt was cancelled");
+    return true;
+  };
   // A connection that no longer completes an exchange (its server never
   // answered a command, or a broken reply left it reading out of step)
   // reports itself as not connected; a new connect replaces it instead of
   // being refused as already initialized. One that still answers is kept.
-  if (client.IsInitialized() && !IsConnected()) client.ShutdownClient();
+  if (client.IsInitialized() && !IsConnected(cancel)) client.ShutdownClient();
+  if (cancelled()) return false;
   if (negotiatePort) {
-    if (client.InitializeClient(serverName, negotiationPort)) {
+    if (client.InitializeClient(serverName, negotiationPort, cancel)) {
       std::string reply;
-      if (!client.ExchangeText("-GetNextAvailablePortNumber", reply, nullptr)) reply = "-1";
+      if (!client.ExchangeText("-GetNextAvailablePortNumber", reply, cancel)) reply = "-1";
+      if (cancelled()) return false;
       int values[2] = {0, 0};
       client_text::ReadIntegers(reply, values, 2);
       if (values[0] != 0) {
         client.ShutdownClient();
+        client.SetConnectError("the server handed out no message port (reply \"" + reply +
+                               "\")");
         return false;
       }
       if (!client.ShutdownClient()) return false;
-      if (!client.InitializeClient(serverName, values[1])) return false;
-    } else if (!client.InitializeClient(serverName, messagePort)) {
+      if (!client.InitializeClient(serverName, values[1], cancel)) return false;
+    } else if (cancelled() || !client.InitializeClient(serverName, messagePort, cancel)) {
       return false;
     }
-  } else if (!client.InitializeClient(serverName, messagePort)) {
+  } else if (!client.InitializeClient(serverName, messagePort, cancel)) {
     return false;
   }
 
-  if (client.InitializeConnectionNodes() != 0) {
+  if (client.InitializeConnectionNodes(cancel) != 0) {
     // No half-connected state: without its streams the connection goes too.
     client.ShutdownClient();
+    if (!cancelled()) client.SetConnectError("the data streams could not be set up");
     return false;
   }
-  SetComputerName();
+  SetComputerName(cancel);
+  if (cancelled()) return false;
   return true;
 }
 
+std::string VintraClient::GetConnectError() const { return mNetworkNodeClient->GetConnectError(); }
+
 bool VintraClient::DisconnectFromServer() { return mNetworkNodeClient->ShutdownClient(); }
 
-bool VintraClient::IsConnected() { return SetComputerName(); }
+bool VintraClient::IsConnected(const StopSignal* cancel) { return SetComputerName(cancel); }
+
+bool VintraClient::HasConnection() const { return mNetworkNodeClient->IsInitialized(); }
 
 std::string VintraClient::GetComputerName() {
   std::string name = net::HostName();
@@ -71,9 +91,9 @@ std::string VintraClient::GetComputerName() {
   return name;
 }
 
-bool VintraClient::SetComputerName() {
+bool VintraClient::SetComputerName(const StopSignal* cancel) {
   std::string reply;
-  return mNetworkNodeClient->ExchangeText("-SetComputerName " + GetComputerName(), reply, nullptr);
+  return mNetworkNodeClient->ExchangeText("-SetComputerName " + GetComputerName(), reply, cancel);
 }
 
 bool VintraClient::SetApplicationName(const std::string& name) {
@@ -102,6 +122,16 @@ OutputFileFailure VintraClient::GetLogOpenFailure() const {
 bool VintraClient::SendCommand(const std::string& command, std::string& reply,
                                const StopSignal* stop) {
   return mNetworkNodeClient->ExchangeText(command, reply, stop);
+}
+
+ExchangeStatus VintraClient::Exchange(const std::string& command, std::string& reply,
+                                      const StopSignal* stop) {
+  std::vector<char> payload;
+  const ExchangeStatus status = mNetworkNodeClient->Exchange(command, &payload, stop);
+  if (status == ExchangeStatus::kReplied) {
+    reply = frame::PayloadText(std::string_view(payload.data(), payload.size()));
+  }
+  return status;
 }
 
 bool VintraClient::SendCommandBinaryReply(const std::string& command, std::vector<char>& buffer,
@@ -232,6 +262,14 @@ void VintraClient::SetCallbackFunctionVT(StreamCallback callback, void* context)
 
 void VintraClient::SetOwedReplyTimeout(std::chrono::milliseconds timeout) {
   mNetworkNodeClient->SetOwedReplyTimeout(timeout);
+}
+
+void VintraClient::SetReplyTimeout(std::chrono::milliseconds timeout) {
+  mNetworkNodeClient->SetReplyTimeout(timeout);
+}
+
+std::chrono::milliseconds VintraClient::GetReplyTimeout() const {
+  return mNetworkNodeClient->GetReplyTimeout();
 }
 
 }  // namespace orvanta

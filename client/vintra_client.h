@@ -49,20 +49,31 @@ class VintraClient : public CommandChannel {
   // after the message connection was made closes it again. While connected,
   // a connect is refused, unless the connection no longer completes an
   // exchange (the IsConnected check fails): then it is closed and replaced.
-  bool ConnectToServer(const std::string& serverName, bool negotiatePort);
+  //
+  // Every step is bounded by the reply time-out. A request of `cancel` (may
+  // be null; any thread) ends the attempt promptly: it fails and leaves no
+  // connection. GetConnectError() then tells why it failed.
+  bool ConnectToServer(const std::string& serverName, bool negotiatePort,
+                       const StopSignal* cancel = nullptr);
   // The same on the given ports (for this call only).
   bool ConnectToServer(const std::string& serverName, bool negotiatePort, int negotiationPort,
-                       int messagePort);
+                       int messagePort, const StopSignal* cancel = nullptr);
+  // Why the last connect failed, in a few words; empty after a success.
+  std::string GetConnectError() const;
   // The ports used by the two-argument ConnectToServer.
   void SetServerPorts(int negotiationPort, int messagePort);
   int GetNegotiationPort() const { return mNegotiationPort.load(); }
   int GetMessagePort() const { return mMessagePort.load(); }
 
   bool DisconnectFromServer();
-  // A real exchange ("-SetComputerName"): true only when a reply came back.
-  // Without a connection: false at once, no traffic, no log entry.
-  bool IsConnected();
-  bool SetComputerName();
+  // A real exchange ("-SetComputerName"): true only when a reply came back,
+  // within the reply time-out. Without a connection: false at once, no
+  // traffic, no log entry. `cancel` (may be null) ends the wait.
+  bool IsConnected(const StopSignal* cancel = nullptr);
+  // True while a message connection is set up, whether or not it still
+  // answers (no traffic). A dead one is torn down by DisconnectFromServer.
+  bool HasConnection() const;
+  bool SetComputerName(const StopSignal* cancel = nullptr);
   bool SetApplicationName(const std::string& name);
 
   std::string GetServerName() const;
@@ -78,6 +89,9 @@ class VintraClient : public CommandChannel {
   // discarded before the next exchange.
   using CommandChannel::SendCommand;
   bool SendCommand(const std::string& command, std::string& reply, const StopSignal* stop) override;
+  // The same, telling what became of the exchange and why it failed.
+  ExchangeStatus Exchange(const std::string& command, std::string& reply,
+                          const StopSignal* stop) override;
   // Sends one command; the reply frame's raw payload replaces `buffer` and
   // its length goes to `size`.
   bool SendCommandBinaryReply(const std::string& command, std::vector<char>& buffer, int& size);
@@ -114,6 +128,11 @@ class VintraClient : public CommandChannel {
   // How long the exchange after a stopped one waits for the abandoned reply
   // (5 s by default).
   void SetOwedReplyTimeout(std::chrono::milliseconds timeout);
+  // The bound of every reply wait, of the TCP connect, and so of Connect,
+  // the connection check and Disconnect (5 s by default); 0 waits without
+  // limit. A reply that comes later is discarded.
+  void SetReplyTimeout(std::chrono::milliseconds timeout);
+  std::chrono::milliseconds GetReplyTimeout() const;
 
   // This computer's name as sent with "-SetComputerName" (at most 127
   // characters).

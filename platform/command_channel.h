@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/exchange_status.h"
+
 namespace orvanta {
 
 class StopSignal;
@@ -21,6 +23,15 @@ class CommandChannel {
   // still owes is discarded before the next exchange.
   virtual bool SendCommand(const std::string& command, std::string& reply,
                            const StopSignal* stop) = 0;
+
+  // The same exchange, telling what became of it. The default asks
+  // SendCommand and reports a failure as "no reply"; the server client
+  // reports the real reason.
+  virtual ExchangeStatus Exchange(const std::string& command, std::string& reply,
+                                  const StopSignal* stop) {
+    if (SendCommand(command, reply, stop)) return ExchangeStatus::Replied();
+    return ExchangeStatus::Failed(ExchangeResult::kNoReply, ExchangeReason::kNoReply);
+  }
 
   bool SendCommand(const std::string& command, std::string& reply) {
     return SendCommand(command, reply, nullptr);

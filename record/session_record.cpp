@@ -406,7 +406,8 @@ void SessionRecord::Finish(const std::string& outcome, int64_t endUs) {
   }
 }
 
-void SessionRecord::OnRunEnded(bool completed) {
+void SessionRecord::OnRunEnded(const RunSummary& end) {
+  const bool completed = end.outcome != RunOutcome::kStopped;
   const auto now = std::chrono::steady_clock::now();
   std::lock_guard<std::mutex> lock(mutex_);
   if (!begun_ || ended_) return;

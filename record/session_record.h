@@ -101,7 +101,7 @@ class SessionRecord : public RunObserver {
   void OnCommand(const CommandRecord& record) override EXCLUDES(mutex_);
   // Closes the rows, writes the final session.json and the report, and
   // releases the run lock.
-  void OnRunEnded(bool completed) override EXCLUDES(mutex_);
+  void OnRunEnded(const RunSummary& end) override EXCLUDES(mutex_);
 
   // "Session report: <path>" once the report is written, else empty.
   std::string CompletionNote() override EXCLUDES(mutex_);

@@ -1,5 +1,7 @@
 #include "record/timeline_file.h"
 
+#include "trials/reply_text.h"
+
 namespace orvanta::record {
 
 std::string CsvField(const std::string& text) {
@@ -19,8 +21,13 @@ std::string FormatTimelineRow(const CommandRecord& record, std::chrono::steady_c
   };
   std::string row = std::to_string(record.trialNumber) + "," + CsvField(record.trialName) + "," +
                     RunStepName(record.step) + "," + CsvField(record.command) + "," +
-                    CsvField(record.reply) + "," + std::to_string(micros(record.sentAt)) + ",";
+                    CsvField(ShownReply(record.reply)) + ",";
+  // A command that was not sent has no send time.
+  if (record.MaybeSent()) row += std::to_string(micros(record.sentAt));
+  row += ",";
   if (record.replied) row += std::to_string(micros(record.repliedAt));
+  row += ",";
+  row += record.replied ? "replied" : record.MaybeSent() ? "no reply" : "not sent";
   row += "\n";
   return row;
 }

@@ -1,7 +1,9 @@
 // The rows of a timeline: one CSV row per command exchange of a run,
-//   trial,type,step,command,reply,sent_us,replied_us
+//   trial,type,step,command,reply,sent_us,replied_us,status
 // Times are microseconds since the run started on the steady clock;
-// replied_us is empty when no reply came. Fields holding a comma, a double
+// sent_us is empty for a command that was not sent, replied_us when no reply
+// came; status is "replied", "no reply" or "not sent"; the reply is shown as
+// in the log (escaped, cut after 1,000 characters). Fields holding a comma, a double
 // quote or a line break are quoted, with quotes doubled. The session
 // record's timeline.csv and orvanta-run's --timeline file share them.
 #pragma once
@@ -13,7 +15,7 @@
 
 namespace orvanta::record {
 
-inline constexpr char kTimelineHeader[] = "trial,type,step,command,reply,sent_us,replied_us\n";
+inline constexpr char kTimelineHeader[] = "trial,type,step,command,reply,sent_us,replied_us,status\n";
 
 // One row (with its line break) for `record`, times counted from `start`.
 std::string FormatTimelineRow(const CommandRecord& record, std::chrono::steady_clock::time_point start);

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/exchange_status.h"
+
 namespace orvanta {
 
 // Which action of a trial a command belongs to.
@@ -22,9 +24,41 @@ struct CommandRecord {
   RunStep step = RunStep::kOther;
   std::string command;
   bool replied = false;  // false when the exchange failed or was cut short by Stop
-  std::string reply;     // the reply of this exchange; empty unless replied
+  std::string reply;     // the reply of this exchange, as received; empty unless replied
+  // What became of the exchange: replied, not sent or no reply, and why.
+  ExchangeStatus status;
   std::chrono::steady_clock::time_point sentAt;     // just before the command was handed over
   std::chrono::steady_clock::time_point repliedAt;  // when the exchange returned
+
+  // Whether the command may have reached the server (its send time means
+  // something): false only when it was certainly not sent.
+  bool MaybeSent() const { return status.result != ExchangeResult::kNotSent; }
+};
+
+// How a run ended.
+enum class RunOutcome {
+  kCompleted,  // every trial ran and every exchange was answered
+  kStopped,    // Stop ended it
+  kFailed,     // the connection was lost (the run ended at once), or it ran to
+               // its end with failed exchanges
+};
+
+// "completed", "stopped", "failed".
+const char* RunOutcomeName(RunOutcome outcome);
+
+// The end of a run, as the worker saw it.
+struct RunSummary {
+  RunOutcome outcome = RunOutcome::kCompleted;
+  // Exchanges of the run that failed (Stop's own cut-short exchange and the
+  // pulse reset after a Stop are not counted).
+  int32_t failedCommands = 0;
+  // True when the run ended early because the connection was lost.
+  bool connectionLost = false;
+  // The first failed exchange (trial, command, status.Describe() for the
+  // reason); meaningful when failedCommands > 0.
+  CommandRecord firstFailure;
+  // The exchange that lost the connection; meaningful when connectionLost.
+  CommandRecord lostAt;
 };
 
 // Every call comes on the trial worker's thread, with no lock of the trial
@@ -46,9 +80,9 @@ class RunObserver {
     (void)trialNumber, (void)trialName, (void)startedAt;
   }
   virtual void OnCommand(const CommandRecord& record) { (void)record; }
-  // The run is over: `completed` after the last trial (before the completion
-  // box), false after a Stop.
-  virtual void OnRunEnded(bool completed) { (void)completed; }
+  // The run is over, before the end-of-run box (completion or failure) is
+  // shown; after a Stop no box follows.
+  virtual void OnRunEnded(const RunSummary& end) { (void)end; }
   // Text added below the completion box's own, after an empty line (the
   // session report's path, for example); empty for none. Asked right after
   // OnRunEnded.

@@ -47,8 +47,18 @@ class LogFile;
 // window's, a signal handler thread, a destructor).
 //  - Stop is immediate: every wait of the worker (durations, intervals,
 //    pulses, pauses and the wait for a reply) ends at once, and nothing more
-//    is sent or logged by that run. Stop returns within about 500 ms even
-//    while the server does not answer.
+//    is sent or logged by that run, except that a Stop during a TTL pulse
+//    (with its bit set) sends the one command that resets that port, with a
+//    bound, and logs it. Stop returns within about 500 ms even while the
+//    server does not answer.
+//  - Trouble: every failed exchange of a run is logged at ERROR with the
+//    trial number, the command and the reason (ExchangeStatus). When the
+//    connection is lost (closed, reset, broken reply, not connected) the run
+//    ends at once, as a Stop does, resetting a pulse in progress, and shows
+//    a failure box instead of "Trials Completed Successfully". Failed
+//    exchanges on a connection that holds let the run go on; its end box
+//    then counts them and names the first. The observer's OnRunEnded gets
+//    the same summary (RunSummary).
 //  - Pause: a paused run finishes the trial it is in (through its interval)
 //    and waits before the next trial until resumed or stopped. A pause during
 //    the last trial lets the run complete.
@@ -209,12 +219,22 @@ class TrialContainer {
   bool PlayWavFileIn(Step& step, const std::string& fileName, const std::string& subSystemName,
                      int32_t boardNumber, int32_t bufferNumber);
   // One exchange: sends `command` unless the run is stopping and writes the
-  // reply into `reply` when one arrived. False when Stop cut it short.
+  // reply into `reply` when one arrived. Within a run a failure is logged at
+  // ERROR and counted. False when Stop cut it short or the connection was
+  // lost; nothing more may be sent then (but a pulse reset).
   bool Exchange(Step& step, const std::string& command, std::string& reply);
   // Waits until `deadline`; in a fixed-schedule run a deadline already
   // passed is logged at WARNING as `what` coming late. False when the run
   // was stopped.
   bool WaitUntil(Step& step, RunClock::TimePoint deadline, const char* what);
+  // Logs a command's line: the NOTICE "Sent ..." line when its exchange was
+  // replied (or outside a run), else nothing (Exchange logged the ERROR).
+  void NoteSent(const Step& step, const std::string& line);
+  // After a Stop or a lost connection during a pulse: sends the one reset
+  // command of that pulse, bounded, and logs what became of it.
+  void ResetPendingPulse(Step& step);
+  // The end box and log line of a run that failed; empty text for success.
+  static std::string FailureText(const RunSummary& end);
   // Marks the run's worker as ended and wakes waiters.
   void MarkEnded(Run& run) EXCLUDES(mRunMutex);
   // Joins the retired runs whose worker has ended.

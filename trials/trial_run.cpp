@@ -10,6 +10,7 @@
 #include "log/log_file.h"
 #include "platform/command_channel.h"
 #include "trials/card_deck.h"
+#include "trials/reply_text.h"
 #include "trials/trial_container.h"
 #include "trials/worker_priority.h"
 
@@ -21,10 +22,25 @@ using SteadyClock = std::chrono::steady_clock;
 
 // How long Stop waits for the worker to end.
 constexpr std::chrono::milliseconds kStopWait{500};
+// The bound of the port reset sent after a Stop or a lost connection during
+// a pulse.
+constexpr std::chrono::milliseconds kPulseResetBound{2000};
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 }  // namespace
+
+const char* RunOutcomeName(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::kCompleted:
+      return "completed";
+    case RunOutcome::kStopped:
+      return "stopped";
+    case RunOutcome::kFailed:
+      break;
+  }
+  return "failed";
+}
 
 const char* RunStepName(RunStep step) {
   switch (step) {
@@ -51,13 +67,22 @@ struct TrialContainer::Step {
   StopSignal* stop = nullptr;  // null outside a run
   RunClock* clock = nullptr;
   RunSchedule* schedule = nullptr;  // null outside a run: relative waits
+  RunSummary* end = nullptr;            // the run's tally; null outside a run
   int32_t trialNumber = 0;
   std::string trialName;
   RunStep step = RunStep::kOther;
   SteadyClock::time_point mark;
   SteadyClock::time_point lastSent;
+  ExchangeStatus last;  // what became of the last exchange
+
+  // A pulse whose bit may be set on the server: the reset still owed.
+  bool pulseSet = false;
+  std::string pulseSubSystem;
+  int32_t pulseBoard = 0;
+  int32_t pulseBit = 0;
 
   bool Stopped() const { return stop != nullptr && stop->IsRequested(); }
+  bool ConnectionLost() const { return end != nullptr && end->connectionLost; }
 };
 
 int32_t TrialContainer::PortValueForBit(int32_t bitNumber) {
@@ -323,6 +348,12 @@ void TrialContainer::ProcessTrials(Run& run) {
   mProgress.RunStarted(run.firstTrial, numCards, clock.Now());
   if (observer != nullptr) observer->OnRunStarted(run.firstTrial, numCards, clock.Now());
 
+  RunSummary end;
+  Step step;
+  step.stop = &run.stop;
+  step.clock = &clock;
+  step.schedule = &schedule;
+  step.end = &end;
   bool stopped = false;
   for (int32_t t = 1; t <= numCards && !stopped; ++t) {
     int32_t suitID = -1;
@@ -334,11 +365,9 @@ void TrialContainer::ProcessTrials(Run& run) {
     if (!WaitWhilePaused(run, t, clock, paused)) break;
     schedule.Shift(paused);
 
-    Step step;
-    step.stop = &run.stop;
-    step.clock = &clock;
-    step.schedule = &schedule;
     step.trialNumber = t;
+    step.trialName.clear();
+    step.step = RunStep::kOther;
     // The trial's waits count from here (relative) or from its planned onset
     // (fixed).
     step.mark = schedule.BeginTrial(clock.Now());
@@ -428,28 +457,40 @@ void TrialContainer::ProcessTrials(Run& run) {
         "the start of the next trial");
   }
 
-  // The run completed unless a stop was requested; decided under the run
-  // lock, which Stop holds when it requests the stop.
-  bool completed = false;
+  // A laser or a valve must not stay on after a Stop or a lost connection.
+  if (step.pulseSet) ResetPendingPulse(step);
+
+  // The run ended by itself (completed, or failed) unless a stop was
+  // requested; decided under the run lock, which Stop holds when it requests
+  // the stop.
+  bool endedByItself = false;
   {
     std::lock_guard<std::mutex> lock(mRunMutex);
     if (!run.stop.IsRequested()) {
-      completed = true;
+      endedByItself = true;
       mProcessing = false;
       mPaused = false;
     }
   }
-  mProgress.RunEnded(completed, clock.Now());
+  if (!endedByItself) {
+    end.outcome = RunOutcome::kStopped;
+  } else if (end.connectionLost || end.failedCommands > 0) {
+    end.outcome = RunOutcome::kFailed;
+  }
+  mProgress.RunEnded(end.outcome == RunOutcome::kCompleted, clock.Now());
   std::string note;
   if (observer != nullptr) {
-    observer->OnRunEnded(completed);
+    observer->OnRunEnded(end);
     note = observer->CompletionNote();
   }
-  if (completed) {
+  if (endedByItself) {
+    const std::string failure = FailureText(end);
+    if (!failure.empty()) Note(kLogError, "TrialContainer::ProcessTrials() - " + failure);
     if (boxes_ != nullptr) {
-      std::string text = "Trials Completed Successfully";
+      std::string text = failure.empty() ? std::string("Trials Completed Successfully") : failure;
       if (!note.empty()) text += "\r\n\r\n" + note;
-      boxes_->Show(text, "Trial Processing", BoxIcon::kNone, BoxButtons::kOk);
+      boxes_->Show(text, "Trial Processing", failure.empty() ? BoxIcon::kNone : BoxIcon::kError,
+                   BoxButtons::kOk);
     }
     // The window's OnStop calls StopProcessingTrials, which returns at once:
     // the run is no longer processing.
@@ -458,33 +499,125 @@ void TrialContainer::ProcessTrials(Run& run) {
   MarkEnded(run);
 }
 
+std::string TrialContainer::FailureText(const RunSummary& end) {
+  if (end.connectionLost) {
+    return "Trial processing ended at trial #" + std::to_string(end.lostAt.trialNumber) +
+           ", the connection to Quorvin was lost: " + end.lostAt.status.Describe() +
+           ".  Command: " + end.lostAt.command;
+  }
+  if (end.failedCommands > 0) {
+    return "Trials completed with errors, " + std::to_string(end.failedCommands) +
+           (end.failedCommands == 1 ? " command" : " commands") +
+           " failed.  The first failure was in trial #" +
+           std::to_string(end.firstFailure.trialNumber) + ": " +
+           end.firstFailure.status.Describe() + ".  Command: " + end.firstFailure.command;
+  }
+  return std::string();
+}
+
 bool TrialContainer::Exchange(Step& step, const std::string& command, std::string& reply) {
-  // After Stop nothing more is sent.
-  if (step.Stopped()) return false;
+  // After Stop, or once the connection is lost, nothing more is sent.
+  if (step.Stopped() || step.ConnectionLost()) {
+    step.last = ExchangeStatus::Failed(ExchangeResult::kNotSent, step.Stopped()
+                                                                    ? ExchangeReason::kStopped
+                                                                    : ExchangeReason::kNotConnected);
+    return false;
+  }
   CommandRecord record;
   record.trialNumber = step.trialNumber;
   record.trialName = step.trialName;
   record.step = step.step;
   record.command = command;
   std::string received;
-  bool replied = false;
   RunClock& clock = step.clock != nullptr ? *step.clock : *mClock.load();
   record.sentAt = clock.Now();
   step.lastSent = record.sentAt;
   if (CommandChannel* channel = mChannel.load()) {
-    replied = channel->SendCommand(command, received, step.stop);
+    record.status = channel->Exchange(command, received, step.stop);
+  } else {
+    record.status = ExchangeStatus::Failed(ExchangeResult::kNotSent, ExchangeReason::kNotConnected);
   }
   record.repliedAt = clock.Now();
   step.mark = record.repliedAt;
+  step.last = record.status;
+  const bool replied = record.status == ExchangeResult::kReplied;
   if (replied) {
     reply = received;
     record.replied = true;
     record.reply = std::move(received);
   }
-  if (RunObserver* observer = mObserver.load()) observer->OnCommand(record);
   // An exchange that failed because of the stop may not have been sent at
-  // all; it is not logged.
-  return replied || !step.Stopped();
+  // all; it is neither logged nor counted.
+  const bool stopped = !replied && (record.status == ExchangeResult::kStopped || step.Stopped());
+  if (!replied && !stopped && step.end != nullptr) {
+    RunSummary& end = *step.end;
+    if (end.failedCommands++ == 0) end.firstFailure = record;
+    Note(kLogError, "TrialContainer::ProcessTrials() - Error, a command of trial #" +
+                        std::to_string(step.trialNumber) + " failed: " +
+                        record.status.Describe() + ".  Command: " + command);
+    if (record.status.ConnectionLost()) {
+      end.connectionLost = true;
+      end.lostAt = record;
+    }
+  }
+  if (RunObserver* observer = mObserver.load()) observer->OnCommand(record);
+  if (stopped || step.ConnectionLost()) return false;
+  return true;
+}
+
+void TrialContainer::NoteSent(const Step& step, const std::string& line) {
+  // Within a run a failed exchange has its ERROR line instead.
+  if (step.end == nullptr || step.last == ExchangeResult::kReplied) Note(kLogNotice, line);
+}
+
+void TrialContainer::ResetPendingPulse(Step& step) {
+  step.pulseSet = false;
+  const std::string board = std::to_string(step.pulseBoard);
+  const std::string command = "-SetDIOPortOutput " + Quoted(step.pulseSubSystem) + " " + board + " 0";
+  CommandRecord record;
+  record.trialNumber = step.trialNumber;
+  record.trialName = step.trialName;
+  record.step = step.step;
+  record.command = command;
+  std::string received;
+  RunClock& clock = step.clock != nullptr ? *step.clock : *mClock.load();
+  record.sentAt = clock.Now();
+  if (CommandChannel* channel = mChannel.load()) {
+    // The run's own stop request would refuse it: this exchange has a bound
+    // of its own.
+    StopSignal bound;
+    StopSignal done;
+    std::thread timer([&bound, &done] {
+      if (!done.WaitFor(kPulseResetBound)) bound.Request();
+    });
+    record.status = channel->Exchange(command, received, &bound);
+    done.Request();
+    timer.join();
+    if (record.status == ExchangeResult::kStopped) {
+      record.status = ExchangeStatus::Failed(ExchangeResult::kNoReply,
+                                             ExchangeReason::kNoReplyInTime,
+                                             kPulseResetBound.count());
+    }
+  } else {
+    record.status = ExchangeStatus::Failed(ExchangeResult::kNotSent, ExchangeReason::kNotConnected);
+  }
+  record.repliedAt = clock.Now();
+  if (record.status == ExchangeResult::kReplied) {
+    record.replied = true;
+    record.reply = received;
+  }
+  const std::string target = "Sub System Name: " + step.pulseSubSystem + ", Board Number: " + board +
+                             ", Bit Number: " + std::to_string(step.pulseBit);
+  if (record.replied) {
+    Note(kLogNotice,
+         "TrialContainer::ProcessTrials() - The run ended during a TTL pulse, the port has been "
+         "reset.  " + target + ", Reply: " + ShownReply(received));
+  } else {
+    Note(kLogError,
+         "TrialContainer::ProcessTrials() - Error, the run ended during a TTL pulse and the port "
+         "could not be reset: " + record.status.Describe() + ".  " + target);
+  }
+  if (RunObserver* observer = mObserver.load()) observer->OnCommand(record);
 }
 
 bool TrialContainer::WaitUntil(Step& step, RunClock::TimePoint deadline, const char* what) {
@@ -504,8 +637,8 @@ bool TrialContainer::PostEventIn(Step& step, const std::string& eventString, int
   std::string reply;
   const std::string ttl = std::to_string(ttlValue);
   if (!Exchange(step, "-PostEvent " + Quoted(eventString) + " " + ttl + " 0", reply)) return false;
-  Note(kLogNotice, "Sent Quorvin Event.  Event String: " + eventString + ", TTL Value: " + ttl +
-                       ", Reply: " + reply);
+  NoteSent(step, "Sent Quorvin Event.  Event String: " + eventString + ", TTL Value: " + ttl +
+                     ", Reply: " + ShownReply(reply));
   return true;
 }
 
@@ -521,15 +654,23 @@ bool TrialContainer::GenerateTTLPulseIn(Step& step, const std::string& subSystem
                 reply)) {
     return false;
   }
-  Note(kLogNotice, "Sent SetDigitalIOPortDirection Command.  " + target + ", Reply: " + reply);
+  NoteSent(step, "Sent SetDigitalIOPortDirection Command.  " + target + ", Reply: " +
+                     ShownReply(reply));
 
-  const std::string value = std::to_string(PortValueForBit(bitNumber));
-  if (!Exchange(step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " " + value,
-                reply)) {
-    return false;
+  const int32_t portValue = PortValueForBit(bitNumber);
+  const std::string value = std::to_string(portValue);
+  const bool sent =
+      Exchange(step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " " + value, reply);
+  // From here until the end command has gone out, the bit may be set.
+  if (step.end != nullptr && portValue != 0 && step.last != ExchangeResult::kNotSent) {
+    step.pulseSet = true;
+    step.pulseSubSystem = subSystemName;
+    step.pulseBoard = boardNumber;
+    step.pulseBit = bitNumber;
   }
-  Note(kLogNotice,
-       "Sent TTL Pulse Start.  " + target + ", Bit Number: " + bit + ", Reply: " + reply);
+  if (!sent) return false;
+  NoteSent(step, "Sent TTL Pulse Start.  " + target + ", Bit Number: " + bit + ", Reply: " +
+                     ShownReply(reply));
 
   // The pulse's width counts from the return of the exchange that set the
   // bit (relative) or from when the set was handed over (fixed); writing its
@@ -544,10 +685,12 @@ bool TrialContainer::GenerateTTLPulseIn(Step& step, const std::string& subSystem
     return false;
   }
 
-  if (!Exchange(step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " 0", reply)) {
-    return false;
-  }
-  Note(kLogNotice, "Sent TTL Pulse End.  " + target + ", Bit Number: " + bit + ", Reply: " + reply);
+  const bool ended =
+      Exchange(step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " 0", reply);
+  if (step.last != ExchangeResult::kNotSent) step.pulseSet = false;
+  if (!ended) return false;
+  NoteSent(step, "Sent TTL Pulse End.  " + target + ", Bit Number: " + bit + ", Reply: " +
+                     ShownReply(reply));
   return true;
 }
 
@@ -564,27 +707,27 @@ bool TrialContainer::PlayWavFileIn(Step& step, const std::string& fileName,
                 reply)) {
     return false;
   }
-  Note(kLogNotice, "Sent -SetDAOutputMode command.  " + target + ", Reply: " + reply);
+  NoteSent(step, "Sent -SetDAOutputMode command.  " + target + ", Reply: " + ShownReply(reply));
 
   if (!Exchange(step, "-SetDAWavFile " + Quoted(subSystemName) + " " + board + " " +
                           Quoted(fileName) + " " + buffer,
                 reply)) {
     return false;
   }
-  Note(kLogNotice, "Sent -SetDAWavFile command.  " + target + ", Filename: " + fileName +
-                       ", Buffer Number: " + buffer + ", Reply: " + reply);
+  NoteSent(step, "Sent -SetDAWavFile command.  " + target + ", Filename: " + fileName +
+                     ", Buffer Number: " + buffer + ", Reply: " + ShownReply(reply));
 
   if (!Exchange(step, "-SelectDAWavBuffer  " + Quoted(subSystemName) + " " + board + " " + buffer,
                 reply)) {
     return false;
   }
-  Note(kLogNotice, "Sent -SelectDAWavBuffer  command.  " + target + ", Buffer Number: " + buffer +
-                       ", Reply: " + reply);
+  NoteSent(step, "Sent -SelectDAWavBuffer  command.  " + target + ", Buffer Number: " + buffer +
+                     ", Reply: " + ShownReply(reply));
 
   if (!Exchange(step, "-PlayDAWavFile " + Quoted(subSystemName) + " " + board, reply)) {
     return false;
   }
-  Note(kLogNotice, "Sent -PlayDAWavFile  command.  " + target + ", Reply: " + reply);
+  NoteSent(step, "Sent -PlayDAWavFile  command.  " + target + ", Reply: " + ShownReply(reply));
   return true;
 }
 

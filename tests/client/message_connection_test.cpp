@@ -447,7 +447,7 @@ TEST_F(MessageConnectionTest, AShutdownFromAnotherThreadEndsAnExchangeThatGetsNo
   auto peer = Connect();
   std::atomic<int> result{-1};
   std::thread trial(
-      [&] { result = static_cast<int>(client_->Exchange("-NeverAnswered", nullptr, nullptr)); });
+      [&] { result = static_cast<int>(client_->Exchange("-NeverAnswered", nullptr, nullptr).result); });
   EXPECT_EQ("-NeverAnswered", peer->ReadCommand());
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(client_->ShutdownClient());

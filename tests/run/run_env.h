@@ -51,9 +51,14 @@ class RecordingObserver : public RunObserver {
     std::lock_guard<std::mutex> lock(mutex_);
     commands_.push_back(record);
   }
-  void OnRunEnded(bool completed) override {
+  void OnRunEnded(const RunSummary& end) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    events_.push_back(completed ? "completed" : "stopped");
+    events_.push_back(RunOutcomeName(end.outcome));
+    end_ = end;
+  }
+  RunSummary end() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return end_;
   }
   std::vector<CommandRecord> commands() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -74,6 +79,7 @@ class RecordingObserver : public RunObserver {
   mutable std::mutex mutex_;
   std::vector<CommandRecord> commands_;
   std::vector<std::string> events_;
+  RunSummary end_;
 };
 
 // A command channel answered by the test: every command is recorded and

@@ -74,15 +74,16 @@ TEST_F(RunnerCliTest, RunFromALaterTrialWithATimeline) {
 
   const auto rows = SplitLines(ReadFile(dir_ + "/tl.csv"));
   ASSERT_EQ(rows.size(), 1u + 1u + 3u * 3u);
-  EXPECT_EQ(rows[0], "trial,type,step,command,reply,sent_us,replied_us");
+  EXPECT_EQ(rows[0], "trial,type,step,command,reply,sent_us,replied_us,status");
   EXPECT_EQ(rows[1].rfind("2,A,start event,\"-PostEvent \"\"a, go\"\" 0 0\",0,", 0), 0u) << rows[1];
   std::vector<std::string> commands;
   long long last = -1;
   for (size_t i = 1; i < rows.size(); ++i) {
     const auto f = CsvRow(rows[i]);
-    ASSERT_EQ(f.size(), 7u) << rows[i];
+    ASSERT_EQ(f.size(), 8u) << rows[i];
     commands.push_back(f[3]);
     EXPECT_EQ(f[4], "0");
+    EXPECT_EQ(f[7], "replied");
     const long long sent = std::stoll(f[5]), replied = std::stoll(f[6]);
     EXPECT_LE(last, sent);
     EXPECT_LE(sent, replied);

@@ -1,5 +1,9 @@
 #include "tools/orvanta-run/runner_options.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
 #include <cstdint>
 
 #include "platform/version.h"
@@ -69,7 +73,7 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
                             name == "--message-port" || name == "--client-log" ||
                             name == "--start-at" || name == "--timeline" ||
                             name == "--schedule" || name == "--record" || name == "--report" ||
-                            name == "--resume";
+                            name == "--resume" || name == "--reply-timeout";
     if (hasValue && !takesValue) {
       error = "option " + name + " takes no value";
       return ParseOutcome::kUsageError;
@@ -142,6 +146,16 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         return ParseOutcome::kUsageError;
       }
       options.timelinePath = value;
+    } else if (name == "--reply-timeout") {
+      char* end = nullptr;
+      errno = 0;
+      const long long ms = std::strtoll(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || errno != 0 || ms < 0 || ms > 86400000 ||
+          !std::isdigit(static_cast<unsigned char>(value[0]))) {
+        error = "option --reply-timeout needs milliseconds from 0 to 86400000, not '" + value + "'";
+        return ParseOutcome::kUsageError;
+      }
+      options.replyTimeoutMs = static_cast<int32_t>(ms);
     } else if (name == "--record" || name == "--report" || name == "--resume") {
       if (value.empty()) {
         error = "option " + name + " needs a folder name";
@@ -249,10 +263,16 @@ std::string RunnerUsage() {
          "                  from the return of the step before it; fixed: every step at\n"
          "                  its planned time from the run's start, late steps are\n"
          "                  logged at WARNING and the run does not drift\n"
-         "  --timeline PATH write a CSV file with one row per command sent: trial,\n"
-         "                  type, step, command, reply, sent_us, replied_us (times in\n"
-         "                  microseconds since the run started; replied_us is empty\n"
-         "                  when no reply came); written row by row as the run goes\n"
+         "  --timeline PATH write a CSV file with one row per command of the run:\n"
+         "                  trial, type, step, command, reply, sent_us, replied_us,\n"
+         "                  status (times in microseconds since the run started;\n"
+         "                  sent_us is empty when the command was not sent,\n"
+         "                  replied_us when no reply came; status is replied, no\n"
+         "                  reply or not sent); written row by row as the run goes\n"
+         "  --reply-timeout MS  wait at most MS milliseconds for each reply of the\n"
+         "                  server, and for the connect (default 5000; 0 waits for\n"
+         "                  ever). A failed command is logged at ERROR; a lost\n"
+         "                  connection ends the run at once (exit status 6)\n"
          "  --record DIR    make the session record in DIR (default: OrvantaSessions\n"
          "                  in the current directory): one new folder per run with\n"
          "                  setup.cfg, session.json, timeline.csv, trials.tsv,\n"
@@ -273,8 +293,9 @@ std::string RunnerUsage() {
          "\n"
          "On a terminal a progress line shows the trial, its type, the time elapsed\n"
          "and the time left by the nominal durations. SIGINT or SIGTERM (Ctrl-C)\n"
-         "stops the run at once, as the Stop button does, and disconnects; a second\n"
-         "one ends the program at once.\n"
+         "stops the run at once, as the Stop button does, and disconnects (during\n"
+         "the connect it cancels the connect); a second one ends the program at\n"
+         "once.\n"
          "\n"
          "Exit status:\n"
          "  0   success: the run completed (or --dry-run, or --check found nothing)\n"
@@ -286,6 +307,8 @@ std::string RunnerUsage() {
          "  3   the run was stopped before it completed\n"
          "  4   --check found problems\n"
          "  5   the trial worker could not be started\n"
+         "  6   the run met trouble: the connection was lost (the run ended early),\n"
+         "      or commands got no reply; stderr names the count and the first one\n"
          "  64  usage error (also: two of --log, --timeline, --client-log and --save\n"
          "      naming the same file)\n";
 }

@@ -23,6 +23,10 @@ inline constexpr int kExitRunStopped = 3;
 inline constexpr int kExitCheckFailed = 4;
 // The trial worker could not be started.
 inline constexpr int kExitRunFailed = 5;
+// The run met trouble: the connection was lost during the run (it ended
+// early), or commands failed (no reply within the bound) on a connection
+// that held.
+inline constexpr int kExitRunTrouble = 6;
 inline constexpr int kExitUsage = 64;
 
 struct RunnerOptions {
@@ -46,6 +50,7 @@ struct RunnerOptions {
   std::string timelinePath;   // empty: no timeline
   bool hasSchedule = false;   // --schedule given: it overrides the setup's timing mode
   TimingMode schedule = TimingMode::kRelative;
+  int32_t replyTimeoutMs = 5000;  // bound of every reply wait; 0: wait for ever
   bool check = false;         // validate the setup instead of running it
 
   // The session record.

@@ -196,16 +196,17 @@ void RunnerObserver::OnCommand(const CommandRecord& record) {
   if (next_ != nullptr) next_->OnCommand(record);
 }
 
-void RunnerObserver::OnRunEnded(bool completed) {
+void RunnerObserver::OnRunEnded(const RunSummary& end) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ended_ = true;
-    completed_ = completed;
+    completed_ = end.outcome != RunOutcome::kStopped;
+    end_ = end;
     if (echo_ != nullptr) echo_->SetStatusLine(std::string());
   }
   // The completion box follows on stderr; the progress line is gone first.
   if (echo_ != nullptr) echo_->Flush();
-  if (next_ != nullptr) next_->OnRunEnded(completed);
+  if (next_ != nullptr) next_->OnRunEnded(end);
 }
 
 std::string RunnerObserver::ProgressLine() const {
@@ -235,6 +236,11 @@ std::string RunnerObserver::ProgressLineLocked() const {
 bool RunnerObserver::Completed() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return completed_;
+}
+
+RunSummary RunnerObserver::End() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return end_;
 }
 
 int32_t RunnerObserver::CurrentTrial() const {
@@ -286,10 +292,17 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
     say("warning: the client log " + options.clientLogPath + " could not be opened" +
         (failure.reason.empty() ? std::string() : ": " + failure.reason));
   }
+  program.client.SetReplyTimeout(std::chrono::milliseconds(options.replyTimeoutMs));
   if (stop.IsRequested()) return kExitRunStopped;
   if (!program.client.ConnectToServer(server, options.negotiate, options.negotiationPort,
-                                      options.messagePort)) {
-    say("cannot connect to the acquisition server at " + server + " (" +
+                                      options.messagePort, &stop.Signal())) {
+    if (stop.IsRequested()) {
+      say("the connect was cancelled");
+      return kExitRunStopped;
+    }
+    const std::string reason = program.client.GetConnectError();
+    say("cannot connect to the acquisition server at " + server +
+        (reason.empty() ? std::string() : ": " + reason) + " (" +
         (options.negotiate ? "negotiation port " + std::to_string(options.negotiationPort) + ", "
                            : std::string()) +
         "message port " + std::to_string(options.messagePort) + ")" +
@@ -298,7 +311,12 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
     return kExitConnectFailed;
   }
   // As the Start button does: the connection must answer before a run.
-  if (!program.client.IsConnected()) {
+  if (!program.client.IsConnected(&stop.Signal())) {
+    if (stop.IsRequested()) {
+      program.client.DisconnectFromServer();
+      say("the connect was cancelled");
+      return kExitRunStopped;
+    }
     echo.Flush();
     program.boxes.Show(
         "Unable to process trials, a connection to Quorvin has not been established",
@@ -367,10 +385,24 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
       observer.RefreshProgress();
     }
     echo.SetStatusLine(std::string());
+    const RunSummary end = observer.End();
     if (!observer.Completed()) {
       say("the run was stopped at trial " + std::to_string(observer.CurrentTrial()) + " of " +
           std::to_string(observer.NumTrials()));
       status = kExitRunStopped;
+    } else if (end.outcome == RunOutcome::kFailed) {
+      const std::string failed = std::to_string(end.failedCommands) +
+                                 (end.failedCommands == 1 ? " command" : " commands") + " failed";
+      if (end.connectionLost) {
+        say("the run failed at trial " + std::to_string(end.lostAt.trialNumber) + " of " +
+            std::to_string(observer.NumTrials()) + ": the connection was lost (" +
+            end.lostAt.status.Describe() + ", command " + end.lostAt.command + "); " + failed);
+      } else {
+        say("the run ended with trouble: " + failed + "; the first in trial " +
+            std::to_string(end.firstFailure.trialNumber) + ": " +
+            end.firstFailure.status.Describe() + " (command " + end.firstFailure.command + ")");
+      }
+      status = kExitRunTrouble;
     }
   }
   program.trials.SetRunObserver(nullptr);

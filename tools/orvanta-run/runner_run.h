@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/output_file.h"
+#include "platform/stop_signal.h"
 #include "platform/thread_annotations.h"
 #include "record/timeline_file.h"
 #include "tools/orvanta-run/runner_options.h"
@@ -36,10 +37,13 @@ std::vector<std::string> CheckSetup(RunnerProgram& program, const RunnerOptions&
 std::vector<int64_t> NominalTrialLengths(RunnerProgram& program);
 
 // Writes one CSV row per command of the run, flushed row by row:
-//   trial,type,step,command,reply,sent_us,replied_us
-// Times are microseconds since the run started on the steady clock;
-// replied_us is empty when no reply came. Fields holding a comma, a double
-// quote or a line break are quoted, with quotes doubled.
+//   trial,type,step,command,reply,sent_us,replied_us,status
+// Times are microseconds since the run started on the steady clock; sent_us
+// is empty for a command that was not sent, replied_us when no reply came.
+// status is "replied", "no reply" or "not sent". The reply is shown as in
+// the log (control characters escaped, cut after 1,000 characters). Fields
+// holding a comma, a double quote or a line break are quoted, with quotes
+// doubled.
 class TimelineFile {
  public:
   TimelineFile() = default;
@@ -86,7 +90,7 @@ class RunnerObserver : public RunObserver {
   void OnTrialStarted(int32_t trialNumber, const std::string& trialName,
                       std::chrono::steady_clock::time_point startedAt) override EXCLUDES(mutex_);
   void OnCommand(const CommandRecord& record) override;
-  void OnRunEnded(bool completed) override EXCLUDES(mutex_);
+  void OnRunEnded(const RunSummary& end) override EXCLUDES(mutex_);
 
   // The progress line now, or empty before the run has started and after
   // it has ended.
@@ -95,6 +99,8 @@ class RunnerObserver : public RunObserver {
   // ended the status line stays empty.
   void RefreshProgress() EXCLUDES(mutex_);
   bool Completed() const EXCLUDES(mutex_);
+  // How the run ended (meaningful once it has ended).
+  RunSummary End() const EXCLUDES(mutex_);
   // The trial the run was at (0 before the first).
   int32_t CurrentTrial() const EXCLUDES(mutex_);
   int32_t NumTrials() const EXCLUDES(mutex_);
@@ -109,6 +115,7 @@ class RunnerObserver : public RunObserver {
   bool started_ GUARDED_BY(mutex_) = false;
   bool ended_ GUARDED_BY(mutex_) = false;
   bool completed_ GUARDED_BY(mutex_) = false;
+  RunSummary end_ GUARDED_BY(mutex_);
   int32_t firstTrial_ GUARDED_BY(mutex_) = 1;
   int32_t numTrials_ GUARDED_BY(mutex_) = 0;
   int32_t trial_ GUARDED_BY(mutex_) = 0;
@@ -129,7 +136,11 @@ class StopRequest {
       requested_ = true;
     }
     cv_.notify_all();
+    signal_.Request();
   }
+  // Requested together with this request: cancels the connect and the
+  // connection check.
+  const StopSignal& Signal() const { return signal_; }
   bool IsRequested() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return requested_;
@@ -144,15 +155,17 @@ class StopRequest {
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   bool requested_ GUARDED_BY(mutex_) = false;
+  StopSignal signal_;
 };
 
 // The run half: opens the timeline, connects (kExitConnectFailed when the
 // connect or the connection check fails), begins the session record unless
 // options.noRecord (kExitSetupFailed when it cannot be written), runs the order from
 // options.startAt, shows the progress line on `echo` when `progress` is set,
-// waits for the end, and disconnects. A stop request (from a signal) stops
-// the run through StopProcessingTrials; the result is then
-// kExitRunStopped. Messages go to `err`, one line each, after the entries
+// waits for the end, and disconnects. A stop request (from a signal) cancels
+// the connect or stops the run through StopProcessingTrials; the result is
+// then kExitRunStopped. A run that failed (lost connection, failed
+// commands) gives kExitRunTrouble with a summary line. Messages go to `err`, one line each, after the entries
 // echoed before them.
 int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEcho& echo,
                bool progress, StopRequest& stop, std::FILE* err);

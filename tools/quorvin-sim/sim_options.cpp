@@ -92,6 +92,9 @@ all connections; with --fault-command only commands of that name count):
   --replace-reply N:TEXT answer the Nth command with TEXT instead, without
                          carrying the command out (e.g. "1:-1" with
                          --fault-command -GetNextAvailablePortNumber)
+  --extra-frame N[:TEXT] after the reply to the Nth command, send one more
+                         frame that no command asked for (default text
+                         "0 unsolicited")
 
   --version              show the version and exit
   --help                 show this text and exit
@@ -343,6 +346,12 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       }
       o.replace_reply_text = value.substr(colon + 1);
       if (o.replace_reply_text.find('\0') != std::string::npos) return bad_value("no NUL allowed");
+    } else if (name == "--extra-frame") {
+      if (!take()) return needs_value();
+      const size_t colon = value.find(':');
+      if (!ParseCount(value.substr(0, colon), &o.extra_frame_nth)) return bad_value("expected N or N:TEXT");
+      if (colon != std::string::npos) o.extra_frame_text = value.substr(colon + 1);
+      if (o.extra_frame_text.find('\0') != std::string::npos) return bad_value("no NUL allowed");
     } else {
       return fail("unknown option '" + name + "'");
     }

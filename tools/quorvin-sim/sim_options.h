@@ -66,6 +66,8 @@ struct SimOptions {
   ReplyFault absurd_size{0, 0x7FFFFFFF};
   int64_t replace_reply_nth = 0;  // answer the Nth command with replace_reply_text instead
   std::string replace_reply_text;
+  int64_t extra_frame_nth = 0;  // after the Nth command's reply, send one more frame unasked
+  std::string extra_frame_text = "0 unsolicited";
 };
 
 enum class ParseStatus { kRun, kHelp, kVersion, kError };

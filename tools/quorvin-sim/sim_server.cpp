@@ -95,6 +95,10 @@ void SimServer::Run() {
     AddNote(&faults, "payload size " + std::to_string(options_.absurd_size.value) + " in reply " +
                          std::to_string(options_.absurd_size.nth));
   }
+  if (options_.extra_frame_nth > 0) {
+    AddNote(&faults, "unasked frame \"" + options_.extra_frame_text + "\" after command " +
+                         std::to_string(options_.extra_frame_nth));
+  }
   if (options_.replace_reply_nth > 0) {
     AddNote(&faults, "reply \"" + options_.replace_reply_text + "\" to command " +
                          std::to_string(options_.replace_reply_nth));
@@ -391,6 +395,16 @@ void SimServer::Serve(std::shared_ptr<Connection> conn) {
       if (!sent) {
         why = wakeup_.IsRaised() ? "simulator stopping" : "closed by client";
         break;
+      }
+      if (options_.extra_frame_nth > 0 && count == options_.extra_frame_nth) {
+        std::string extra_note = "fault: frame sent unasked (after command " + std::to_string(count) + ")";
+        const bool extra_sent = SendReply(*conn, Reply::Text(options_.extra_frame_text, ""), 0, &extra_note);
+        transcript_.Write(clock_.NowUs(), std::nullopt, conn->label, "extra", options_.extra_frame_text, "",
+                          extra_note);
+        if (!extra_sent) {
+          why = wakeup_.IsRaised() ? "simulator stopping" : "closed by client";
+          break;
+        }
       }
     }
     if (close_after) {
