@@ -38,15 +38,35 @@ class FileChooser {
 };
 
 // The window's view of the server client: connect, disconnect and the
-// connection check. Window thread only.
+// connection check. Window thread only, except Cancel.
 class ServerLink {
  public:
   virtual ~ServerLink() = default;
-  // A real exchange with the server: true only when it answered.
+  // A real exchange with the server: true only when it answered (within the
+  // reply bound).
   virtual bool IsConnected() = 0;
-  // Blocks until the attempt has finished.
+  // Blocks until the attempt has finished (bounded; see Cancel).
   virtual bool ConnectToServer(const std::string& serverName, bool negotiatePort) = 0;
   virtual bool DisconnectFromServer() = 0;
+
+  // Any thread: makes a connect or a connection check that is running (or
+  // the next one, until it starts) return promptly with false.
+  virtual void Cancel() {}
+  // No traffic: whether a message connection is set up, working or not.
+  virtual bool HasConnection() { return IsConnected(); }
+  // No traffic: whether that connection can still carry an exchange (it is
+  // set up and was not left out of step by a broken reply).
+  virtual bool ConnectionUsable() { return HasConnection(); }
+  // Why the last connect failed, in a few words (may be empty).
+  virtual std::string ConnectError() { return std::string(); }
+  // The reply bound in milliseconds (0: wait for ever).
+  virtual int ReplyTimeoutMs() { return 5000; }
+  virtual void SetReplyTimeoutMs(int ms) { (void)ms; }
+  // Opens the client's own log on `path`; false when it cannot be opened.
+  virtual bool OpenClientLog(const std::string& path) {
+    (void)path;
+    return true;
+  }
 };
 
 }  // namespace orvanta

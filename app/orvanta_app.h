@@ -32,18 +32,35 @@ struct ProgramSeams {
   FileChooser& files;
 };
 
-// The window's view of the server client.
+// The window's view of the server client. Cancel ends the connect or the
+// connection check running on the window's helper thread.
 class VintraServerLink : public ServerLink {
  public:
   explicit VintraServerLink(VintraClient& client) : client_(client) {}
-  bool IsConnected() override { return client_.IsConnected(); }
+  bool IsConnected() override {
+    cancel_.Reset();
+    return client_.IsConnected(&cancel_);
+  }
   bool ConnectToServer(const std::string& serverName, bool negotiatePort) override {
-    return client_.ConnectToServer(serverName, negotiatePort);
+    cancel_.Reset();
+    return client_.ConnectToServer(serverName, negotiatePort, &cancel_);
   }
   bool DisconnectFromServer() override { return client_.DisconnectFromServer(); }
+  void Cancel() override { cancel_.Request(); }
+  bool HasConnection() override { return client_.HasConnection(); }
+  bool ConnectionUsable() override {
+    return client_.HasConnection() && client_.GetNetworkNodeClient().IsInStep();
+  }
+  std::string ConnectError() override { return client_.GetConnectError(); }
+  int ReplyTimeoutMs() override { return static_cast<int>(client_.GetReplyTimeout().count()); }
+  void SetReplyTimeoutMs(int ms) override {
+    client_.SetReplyTimeout(std::chrono::milliseconds(ms));
+  }
+  bool OpenClientLog(const std::string& path) override { return client_.SetLogFileName(path); }
 
  private:
   VintraClient& client_;
+  StopSignal cancel_;
 };
 
 class OrvantaApp {

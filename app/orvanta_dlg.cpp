@@ -555,6 +555,13 @@ bool OrvantaDlg::OnInitDialog() {
 
   setWindowIcon(mIcon);
   services_.log.SetLogFilename(services_.applicationDirectory + kLogFileName);
+  // The client's own log, so that the failed-connect box's pointer to it
+  // holds.
+  const std::string clientLog = services_.applicationDirectory + kClientLogFileName;
+  if (!services_.server.OpenClientLog(clientLog)) {
+    services_.log.WriteLogEntry(kLogWarning, "OrvantaDlg::OnInitDialog() - Warning, unable to "
+                                             "open the Vintra logfile: " + clientLog);
+  }
 
   if (!CreateMenuBar()) {
     services_.log.WriteLogEntry(kLogError, "OrvantaDlg::OnInitDialog() - Error, menu creation failed.");
@@ -606,9 +613,10 @@ bool OrvantaDlg::PreTranslateMessage(QWidget* target, QKeyEvent* event) {
 
 void OrvantaDlg::closeEvent(QCloseEvent* event) {
   if (mBusy > 0) {
-    // The window is waiting for the server or the opener; it closes when the
-    // wait is over.
+    // The window is waiting for the server or the opener; a wait for the
+    // server is cancelled, and the window closes when the wait is over.
     mCloseDeferred = true;
+    if (mServerWaits > 0) services_.server.Cancel();
     event->ignore();
     return;
   }
@@ -620,7 +628,7 @@ void OrvantaDlg::OnClose() {
   // A run in progress ends before the window (and then the program) goes.
   services_.trials.StopProcessingTrials();
   if (mRunning) StopRunControls();
-  if (ServerIsConnected()) ServerDisconnect();
+  if (services_.server.HasConnection()) ServerDisconnect();
   if (mMenu != nullptr) {
     delete mMenu;
     mMenu = nullptr;
@@ -1119,6 +1127,7 @@ void OrvantaDlg::SetCurrentTrialNumber(int number) {
 void OrvantaDlg::OnStop() {
   if (OnWindowThread()) {
     StopRunControls();
+    CheckConnectionAfterRun();
   } else {
     Post({PendingCall::Kind::kStop, std::string(), 0});
   }
@@ -1178,6 +1187,7 @@ void OrvantaDlg::FlushPending() {
         break;
       case PendingCall::Kind::kStop:
         StopRunControls();
+        CheckConnectionAfterRun();
         break;
     }
   }

@@ -58,6 +58,10 @@ inline constexpr const char kOpenDuringRunMessage[] =
     "run was not changed.  Stop the run first, then open the file again.";
 inline constexpr const char kConnectedTitle[] = "Orvanta - Connected To Server";
 inline constexpr const char kDisconnectedTitle[] = "Orvanta - Disconnected From Server";
+// The title once the connection has been found lost.
+inline constexpr const char kLinkLostTitle[] = "Orvanta";
+// The client's own log, beside the application log.
+inline constexpr const char kClientLogFileName[] = "VintraClientLog.txt";
 inline constexpr const char kSaveFailedCaption[] = "Save Current Settings to File Failed";
 inline constexpr const char kSaveWarningCaption[] = "Save Current Settings to File";
 
@@ -72,10 +76,18 @@ inline constexpr const char kSaveWarningCaption[] = "Save Current Settings to Fi
 // when it closes or is destroyed.
 //
 // Waiting: calls into the server client (the connection check, connect,
-// disconnect) and the desktop's opener may block. They run while the window
-// keeps repainting and carrying out queued calls, with the user's input held
-// back until they return (RunWhileWindowWaits). A close request that arrives
-// meanwhile is carried out afterwards.
+// disconnect) are bounded by the client's reply bound and run on a helper
+// thread while the window keeps repainting and carrying out queued calls;
+// after a moment a dialog shows what is awaited, the elapsed time and Cancel
+// (RunWithServerWaitDialog). A close request that arrives meanwhile cancels
+// the wait and is carried out afterwards. The desktop's opener is waited for
+// with the user's input held back (RunWhileWindowWaits).
+//
+// The connection's state: the title says "Orvanta - Connected To Server"
+// only while the window has no sign of trouble. A failed connection check,
+// or a run that ended with the connection lost, logs a WARNING and sets the
+// title to "Orvanta"; Disconnect then tears the dead connection down without
+// complaint and Connect replaces it at once.
 //
 // During a run (from Start until Stop or the end of the run) the window keeps
 // the order the worker deals from unchanged: Shuffle, Add Type, Remove Type
@@ -299,6 +311,12 @@ class OrvantaDlg : public QDialog, public WindowListener {
   bool ServerIsConnected();
   bool ServerConnect(const std::string& name);
   bool ServerDisconnect();
+  // Runs one of the above on a helper thread with the wait dialog.
+  bool WaitForServer(const std::string& text, const std::function<bool()>& call);
+  // The connection was found lost: WARNING, title "Orvanta". Once per loss.
+  void MarkConnectionLost(const std::string& reason);
+  // After a run: a connection that can no longer be used is marked lost.
+  void CheckConnectionAfterRun();
   // Starts a close that arrived while the window was waiting.
   void FinishBusy();
 
@@ -321,6 +339,8 @@ class OrvantaDlg : public QDialog, public WindowListener {
   int mCommitBlock = 0;   // > 0 while the program itself changes the fields
   int mBusy = 0;          // > 0 while the window waits for a blocking call
   bool mCloseDeferred = false;  // a close request came in while busy
+  int mServerWaits = 0;         // > 0 while a cancellable server wait runs
+  bool mLinkUp = false;         // the title says connected
   KeyboardFilter* mKeyboardFilter = nullptr;
 
   // Controls (owned by the Qt parent chain).

@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include "app/orvanta_dlg.h"
+#include "app/server_wait_dialog.h"
 #include "app/small_dialogs.h"
 #include "app/window_wait.h"
 #include "log/log_file.h"
@@ -14,6 +15,8 @@ namespace {
 
 constexpr const char kConfigurationFilter[] = "Configuration Files (*.cfg)|*.cfg||";
 constexpr const char kConfigurationSaveFilter[] = "Configuration Files (*.cfg)|*.cfg|";
+// How long a wait for the server runs before its dialog shows.
+constexpr int kServerWaitDialogDelayMs = 300;
 
 }  // namespace
 
@@ -40,25 +43,50 @@ void OrvantaDlg::FinishBusy() {
   });
 }
 
-bool OrvantaDlg::ServerIsConnected() {
+bool OrvantaDlg::WaitForServer(const std::string& text, const std::function<bool()>& call) {
   BusyScope busy(this);
-  bool connected = false;
-  RunWhileWindowWaits([&] { connected = services_.server.IsConnected(); });
+  ++mServerWaits;
+  ServerLink& server = services_.server;
+  const bool result = RunWithServerWaitDialog(this, QString::fromUtf8(text.c_str()),
+                                              kServerWaitDialogDelayMs, call,
+                                              [&server] { server.Cancel(); });
+  --mServerWaits;
+  return result;
+}
+
+bool OrvantaDlg::ServerIsConnected() {
+  ServerLink& server = services_.server;
+  const bool connected = WaitForServer("Checking the connection to " + mServerName + "\u2026",
+                                       [&server] { return server.IsConnected(); });
+  if (!connected && mLinkUp) MarkConnectionLost("the connection check got no reply");
   return connected;
 }
 
 bool OrvantaDlg::ServerConnect(const std::string& name) {
-  BusyScope busy(this);
-  bool connected = false;
-  RunWhileWindowWaits([&] { connected = services_.server.ConnectToServer(name, true); });
-  return connected;
+  ServerLink& server = services_.server;
+  return WaitForServer("Connecting to " + name + "\u2026",
+                       [&server, &name] { return server.ConnectToServer(name, true); });
 }
 
 bool OrvantaDlg::ServerDisconnect() {
-  BusyScope busy(this);
-  bool disconnected = false;
-  RunWhileWindowWaits([&] { disconnected = services_.server.DisconnectFromServer(); });
-  return disconnected;
+  ServerLink& server = services_.server;
+  return WaitForServer("Disconnecting from " + mServerName + "\u2026",
+                       [&server] { return server.DisconnectFromServer(); });
+}
+
+void OrvantaDlg::MarkConnectionLost(const std::string& reason) {
+  if (!mLinkUp) return;
+  mLinkUp = false;
+  services_.log.WriteLogEntry(
+      kLogWarning, "OrvantaDlg - Warning, the connection to the server has been lost: " + reason +
+                       ".  Disconnect or connect again.");
+  setWindowTitle(QString::fromLatin1(kLinkLostTitle));
+}
+
+void OrvantaDlg::CheckConnectionAfterRun() {
+  if (mLinkUp && !services_.server.ConnectionUsable()) {
+    MarkConnectionLost("the run ended with the connection lost");
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -134,22 +162,45 @@ void OrvantaDlg::OnViewLogFile() {
 // Vintra menu
 
 void OrvantaDlg::OnConnectToServer() {
-  if (ServerIsConnected()) {
+  // A connection known to be lost is not asked again: it is replaced.
+  const bool knownLost = !mLinkUp && services_.server.HasConnection();
+  if (!knownLost && ServerIsConnected()) {
     ShowError("Error, unable to connect to server, a connection has already been established");
     return;
   }
+  if (mCloseDeferred) return;  // the close request cancelled the wait
   if (ServerConnect(mServerName)) {
+    mLinkUp = true;
     setWindowTitle(QString::fromLatin1(kConnectedTitle));
   } else {
+    std::string reason = services_.server.ConnectError();
+    if (reason.empty()) reason = "see the Vintra logfile";
+    services_.log.WriteLogEntry(kLogError, "OrvantaDlg::OnConnectToServer() - Error, unable to "
+                                           "connect to server " + mServerName + ": " + reason);
+    if (mCloseDeferred) return;
     ShowError("Error, unable to connect to server, please check the Vintra logfile for details.");
   }
 }
 
 void OrvantaDlg::OnDisconnectFromServer() {
-  if (ServerIsConnected()) {
+  const bool knownLost = !mLinkUp && services_.server.HasConnection();
+  if (!knownLost && ServerIsConnected()) {
     ServerDisconnect();
+    mLinkUp = false;
+    setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
+  } else if (services_.server.HasConnection()) {
+    // A dead connection: its socket and stream threads are torn down.
+    ServerDisconnect();
+    mLinkUp = false;
+    services_.log.WriteLogEntry(kLogNotice, "OrvantaDlg::OnDisconnectFromServer() - The lost "
+                                            "connection has been closed.");
     setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
   } else {
+    if (!mLinkUp && windowTitle() == QString::fromLatin1(kLinkLostTitle)) {
+      // Already gone with the server: nothing is left to tear down.
+      setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
+      return;
+    }
     ShowError(
         "Error, unable to disconnect from server, a connection is not currently established");
   }
@@ -158,7 +209,11 @@ void OrvantaDlg::OnDisconnectFromServer() {
 void OrvantaDlg::OnSetServerName() {
   VintraServerPropertiesDlg dialog(this);
   dialog.SetServerName(mServerName);
-  if (dialog.exec() == QDialog::Accepted) mServerName = dialog.GetServerName();
+  dialog.SetReplyTimeoutMs(services_.server.ReplyTimeoutMs());
+  if (dialog.exec() == QDialog::Accepted) {
+    mServerName = dialog.GetServerName();
+    services_.server.SetReplyTimeoutMs(dialog.GetReplyTimeoutMs());
+  }
 }
 
 // ---------------------------------------------------------------------------

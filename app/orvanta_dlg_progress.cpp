@@ -94,7 +94,8 @@ void OrvantaDlg::ShowConnectionState(const QString& title) {
   if (title == QString::fromLatin1(kConnectedTitle)) {
     mStatusBar->SetConnected(true, mServerName);
     services_.log.WriteLogEntry(kLogNotice, kConnectedLogText + mServerName);
-  } else if (title == QString::fromLatin1(kDisconnectedTitle)) {
+  } else if (title == QString::fromLatin1(kDisconnectedTitle) ||
+             title == QString::fromLatin1(kLinkLostTitle)) {
     mStatusBar->SetConnected(false, std::string());
   }
 }
@@ -108,6 +109,8 @@ void OrvantaDlg::ReportRunEnded() {
                                                 " to " + FormatNumber(progress.numTrials) + " of " +
                                                 FormatNumber(progress.numTrials));
     mStatusBar->RunEnded(RunEnd::kCompleted);
+  } else if (mStatusBar->IsThisRun(progress) && mLinkUp && !services_.server.ConnectionUsable()) {
+    mStatusBar->RunEnded(RunEnd::kFailed, "the connection to the server was lost");
   } else {
     mStatusBar->RunEnded(RunEnd::kStopped);
   }

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/control_ids.h"
+#include "app/digits_line_edit.h"
 
 namespace orvanta {
 namespace {
@@ -38,6 +39,13 @@ VintraServerPropertiesDlg::VintraServerPropertiesDlg(QWidget* parent) : QDialog(
   mServerNameEdit = Named(new QLineEdit, ctl::kServerNameEdit);
   mServerNameEdit->setMinimumWidth(220);
   label->setBuddy(mServerNameEdit);
+  auto* timeoutLabel =
+      new QLabel(QStringLiteral("Reply Time-out in ms (0 waits for ever)"));
+  timeoutLabel->setObjectName(QStringLiteral("replyTimeoutLabel"));
+  mReplyTimeoutEdit = new DigitsLineEdit;
+  mReplyTimeoutEdit->setObjectName(QStringLiteral("replyTimeoutEdit"));
+  mReplyTimeoutEdit->setMaxLength(8);
+  timeoutLabel->setBuddy(mReplyTimeoutEdit);
 
   auto* ok = Named(new QPushButton(QStringLiteral("OK")), ctl::kServerOkButton);
   auto* cancel = Named(new QPushButton(QStringLiteral("Cancel")), ctl::kServerCancelButton);
@@ -54,6 +62,8 @@ VintraServerPropertiesDlg::VintraServerPropertiesDlg(QWidget* parent) : QDialog(
   auto* root = new QVBoxLayout(this);
   root->addWidget(label);
   root->addWidget(mServerNameEdit);
+  root->addWidget(timeoutLabel);
+  root->addWidget(mReplyTimeoutEdit);
   root->addLayout(buttons);
   root->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -65,6 +75,7 @@ void VintraServerPropertiesDlg::setVisible(bool visible) {
 
 bool VintraServerPropertiesDlg::OnInitDialog() {
   mServerNameEdit->setText(QString::fromStdString(mServerName));
+  mReplyTimeoutEdit->setText(QString::number(mReplyTimeoutMs));
   mServerNameEdit->selectAll();
   mServerNameEdit->setFocus(Qt::OtherFocusReason);
   return true;
@@ -72,6 +83,10 @@ bool VintraServerPropertiesDlg::OnInitDialog() {
 
 void VintraServerPropertiesDlg::OnOK() {
   mServerName = mServerNameEdit->text().toStdString();
+  // Digits only; an empty field keeps the bound it showed.
+  bool ok = false;
+  const long long ms = mReplyTimeoutEdit->text().toLongLong(&ok);
+  if (ok && ms >= 0 && ms <= 86400000) mReplyTimeoutMs = static_cast<int>(ms);
   accept();
 }
 

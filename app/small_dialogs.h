@@ -14,8 +14,8 @@ class QLineEdit;
 
 namespace orvanta {
 
-// "Vintra Server Properties": one field for the server's name or address,
-// OK (default) and Cancel.
+// "Vintra Server Properties": a field for the server's name or address, one
+// for the reply bound in milliseconds, OK (default) and Cancel.
 class VintraServerPropertiesDlg : public QDialog {
   Q_OBJECT
 
@@ -26,6 +26,10 @@ class VintraServerPropertiesDlg : public QDialog {
   // whatever it is (also empty). Empty at construction; Cancel leaves it.
   void SetServerName(const std::string& name) { mServerName = name; }
   const std::string& GetServerName() const { return mServerName; }
+  // The reply bound shown when the dialog opens, and after OK the field's
+  // value (0 waits for ever; an empty field keeps it).
+  void SetReplyTimeoutMs(int ms) { mReplyTimeoutMs = ms; }
+  int GetReplyTimeoutMs() const { return mReplyTimeoutMs; }
 
   // Shows the member in the field; runs by itself when the dialog opens.
   bool OnInitDialog();
@@ -36,7 +40,9 @@ class VintraServerPropertiesDlg : public QDialog {
 
  private:
   std::string mServerName;
+  int mReplyTimeoutMs = 5000;
   QLineEdit* mServerNameEdit = nullptr;
+  QLineEdit* mReplyTimeoutEdit = nullptr;
 };
 
 // "About Orvanta": the application icon, the version line and a second,

@@ -177,6 +177,9 @@ class NetworkNodeClient {
   std::string GetServerApplicationName() const;
   int GetPortNumber() const;
   bool IsInitialized() const { return mIsInitialized.load(); }
+  // False while a broken reply has left the connection out of step (every
+  // exchange is then refused until the client connects again).
+  bool IsInStep() const { return !mFramingLost.load(); }
   bool StreamsInitialized() const { return mStreamsInitialized.load(); }
   // True while a reply abandoned by a stop is still to be discarded.
   bool IsReplyOwed() const { return mReplyOwed.load(); }
@@ -307,7 +310,8 @@ class NetworkNodeClient {
   // A reply header failed its checks: the rest of that frame is still on the
   // connection and the next frame's start is unknown, so later exchanges are
   // refused (not sent) until the connection is made again.
-  bool mFramingLost GUARDED_BY(mExchangeLock) = false;
+  // Written under the exchange lock; read anywhere (IsInStep).
+  std::atomic<bool> mFramingLost{false};
   std::atomic<long long> mOwedReplyTimeoutMs{kDefaultOwedReplyTimeout.count()};
   std::atomic<long long> mReplyTimeoutMs{kDefaultReplyTimeout.count()};
   std::vector<std::string> mPendingBoxes GUARDED_BY(mExchangeLock);

@@ -23,20 +23,6 @@ std::string EventLine(const std::string& event, int ttl, const std::string& repl
          ", Reply: " + reply;
 }
 
-// Start and End lines of trials 1..n, in order and nothing else between
-// them out of place.
-void ExpectTrialLinesInOrder(const std::vector<std::string>& log, int n) {
-  std::vector<std::string> marks;
-  for (const auto& t : log)
-    if (t.rfind("Start Trial #", 0) == 0 || t.rfind("End Trial #", 0) == 0) marks.push_back(t);
-  std::vector<std::string> expected;
-  for (int i = 1; i <= n; ++i) {
-    expected.push_back("Start Trial #" + std::to_string(i));
-    expected.push_back("End Trial #" + std::to_string(i));
-  }
-  EXPECT_EQ(marks, expected);
-}
-
 TEST_F(RunFaultsTest, WithheldReplyMidRunStopReturnsPromptlyAndNothingIsReadOutOfStep) {
   options.fault_command = "-PostEvent";
   options.no_reply_nth = 5;  // the start event of trial 3
