@@ -616,7 +616,10 @@ void OrvantaDlg::closeEvent(QCloseEvent* event) {
     // The window is waiting for the server or the opener; a wait for the
     // server is cancelled, and the window closes when the wait is over.
     mCloseDeferred = true;
-    if (mServerWaits > 0) services_.server.Cancel();
+    if (mServerWaits > 0) {
+      mClosing = true;
+      services_.server.Cancel();
+    }
     event->ignore();
     return;
   }
@@ -1047,6 +1050,7 @@ void OrvantaDlg::OnStart() { StartRun(1); }
 
 void OrvantaDlg::StartRun(int32_t firstTrial) {
   if (!ServerIsConnected()) {
+    if (mClosing) return;  // a close request cancelled the check
     services_.boxes.Show(kNotConnectedMessage, kTrialProcessingCaption, BoxIcon::kError,
                          BoxButtons::kOk);
     return;

@@ -340,6 +340,7 @@ class OrvantaDlg : public QDialog, public WindowListener {
   int mBusy = 0;          // > 0 while the window waits for a blocking call
   bool mCloseDeferred = false;  // a close request came in while busy
   int mServerWaits = 0;         // > 0 while a cancellable server wait runs
+  bool mClosing = false;        // a close request cancelled a server wait
   bool mLinkUp = false;         // the title says connected
   KeyboardFilter* mKeyboardFilter = nullptr;
 

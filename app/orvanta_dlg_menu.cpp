@@ -168,7 +168,7 @@ void OrvantaDlg::OnConnectToServer() {
     ShowError("Error, unable to connect to server, a connection has already been established");
     return;
   }
-  if (mCloseDeferred) return;  // the close request cancelled the wait
+  if (mClosing) return;  // a close request cancelled the wait
   if (ServerConnect(mServerName)) {
     mLinkUp = true;
     setWindowTitle(QString::fromLatin1(kConnectedTitle));
@@ -177,7 +177,7 @@ void OrvantaDlg::OnConnectToServer() {
     if (reason.empty()) reason = "see the Vintra logfile";
     services_.log.WriteLogEntry(kLogError, "OrvantaDlg::OnConnectToServer() - Error, unable to "
                                            "connect to server " + mServerName + ": " + reason);
-    if (mCloseDeferred) return;
+    if (mClosing) return;
     ShowError("Error, unable to connect to server, please check the Vintra logfile for details.");
   }
 }
