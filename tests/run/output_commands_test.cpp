@@ -132,3 +132,31 @@ TEST_F(OutputCommandsTest, NegativePulseWidthIsNoWait) {
 
 }  // namespace
 }  // namespace orvanta::testing
+
+namespace orvanta::testing {
+namespace {
+
+// Control characters of a reply are escaped in the log, and a long reply is
+// cut there; the reply handed to the observer stays as received.
+TEST_F(OutputCommandsTest, RepliesAreEscapedAndCutInTheLogButNotInTheRecord) {
+  const std::string forged = "0\r\n-* ERROR *- forged\x1b[2J\x7f";
+  const std::string huge(3000, 'x');
+  scripted.answer = [&](const std::string& command) -> std::optional<std::string> {
+    return command.find("big") != std::string::npos ? huge : forged;
+  };
+  trials.PostEvent("E", 1);
+  trials.PostEvent("big", 2);
+  const auto texts = LogTexts();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0], "Sent Quorvin Event.  Event String: E, TTL Value: 1, Reply: "
+                      "0\\r\\n-* ERROR *- forged\\x1b[2J\\x7f");
+  EXPECT_EQ(texts[1], "Sent Quorvin Event.  Event String: big, TTL Value: 2, Reply: " +
+                          std::string(1000, 'x') + " ... (cut, 3000 characters in all)");
+  const auto records = observer.commands();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].reply, forged);
+  EXPECT_EQ(records[1].reply, huge);
+}
+
+}  // namespace
+}  // namespace orvanta::testing

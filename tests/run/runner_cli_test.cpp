@@ -237,6 +237,119 @@ TEST_F(RunnerCliTest, FixedScheduleKeepsTheOnsetsOnTheGrid) {
   for (double w : widths) EXPECT_NEAR(w, 30.0, 15.0);
 }
 
+// Trouble on the rig, end to end: the runner never reports success for a run
+// that lost its server or missed replies, keeps replies paired with their
+// commands, and stops a connect that waits for ever on SIGTERM.
+const char kEvents[] =
+    "-AddTrial \"E\"\n"
+    "-SetTrialCount \"E\" 3\n"
+    "-SetTrialDuration \"E\" 10\n"
+    "-SetInterTrialInterval \"E\" 30\n"
+    "-SetStartOfTrialGenerateEvent \"E\" true\n"
+    "-SetEndOfTrialGenerateEvent \"E\" true\n";
+
+class RunnerTroubleTest : public RunnerCliTest {
+ protected:
+  // Runs the event setup against the simulator with `extra` options; the
+  // timeline rows (header dropped) land in `rows`.
+  int Run(const Args& extra, std::string* err) {
+    Args args = ServerArgs();
+    for (const char* a : {"--quiet", "--no-negotiate", "--timeline", "tl.csv", "--client-log",
+                          "client.log"})
+      args.push_back(a);
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(WriteSetup("events.cfg", kEvents));
+    Child child(args, dir_);
+    const int status = child.Wait();
+    *err = child.err();
+    const auto lines = SplitLines(ReadFile(dir_ + "/tl.csv"));
+    rows.clear();
+    for (size_t i = 1; i < lines.size(); ++i) rows.push_back(CsvRow(lines[i]));
+    return status;
+  }
+  std::vector<std::vector<std::string>> rows;
+};
+
+TEST_F(RunnerTroubleTest, ServerGoneMidRunExits6WithTheErrorLineAndNoSuccess) {
+  options_.fault_command = "-PostEvent";
+  options_.close_after_n = 2;  // after trial 1's end event
+  StartSim();
+  std::string err;
+  EXPECT_EQ(Run({}, &err), runner::kExitRunTrouble);
+  EXPECT_EQ(err.find("Trials Completed Successfully"), std::string::npos) << err;
+  EXPECT_NE(err.find("orvanta-run: the run failed at trial 2 of 3: the connection was lost ("),
+            std::string::npos) << err;
+  const auto log = LogFileTexts(dir_ + "/OrvantaLogFile.txt");
+  EXPECT_NE(std::find_if(log.begin(), log.end(), [](const std::string& t) {
+              return t.rfind("TrialContainer::ProcessTrials() - Error, a command of trial #2 "
+                             "failed: ", 0) == 0;
+            }), log.end());
+  EXPECT_EQ(std::count(log.begin(), log.end(), std::string("End Trial #2")), 0);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0][7], "replied");
+  EXPECT_EQ(rows[1][7], "replied");
+  const auto& lost = rows[2];
+  ASSERT_EQ(lost.size(), 8u);
+  EXPECT_EQ(lost[0], "2");
+  EXPECT_EQ(lost[6], "");  // no reply time
+  if (lost[7] == "not sent") {
+    EXPECT_EQ(lost[5], "");  // no send time for a command never sent
+  } else {
+    EXPECT_EQ(lost[7], "no reply");
+  }
+}
+
+TEST_F(RunnerTroubleTest, OneMissingReplyTheRunCompletesExits6AndCountsIt) {
+  options_.fault_command = "-PostEvent";
+  options_.no_reply_nth = 3;  // trial 2's start event
+  StartSim();
+  std::string err;
+  EXPECT_EQ(Run({"--reply-timeout", "1000"}, &err), runner::kExitRunTrouble);
+  EXPECT_NE(err.find("orvanta-run: the run ended with trouble: 1 command failed; the first in "
+                     "trial 2: no reply within 1000 ms (command -PostEvent \"\" 0 0)"),
+            std::string::npos) << err;
+  EXPECT_NE(err.find("Trials completed with errors, 1 command failed."), std::string::npos);
+  const auto log = LogFileTexts(dir_ + "/OrvantaLogFile.txt");
+  EXPECT_EQ(std::count(log.begin(), log.end(), std::string("End Trial #3")), 1);
+  ASSERT_EQ(rows.size(), 6u);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i][7], i == 2 ? "no reply" : "replied") << i;
+    EXPECT_EQ(rows[i][4], i == 2 ? "" : "0") << i;
+  }
+}
+
+TEST_F(RunnerTroubleTest, AnUnsolicitedFrameIsDiscardedAndLaterRepliesStayPaired) {
+  options_.fault_command = "-PostEvent";
+  options_.extra_frame_nth = 1;
+  options_.extra_frame_text = "0 unasked\r\n\x1b[2J";
+  StartSim();
+  std::string err;
+  EXPECT_EQ(Run({}, &err), runner::kExitOk) << err;
+  ASSERT_EQ(rows.size(), 6u);
+  for (const auto& row : rows) {
+    EXPECT_EQ(row[4], "0");
+    EXPECT_EQ(row[7], "replied");
+  }
+  EXPECT_NE(ReadFile(dir_ + "/client.log").find("a message that no command asked for has been "
+                                                 "discarded"),
+            std::string::npos);
+}
+
+TEST_F(RunnerTroubleTest, SigtermDuringAConnectThatGetsNoReplyExits3WithinASecond) {
+  options_.no_reply_nth = 1;  // the first -GetApplicationName
+  StartSim();
+  Args args = ServerArgs();
+  for (const char* a : {"--quiet", "--no-negotiate", "--reply-timeout", "0"}) args.push_back(a);
+  args.push_back(WriteSetup("events.cfg", kEvents));
+  Child child(args, dir_);
+  ASSERT_TRUE(WaitUntil([&] { return server_->commands_received() >= 1; }, 10000ms));
+  std::this_thread::sleep_for(100ms);
+  const auto start = SteadyClock::now();
+  child.Signal(SIGTERM);
+  EXPECT_EQ(child.Wait(), runner::kExitRunStopped);
+  EXPECT_LT(MillisSince(start), 1000);
+}
+
 TEST_F(RunnerCliTest, StartAtBeyondTheOrderIsAUsageError) {
   const std::string setup = WriteSetup("two.cfg", kTwoTypes);
   Child child({"--quiet", "--start-at", "6", "--server", "127.0.0.1", setup}, dir_);
