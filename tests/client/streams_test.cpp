@@ -542,5 +542,47 @@ TEST_F(StreamTest, ACallbackMayShutTheConnectionDown) {
   client_.reset();  // no thread is left behind to touch the destroyed streams
 }
 
+// A callback that blocks does not hold up the shutdown: the stream waits its
+// 500 ms, logs that its thread could not be ended, and lets it go; the thread
+// closes its sockets once the callback returns.
+TEST_F(StreamTest, ACallbackThatBlocksIsLetGoAfterItsWait) {
+  ConnectWithStreams();
+  RequestLists("Events", "EventAcqEnt");
+  struct Context {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool entered = false;
+    bool release = false;
+  } context;
+  StreamCallback callback = [](void* c, const unsigned char*, int, std::string) {
+    auto* ctx = static_cast<Context*>(c);
+    std::unique_lock<std::mutex> lock(ctx->mutex);
+    ctx->entered = true;
+    ctx->cv.notify_all();
+    ctx->cv.wait_for(lock, 20s, [ctx] { return ctx->release; });
+  };
+  client_->Stream(kEV).SetCallbackFunctionEV(callback, &context);
+  auto ev = OpenData(kEV);
+  ASSERT_TRUE(ev);
+  ev->Write(Record(184, 8, 0));
+  {
+    std::unique_lock<std::mutex> lock(context.mutex);
+    ASSERT_TRUE(context.cv.wait_for(lock, 10s, [&] { return context.entered; }));
+  }
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(client_->ShutdownClient());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_TRUE(Contains(Entries(), "NOTICE: NodeConnectionClient::CloseServerStream() - Error, "
+                                  "mDmaProcessor thread was unable to terminate. lastError: " +
+                                      std::to_string(ETIMEDOUT)));
+  {
+    std::lock_guard<std::mutex> lock(context.mutex);
+    context.release = true;
+  }
+  context.cv.notify_all();
+  EXPECT_TRUE(ev->WaitClosed());
+  client_.reset();  // waits for the let-go thread before the streams go
+}
+
 }  // namespace
 }  // namespace orvanta
