@@ -363,8 +363,19 @@ bool NetworkNodeClient::ShutdownStepsLocked() {
       names = mObjectNames;
       types = mObjectTypes;
     }
-    for (size_t i = 0; i < names.size(); ++i)
-      CloseStreamLocked(names[i], i < types.size() ? types[i] : std::string());
+    // Once one "-CloseStream" gets no reply, the rest are not sent: a
+    // silent server would hold the disconnect up a reply bound per object.
+    bool answering = true;
+    for (size_t i = 0; i < names.size(); ++i) {
+      const std::string type = i < types.size() ? types[i] : std::string();
+      if (answering) {
+        mLastStatus = ExchangeStatus::Replied();  // stays so when nothing is sent
+        CloseStreamLocked(names[i], type);
+        answering = mLastStatus == ExchangeStatus::kReplied;
+      } else if (NodeConnectionClient* stream = StreamForDataType(type)) {
+        stream->RemoveStreamObject(names[i]);
+      }
+    }
     for (NodeConnectionClient* stream : mStreams) stream->RequestStop();
     for (NodeConnectionClient* stream : mStreams) stream->CloseServerStream();
   } else {
@@ -731,6 +742,13 @@ bool NetworkNodeClient::DiscardUnsolicitedLocked(const std::string& command) {
 NetworkNodeClient::ExchangeStatus NetworkNodeClient::ExchangeLocked(const std::string& command,
                                                                     std::vector<char>* payload,
                                                                     const StopSignal* stop) {
+  mLastStatus = ExchangeStepLocked(command, payload, stop);
+  return mLastStatus;
+}
+
+NetworkNodeClient::ExchangeStatus NetworkNodeClient::ExchangeStepLocked(const std::string& command,
+                                                                        std::vector<char>* payload,
+                                                                        const StopSignal* stop) {
   if (!mIsInitialized.load()) return NotConnected();
 
   if (mFramingLost) {

@@ -239,8 +239,11 @@ class NetworkNodeClient {
   int ConnectToServer(net::SocketHandle socket, uint32_t address, int portNumber,
                       const StopSignal* cancel);
 
+  // Records the status in mLastStatus.
   ExchangeStatus ExchangeLocked(const std::string& command, std::vector<char>* payload,
                                 const StopSignal* stop) REQUIRES(mExchangeLock);
+  ExchangeStatus ExchangeStepLocked(const std::string& command, std::vector<char>* payload,
+                                    const StopSignal* stop) REQUIRES(mExchangeLock);
   std::string ExchangeReplyLocked(const std::string& command, const StopSignal* stop = nullptr)
       REQUIRES(mExchangeLock);
   // Reads and discards whole frames waiting on the connection before a
@@ -315,6 +318,8 @@ class NetworkNodeClient {
   std::atomic<long long> mOwedReplyTimeoutMs{kDefaultOwedReplyTimeout.count()};
   std::atomic<long long> mReplyTimeoutMs{kDefaultReplyTimeout.count()};
   std::vector<std::string> mPendingBoxes GUARDED_BY(mExchangeLock);
+  // What became of the last exchange made under the lock.
+  ExchangeStatus mLastStatus GUARDED_BY(mExchangeLock);
 };
 
 }  // namespace orvanta
