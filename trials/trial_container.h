@@ -116,7 +116,8 @@ class TrialContainer {
 
   // The exchange every trial command goes through (the server client). Not
   // owned; set it once at start-up, before the first run. Without a channel
-  // every exchange fails (the commands are still logged, with empty replies).
+  // every exchange fails (the commands are still logged, with empty replies,
+  // and the run goes on: nothing is counted as trouble).
   void SetCommandChannel(CommandChannel* channel);
   // Told about the run's progress on the worker thread (see RunObserver). Not
   // owned; null removes it. Set it while no run is going.

@@ -549,7 +549,8 @@ bool TrialContainer::Exchange(Step& step, const std::string& command, std::strin
   // An exchange that failed because of the stop may not have been sent at
   // all; it is neither logged nor counted.
   const bool stopped = !replied && (record.status == ExchangeResult::kStopped || step.Stopped());
-  if (!replied && !stopped && step.end != nullptr) {
+  // Without a channel at all (the model on its own) nothing is counted.
+  if (!replied && !stopped && step.end != nullptr && mChannel.load() != nullptr) {
     RunSummary& end = *step.end;
     if (end.failedCommands++ == 0) end.firstFailure = record;
     Note(kLogError, "TrialContainer::ProcessTrials() - Error, a command of trial #" +
@@ -567,7 +568,10 @@ bool TrialContainer::Exchange(Step& step, const std::string& command, std::strin
 
 void TrialContainer::NoteSent(const Step& step, const std::string& line) {
   // Within a run a failed exchange has its ERROR line instead.
-  if (step.end == nullptr || step.last == ExchangeResult::kReplied) Note(kLogNotice, line);
+  if (step.end == nullptr || step.last == ExchangeResult::kReplied ||
+      mChannel.load() == nullptr) {
+    Note(kLogNotice, line);
+  }
 }
 
 void TrialContainer::ResetPendingPulse(Step& step) {
