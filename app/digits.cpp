@@ -6,41 +6,50 @@
 
 namespace orvanta {
 
-int32_t ParseDigitsField(const std::string& text) {
+namespace {
+
+// The number at the start of a field's text: leading blanks, an optional sign,
+// then decimal digits up to the first other character. The magnitude stops
+// growing once it passes the 32-bit range, so `magnitude` stays exact up to
+// 2^31 and says "beyond" after that.
+struct ScannedNumber {
+  bool negative = false;
+  int64_t magnitude = 0;
+};
+
+constexpr int64_t kBeyond = (int64_t{1} << 31) + 1;
+
+ScannedNumber ScanDigitsField(const std::string& text) {
+  ScannedNumber number;
   size_t i = 0;
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
+    number.negative = text[i] == '-';
     ++i;
   }
-  // Accumulated as a negative number so that the lowest value fits.
+  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+    number.magnitude = number.magnitude * 10 + (text[i] - '0');
+    if (number.magnitude > kBeyond) number.magnitude = kBeyond;  // keep reading digits
+  }
+  return number;
+}
+
+}  // namespace
+
+int32_t ParseDigitsField(const std::string& text) {
   constexpr int64_t kLowest = std::numeric_limits<int32_t>::min();
   constexpr int64_t kHighest = std::numeric_limits<int32_t>::max();
-  int64_t value = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > kHighest + 1) value = kHighest + 1;  // saturated; keep reading digits
+  const ScannedNumber number = ScanDigitsField(text);
+  if (number.negative) {
+    return static_cast<int32_t>(-number.magnitude < kLowest ? kLowest : -number.magnitude);
   }
-  if (negative) return static_cast<int32_t>(-value < kLowest ? kLowest : -value);
-  return static_cast<int32_t>(value > kHighest ? kHighest : value);
+  return static_cast<int32_t>(number.magnitude > kHighest ? kHighest : number.magnitude);
 }
 
 bool DigitsFieldOverflows(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  const int64_t limit = negative ? int64_t{1} << 31 : (int64_t{1} << 31) - 1;
-  int64_t value = 0;
-  for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > limit) return true;
-  }
-  return false;
+  const ScannedNumber number = ScanDigitsField(text);
+  const int64_t limit = number.negative ? int64_t{1} << 31 : (int64_t{1} << 31) - 1;
+  return number.magnitude > limit;
 }
 
 std::string FormatNumber(int32_t value) {
