@@ -109,8 +109,8 @@ void OrvantaDlg::ReportRunEnded() {
                                                 " to " + FormatNumber(progress.numTrials) + " of " +
                                                 FormatNumber(progress.numTrials));
     mStatusBar->RunEnded(RunEnd::kCompleted);
-  } else if (mStatusBar->IsThisRun(progress) && mLinkUp && !services_.server.ConnectionUsable()) {
-    mStatusBar->RunEnded(RunEnd::kFailed, "the connection to the server was lost");
+  } else if (mStatusBar->IsThisRun(progress) && progress.state == RunProgress::State::kFailed) {
+    mStatusBar->RunEnded(RunEnd::kFailed, progress.failure);
   } else {
     mStatusBar->RunEnded(RunEnd::kStopped);
   }
@@ -135,10 +135,11 @@ void OrvantaDlg::OnStartAtTrial() {
     ShowRunRefusal(kStartAtEmptyOrderMessage);
     return;
   }
-  // After a stopped run, the trial it stopped at is offered.
+  // After a stopped or failed run, the trial it ended at is offered.
   const RunProgress last = services_.trials.GetRunProgress();
-  const int32_t suggested =
-      last.state == RunProgress::State::kStopped && last.trial > 0 ? last.trial : 1;
+  const bool cutShort =
+      last.state == RunProgress::State::kStopped || last.state == RunProgress::State::kFailed;
+  const int32_t suggested = cutShort && last.trial > 0 ? last.trial : 1;
   StartAtTrialDlg dialog(std::move(lines), suggested, this);
   if (dialog.exec() != QDialog::Accepted) return;
   StartRun(dialog.GetTrial());

@@ -89,6 +89,9 @@ void RunStatusBar::Refresh() {
     case RunProgress::State::kStopped:
       state_->setText(QStringLiteral("Stopped"));
       break;
+    case RunProgress::State::kFailed:  // in its failure box
+      state_->setText(QStringLiteral("Failed"));
+      break;
     default:
       state_->setText(QStringLiteral("Running"));
       break;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <filesystem>
 
+#include "client/network_node_client.h"
 #include "client/vintra_client.h"
 #include "log/log_file.h"
 #include "platform/version.h"
@@ -63,6 +64,8 @@ void WindowRecords::BeginRun(const std::string& serverName, int32_t firstTrial,
       client_ != nullptr ? client_->GetNegotiationPort() : VintraClient::kDefaultNegotiationPort;
   setup.messagePort =
       client_ != nullptr ? client_->GetMessagePort() : VintraClient::kDefaultMessagePort;
+  setup.replyTimeoutMs = client_ != nullptr ? client_->GetReplyTimeout().count()
+                                             : NetworkNodeClient::kDefaultReplyTimeout.count();
   setup.firstTrial = firstTrial;
   setup.numTrials = deck_.GetNumCards();
   setup.resumes = resumes;

@@ -165,6 +165,19 @@ bool LoadRecord(const std::string& folder, LoadedRecord& record, std::string& er
       record.events.push_back(std::move(r));
     }
   }
+  if (ReadWholeFile(In(folder, "failures.tsv"), text)) {
+    const auto rows = ParseTsv(WholeRows(text));
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+      const auto& f = rows[i];
+      if (f.size() < 6) continue;
+      record.failures.push_back({static_cast<int32_t>(Integer(f[0], 0)), f[1], f[2],
+                                 Integer(f[3], -1), f[4], f[5]});
+    }
+  } else {
+    for (const TimelineRow& r : record.timeline) {
+      if (r.status != "replied") record.failures.push_back({r.trial, r.step, r.command, r.sentUs, r.status, ""});
+    }
+  }
   return true;
 }
 

@@ -15,7 +15,16 @@ struct TimelineRow {
   std::string type, step, command, reply;
   int64_t sentUs = -1;     // -1: not sent
   int64_t repliedUs = -1;  // -1: no reply
-  std::string status;      // "replied" or "no reply"
+  std::string status;      // "replied", "no reply" or "not sent"
+};
+
+// One exchange the server failed, with the reason the client gave.
+struct FailureRow {
+  int32_t trial = 0;
+  std::string step, command;
+  int64_t sentUs = -1;  // -1: not sent
+  std::string status;   // "no reply" or "not sent"
+  std::string reason;   // "no reply within 5000 ms", "connection closed", ...
 };
 
 struct TrialRow {
@@ -43,6 +52,9 @@ struct LoadedRecord {
   std::vector<TimelineRow> timeline;
   std::vector<TrialRow> trials;
   std::vector<EventRow> events;
+  // From failures.tsv. A record without that file gets one row, without a
+  // reason, per timeline row that was not replied.
+  std::vector<FailureRow> failures;
 };
 
 // Splits CSV text into rows of fields (quoted fields may hold commas,

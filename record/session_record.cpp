@@ -229,6 +229,11 @@ bool SessionRecord::Begin(const std::string& recordsFolder, const SessionSetup& 
     return false;
   }
   events_.Append("onset\tduration\ttrial_type\tvalue\ttrial\tacknowledged\n");
+  if (!failures_.Create(in("failures.tsv"), false, why)) {
+    error = "cannot create " + in("failures.tsv") + ": " + why;
+    return false;
+  }
+  failures_.Append("trial\tstep\tcommand\tsent_us\tstatus\treason\n");
   if (!WriteNewFile(in("events.json"), kEventsSidecar, error)) return false;
 
   try {
@@ -301,7 +306,7 @@ void SessionRecord::TrackEvents(const CommandRecord& r) {
       if (StartsWith(c, "-PostEvent ")) {
         WriteEvent(static_cast<double>(sent), 0,
                    r.step == RunStep::kStartEvent ? "start_event" : "end_event", WordFromEnd(c, 1),
-                   r.trialNumber, r.replied);
+                   r.trialNumber, r.status.IsReplied());
       }
       break;
     case RunStep::kStartPulse:
@@ -312,7 +317,7 @@ void SessionRecord::TrackEvents(const CommandRecord& r) {
         action_.active = true;
         action_.type = type;
         action_.trial = r.trialNumber;
-        action_.acknowledged = r.replied;
+        action_.acknowledged = r.status.IsReplied();
       } else if (StartsWith(c, "-SetDIOPortOutput ")) {
         if (!action_.active || action_.type != type) {
           FlushAction();
@@ -323,10 +328,10 @@ void SessionRecord::TrackEvents(const CommandRecord& r) {
         if (action_.onsetUs < 0) {  // the command that sets the bit
           action_.onsetUs = sent;
           action_.value = WordFromEnd(c, 0);
-          action_.acknowledged = action_.acknowledged && r.replied;
+          action_.acknowledged = action_.acknowledged && r.status.IsReplied();
         } else {  // the command that clears it
           WriteEvent(static_cast<double>(action_.onsetUs), static_cast<double>(sent - action_.onsetUs),
-                     type, action_.value, action_.trial, action_.acknowledged && r.replied);
+                     type, action_.value, action_.trial, action_.acknowledged && r.status.IsReplied());
           action_ = OpenAction();
         }
       }
@@ -338,12 +343,12 @@ void SessionRecord::TrackEvents(const CommandRecord& r) {
         action_.active = true;
         action_.type = "wav";
         action_.trial = r.trialNumber;
-        action_.acknowledged = r.replied;
+        action_.acknowledged = r.status.IsReplied();
       } else if (StartsWith(c, "-PlayDAWavFile ")) {
-        const bool ack = (!action_.active || action_.acknowledged) && r.replied;
+        const bool ack = (!action_.active || action_.acknowledged) && r.status.IsReplied();
         action_ = OpenAction();
         WriteEvent(static_cast<double>(sent), -1, "wav", "n/a", r.trialNumber, ack);
-      } else if (action_.active && !r.replied) {
+      } else if (action_.active && !r.status.IsReplied()) {
         action_.acknowledged = false;
       }
       break;
@@ -356,10 +361,14 @@ void SessionRecord::OnCommand(const CommandRecord& record) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!running_) return;
   Queue(&timeline_, FormatTimelineRow(record, start_));
-  lastFailed_ = !record.replied;
-  if (!record.replied) {
+  if (record.failed) {
     ++failed_;
     if (record.trialNumber == trial_.number) trial_.failed = true;
+    Queue(&failures_, std::to_string(record.trialNumber) + "\t" + RunStepName(record.step) + "\t" +
+                          TsvField(record.command) + "\t" +
+                          (record.MaybeSent() ? std::to_string(Micros(record.sentAt)) : "n/a") +
+                          "\t" + (record.MaybeSent() ? "no reply" : "not sent") + "\t" +
+                          TsvField(record.status.Describe()) + "\n");
   }
   if (record.trialNumber > 0) TrackEvents(record);
 }
@@ -373,11 +382,12 @@ bool SessionRecord::WriteSession(const std::string& outcome, std::string& error)
                                session_.Dump(), error);
 }
 
-void SessionRecord::Finish(const std::string& outcome, int64_t endUs) {
+void SessionRecord::Finish(const std::string& outcome, const std::string& lastTrialOutcome,
+                           int64_t endUs) {
   FlushAction();
   if (trial_.number > 0) {
-    std::string trialOutcome = outcome;
-    if (outcome == "completed") {
+    std::string trialOutcome = lastTrialOutcome;
+    if (trialOutcome.empty()) {
       trialOutcome = trial_.name.empty() ? "skipped" : trial_.failed ? "failed" : "completed";
     }
     CloseTrial(endUs, trialOutcome);
@@ -389,9 +399,11 @@ void SessionRecord::Finish(const std::string& outcome, int64_t endUs) {
   if (!timeline_.ok()) problem_ = "timeline.csv could not be written whole: " + timeline_.error();
   if (!trials_.ok()) problem_ = "trials.tsv could not be written whole: " + trials_.error();
   if (!events_.ok()) problem_ = "events.tsv could not be written whole: " + events_.error();
+  if (!failures_.ok()) problem_ = "failures.tsv could not be written whole: " + failures_.error();
   timeline_.Close();
   trials_.Close();
   events_.Close();
+  failures_.Close();
   std::string error;
   std::error_code ec;
   if (!WriteSession(outcome, error)) problem_ = error;
@@ -407,22 +419,29 @@ void SessionRecord::Finish(const std::string& outcome, int64_t endUs) {
 }
 
 void SessionRecord::OnRunEnded(const RunSummary& end) {
-  const bool completed = end.outcome != RunOutcome::kStopped;
   const auto now = std::chrono::steady_clock::now();
   std::lock_guard<std::mutex> lock(mutex_);
   if (!begun_ || ended_) return;
-  // The exchange a Stop cut short is not a failure of the server.
-  if (!completed && lastFailed_) {
-    --failed_;
-    if (trial_.number > 0) trial_.failed = false;
+  // The worker's count is the one the front ends report.
+  failed_ = end.failedCommands;
+  std::string outcome = "completed";
+  std::string lastTrial;  // empty: the open trial's own outcome
+  if (end.outcome == RunOutcome::kStopped) {
+    outcome = lastTrial = "stopped";
+  } else if (end.connectionLost) {
+    outcome = "failed";
+    // The trial that lost the connection failed, whatever its earlier commands did.
+    if (trial_.number > 0 && trial_.number == end.lostAt.trialNumber) lastTrial = "failed";
+  } else if (end.outcome == RunOutcome::kFailed || end.failedCommands > 0) {
+    outcome = "failed";
   }
-  Finish(completed ? (failed_ > 0 ? "failed" : "completed") : "stopped", Micros(now));
+  Finish(outcome, lastTrial, Micros(now));
 }
 
 void SessionRecord::Abandon() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!begun_ || ended_) return;
-  Finish("failed", running_ ? Micros(std::chrono::steady_clock::now()) : 0);
+  Finish("failed", "failed", running_ ? Micros(std::chrono::steady_clock::now()) : 0);
 }
 
 std::string SessionRecord::CompletionNote() {

@@ -5,6 +5,9 @@
 //   trials.tsv     one row per trial: trial, type, start_us, end_us, outcome
 //   events.tsv     one row per event, TTL pulse and wav playback, with
 //   events.json    its column descriptions (the BIDS events convention)
+//   failures.tsv   one row per exchange the server failed (a Stop's cut-short
+//                  exchange is not one): trial, step, command, sent_us,
+//                  status, reason
 //   report.html    the timing report, written when the run ends
 //   session.lock   held by the running process and removed at the end; a
 //                  record whose lock is free while session.json still says
@@ -142,7 +145,10 @@ class SessionRecord : public RunObserver {
   void FlushAction() REQUIRES(mutex_);
   void TrackEvents(const CommandRecord& record) REQUIRES(mutex_);
   bool WriteSession(const std::string& outcome, std::string& error) REQUIRES(mutex_);
-  void Finish(const std::string& outcome, int64_t endUs) REQUIRES(mutex_);
+  // Ends the record with `outcome`; the open trial gets `lastTrialOutcome`,
+  // or its own (completed, failed or skipped) when that is empty.
+  void Finish(const std::string& outcome, const std::string& lastTrialOutcome, int64_t endUs)
+      REQUIRES(mutex_);
   // Queues `row` for `file`; the writer thread writes it.
   void Queue(RowFile* file, std::string row) EXCLUDES(queueMutex_);
   void WriterLoop() EXCLUDES(queueMutex_);
@@ -157,6 +163,7 @@ class SessionRecord : public RunObserver {
   RowFile timeline_;
   RowFile trials_;
   RowFile events_;
+  RowFile failures_;
   std::mutex queueMutex_;
   std::condition_variable queueChanged_;
   std::deque<std::pair<RowFile*, std::string>> queue_ GUARDED_BY(queueMutex_);
@@ -172,7 +179,6 @@ class SessionRecord : public RunObserver {
   OpenTrial trial_ GUARDED_BY(mutex_);
   OpenAction action_ GUARDED_BY(mutex_);
   int64_t failed_ GUARDED_BY(mutex_) = 0;
-  bool lastFailed_ GUARDED_BY(mutex_) = false;  // the latest exchange got no reply
 };
 
 // One field of a TSV row: tabs and line breaks become spaces.

@@ -134,8 +134,6 @@ std::map<std::string, TypeTiming> TypeTimings(const Json& session) {
   return out;
 }
 
-bool Failed(const TimelineRow& r) { return r.status != "replied"; }
-
 std::string TimelinePlot(const LoadedRecord& rec, const std::vector<std::string>& typeNames) {
   double endUs = 1;
   for (const TrialRow& t : rec.trials) endUs = std::max(endUs, static_cast<double>(t.endUs));
@@ -179,12 +177,11 @@ std::string TimelinePlot(const LoadedRecord& rec, const std::vector<std::string>
              (e.acknowledged ? std::string("#9467bd") : std::string(kFailRed)) + "\"/>\n";
     }
   }
-  for (const TimelineRow& r : rec.timeline) {
-    if (!Failed(r)) continue;
+  for (const FailureRow& r : rec.failures) {
     const double x = X(static_cast<double>(r.sentUs >= 0 ? r.sentUs : 0));
     svg += "<line x1=\"" + Num(x, 2) + "\" y1=\"150\" x2=\"" + Num(x, 2) +
            "\" y2=\"172\" stroke=\"" + kFailRed + "\" stroke-width=\"2\"><title>" +
-           Html(r.command) + "</title></line>\n";
+           Html(r.command) + (r.reason.empty() ? "" : ": " + Html(r.reason)) + "</title></line>\n";
   }
   svg += "<line x1=\"" + std::to_string(kMargin) + "\" y1=\"180\" x2=\"" +
          std::to_string(kPlotWidth - kMargin) + "\" y2=\"180\" stroke=\"#333\"/>\n";
@@ -220,8 +217,7 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
 
   std::map<std::string, int> outcomes;
   for (const TrialRow& t : rec.trials) outcomes[t.outcome]++;
-  std::size_t failedCommands = 0;
-  for (const TimelineRow& r : rec.timeline) failedCommands += Failed(r) ? 1 : 0;
+  const std::size_t failedCommands = rec.failures.size();
 
   const std::string name = std::filesystem::path(rec.folder).filename().string();
   std::string h =
@@ -269,7 +265,7 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
 
   std::vector<double> latency;
   for (const TimelineRow& r : rec.timeline) {
-    if (!Failed(r) && r.sentUs >= 0 && r.repliedUs >= r.sentUs) {
+    if (r.status == "replied" && r.sentUs >= 0 && r.repliedUs >= r.sentUs) {
       latency.push_back(static_cast<double>(r.repliedUs - r.sentUs) / 1000.0);
     }
   }
@@ -327,13 +323,12 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
   if (failedCommands == 0) {
     h += "<p>Every command was replied to.</p>\n";
   } else {
-    h += "<table>\n<tr><th>Trial</th><th>Type</th><th>Step</th><th>Command</th><th>Status</th>"
-         "<th>Sent (s)</th></tr>\n";
-    for (const TimelineRow& r : rec.timeline) {
-      if (!Failed(r)) continue;
-      h += "<tr class=\"bad\"><td>" + std::to_string(r.trial) + "</td><td>" + Html(r.type) +
-           "</td><td>" + Html(r.step) + "</td><td>" + Html(r.command) + "</td><td>" +
-           Html(r.status) + "</td><td>" + (r.sentUs >= 0 ? Num(r.sentUs / 1e6, 6) : "not sent") +
+    h += "<table>\n<tr><th>Trial</th><th>Step</th><th>Command</th><th>Status</th>"
+         "<th>Reason</th><th>Sent (s)</th></tr>\n";
+    for (const FailureRow& r : rec.failures) {
+      h += "<tr class=\"bad\"><td>" + std::to_string(r.trial) + "</td><td>" + Html(r.step) +
+           "</td><td>" + Html(r.command) + "</td><td>" + Html(r.status) + "</td><td>" +
+           Html(r.reason) + "</td><td>" + (r.sentUs >= 0 ? Num(r.sentUs / 1e6, 6) : "not sent") +
            "</td></tr>\n";
     }
     h += "</table>\n";

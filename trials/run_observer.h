@@ -27,6 +27,10 @@ struct CommandRecord {
   std::string reply;     // the reply of this exchange, as received; empty unless replied
   // What became of the exchange: replied, not sent or no reply, and why.
   ExchangeStatus status;
+  // True when the worker counts this exchange among the run's failed
+  // commands (RunSummary::failedCommands): not for an exchange a Stop cut
+  // short, nor in a run without a command channel.
+  bool failed = false;
   std::chrono::steady_clock::time_point sentAt;     // just before the command was handed over
   std::chrono::steady_clock::time_point repliedAt;  // when the exchange returned
 

@@ -74,7 +74,9 @@ std::string FormatRunDuration(int64_t ms) {
 
 int64_t RunProgress::ElapsedMs(std::chrono::steady_clock::time_point now) const {
   if (state == State::kIdle) return 0;
-  const auto end = (state == State::kCompleted || state == State::kStopped) ? runEnd : now;
+  const bool ended =
+      state == State::kCompleted || state == State::kStopped || state == State::kFailed;
+  const auto end = ended ? runEnd : now;
   return std::chrono::duration_cast<std::chrono::milliseconds>(end - runStart).count();
 }
 
@@ -96,9 +98,28 @@ void RunProgressTracker::TrialStarted(int32_t trial, const std::string& name,
   progress_.trialStart = at;
 }
 
-void RunProgressTracker::RunEnded(bool completed, std::chrono::steady_clock::time_point at) {
+void RunProgressTracker::RunEnded(const RunSummary& end, std::chrono::steady_clock::time_point at) {
+  std::string failure;
+  if (end.connectionLost) {
+    failure = "the connection to the server was lost";
+  } else if (end.failedCommands > 0) {
+    failure = std::to_string(end.failedCommands) +
+              (end.failedCommands == 1 ? " command" : " commands") +
+              " failed, the first in trial #" + std::to_string(end.firstFailure.trialNumber);
+  }
   std::lock_guard<std::mutex> lock(mutex_);
-  progress_.state = completed ? RunProgress::State::kCompleted : RunProgress::State::kStopped;
+  switch (end.outcome) {
+    case RunOutcome::kCompleted:
+      progress_.state = RunProgress::State::kCompleted;
+      break;
+    case RunOutcome::kStopped:
+      progress_.state = RunProgress::State::kStopped;
+      break;
+    case RunOutcome::kFailed:
+      progress_.state = RunProgress::State::kFailed;
+      break;
+  }
+  progress_.failure = progress_.state == RunProgress::State::kFailed ? std::move(failure) : "";
   progress_.runEnd = at;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/thread_annotations.h"
+#include "trials/run_observer.h"
 
 namespace orvanta {
 
@@ -38,6 +39,7 @@ struct RunProgress {
     kPaused,     // running, and waiting before its next trial
     kCompleted,  // the last run played its whole order
     kStopped,    // the last run was stopped
+    kFailed,     // the last run lost its connection, or had failed commands
   };
   State state = State::kIdle;
   int32_t firstTrial = 1;  // the trial the run started at
@@ -46,7 +48,9 @@ struct RunProgress {
   std::string trialName;   // its type's name ("" for a card without a type)
   std::chrono::steady_clock::time_point runStart;
   std::chrono::steady_clock::time_point trialStart;
-  // When the run ended (completed or stopped); runStart before that.
+  // Why the last run failed, in a few words; empty unless kFailed.
+  std::string failure;
+  // When the run ended (completed, stopped or failed); runStart before that.
   std::chrono::steady_clock::time_point runEnd;
 
   // Milliseconds since the run started (to its end, once it has ended).
@@ -62,7 +66,8 @@ class RunProgressTracker {
                   std::chrono::steady_clock::time_point at) EXCLUDES(mutex_);
   void TrialStarted(int32_t trial, const std::string& name,
                     std::chrono::steady_clock::time_point at) EXCLUDES(mutex_);
-  void RunEnded(bool completed, std::chrono::steady_clock::time_point at) EXCLUDES(mutex_);
+  // The state follows the worker's summary of the run.
+  void RunEnded(const RunSummary& end, std::chrono::steady_clock::time_point at) EXCLUDES(mutex_);
   RunProgress Snapshot() const EXCLUDES(mutex_);
 
  private:

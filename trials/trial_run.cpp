@@ -477,7 +477,7 @@ void TrialContainer::ProcessTrials(Run& run) {
   } else if (end.connectionLost || end.failedCommands > 0) {
     end.outcome = RunOutcome::kFailed;
   }
-  mProgress.RunEnded(end.outcome == RunOutcome::kCompleted, clock.Now());
+  mProgress.RunEnded(end, clock.Now());
   std::string note;
   if (observer != nullptr) {
     observer->OnRunEnded(end);
@@ -552,6 +552,7 @@ bool TrialContainer::Exchange(Step& step, const std::string& command, std::strin
   // Without a channel at all (the model on its own) nothing is counted.
   if (!replied && !stopped && step.end != nullptr && mChannel.load() != nullptr) {
     RunSummary& end = *step.end;
+    record.failed = true;
     if (end.failedCommands++ == 0) end.firstFailure = record;
     Note(kLogError, "TrialContainer::ProcessTrials() - Error, a command of trial #" +
                         std::to_string(step.trialNumber) + " failed: " +

@@ -115,10 +115,25 @@ TEST_F(ServerTroubleTest, LostConnectionDuringARunTheTitleTheBoxAndConnectAgain)
   EXPECT_EQ(boxes.texts()[0].rfind("Trial processing ended at trial #2, the connection to "
                                    "Quorvin was lost: ", 0), 0u) << boxes.texts()[0];
   EXPECT_EQ(window->windowTitle(), "Orvanta");
+  EXPECT_EQ(Find<QLabel>("statusRunState")->text(), "Failed");
   EXPECT_TRUE(LogListHas("OrvantaDlg - Warning, the connection to the server has been lost"));
   boxes.Clear();
   Menu("connectToServerAction");
   EXPECT_TRUE(boxes.boxes().empty());
+  EXPECT_EQ(window->windowTitle(), "Orvanta - Connected To Server");
+}
+
+// A missing reply on a connection that holds: the run goes on, and ends failed.
+TEST_F(ServerTroubleTest, AMissingReplyTheRunGoesOnAndEndsFailed) {
+  simOptions.fault_command = "-PostEvent";
+  simOptions.no_reply_nth = 1;
+  SetUpSim();
+  client.SetReplyTimeout(500ms);
+  ConnectAndRun(2);
+  ASSERT_EQ(boxes.texts().size(), 1u);
+  EXPECT_EQ(boxes.texts()[0].rfind("Trials completed with errors, 1 command failed.", 0), 0u)
+      << boxes.texts()[0];
+  EXPECT_EQ(Find<QLabel>("statusRunState")->text(), "Failed");
   EXPECT_EQ(window->windowTitle(), "Orvanta - Connected To Server");
 }
 

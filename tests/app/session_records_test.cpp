@@ -19,7 +19,11 @@ namespace {
 class SessionRecordsTest : public SimDialogTest {
  protected:
   void SetUp() override {
-    QStandardPaths::setTestModeEnabled(true);  // QSettings away from the user's own
+    // Settings of this test alone: away from the user's own, and from a test
+    // running in parallel whose TearDown would remove the records folder.
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(dir.WithSeparator() + "settings"));
     SimDialogTest::SetUp();
     records.SetFolder(dir.WithSeparator() + "recs");
     records.SetClient(&client);
@@ -88,15 +92,25 @@ TEST_F(SessionRecordsTest, ResumeShowsWhatWillRunThenContinuesAStoppedRun) {
   Click(Find<QPushButton>("addTypeButton"));
   Trial* trial = TrialNamed(window->currentTrialName());
   ASSERT_NE(trial, nullptr);
-  trial->SetTrialDuration(400);
+  trial->SetTrialDuration(1500);
   trial->SetInterTrialInterval(0);
   trial->SetStartOfTrialGenerateEvent(true);
   EnterText(Edit("trialCountEdit"), QStringLiteral("3"));
   ConnectThroughMenu();
   Click(Find<QPushButton>("startButton"));
-  ASSERT_TRUE(RunUntil([&] { return Find<QLabel>("currentTrialNumberText")->text() == "2"; }));
+  // Stop once the server has trial 2's event: the label alone can show "2"
+  // before the worker has sent it.
+  const auto events = [&] {
+    int n = 0;
+    for (const std::string& command : CommandTexts()) n += command.rfind("-PostEvent", 0) == 0;
+    return n;
+  };
+  ASSERT_TRUE(RunUntil([&] {
+    return Find<QLabel>("currentTrialNumberText")->text() == "2" && events() == 2;
+  }));
   Click(Find<QPushButton>("stopButton"));
-  ASSERT_TRUE(RunUntil([&] { return !window->isRunning(); }));
+  // The window is idle before the worker has wound down; Resume waits for both.
+  ASSERT_TRUE(RunUntil([&] { return !window->isRunning() && !trials.IsProcessing(); }));
   const auto first = Records();
   ASSERT_EQ(first.size(), 1u);
   EXPECT_EQ(Load(first[0]).outcome, "stopped");
@@ -125,9 +139,7 @@ TEST_F(SessionRecordsTest, ResumeShowsWhatWillRunThenContinuesAStoppedRun) {
   ASSERT_EQ(continued.trials.size(), 2u);
   EXPECT_EQ(continued.trials[0].trial, 2);
   // Trials 1 and 2 in the first run, then 2 and 3 again.
-  int events = 0;
-  for (const std::string& command : CommandTexts()) events += command.rfind("-PostEvent", 0) == 0;
-  EXPECT_EQ(events, 4);
+  EXPECT_EQ(events(), 4);
 }
 
 }  // namespace

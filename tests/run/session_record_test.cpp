@@ -5,6 +5,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -86,6 +87,9 @@ std::string Seconds(long long us) {
 }
 
 TEST_F(SessionRecordTest, CompletedRunLeavesAWholeConsistentRecord) {
+  // The first run's four events are answered; the second run's first is not.
+  options_.fault_command = "-PostEvent";
+  options_.no_reply_nth = 5;
   StartSim();
   Args args = ServerArgs();
   for (const char* a : {"--quiet", "--seed", "7", "--record", "recs"}) args.push_back(a);
@@ -180,12 +184,23 @@ TEST_F(SessionRecordTest, CompletedRunLeavesAWholeConsistentRecord) {
     EXPECT_EQ(report.find(banned), std::string::npos) << banned;
   }
 
-  // Nothing is left to resume; a second run never reuses the folder.
+  // Nothing is left to resume; a second run never reuses the folder, and its
+  // one missing reply makes it a failed record.
   Child resume({"--resume", folder}, dir_);
   EXPECT_EQ(resume.Wait(), 0);
   EXPECT_NE(resume.err().find("nothing to resume"), std::string::npos) << resume.err();
-  ASSERT_EQ(RunToEnd(args, WriteSetup("rec.cfg", kRecSetup)), 0) << err_;
-  EXPECT_EQ(Records().size(), 2u);
+  for (const char* a : {"--reply-timeout", "1000"}) args.push_back(a);
+  ASSERT_EQ(RunToEnd(args, WriteSetup("rec.cfg", kRecSetup)), runner::kExitRunTrouble) << err_;
+  ASSERT_EQ(Records().size(), 2u);
+  const LoadedRecord second = Load(Records()[1]);
+  EXPECT_EQ(second.outcome, "failed");
+  EXPECT_EQ(second.session["failed_commands"].Int(-1), 1);
+  EXPECT_EQ(second.session["reply_timeout_ms"].Int(), 1000);
+  EXPECT_EQ(std::count_if(second.timeline.begin(), second.timeline.end(),
+                          [](const auto& row) { return row.status == "no reply"; }),
+            1);
+  ASSERT_EQ(second.failures.size(), 1u);
+  EXPECT_EQ(second.failures[0].reason, "no reply within 1000 ms");
 }
 
 TEST_F(SessionRecordTest, StoppedRunIsRecordedAsStopped) {
@@ -226,7 +241,7 @@ TEST_F(SessionRecordTest, LostServerMakesAFailedRecordWithItsFailures) {
                             "-SetInterTrialInterval \"E\" 10\n"
                             "-SetStartOfTrialGenerateEvent \"E\" true\n"));
   Child child(args, dir_);
-  child.Wait();
+  EXPECT_EQ(child.Wait(), runner::kExitRunTrouble);
   const auto records = Records();
   ASSERT_EQ(records.size(), 1u);
   const LoadedRecord rec = Load(records[0]);
@@ -235,9 +250,10 @@ TEST_F(SessionRecordTest, LostServerMakesAFailedRecordWithItsFailures) {
   size_t failed = 0;
   for (const auto& row : rec.timeline) failed += row.status != "replied" ? 1 : 0;
   EXPECT_EQ(static_cast<int64_t>(failed), rec.session["failed_commands"].Int());
-  bool failedTrial = false;
-  for (const auto& t : rec.trials) failedTrial = failedTrial || t.outcome == "failed";
-  EXPECT_TRUE(failedTrial);
+  // The trial that lost the connection is the last one recorded, and failed.
+  ASSERT_FALSE(rec.trials.empty());
+  EXPECT_EQ(rec.trials.back().outcome, "failed");
+  EXPECT_EQ(rec.failures.size(), failed);
   const std::string report = ReadFile(records[0] + "/report.html");
   EXPECT_NE(report.find("<h2>Failures</h2>\n<table>"), std::string::npos);
 }

@@ -348,6 +348,7 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
     setup.server = server;
     setup.negotiate = options.negotiate;
     setup.negotiationPort = options.negotiationPort;
+    setup.replyTimeoutMs = program.client.GetReplyTimeout().count();
     setup.messagePort = options.messagePort;
     setup.firstTrial = options.startAt;
     setup.numTrials = numCards;
