@@ -8,12 +8,12 @@
 #include "client/frame_codec.h"
 #include "client/reply_parsing.h"
 #include "client/socket_errors.h"
-#include "client/text_format.h"
+#include "platform/text_format.h"
 
 namespace orvanta {
 namespace {
 
-using client_text::Format;
+using text_format::Format;
 
 // Slice of the waits for the exchange lock and for a reply, after which a
 // stop request or a shutdown is looked at again.

@@ -11,12 +11,12 @@
 
 #include "client/client_log_file.h"
 #include "client/socket_errors.h"
-#include "client/text_format.h"
+#include "platform/text_format.h"
 
 namespace orvanta {
 namespace {
 
-using client_text::Format;
+using text_format::Format;
 
 // How long a blocked receive thread waits before it looks at its stop flag
 // again. Shutting the sockets down wakes it at once; this only bounds the
