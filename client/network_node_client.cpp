@@ -8,12 +8,12 @@
 #include "client/frame_codec.h"
 #include "client/reply_parsing.h"
 #include "client/socket_errors.h"
-#include "client/text_format.h"
+#include "platform/text_format.h"
 
 namespace orvanta {
 namespace {
 
-using client_text::Format;
+using text_format::Format;
 
 // Slice of the waits for the exchange lock and for a reply, after which a
 // stop request or a shutdown is looked at again.
@@ -108,21 +108,21 @@ void NetworkNodeClient::Log(int level, const std::string& text) {
   mLogFile.WriteLogEntry(level, text);
 }
 
-void NetworkNodeClient::LogSocketError(int call, int code) {
-  const std::string text = net::SocketErrorText(static_cast<net::SocketCall>(call), code);
+void NetworkNodeClient::LogSocketError(net::SocketCall call, int code) {
+  const std::string text = net::SocketErrorText(call, code);
   if (!text.empty()) Log(client_log::kError, text);
 }
 
 void NetworkNodeClient::ProcessSendError(int code) {
-  LogSocketError(static_cast<int>(net::SocketCall::kSend), code);
+  LogSocketError(net::SocketCall::kSend, code);
 }
 
 void NetworkNodeClient::ProcessRecieveError(int code) {
-  LogSocketError(static_cast<int>(net::SocketCall::kRecieve), code);
+  LogSocketError(net::SocketCall::kRecieve, code);
 }
 
 void NetworkNodeClient::ProcessCloseError(int code) {
-  LogSocketError(static_cast<int>(net::SocketCall::kClose), code);
+  LogSocketError(net::SocketCall::kClose, code);
 }
 
 int NetworkNodeClient::SocketStartup() {
@@ -272,7 +272,7 @@ int NetworkNodeClient::CreateSocket(net::SocketHandle* socket) {
   int error = 0;
   *socket = net::CreateTcpSocket(&error);
   if (*socket == net::kInvalidSocket) {
-    LogSocketError(static_cast<int>(net::SocketCall::kCreateSocket), error);
+    LogSocketError(net::SocketCall::kCreateSocket, error);
     return -1;
   }
   return 0;
@@ -281,7 +281,7 @@ int NetworkNodeClient::CreateSocket(net::SocketHandle* socket) {
 int NetworkNodeClient::GetServerInfo(uint32_t* address, const std::string& serverName) {
   const int error = net::ResolveIPv4(serverName, address);
   if (error != 0) {
-    LogSocketError(static_cast<int>(net::SocketCall::kGetServerInfo), error);
+    LogSocketError(net::SocketCall::kGetServerInfo, error);
     return -1;
   }
   return 0;
@@ -293,7 +293,7 @@ int NetworkNodeClient::ConnectToServer(net::SocketHandle socket, uint32_t addres
       socket, address, portNumber, static_cast<int>(mReplyTimeoutMs.load()),
       [cancel] { return cancel != nullptr && cancel->IsRequested(); });
   if (error != 0) {
-    LogSocketError(static_cast<int>(net::SocketCall::kConnect), error);
+    LogSocketError(net::SocketCall::kConnect, error);
     return -1;
   }
   return 0;

@@ -39,6 +39,7 @@
 
 #include "client/client_log_file.h"
 #include "client/node_connection_client.h"
+#include "client/socket_errors.h"
 #include "client/socket_layer.h"
 #include "platform/clock.h"
 #include "platform/exchange_status.h"
@@ -232,7 +233,7 @@ class NetworkNodeClient {
   bool AcquireExchange(const StopSignal* stop, bool refuse);
 
   void Log(int level, const std::string& text);
-  void LogSocketError(int call, int code);
+  void LogSocketError(net::SocketCall call, int code);
 
   int CreateSocket(net::SocketHandle* socket);
   int GetServerInfo(uint32_t* address, const std::string& serverName);

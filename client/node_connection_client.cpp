@@ -11,12 +11,12 @@
 
 #include "client/client_log_file.h"
 #include "client/socket_errors.h"
-#include "client/text_format.h"
+#include "platform/text_format.h"
 
 namespace orvanta {
 namespace {
 
-using client_text::Format;
+using text_format::Format;
 
 // How long a blocked receive thread waits before it looks at its stop flag
 // again. Shutting the sockets down wakes it at once; this only bounds the
@@ -52,18 +52,18 @@ void NodeConnectionClient::Log(int level, const std::string& text) const {
   if (mLogFile != nullptr) mLogFile->WriteLogEntry(level, text);
 }
 
-void NodeConnectionClient::LogSocketError(int call, int code) {
-  const std::string text = net::SocketErrorText(static_cast<net::SocketCall>(call), code);
+void NodeConnectionClient::LogSocketError(net::SocketCall call, int code) {
+  const std::string text = net::SocketErrorText(call, code);
   if (text.empty()) return;
   Log(client_log::kError, text + "  mStreamType: " + mStreamType);
 }
 
 void NodeConnectionClient::ProcessRecieveError(int code) {
-  LogSocketError(static_cast<int>(net::SocketCall::kStreamRecieve), code);
+  LogSocketError(net::SocketCall::kStreamRecieve, code);
 }
 
 void NodeConnectionClient::ProcessCloseError(int code) {
-  LogSocketError(static_cast<int>(net::SocketCall::kStreamClose), code);
+  LogSocketError(net::SocketCall::kStreamClose, code);
 }
 
 // ---------------------------------------------------------------------------
@@ -129,7 +129,7 @@ bool NodeConnectionClient::CreateSocket() {
   int error = 0;
   const net::SocketHandle s = net::CreateTcpSocket(&error);
   if (s == net::kInvalidSocket) {
-    LogSocketError(static_cast<int>(net::SocketCall::kStreamCreateSocket), error);
+    LogSocketError(net::SocketCall::kStreamCreateSocket, error);
     return false;
   }
   std::lock_guard<std::mutex> lock(mSocketLock);
@@ -144,7 +144,7 @@ bool NodeConnectionClient::BindSocket(int port) {
     error = net::BindAny(mListenSocket, port);
   }
   if (error != 0) {
-    LogSocketError(static_cast<int>(net::SocketCall::kStreamBind), error);
+    LogSocketError(net::SocketCall::kStreamBind, error);
     return false;
   }
   return true;
@@ -157,7 +157,7 @@ bool NodeConnectionClient::ListenToSocket() {
     error = net::Listen(mListenSocket, kListenBacklog);
   }
   if (error != 0) {
-    LogSocketError(static_cast<int>(net::SocketCall::kStreamListen), error);
+    LogSocketError(net::SocketCall::kStreamListen, error);
     return false;
   }
   return true;
@@ -332,7 +332,7 @@ bool NodeConnectionClient::AcceptClientSocket() {
   if (s == net::kInvalidSocket) {
     // After a stop request the failure is the shutdown's doing, not news.
     if (!mStopRequested.load())
-      LogSocketError(static_cast<int>(net::SocketCall::kStreamAccept), error);
+      LogSocketError(net::SocketCall::kStreamAccept, error);
     return false;
   }
   std::lock_guard<std::mutex> lock(mSocketLock);

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "client/socket_errors.h"
 #include "client/socket_layer.h"
 #include "client/stream_callback.h"
 #include "platform/thread_annotations.h"
@@ -132,7 +133,7 @@ class NodeConnectionClient {
   bool FillRecieveBuffer();
   void ProcessRecieveError(int code);
   void ProcessCloseError(int code);
-  void LogSocketError(int call, int code);  // call: a net::SocketCall value
+  void LogSocketError(net::SocketCall call, int code);
   void ReceiveThreadMain();
   void StopThreadAndCloseSockets(bool logged);
   void CloseSockets(bool logged);

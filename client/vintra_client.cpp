@@ -6,11 +6,11 @@
 #include "client/frame_codec.h"
 #include "client/reply_parsing.h"
 #include "client/socket_layer.h"
-#include "client/text_format.h"
+#include "platform/text_format.h"
 
 namespace orvanta {
 
-using client_text::Format;
+using text_format::Format;
 
 VintraClient::VintraClient(const Clock& clock, MessageBoxes& boxes)
     : mNetworkNodeClient(std::make_unique<NetworkNodeClient>(clock, boxes)) {}

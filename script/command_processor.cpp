@@ -3,14 +3,14 @@
 #include <climits>
 
 #include "log/log_file.h"
-#include "script/text_format.h"
+#include "platform/text_format.h"
 #include "trials/card_deck.h"
 #include "trials/trial.h"
 #include "trials/trial_container.h"
 
 namespace orvanta {
 
-using script_internal::Format;
+using text_format::Format;
 
 namespace {
 

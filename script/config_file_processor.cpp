@@ -12,16 +12,16 @@
 #include "log/log_capture.h"
 #include "log/log_file.h"
 #include "platform/message_box.h"
+#include "platform/text_format.h"
 #include "script/command_processor.h"
 #include "script/format_cmd_line.h"
-#include "script/text_format.h"
 #include "trials/card_deck.h"
 #include "trials/trial.h"
 #include "trials/trial_container.h"
 
 namespace orvanta {
 
-using script_internal::Format;
+using text_format::Format;
 
 namespace {
 

@@ -9,12 +9,12 @@
 #include <new>
 
 #include "log/log_file.h"
+#include "platform/text_format.h"
 #include "script/command_processor.h"
-#include "script/text_format.h"
 
 namespace orvanta {
 
-using script_internal::Format;
+using text_format::Format;
 
 namespace {
 

@@ -2,11 +2,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "fakes/fakes.h"
 #include "platform/paths.h"
 #include "platform/stop_signal.h"
+#include "platform/text_format.h"
 #include "platform/window_listener.h"
 
 namespace orvanta {
@@ -69,6 +71,16 @@ TEST(PathsTest, CurrentDirectoryEndsWithTheSeparator) {
   ASSERT_FALSE(dir.empty());
   EXPECT_EQ(dir.back(), PathSeparator());
   EXPECT_EQ(dir.front(), '/');
+}
+
+// Texts past the formatter's stack buffer take its second path; both must
+// give exactly what printf would.
+TEST(TextFormatTest, ShortAndLongTextsComeOutWhole) {
+  EXPECT_EQ("", text_format::Format("%s", ""));
+  EXPECT_EQ("Trial 3 of -12: tone", text_format::Format("Trial %d of %d: %s", 3, -12, "tone"));
+  const std::string long_word(511, 'x');
+  EXPECT_EQ(long_word + "|7", text_format::Format("%s|%d", long_word.c_str(), 7));
+  EXPECT_EQ(long_word + "ab", text_format::Format("%sab", long_word.c_str()));
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
-#include "script/text_format.h"
+#include "platform/text_format.h"
 
 #include <cstdarg>
 #include <cstdio>
 
-namespace orvanta::script_internal {
+namespace orvanta::text_format {
 
 std::string Format(const char* format, ...) {
   char small[512];
@@ -29,4 +29,4 @@ std::string Format(const char* format, ...) {
   return out;
 }
 
-}  // namespace orvanta::script_internal
+}  // namespace orvanta::text_format
