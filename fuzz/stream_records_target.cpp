@@ -16,11 +16,13 @@
 // short buffer shows up under the address sanitizer.
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -134,16 +136,41 @@ int ConnectLoopback(int port) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (fd >= 0) ::close(fd);
-    return -1;
+  if (fd < 0) return -1;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    // libFuzzer's timer signal can interrupt the call; the connect then goes
+    // on by itself, and its outcome is read once the socket is writable.
+    bool connected = false;
+    if (errno == EINTR) {
+      pollfd p{fd, POLLOUT, 0};
+      int ready;
+      do {
+        ready = ::poll(&p, 1, 5000);
+      } while (ready < 0 && errno == EINTR);
+      int error = 0;
+      socklen_t length = sizeof error;
+      connected = ready == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
+                  error == 0;
+      if (!connected && error != 0) errno = error;
+    }
+    if (!connected) {
+      const int saved = errno;
+      ::close(fd);
+      errno = saved;
+      return -1;
+    }
   }
+  // Closed with a reset rather than a FIN, so that tens of thousands of runs
+  // do not leave their ports in TIME_WAIT until no local port is left.
+  const linger reset{1, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   return fd;
 }
 
 bool SendAll(int fd, const char* p, size_t n) {
   while (n > 0) {
     const ssize_t s = ::send(fd, p, n, MSG_NOSIGNAL);
+    if (s < 0 && errno == EINTR) continue;
     if (s <= 0) return false;
     p += s;
     n -= static_cast<size_t>(s);
@@ -200,7 +227,10 @@ int FuzzStreamRecords(const uint8_t* data, size_t size) {
     stream->SetCallbackFunctionEV(OnRecord, &delivery);
     if (!stream->InitServerStream(0)) Fail("the stream cannot listen");
     const int fd = ConnectLoopback(stream->GetPortNumber());
-    if (fd < 0) Fail("cannot connect to the stream");
+    if (fd < 0) {
+      std::fprintf(stderr, "connect: %s\n", std::strerror(errno));
+      Fail("cannot connect to the stream");
+    }
     bool sent = true;
     for (size_t off = 0; off < bytes.size() && sent;) {
       const size_t n = piece == 0 ? bytes.size() - off : std::min(piece, bytes.size() - off);
