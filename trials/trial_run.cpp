@@ -83,6 +83,16 @@ struct TrialContainer::Step {
 
   bool Stopped() const { return stop != nullptr && stop->IsRequested(); }
   bool ConnectionLost() const { return end != nullptr && end->connectionLost; }
+  // The record of `command` sent within this step, stamped `sentAt`.
+  CommandRecord NewRecord(const std::string& command, SteadyClock::time_point sentAt) const {
+    CommandRecord record;
+    record.trialNumber = trialNumber;
+    record.trialName = trialName;
+    record.step = step;
+    record.command = command;
+    record.sentAt = sentAt;
+    return record;
+  }
 };
 
 int32_t TrialContainer::PortValueForBit(int32_t bitNumber) {
@@ -523,14 +533,9 @@ bool TrialContainer::Exchange(Step& step, const std::string& command, std::strin
                                                                     : ExchangeReason::kNotConnected);
     return false;
   }
-  CommandRecord record;
-  record.trialNumber = step.trialNumber;
-  record.trialName = step.trialName;
-  record.step = step.step;
-  record.command = command;
   std::string received;
   RunClock& clock = step.clock != nullptr ? *step.clock : *mClock.load();
-  record.sentAt = clock.Now();
+  CommandRecord record = step.NewRecord(command, clock.Now());
   step.lastSent = record.sentAt;
   if (CommandChannel* channel = mChannel.load()) {
     record.status = channel->Exchange(command, received, step.stop);
@@ -579,14 +584,9 @@ void TrialContainer::ResetPendingPulse(Step& step) {
   step.pulseSet = false;
   const std::string board = std::to_string(step.pulseBoard);
   const std::string command = "-SetDIOPortOutput " + Quoted(step.pulseSubSystem) + " " + board + " 0";
-  CommandRecord record;
-  record.trialNumber = step.trialNumber;
-  record.trialName = step.trialName;
-  record.step = step.step;
-  record.command = command;
   std::string received;
   RunClock& clock = step.clock != nullptr ? *step.clock : *mClock.load();
-  record.sentAt = clock.Now();
+  CommandRecord record = step.NewRecord(command, clock.Now());
   if (CommandChannel* channel = mChannel.load()) {
     // The run's own stop request would refuse it: this exchange has a bound
     // of its own.
