@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "fakes/fakes.h"
+#include "platform/mutex.h"
 #include "platform/paths.h"
 #include "platform/stop_signal.h"
 #include "platform/text_format.h"
@@ -15,6 +16,29 @@ namespace orvanta {
 namespace {
 
 using namespace std::chrono_literals;
+
+// A waiter wakes for the flag set under the mutex by another thread, and a
+// wait with nobody to signal times out.
+TEST(CondVarTest, WakesForASignalAndTimesOutWithout) {
+  Mutex mutex;
+  CondVar cv(&mutex);
+  bool ready = false;  // guarded by mutex
+  std::thread setter([&] {
+    std::this_thread::sleep_for(20ms);
+    MutexLock lock(&mutex);
+    ready = true;
+    cv.SignalAll();
+  });
+  {
+    MutexLock lock(&mutex);
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!ready && cv.WaitUntil(deadline)) {
+    }
+    EXPECT_TRUE(ready);
+    EXPECT_FALSE(cv.WaitFor(5ms));
+  }
+  setter.join();
+}
 
 TEST(MainWindowRefTest, CallsAreSkippedUntilAWindowRegisters) {
   MainWindowRef slot;
