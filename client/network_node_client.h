@@ -27,20 +27,26 @@
 // window thread from the connection. After a broken header the connection
 // stays up but is out of step: every later exchange fails without sending
 // (logged) until the client connects again.
+//
+// The work is done by four parts, one job each: the connection's life
+// (client/message_connection.h), the frame reader and writer
+// (client/frame_io.h), the exchange with its lock and the owed-reply rule
+// (client/message_exchange.h) and the stream side (client/stream_side.h).
+// This class puts them together under the names the program uses.
 #pragma once
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "client/client_log_file.h"
+#include "client/frame_io.h"
+#include "client/message_connection.h"
+#include "client/message_exchange.h"
 #include "client/node_connection_client.h"
 #include "client/socket_errors.h"
-#include "client/socket_layer.h"
+#include "client/stream_side.h"
 #include "platform/clock.h"
 #include "platform/exchange_status.h"
 #include "platform/message_box.h"
@@ -49,51 +55,18 @@
 
 namespace orvanta {
 
-// A mutual-exclusion lock whose waits can be bounded. (Built on a mutex and a
-// condition variable rather than std::timed_mutex, whose timed waits the
-// thread sanitizer cannot follow.)
-class ExchangeLock {
- public:
-  ExchangeLock() = default;
-  ExchangeLock(const ExchangeLock&) = delete;
-  ExchangeLock& operator=(const ExchangeLock&) = delete;
-
-  void lock() {
-    std::unique_lock<std::mutex> guard(mutex_);
-    released_.wait(guard, [this] { return !held_; });
-    held_ = true;
-  }
-  template <class Rep, class Period>
-  bool try_lock_for(std::chrono::duration<Rep, Period> timeout) {
-    std::unique_lock<std::mutex> guard(mutex_);
-    if (!released_.wait_for(guard, timeout, [this] { return !held_; })) return false;
-    held_ = true;
-    return true;
-  }
-  void unlock() {
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      held_ = false;
-    }
-    released_.notify_one();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable released_;
-  bool held_ GUARDED_BY(mutex_) = false;
-};
-
 class NetworkNodeClient {
  public:
   // The largest reply payload accepted; a larger announced size fails the
   // receive with the allocation error.
-  static constexpr int kMaxPayloadSize = 64 * 1024 * 1024;
-  static constexpr std::chrono::milliseconds kDefaultOwedReplyTimeout{5000};
+  static constexpr int kMaxPayloadSize = FrameReader::kMaxPayloadSize;
+  static constexpr std::chrono::milliseconds kDefaultOwedReplyTimeout =
+      MessageExchange::kDefaultOwedReplyTimeout;
 
   // How long an exchange waits for its reply unless set otherwise; 0 waits
   // without limit.
-  static constexpr std::chrono::milliseconds kDefaultReplyTimeout{5000};
+  static constexpr std::chrono::milliseconds kDefaultReplyTimeout =
+      MessageExchange::kDefaultReplyTimeout;
 
   // What became of an exchange (platform/exchange_status.h).
   using ExchangeStatus = orvanta::ExchangeStatus;
@@ -177,13 +150,13 @@ class NetworkNodeClient {
   std::string GetServerIPAddress() const;
   std::string GetServerApplicationName() const;
   int GetPortNumber() const;
-  bool IsInitialized() const { return mIsInitialized.load(); }
+  bool IsInitialized() const { return mConnection.IsConnected(); }
   // False while a broken reply has left the connection out of step (every
   // exchange is then refused until the client connects again).
-  bool IsInStep() const { return !mFramingLost.load(); }
-  bool StreamsInitialized() const { return mStreamsInitialized.load(); }
+  bool IsInStep() const { return mExchange.IsInStep(); }
+  bool StreamsInitialized() const { return mStreamSide.IsInitialized(); }
   // True while a reply abandoned by a stop is still to be discarded.
-  bool IsReplyOwed() const { return mReplyOwed.load(); }
+  bool IsReplyOwed() const { return mExchange.IsReplyOwed(); }
   std::vector<std::string> GetObjectNames() const;
   std::vector<std::string> GetObjectTypes() const;
 
@@ -194,133 +167,37 @@ class NetworkNodeClient {
   std::chrono::milliseconds GetReplyTimeout() const;
 
   // The six streams, in stream order: SE, ST, TT, CSC, VT, EV.
-  static constexpr int kStreamCount = 6;
+  static constexpr int kStreamCount = StreamSide::kStreamCount;
   static constexpr int kStreamSE = 0;
   static constexpr int kStreamST = 1;
   static constexpr int kStreamTT = 2;
   static constexpr int kStreamCSC = 3;
   static constexpr int kStreamVT = 4;
   static constexpr int kStreamEV = 5;
-  NodeConnectionClient& Stream(int index) { return *mStreams[index]; }
+  NodeConnectionClient& Stream(int index) { return mStreamSide.Stream(index); }
   // The stream serving a data type, or null.
   NodeConnectionClient* StreamForDataType(const std::string& dataType);
 
   ClientLogFile& GetLogFile() { return mLogFile; }
 
  private:
-  class ExchangeGuard;
-  enum class RecvStatus { kOk, kFailed, kStopped, kTimedOut };
-  struct Wait {
-    const StopSignal* stop = nullptr;
-    bool hasDeadline = false;
-    std::chrono::steady_clock::time_point deadline;
-  };
-  // A reply frame being received. It survives a stop, so that the rest of
-  // an abandoned reply is read where the receive left off.
-  struct IncomingFrame {
-    unsigned char header[12] = {};
-    int headerGot = 0;
-    bool headerChecked = false;
-    bool sizeChecked = false;
-    int32_t size = 0;
-    std::vector<char> payload;
-    int payloadGot = 0;
-    void Reset();
-  };
-
-  // Takes the exchange lock, waiting in short slices. Gives up (false) when
-  // `stop` is requested, or, with `refuse`, while exchanges are refused.
-  bool AcquireExchange(const StopSignal* stop, bool refuse);
-
   void Log(int level, const std::string& text);
-  void LogSocketError(net::SocketCall call, int code);
 
-  int CreateSocket(net::SocketHandle* socket);
-  int GetServerInfo(uint32_t* address, const std::string& serverName);
-  int ConnectToServer(net::SocketHandle socket, uint32_t address, int portNumber,
-                      const StopSignal* cancel);
-
-  // Records the status in mLastStatus.
-  ExchangeStatus ExchangeLocked(const std::string& command, std::vector<char>* payload,
-                                const StopSignal* stop) REQUIRES(mExchangeLock);
-  ExchangeStatus ExchangeStepLocked(const std::string& command, std::vector<char>* payload,
-                                    const StopSignal* stop) REQUIRES(mExchangeLock);
-  std::string ExchangeReplyLocked(const std::string& command, const StopSignal* stop = nullptr)
-      REQUIRES(mExchangeLock);
-  // Reads and discards whole frames waiting on the connection before a
-  // command is sent. False when the connection broke meanwhile.
-  bool DiscardUnsolicitedLocked(const std::string& command) REQUIRES(mExchangeLock);
-  // The failure status of a receive that returned kFailed.
-  ExchangeStatus ReceiveFailureLocked() REQUIRES(mExchangeLock);
-  bool SendCommandLocked(const std::string& command) REQUIRES(mExchangeLock);
-  bool SendMessageLocked(const char* bytes, int length) REQUIRES(mExchangeLock);
-  RecvStatus ReceiveFrameLocked(std::vector<char>* payload, const Wait& wait)
-      REQUIRES(mExchangeLock);
-  RecvStatus GetBufferLocked(char* buffer, int count, int* progress, const Wait& wait)
-      REQUIRES(mExchangeLock);
   // Logs the shutdown notice and claims the shutdown; false (with its
   // warning logged) while not initialized or while another shutdown runs.
-  // On true the caller ends the claim: --mRefuseExchanges, then
-  // mShutdownInProgress = false.
+  // On true the caller ends the claim with EndShutdown.
   bool BeginShutdown();
-  bool ShutdownLocked() REQUIRES(mExchangeLock);
-  bool ShutdownStepsLocked() REQUIRES(mExchangeLock);
-  bool OpenStreamLocked(const std::string& objectName, const std::string& dataType)
-      REQUIRES(mExchangeLock);
-  bool CloseStreamLocked(const std::string& objectName, const std::string& dataType)
-      REQUIRES(mExchangeLock);
-  void CloseSetUpStreamsLocked() REQUIRES(mExchangeLock);
-  net::SocketHandle CurrentSocket() const;
+  void EndShutdown();
+  bool ShutdownLocked() REQUIRES(mExchange.lock());
+  bool ShutdownStepsLocked() REQUIRES(mExchange.lock());
 
   ClientLogFile mLogFile;
-  NodeConnectionClientSE mStreamSE;
-  NodeConnectionClientST mStreamST;
-  NodeConnectionClientTT mStreamTT;
-  NodeConnectionClientCSC mStreamCSC;
-  NodeConnectionClientVT mStreamVT;
-  NodeConnectionClientEV mStreamEV;
-  NodeConnectionClient* const mStreams[kStreamCount];
-
-  MessageBoxes& boxes_;
-
-  // Held across every exchange and every change of the connection. Waits for
-  // it are made in slices (see AcquireExchange).
-  ExchangeLock mExchangeLock;
-  // Guards the connection facts read by other threads without the exchange
-  // lock; written only while the exchange lock is held as well.
-  mutable std::mutex mStateLock;
-
-  std::atomic<bool> mIsInitialized{false};
-  net::SocketHandle mSocket GUARDED_BY(mStateLock) = net::kInvalidSocket;
-  int mPortNumber GUARDED_BY(mStateLock) = 2000;
-  std::string mServerName GUARDED_BY(mStateLock) = "Not Connected";
-  std::string mServerIPAddress GUARDED_BY(mStateLock) = "Not Connected";
-  std::string mServerApplicationName GUARDED_BY(mStateLock) = "Not Connected";
-  std::vector<std::string> mObjectNames GUARDED_BY(mStateLock);
-  std::vector<std::string> mObjectTypes GUARDED_BY(mStateLock);
-  std::string mConnectError GUARDED_BY(mStateLock);
-  std::atomic<bool> mStreamsInitialized{false};
+  MessageConnection mConnection;
+  MessageExchange mExchange;
+  StreamSide mStreamSide;
 
   // The shutdown's re-entry guard.
   std::atomic<bool> mShutdownInProgress{false};
-  // Above 0 while a shutdown or a stream tear-down runs: new exchanges are
-  // refused, so that a stream callback waiting to exchange cannot hold up the
-  // receive thread that is being joined.
-  std::atomic<int> mRefuseExchanges{0};
-
-  IncomingFrame mIncoming GUARDED_BY(mExchangeLock);
-  std::atomic<bool> mReplyOwed{false};
-  bool mConnectionLost GUARDED_BY(mExchangeLock) = false;
-  // A reply header failed its checks: the rest of that frame is still on the
-  // connection and the next frame's start is unknown, so later exchanges are
-  // refused (not sent) until the connection is made again.
-  // Written under the exchange lock; read anywhere (IsInStep).
-  std::atomic<bool> mFramingLost{false};
-  std::atomic<long long> mOwedReplyTimeoutMs{kDefaultOwedReplyTimeout.count()};
-  std::atomic<long long> mReplyTimeoutMs{kDefaultReplyTimeout.count()};
-  std::vector<std::string> mPendingBoxes GUARDED_BY(mExchangeLock);
-  // What became of the last exchange made under the lock.
-  ExchangeStatus mLastStatus GUARDED_BY(mExchangeLock);
 };
 
 }  // namespace orvanta
