@@ -83,13 +83,13 @@ bool NodeConnectionClient::InitServerStream(int port) {
   if (!CreateSocket()) return false;
   if (!BindSocket(port) || !ListenToSocket()) {
     // A listener that cannot listen is of no use; release it now.
-    std::lock_guard<std::mutex> lock(mSocketLock);
+    MutexLock lock(&mSocketLock);
     net::CloseSocket(mListenSocket);
     mListenSocket = net::kInvalidSocket;
     return false;
   }
   if (!CreateRecieveBuffer()) {
-    std::lock_guard<std::mutex> lock(mSocketLock);
+    MutexLock lock(&mSocketLock);
     net::CloseSocket(mListenSocket);
     mListenSocket = net::kInvalidSocket;
     return false;
@@ -97,7 +97,7 @@ bool NodeConnectionClient::InitServerStream(int port) {
 
   int actual = port;
   {
-    std::lock_guard<std::mutex> lock(mSocketLock);
+    MutexLock lock(&mSocketLock);
     uint32_t address = 0;
     int bound = 0;
     if (net::LocalAddress(mListenSocket, &address, &bound) == 0) actual = bound;
@@ -106,14 +106,14 @@ bool NodeConnectionClient::InitServerStream(int port) {
 
   mStopRequested.store(false);
   {
-    std::lock_guard<std::mutex> lock(mThreadStateLock);
+    MutexLock lock(&mThreadStateLock);
     mThreadEnded = false;
   }
   try {
     mDmaProcessor = std::thread(&NodeConnectionClient::ReceiveThreadMain, this);
   } catch (const std::system_error&) {
     {
-      std::lock_guard<std::mutex> lock(mThreadStateLock);
+      MutexLock lock(&mThreadStateLock);
       mThreadEnded = true;
     }
     Log(client_log::kError,
@@ -132,7 +132,7 @@ bool NodeConnectionClient::CreateSocket() {
     LogSocketError(net::SocketCall::kStreamCreateSocket, error);
     return false;
   }
-  std::lock_guard<std::mutex> lock(mSocketLock);
+  MutexLock lock(&mSocketLock);
   mListenSocket = s;
   return true;
 }
@@ -140,7 +140,7 @@ bool NodeConnectionClient::CreateSocket() {
 bool NodeConnectionClient::BindSocket(int port) {
   int error = 0;
   {
-    std::lock_guard<std::mutex> lock(mSocketLock);
+    MutexLock lock(&mSocketLock);
     error = net::BindAny(mListenSocket, port);
   }
   if (error != 0) {
@@ -153,7 +153,7 @@ bool NodeConnectionClient::BindSocket(int port) {
 bool NodeConnectionClient::ListenToSocket() {
   int error = 0;
   {
-    std::lock_guard<std::mutex> lock(mSocketLock);
+    MutexLock lock(&mSocketLock);
     error = net::Listen(mListenSocket, kListenBacklog);
   }
   if (error != 0) {
@@ -183,7 +183,7 @@ bool NodeConnectionClient::CreateRecieveBuffer() {
 
 void NodeConnectionClient::RequestStop() {
   mStopRequested.store(true);
-  std::lock_guard<std::mutex> lock(mSocketLock);
+  MutexLock lock(&mSocketLock);
   net::ShutdownSocket(mListenSocket);
   net::ShutdownSocket(mDataSocket);
 }
@@ -222,8 +222,12 @@ void NodeConnectionClient::StopThreadAndCloseSockets(bool logged) {
     }
     bool ended = false;
     {
-      std::unique_lock<std::mutex> lock(mThreadStateLock);
-      ended = mThreadEndedCv.wait_for(lock, kThreadEndWait, [this] { return mThreadEnded; });
+      const auto deadline = std::chrono::steady_clock::now() + kThreadEndWait;
+      MutexLock lock(&mThreadStateLock);
+      while (!mThreadEnded) {
+        if (!mThreadEndedCv.WaitUntil(deadline)) break;
+      }
+      ended = mThreadEnded;
     }
     if (!ended && logged) {
       // Still inside the user's callback, which blocks. The thread is let go:
@@ -250,8 +254,8 @@ void NodeConnectionClient::StopThreadAndCloseSockets(bool logged) {
     mDmaProcessor.join();
   } else {
     // A thread let go by a close from its own callback is waited for here.
-    std::unique_lock<std::mutex> lock(mThreadStateLock);
-    mThreadEndedCv.wait(lock, [this] { return mThreadEnded; });
+    MutexLock lock(&mThreadStateLock);
+    while (!mThreadEnded) mThreadEndedCv.Wait();
   }
 
   CloseSockets(logged);
@@ -262,7 +266,7 @@ void NodeConnectionClient::CloseSockets(bool logged) {
   net::SocketHandle listen_socket;
   net::SocketHandle data_socket;
   {
-    std::lock_guard<std::mutex> lock(mSocketLock);
+    MutexLock lock(&mSocketLock);
     listen_socket = mListenSocket;
     data_socket = mDataSocket;
     mListenSocket = net::kInvalidSocket;
@@ -281,10 +285,10 @@ void NodeConnectionClient::CloseSockets(bool logged) {
 bool NodeConnectionClient::IsSetUp() const {
   if (mDmaProcessor.joinable()) return true;
   {
-    std::lock_guard<std::mutex> lock(mThreadStateLock);
+    MutexLock lock(&mThreadStateLock);
     if (!mThreadEnded) return true;  // let go by its own callback, still ending
   }
-  std::lock_guard<std::mutex> lock(mSocketLock);
+  MutexLock lock(&mSocketLock);
   return mListenSocket != net::kInvalidSocket || mDataSocket != net::kInvalidSocket;
 }
 
@@ -304,9 +308,9 @@ void NodeConnectionClient::ReceiveThreadMain() {
   }
   // Notified under the lock: once a waiter sees the flag, this thread no
   // longer touches the object, which may then be destroyed.
-  std::lock_guard<std::mutex> lock(mThreadStateLock);
+  MutexLock lock(&mThreadStateLock);
   mThreadEnded = true;
-  mThreadEndedCv.notify_all();
+  mThreadEndedCv.SignalAll();
 }
 
 bool NodeConnectionClient::WaitForData(net::SocketHandle socket) {
@@ -323,7 +327,7 @@ bool NodeConnectionClient::WaitForData(net::SocketHandle socket) {
 bool NodeConnectionClient::AcceptClientSocket() {
   net::SocketHandle listener;
   {
-    std::lock_guard<std::mutex> lock(mSocketLock);
+    MutexLock lock(&mSocketLock);
     listener = mListenSocket;
   }
   if (!WaitForData(listener)) return false;
@@ -335,7 +339,7 @@ bool NodeConnectionClient::AcceptClientSocket() {
       LogSocketError(net::SocketCall::kStreamAccept, error);
     return false;
   }
-  std::lock_guard<std::mutex> lock(mSocketLock);
+  MutexLock lock(&mSocketLock);
   mDataSocket = s;
   // A stop requested between the accept and here found no data socket to
   // shut down; the receive loop sees the flag instead.
@@ -364,7 +368,7 @@ bool NodeConnectionClient::RecieveData() {
 bool NodeConnectionClient::FillRecieveBuffer() {
   net::SocketHandle socket;
   {
-    std::lock_guard<std::mutex> lock(mSocketLock);
+    MutexLock lock(&mSocketLock);
     socket = mDataSocket;
   }
   unsigned char* buffer = mRecvBuffer.get();
@@ -463,13 +467,13 @@ int NodeConnectionClient::GetStreamObjectCount(const std::string& objectName) co
 // Registration and delivery
 
 void NodeConnectionClient::StoreCallback(StreamCallback callback, void* context) {
-  std::lock_guard<std::recursive_mutex> lock(mCallbackLock);
+  CallbackLock lock(&mCallbackLock);
   mCallbackFunction = callback;
   mCallbackContext = context;
 }
 
 std::vector<std::string> NodeConnectionClient::GetTypeObjects() const {
-  std::lock_guard<std::recursive_mutex> lock(mCallbackLock);
+  CallbackLock lock(&mCallbackLock);
   return mTypeObjects;
 }
 
@@ -486,12 +490,12 @@ void NodeConnectionClient::KeepObjectsOfTypes(const std::vector<std::string>& na
       }
     }
   }
-  std::lock_guard<std::recursive_mutex> lock(mCallbackLock);
+  CallbackLock lock(&mCallbackLock);
   mTypeObjects.swap(kept);
 }
 
 void NodeConnectionClient::DeliverIndexed(long index, const char* errorFormat) {
-  std::lock_guard<std::recursive_mutex> lock(mCallbackLock);
+  CallbackLock lock(&mCallbackLock);
   if (mCallbackContext == nullptr || mCallbackFunction == nullptr) return;
   if (index >= 0 && static_cast<size_t>(index) < mTypeObjects.size()) {
     mCallbackFunction(mCallbackContext, mRecord, 1, mTypeObjects[static_cast<size_t>(index)]);
@@ -501,7 +505,7 @@ void NodeConnectionClient::DeliverIndexed(long index, const char* errorFormat) {
 }
 
 void NodeConnectionClient::DeliverToFirst() {
-  std::lock_guard<std::recursive_mutex> lock(mCallbackLock);
+  CallbackLock lock(&mCallbackLock);
   if (mCallbackContext == nullptr || mCallbackFunction == nullptr) return;
   mCallbackFunction(mCallbackContext, mRecord, 1,
                     mTypeObjects.empty() ? std::string() : mTypeObjects.front());

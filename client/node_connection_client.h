@@ -17,7 +17,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -28,11 +27,35 @@
 #include "client/socket_errors.h"
 #include "client/socket_layer.h"
 #include "client/stream_callback.h"
+#include "platform/mutex.h"
 #include "platform/thread_annotations.h"
 
 namespace orvanta {
 
 class ClientLogFile;
+
+// The lock of a stream's callback registration. Recursive: the callback runs
+// with it held, and may register again or update the object list on its own
+// stream.
+class CAPABILITY("mutex") CallbackMutex {
+ public:
+  void Lock() ACQUIRE() { mMutex.lock(); }
+  void Unlock() RELEASE() { mMutex.unlock(); }
+
+ private:
+  std::recursive_mutex mMutex;
+};
+
+class SCOPED_CAPABILITY CallbackLock {
+ public:
+  explicit CallbackLock(CallbackMutex* mutex) ACQUIRE(mutex) : mMutex(mutex) { mMutex->Lock(); }
+  ~CallbackLock() RELEASE() { mMutex->Unlock(); }
+  CallbackLock(const CallbackLock&) = delete;
+  CallbackLock& operator=(const CallbackLock&) = delete;
+
+ private:
+  CallbackMutex* const mMutex;
+};
 
 class NodeConnectionClient {
  public:
@@ -150,7 +173,7 @@ class NodeConnectionClient {
   const unsigned char* mRecord = nullptr;  // the record being delivered
 
   // Callback registration and the object list, read by the receive thread.
-  mutable std::recursive_mutex mCallbackLock;
+  mutable CallbackMutex mCallbackLock;
   std::vector<std::string> mTypeObjects GUARDED_BY(mCallbackLock);
   StreamCallback mCallbackFunction GUARDED_BY(mCallbackLock) = nullptr;
   void* mCallbackContext GUARDED_BY(mCallbackLock) = nullptr;
@@ -159,7 +182,7 @@ class NodeConnectionClient {
 
   // The sockets: the listener is written only on the caller's thread while no
   // receive thread runs; the data socket is written by the receive thread.
-  mutable std::mutex mSocketLock;
+  mutable Mutex mSocketLock;
   net::SocketHandle mDataSocket GUARDED_BY(mSocketLock) = net::kInvalidSocket;
   net::SocketHandle mListenSocket GUARDED_BY(mSocketLock) = net::kInvalidSocket;
   std::atomic<int> mPortNumber{0};
@@ -172,8 +195,8 @@ class NodeConnectionClient {
   // Set when the stream was closed from its own callback and the thread was
   // let go; the thread then closes the sockets itself.
   std::atomic<bool> mOrphaned{false};
-  mutable std::mutex mThreadStateLock;
-  std::condition_variable mThreadEndedCv;
+  mutable Mutex mThreadStateLock;
+  CondVar mThreadEndedCv{&mThreadStateLock};
   bool mThreadEnded GUARDED_BY(mThreadStateLock) = true;
 };
 
