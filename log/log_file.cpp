@@ -56,26 +56,14 @@ bool IsAbsoluteHere(const std::string& directory) {
 #endif
 }
 
-std::string TwoDigits(int value) {
-  std::string text = value < 10 ? "0" : "";
-  return text + std::to_string(value);
-}
-
-std::string ThreeDigits(int value) {
-  std::string text;
-  if (value < 100) text += "0";
-  if (value < 10) text += "0";
-  return text + std::to_string(value);
-}
-
 }  // namespace
 
 LogFile::LogFile(const Clock& clock, MessageBoxes& boxes, MainWindowRef& window,
                  ShellOpener& shell)
-    : clock_(clock), boxes_(boxes), window_(window), shell_(shell) {}
+    : writer_(clock, &LogFile::GetLevelTag), boxes_(boxes), window_(window), shell_(shell) {}
 
 LogFile::~LogFile() {
-  std::lock_guard<std::mutex> lock(mLogLock);
+  MutexLock lock(&mLogLock);
   mLogStream.reset();
 }
 
@@ -98,22 +86,18 @@ std::string LogFile::GetLevelTag(int level) {
   }
 }
 
-std::string LogFile::GetTimeStamp() const {
-  const LocalTime now = clock_.Now();
-  return " " + TwoDigits(now.hour) + ":" + TwoDigits(now.minute) + ":" + TwoDigits(now.second) +
-         "." + ThreeDigits(now.millisecond);
-}
+std::string LogFile::GetTimeStamp() const { return writer_.TimeStamp(); }
 
 int LogFile::WriteLogEntry(int level, const std::string& text) {
   if (level == kLogDebug && !mDebugEnabled) return 0;
   LogErrorCapture::Note(level, text);
 
-  std::lock_guard<std::mutex> lock(mLogLock);
+  MutexLock lock(&mLogLock);
   return WriteEntryLocked(level, text);
 }
 
 int LogFile::WriteEntryLocked(int level, const std::string& text) {
-  const std::string line = GetLevelTag(level) + GetTimeStamp() + " - " + text;
+  const std::string line = writer_.Entry(level, text);
   const int result = WriteLine(line);
   // Still under the lock, so the window sees entries in file order. The
   // listener only queues the line; it never waits for its own thread.
@@ -132,7 +116,7 @@ int LogFile::SetLogFilename(const std::string& path) {
   std::vector<std::string> boxes;
   int result = 0;
   {
-    std::lock_guard<std::mutex> lock(mLogLock);
+    MutexLock lock(&mLogLock);
     const std::string previousDirectory = mDirectory;
     const std::string previousName = mFileName;
     if ((!parts.drive.empty() && !parts.directory.empty()) || IsAbsoluteHere(parts.directory)) {
@@ -158,7 +142,7 @@ std::string LogFile::CurrentPathLocked() const {
 
 std::string LogFile::ResolveLogFilename(const std::string& path) const {
   const PathParts parts = SplitPath(path);
-  std::lock_guard<std::mutex> lock(mLogLock);
+  MutexLock lock(&mLogLock);
   const bool keepDirectory =
       (!parts.drive.empty() && !parts.directory.empty()) || IsAbsoluteHere(parts.directory);
   const std::string name = !parts.name.empty() ? parts.name + ".txt"
@@ -168,7 +152,7 @@ std::string LogFile::ResolveLogFilename(const std::string& path) const {
 }
 
 std::vector<LogOpenFailure> LogFile::TakeOpenFailures() {
-  std::lock_guard<std::mutex> lock(mLogLock);
+  MutexLock lock(&mLogLock);
   std::vector<LogOpenFailure> failures;
   failures.swap(mOpenFailures);
   return failures;
@@ -202,12 +186,8 @@ int LogFile::OpenLogFile(std::vector<std::string>& boxes) {
   mStreamFailed = false;
   mLogStream = std::move(file);
 
-  const LocalTime now = clock_.Now();
   WriteLine(kLogFileHeader + path);
-  WriteLine("Time Opened: (m/d/y)  " + std::to_string(now.month) + "/" + std::to_string(now.day) +
-            "/" + std::to_string(now.year) + " at time " + std::to_string(now.hour) + ":" +
-            std::to_string(now.minute) + ":" + std::to_string(now.second) + "." +
-            std::to_string(now.millisecond));
+  WriteLine(writer_.OpenedLine());
 
   if (mStreamFailed) {
     // The file opened but cannot even take its header (a full or broken
@@ -237,14 +217,10 @@ int LogFile::CloseLogFile(std::vector<std::string>& boxes) {
 
 int LogFile::WriteLine(const std::string& text) {
   if (mLogStream == nullptr) return -1;
-  std::FILE* const stream = mLogStream->stream();
-  const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
-                       std::fwrite("\r\n", 1, 2, stream) == 2 && std::fflush(stream) == 0;
-  if (!written) {
+  if (!LogLineWriter::WriteLine(mLogStream->stream(), text)) {
     // Remember the failure, but keep trying later lines: a full disk that
     // gets space again should not lose the rest of the run.
     mStreamFailed = true;
-    std::clearerr(stream);
     return -1;
   }
   return 0;
@@ -280,17 +256,17 @@ int LogFile::ViewLogFile() {
 }
 
 std::string LogFile::GetSetupFileLines() const {
-  std::lock_guard<std::mutex> lock(mLogLock);
+  MutexLock lock(&mLogLock);
   return "-SetLogFile \"" + mFilePath + "\"\r\n\r\n\r\n";
 }
 
 std::string LogFile::GetFilePath() const {
-  std::lock_guard<std::mutex> lock(mLogLock);
+  MutexLock lock(&mLogLock);
   return mFilePath;
 }
 
 bool LogFile::IsOpen() const {
-  std::lock_guard<std::mutex> lock(mLogLock);
+  MutexLock lock(&mLogLock);
   return mLogStream != nullptr;
 }
 

@@ -3,14 +3,14 @@
 // window's message list.
 #pragma once
 
-#include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/log_line.h"
 #include "platform/message_box.h"
+#include "platform/mutex.h"
 #include "platform/output_file.h"
 #include "platform/shell_open.h"
 #include "platform/thread_annotations.h"
@@ -18,15 +18,8 @@
 
 namespace orvanta {
 
-// Log levels, passed as plain integers.
-enum LogLevel : int {
-  kLogFatal = 0,
-  kLogError = 1,
-  kLogWarning = 2,
-  kLogNotice = 3,
-  kLogData = 4,
-  kLogDebug = 5,
-};
+// The log levels (LogLevel, kLogFatal ... kLogDebug) come with the line
+// writer, platform/log_line.h.
 
 // The first line of every application log starts with this text; an existing
 // file is only replaced (moved aside, never truncated) when it starts so.
@@ -123,12 +116,12 @@ class LogFile {
   std::string CurrentPathLocked() const REQUIRES(mLogLock);
   void ShowBoxes(const std::vector<std::string>& boxes) EXCLUDES(mLogLock);
 
-  const Clock& clock_;
+  const LogLineWriter writer_;
   MessageBoxes& boxes_;
   MainWindowRef& window_;
   ShellOpener& shell_;
 
-  mutable std::mutex mLogLock;  // serialises entries, switches and closes
+  mutable Mutex mLogLock;  // serialises entries, switches and closes
   std::string mFileName GUARDED_BY(mLogLock);
   std::string mFilePath GUARDED_BY(mLogLock);
   std::string mDirectory GUARDED_BY(mLogLock);
