@@ -8,7 +8,7 @@
 # Usage: check_layers.sh [SOURCE_ROOT]   (default: the tree this script is in)
 # Exit status 0 when every include keeps to its layer, 1 otherwise.
 set -u
-root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
+root=$(cd "${1:-$(dirname "$0")/..}" && pwd) || exit 1
 
 # What each folder may include besides its own headers: folders, or single
 # headers where a folder may take only one of them.
@@ -45,7 +45,6 @@ while IFS= read -r file; do
     fail "$rel: the folder $folder/ has no row in the layer table of ${0##*/}"
     continue
   fi
-  rule="$folder/ may include its own headers${allowed[$folder]:+ and }${allowed[$folder]}"
   while IFS=: read -r line text; do
     [[ $text =~ include[[:space:]]*([\"\<])([^\">]+) ]] || continue
     header=${BASH_REMATCH[2]}
@@ -65,6 +64,8 @@ while IFS= read -r file; do
       if [[ $header == "$entry" || $header == "$entry"/* ]]; then ok=1; break; fi
     done
     if ((ok == 0)); then
+      below=$(for entry in ${allowed[$folder]}; do [[ $entry == *.h ]] && echo "$entry" || echo "$entry/"; done)
+      rule="$folder/ may include its own headers${below:+ and }"$(echo $below)
       fail "$rel:$line: includes \"$header\", which runs up or across the layers ($rule)"
     fi
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]' "$file")
