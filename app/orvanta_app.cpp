@@ -10,7 +10,7 @@ namespace orvanta {
 
 OrvantaApp::OrvantaApp(std::string& applicationDirectory, LogFile& log, TrialContainer& trials,
                        CardDeck& deck, ConfigFileProcessor& config, ServerLink& server,
-                       const ProgramSeams& seams)
+                       const WindowSeams& seams)
     : applicationDirectory_(applicationDirectory),
       log_(log),
       trials_(trials),
@@ -50,27 +50,18 @@ bool OrvantaApp::InitInstance() {
   return false;
 }
 
-ProgramObjects::ProgramObjects(const ProgramSeams& programSeams)
-    : seams(programSeams),
-      log(seams.clock, seams.boxes, seams.mainWindow, seams.shell),
-      commands(log, trials, deck),
-      trials(log, deck, seams.mainWindow, seams.boxes),
-      deck(log),
-      client(seams.clock, seams.boxes),
-      config(log, trials, deck, commands, seams.boxes, seams.clock),
-      server(client),
-      records(trials, deck, config, log, seams.clock, seams.shell, gApplicationDirectory),
-      app(gApplicationDirectory, log, trials, deck, config, server, seams) {
+ProgramObjects::ProgramObjects(const WindowSeams& windowSeams)
+    : seams(windowSeams),
+      core(seams),
+      server(core.client()),
+      records(core.trials(), core.deck(), core.config(), core.log(), seams.clock, seams.shell,
+              core.applicationDirectory()),
+      app(core.applicationDirectory(), core.log(), core.trials(), core.deck(), core.config(),
+          server, seams) {
   app.SetSessionRecords(&records);
-  records.SetClient(&client);
-  // Every trial command goes to the server through the client.
-  trials.SetCommandChannel(&client);
+  records.SetClient(&core.client());
 }
 
-ProgramObjects::~ProgramObjects() {
-  // The worker must be gone before the client and the deck are.
-  trials.StopProcessingTrials();
-  trials.JoinWorkers();
-}
+ProgramObjects::~ProgramObjects() { core.StopRun(); }
 
 }  // namespace orvanta

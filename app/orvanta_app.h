@@ -8,12 +8,8 @@
 #include "app/app_seams.h"
 #include "app/window_records.h"
 #include "client/vintra_client.h"
+#include "core/program_core.h"
 #include "log/log_file.h"
-#include "platform/clock.h"
-#include "platform/message_box.h"
-#include "platform/shell_open.h"
-#include "platform/window_listener.h"
-#include "script/command_processor.h"
 #include "script/config_file_processor.h"
 #include "trials/card_deck.h"
 #include "trials/trial_container.h"
@@ -22,13 +18,10 @@ namespace orvanta {
 
 class OrvantaDlg;
 
-// The seams the program-wide objects are built on. Created before them (the
-// window program in main(), tests with fakes) and destroyed after them.
-struct ProgramSeams {
-  const Clock& clock;
-  MessageBoxes& boxes;
-  MainWindowRef& mainWindow;
-  ShellOpener& shell;
+// The seams of the window program: those of the program-wide objects and the
+// window's file dialogs. Created before them (the window program in main(),
+// tests with fakes) and destroyed after them.
+struct WindowSeams : ProgramSeams {
   FileChooser& files;
 };
 
@@ -68,7 +61,7 @@ class OrvantaApp {
   // Nothing is used during construction; every argument outlives the object.
   OrvantaApp(std::string& applicationDirectory, LogFile& log, TrialContainer& trials,
              CardDeck& deck, ConfigFileProcessor& config, ServerLink& server,
-             const ProgramSeams& seams);
+             const WindowSeams& seams);
   OrvantaApp(const OrvantaApp&) = delete;
   OrvantaApp& operator=(const OrvantaApp&) = delete;
   virtual ~OrvantaApp() = default;
@@ -96,32 +89,26 @@ class OrvantaApp {
   CardDeck& deck_;
   ConfigFileProcessor& config_;
   ServerLink& server_;
-  ProgramSeams seams_;
+  WindowSeams seams_;
   std::function<int()> socketStartup_;
   std::function<void(OrvantaDlg&)> windowCreated_;
   WindowRecords* records_ = nullptr;
 };
 
-// The program-wide objects, created once in this order and destroyed in the
-// reverse order, so that the log outlives everything that writes to it. Each
-// object receives the others it uses by reference; references to objects
-// further down are only stored while the objects are built.
+// The window program's objects: the program-wide ones (built, held and torn
+// down by the core: a run still going is stopped and its worker joined
+// before any of them goes), then the window's view of the client, the
+// session records and the application object. Destroyed in reverse.
 struct ProgramObjects {
-  explicit ProgramObjects(const ProgramSeams& programSeams);
-  // A run still going is stopped and its worker joined first: it uses the
-  // deck and the client, which go before the trial list.
+  explicit ProgramObjects(const WindowSeams& windowSeams);
+  // A run still going is stopped and its worker joined first: it reports to
+  // the records, which go before the core.
   ~ProgramObjects();
   ProgramObjects(const ProgramObjects&) = delete;
   ProgramObjects& operator=(const ProgramObjects&) = delete;
 
-  ProgramSeams seams;
-  std::string gApplicationDirectory;  // empty until start-up
-  LogFile log;
-  CommandProcessor commands;
-  TrialContainer trials;
-  CardDeck deck;
-  VintraClient client;
-  ConfigFileProcessor config;
+  WindowSeams seams;
+  ProgramCore core;
   VintraServerLink server;  // the window's view of the client
   WindowRecords records;    // outlives the workers that report to it
   OrvantaApp app;

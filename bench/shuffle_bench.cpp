@@ -21,7 +21,7 @@
 
 #include "bench/bench_env.h"
 #include "bench/bench_report.h"
-#include "log/log_file.h"
+#include "core/program_core.h"
 #include "platform/clock.h"
 #include "platform/window_listener.h"
 #include "trials/card_deck.h"
@@ -146,13 +146,14 @@ struct Measured {
 };
 std::map<std::string, Measured> gDeck, gReference;
 
-// Quiet seams for the log the deck reports to (no file is opened).
-struct QuietLog {
+// The program-wide objects on quiet seams; the deck is the core's (its log
+// opens no file).
+struct QuietProgram {
   SystemClock clock;
   SilentBoxes boxes;
   MainWindowRef window;
   NoShell shell;
-  LogFile log{clock, boxes, window, shell};
+  ProgramCore core{{clock, boxes, window, shell}};
 };
 
 void BM_ReferenceShuffle(benchmark::State& state) {
@@ -180,8 +181,8 @@ void BM_ReferenceShuffle(benchmark::State& state) {
 void BM_CardDeckShuffle(benchmark::State& state) {
   const Case& c = kCases[state.range(0)];
   state.SetLabel(c.name);
-  QuietLog quiet;
-  CardDeck deck(quiet.log);
+  QuietProgram quiet;
+  CardDeck& deck = quiet.core.deck();
   for (const auto& [id, count] : SuitsOf(c)) {
     deck.AddSuit(id);
     deck.SetNumCardsInSuit(id, count);

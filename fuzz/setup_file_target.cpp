@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "core/program_core.h"
 #include "fuzz/fuzz_targets.h"
 #include "log/log_file.h"
 #include "platform/clock.h"
@@ -98,7 +99,8 @@ Sandbox& TheSandbox() {
   return *sandbox;
 }
 
-// A fresh set of the program's model objects, in start-up order.
+// A fresh set of the program-wide objects on quiet seams, with its log in
+// the sandbox.
 struct Model {
   explicit Model(const Sandbox& sandbox) {
     log.SetLogFilename(sandbox.dir + "/start.txt");
@@ -107,11 +109,12 @@ struct Model {
   QuietBoxes boxes;
   MainWindowRef window;
   NoShell shell;
-  LogFile log{clock, boxes, window, shell};
-  CommandProcessor commands{log, trials, deck};
-  TrialContainer trials{log, deck, window};
-  CardDeck deck{log};
-  ConfigFileProcessor config{log, trials, deck, commands, boxes, clock};
+  ProgramCore core{{clock, boxes, window, shell}};
+  LogFile& log = core.log();
+  CommandProcessor& commands = core.commands();
+  TrialContainer& trials = core.trials();
+  CardDeck& deck = core.deck();
+  ConfigFileProcessor& config = core.config();
 };
 
 // The line with any -SetLogFile path moved into the sandbox: the name part

@@ -46,7 +46,7 @@ TEST_F(StartUpTest, SocketLayerFailureShowsItsBoxAndCreatesNoWindow) {
   ASSERT_EQ(boxes.boxes().size(), 1u);
   EXPECT_EQ(boxes.boxes()[0].text, "Windows sockets initialization failed.");
   EXPECT_EQ(boxes.boxes()[0].buttons, BoxButtons::kOk);
-  EXPECT_TRUE(objects.gApplicationDirectory.empty());
+  EXPECT_TRUE(objects.core.applicationDirectory().empty());
   EXPECT_FALSE(std::filesystem::exists(dir.WithSeparator() + "OrvantaLogFile.txt"));
 }
 
@@ -68,11 +68,11 @@ TEST_F(StartUpTest, StartUpRunsTheWindowModallyWithItsLogInTheWorkingDirectory) 
   EXPECT_TRUE(registeredWhileShown);
   EXPECT_EQ(title, "Orvanta - Disconnected From Server");
   EXPECT_FALSE(mainWindow.IsRegistered());
-  EXPECT_EQ(objects.gApplicationDirectory, dir.WithSeparator());
+  EXPECT_EQ(objects.core.applicationDirectory(), dir.WithSeparator());
   EXPECT_TRUE(std::filesystem::exists(dir.WithSeparator() + "OrvantaLogFile.txt"));
   EXPECT_TRUE(boxes.boxes().empty());
   // The objects work on after the window has gone.
-  EXPECT_EQ(objects.trials.AddTrial("After"), 0);
+  EXPECT_EQ(objects.core.trials().AddTrial("After"), 0);
 }
 
 TEST_F(StartUpTest, ClosingMidRunStopsTheRunThenDisconnectsFromTheServer) {
@@ -94,11 +94,13 @@ TEST_F(StartUpTest, ClosingMidRunStopsTheRunThenDisconnectsFromTheServer) {
     bool running = false;
     objects.app.SetWindowCreatedHook([&](OrvantaDlg& window) {
       QTimer::singleShot(0, &window, [&] {
-        connected = objects.client.ConnectToServer("127.0.0.1", false, 0, server.message_port());
+        connected =
+            objects.core.client().ConnectToServer("127.0.0.1", false, 0, server.message_port());
+        TrialContainer& trials = objects.core.trials();
         Trial* trial = nullptr;
-        if (objects.trials.AddTrial("Long") == 0 && objects.trials.GetTrial("Long", trial) == 0) {
+        if (trials.AddTrial("Long") == 0 && trials.GetTrial("Long", trial) == 0) {
           trial->SetTrialDuration(60000);
-          running = objects.trials.StartProcessingTrials() == 0 && objects.trials.IsProcessing();
+          running = trials.StartProcessingTrials() == 0 && trials.IsProcessing();
         }
         window.close();
       });
@@ -107,8 +109,8 @@ TEST_F(StartUpTest, ClosingMidRunStopsTheRunThenDisconnectsFromTheServer) {
     objects.app.InitInstance();
     EXPECT_TRUE(connected);
     EXPECT_TRUE(running);
-    EXPECT_FALSE(objects.trials.IsProcessing());
-    EXPECT_FALSE(objects.client.IsConnected());
+    EXPECT_FALSE(objects.core.trials().IsProcessing());
+    EXPECT_FALSE(objects.core.client().IsConnected());
   }
   // The server sees the client go (its connection thread notices in its own
   // time, so wait for it, with a bound).

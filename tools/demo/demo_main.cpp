@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/program_core.h"
 #include "log/log_file.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
@@ -37,21 +38,22 @@ const DemoType kTypes[] = {
 int main() {
   using namespace orvanta;
 
-  // Program-wide objects, created in start-up order and destroyed in reverse.
-  const std::string applicationDirectory = CurrentDirectoryWithSeparator();
+  // The seams, then the program-wide objects built on them in start-up order
+  // and destroyed in reverse.
   SystemClock clock;
   StderrMessageBoxes boxes;
   DesktopShellOpener shell;
   MainWindowRef window;  // no window in a headless run: echoes are skipped
+  ProgramCore core({clock, boxes, window, shell}, CurrentDirectoryWithSeparator());
+  LogFile& log = core.log();
+  CardDeck& deck = core.deck();
+  TrialContainer& trials = core.trials();
 
-  LogFile log(clock, boxes, window, shell);
-  log.SetLogFilename(applicationDirectory + "OrvantaLogFile.txt");
+  log.SetLogFilename(core.applicationDirectory() + "OrvantaLogFile.txt");
   if (!log.IsOpen()) {
     std::fprintf(stderr, "orvanta-demo: the log file %s could not be opened\n",
                  log.GetFilePath().c_str());
   }
-  CardDeck deck(log);
-  TrialContainer trials(log, deck, window);
 
   log.WriteLogEntry(kLogNotice, "orvanta-demo - building a deck of three trial types");
   for (const DemoType& type : kTypes) {

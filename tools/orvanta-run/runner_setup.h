@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "client/vintra_client.h"
+#include "core/program_core.h"
 #include "log/log_file.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
@@ -84,33 +85,23 @@ class RunnerMessageBoxes : public StderrMessageBoxes {
   std::atomic<StreamLogEcho*> echo_{nullptr};
 };
 
-// The program-wide objects, created once in start-up order (the seams, the
-// application directory, the log, the interpreter, the trial list, the deck,
-// the server client, the setup runner) and destroyed in reverse. References to later members
-// are only stored by the constructors that receive them.
+// The runner's seams and the program-wide objects built on them by the core
+// (in start-up order, destroyed in reverse after a run still going has been
+// stopped and its worker joined). The references name the core's objects.
 struct RunnerProgram {
   SystemClock clock;
   RunnerMessageBoxes boxes;  // the "Configuration File Error" box goes to stderr
   MainWindowRef window;      // headless: holds the stdout echo, or nothing
   DesktopShellOpener shell;
 
-  const std::string applicationDirectory = CurrentDirectoryWithSeparator();
-  LogFile log{clock, boxes, window, shell};
-  CommandProcessor commands{log, trials, deck};
-  TrialContainer trials{log, deck, window, boxes};
-  CardDeck deck{log};
-  VintraClient client{clock, boxes};
-  ConfigFileProcessor config{log, trials, deck, commands, boxes, clock};
-
-  // Destroyed first: a run still going is stopped, and its worker has ended,
-  // before the client and the deck it uses are gone.
-  struct WorkerStopper {
-    TrialContainer& trials;
-    ~WorkerStopper() {
-      trials.StopProcessingTrials();
-      trials.JoinWorkers();
-    }
-  } workerStopper{trials};
+  ProgramCore core{ProgramSeams{clock, boxes, window, shell}, CurrentDirectoryWithSeparator()};
+  const std::string& applicationDirectory = core.applicationDirectory();
+  LogFile& log = core.log();
+  CommandProcessor& commands = core.commands();
+  TrialContainer& trials = core.trials();
+  CardDeck& deck = core.deck();
+  VintraClient& client = core.client();
+  ConfigFileProcessor& config = core.config();
 };
 
 // The setup half: opens the log, seeds the deck, runs the setup files in
