@@ -28,11 +28,7 @@
 #include "app/app_seams.h"
 #include "app/orvanta_dlg.h"
 #include "fakes/fakes.h"
-#include "log/log_file.h"
-#include "script/command_processor.h"
-#include "script/config_file_processor.h"
-#include "trials/card_deck.h"
-#include "trials/trial_container.h"
+#include "support/program_env.h"
 
 namespace orvanta::testing {
 
@@ -177,14 +173,14 @@ class TempDir {
 
 // A fresh model (log, deck, trial list) and a main window over it, shown
 // and active, with every seam answered by a fake.
-class DialogTest : public ::testing::Test {
+//
+// The model is the shared fixture's (no log file; the window slot holds the
+// main window while it exists). `window` here is the main window, hiding the
+// fixture's recording window, which these tests do not use; `server` is the
+// window's fake view of the server.
+class DialogTest : public ::testing::Test, public ProgramEnv {
  protected:
-  DialogTest()
-      : log(clock, boxes, mainWindow, shell),
-        deck(log),
-        trials(log, deck, mainWindow, boxes),
-        commands(log, trials, deck),
-        config(log, trials, deck, commands, boxes, clock) {}
+  DialogTest() : ProgramEnv(Options{LocalTime{}, false, false, "orvanta-app-"}) {}
 
   void SetUp() override {
     TestApplication();
@@ -256,17 +252,9 @@ class DialogTest : public ::testing::Test {
   }
 
   TempDir dir;
-  FixedClock clock;
-  RecordingMessageBoxes boxes;
-  MainWindowRef mainWindow;
-  FakeShellOpener shell;
+  MainWindowRef& mainWindow = windowRef;
   FakeFileChooser files;
-  FakeServerLink server;
-  LogFile log;
-  CardDeck deck;
-  TrialContainer trials;
-  CommandProcessor commands;
-  ConfigFileProcessor config;
+  FakeServerLink server;  // hides the fixture's simulator (see SimDialogTest)
   std::unique_ptr<OrvantaDlg> window;
 };
 

@@ -23,20 +23,12 @@ namespace orvanta::testing {
 
 class SimDialogTest : public DialogTest {
  protected:
-  SimDialogTest() : client(clock, boxes), link(client) {
-    simOptions.negotiation_port = 0;
-    simOptions.message_port = 0;
-    simOptions.record_rate_hz = 1;
-  }
+  // The simulator with its negotiation port, both ports free ones.
+  SimDialogTest() : link(client) { simOptions.negotiation_enabled = true; }
 
   void SetUp() override {
     TestApplication();
-    sim::TranscriptConfig transcriptConfig;
-    transcriptConfig.keep_lines = true;
-    std::string error;
-    ASSERT_TRUE(transcript.Open(transcriptConfig, &error)) << error;
-    sim = std::make_unique<sim::SimServer>(simOptions, transcript);
-    ASSERT_TRUE(sim->Start(&error)) << error;
+    ASSERT_NO_FATAL_FAILURE(StartSim());
     client.SetServerPorts(sim->negotiation_port(), sim->message_port());
     trials.SetCommandChannel(&client);
     DialogTest::SetUp();
@@ -45,8 +37,7 @@ class SimDialogTest : public DialogTest {
   void TearDown() override {
     DialogTest::TearDown();
     // The run's worker uses the client: it ends before the client goes.
-    trials.StopProcessingTrials();
-    trials.JoinWorkers();
+    core.StopRun();
     trials.SetCommandChannel(nullptr);
     client.DisconnectFromServer();
     if (sim) sim->Stop();
@@ -103,10 +94,7 @@ class SimDialogTest : public DialogTest {
     return false;
   }
 
-  sim::SimOptions simOptions;
-  sim::Transcript transcript;
-  std::unique_ptr<sim::SimServer> sim;
-  VintraClient client;
+  std::unique_ptr<sim::SimServer>& sim = ProgramEnv::server;
   VintraServerLink link;
 };
 

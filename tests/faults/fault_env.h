@@ -1,7 +1,6 @@
-// The whole program's model, run against the acquisition-server simulator
-// in this process with faults switched on, as the end-to-end fault tests
-// need it: a real log file in a temp folder, the trial list and deck, the
-// server client, and the simulator on free loopback ports with its
+// The end-to-end fault tests run on the shared fixture: the whole program's
+// objects against the acquisition-server simulator in this process with
+// faults switched on, a real log file in a temp folder, the simulator's
 // transcript kept in memory. Every wait is bounded.
 #pragma once
 
@@ -19,18 +18,13 @@
 #include <thread>
 #include <vector>
 
-#include "client/vintra_client.h"
 #include "fakes/fakes.h"
 #include "fakes/sim_transcript.h"
 #include "fakes/temp_folder.h"
 #include "fakes/wait.h"
-#include "log/log_file.h"
-#include "platform/clock.h"
+#include "support/program_env.h"
 #include "tools/quorvin-sim/sim_server.h"
-#include "tools/quorvin-sim/transcript.h"
-#include "trials/card_deck.h"
 #include "trials/trial.h"
-#include "trials/trial_container.h"
 
 namespace orvanta::faults {
 
@@ -80,50 +74,29 @@ inline long ResidentKiB() {
 // One command line of the simulator's transcript.
 using SimCommand = testing::TranscriptLine;
 
-class FaultEnv : public ::testing::Test {
+// The shared fixture with the simulator's transcript echo off and events at
+// both ends of a trial; the window slot stays empty.
+class FaultEnv : public ::testing::Test, public testing::ProgramEnv {
  protected:
-  FaultEnv() : clock_(LocalTime{2012, 6, 7, 8, 9, 10, 11}) {
-    logPath_ = folder_.path() + "/log.txt";
-    log.SetLogFilename(logPath_);
-    options.negotiation_enabled = false;
-    options.negotiation_port = 0;
-    options.message_port = 0;
+  FaultEnv()
+      : ProgramEnv(Options{LocalTime{2012, 6, 7, 8, 9, 10, 11}, true, false, "orvanta-faults-"}) {
     options.quiet = true;
-    options.record_rate_hz = 1;
   }
 
-  ~FaultEnv() override {
-    // The worker uses the client and the client the server: end them in
-    // that order.
-    trials.StopProcessingTrials();
-    trials.JoinWorkers();
-    client.reset();
-    if (server) server->Stop();
-  }
-
-  // Starts the simulator with `options` and connects a client straight to
-  // its message port (the six streams included).
+  // Starts the simulator with `options` and connects the client straight to
+  // its message port (the six streams included), with its own log file.
   void StartAndConnect() {
-    ASSERT_NO_FATAL_FAILURE(testing::StartSimServer(options, transcript, server));
-    client = std::make_unique<VintraClient>(clientClock, clientBoxes);
-    ASSERT_TRUE(client->SetLogFileName(folder_.path() + "/client.txt"));
-    ASSERT_TRUE(Connect());
-    trials.SetCommandChannel(client.get());
+    ASSERT_NO_FATAL_FAILURE(StartSim());
+    ASSERT_TRUE(client.SetLogFileName(folder() + "/client.txt"));
+    ASSERT_TRUE(ConnectClient());
   }
 
-  bool Connect() { return client->ConnectToServer("127.0.0.1", false, 0, server->message_port()); }
+  bool Connect() { return client.ConnectToServer("127.0.0.1", false, 0, server->message_port()); }
 
   // A trial type with `count` trials; events at start and end are on.
   Trial* AddEventType(const std::string& name, int32_t count, int32_t duration,
                       int32_t interval) {
-    Trial* trial = nullptr;
-    EXPECT_EQ(trials.AddTrial(name), 0);
-    EXPECT_EQ(trials.GetTrial(name, trial), 0);
-    int32_t suit = -1;
-    EXPECT_EQ(trials.GetSuitID(name, suit), 0);
-    EXPECT_EQ(deck.SetNumCardsInSuit(suit, count), 0);
-    trial->SetTrialDuration(duration);
-    trial->SetInterTrialInterval(interval);
+    Trial* trial = AddType(name, count, duration, interval);
     trial->SetStartOfTrialGenerateEvent(true);
     trial->SetStartOfTrialEventString(name + " on");
     trial->SetStartOfTrialEventTTLValue(1);
@@ -137,10 +110,8 @@ class FaultEnv : public ::testing::Test {
   // Commands whose text starts with `prefix`, once the simulator has
   // written the line of every command it received (bounded wait).
   std::vector<SimCommand> CommandsStartingWith(const std::string& prefix) const {
-    WaitUntil([&] { return static_cast<int64_t>(Commands().size()) >= server->commands_received(); },
-              2000ms);
     std::vector<SimCommand> out;
-    for (const auto& c : Commands())
+    for (const auto& c : SimCommands())
       if (c.text.rfind(prefix, 0) == 0) out.push_back(c);
     return out;
   }
@@ -148,48 +119,10 @@ class FaultEnv : public ::testing::Test {
     return CommandsStartingWith(prefix).size();
   }
 
-  std::vector<std::string> Log() const { return LogTexts(logPath_); }
-  size_t LogCount(const std::string& prefix) const {
-    size_t n = 0;
-    for (const auto& t : Log())
-      if (t.rfind(prefix, 0) == 0) ++n;
-    return n;
-  }
-  size_t LogCountExactly(const std::string& text) const {
-    size_t n = 0;
-    for (const auto& t : Log())
-      if (t == text) ++n;
-    return n;
-  }
-  bool LogHas(const std::string& text) const {
-    for (const auto& t : Log())
-      if (t == text) return true;
-    return false;
-  }
-  std::string ClientLog() const { return ReadWholeFile(folder_.path() + "/client.txt"); }
+  std::vector<std::string> Log() const { return LogTexts(); }
+  std::string ClientLog() const { return ReadWholeFile(folder() + "/client.txt"); }
 
-  const std::string& folder() const { return folder_.path(); }
-
- private:
-  TempFolder folder_{"orvanta-faults-"};
-  std::string logPath_;
-  testing::FixedClock clock_;
-  testing::FakeShellOpener shell_;
-
- public:
-  testing::RecordingWindow window;
-  MainWindowRef windowRef;
-  testing::RecordingMessageBoxes boxes;
-  LogFile log{clock_, boxes, windowRef, shell_};
-  CardDeck deck{log};
-  TrialContainer trials{log, deck, windowRef, boxes};
-
-  sim::SimOptions options;
-  SystemClock clientClock;
-  testing::RecordingMessageBoxes clientBoxes;
-  sim::Transcript transcript;
-  std::unique_ptr<sim::SimServer> server;
-  std::unique_ptr<VintraClient> client;
+  sim::SimOptions& options = simOptions;
 };
 
 inline const char kStopLine1[] =

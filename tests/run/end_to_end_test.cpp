@@ -161,7 +161,7 @@ TEST_F(EndToEndTest, StopDuringTheTrialSendsNothingMore) {
   EXPECT_EQ(LogCount("End Trial"), 0u);
 
   std::string reply;
-  EXPECT_TRUE(client->SendCommand("-GetApplicationName", reply));
+  EXPECT_TRUE(client.SendCommand("-GetApplicationName", reply));
   EXPECT_EQ(reply, "0 Quorvin Simulator");
 }
 
@@ -214,7 +214,7 @@ TEST_F(EndToEndTest, StopWhileTheServerWithholdsAReply) {
   EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Start Trial #1", kTerminatedLine, kWaitLine}));
 
   std::string reply;
-  EXPECT_TRUE(client->SendCommand("-GetApplicationName", reply));
+  EXPECT_TRUE(client.SendCommand("-GetApplicationName", reply));
   EXPECT_EQ(reply, "0 Quorvin Simulator");
   EXPECT_EQ(CommandTexts(),
             (std::vector<std::string>{"-PostEvent \"late\" 0 0", "-GetApplicationName"}));
@@ -226,7 +226,7 @@ TEST_F(EndToEndTest, StopWhileTheServerNeverAnswers) {
   options.fault_command = "-PostEvent";
   options.no_reply_nth = 1;
   Start();
-  client->SetOwedReplyTimeout(200ms);
+  client.SetOwedReplyTimeout(200ms);
   Trial* t = AddType("A", 1, 0, 0);
   t->SetStartOfTrialGenerateEvent(true);
   t->SetStartOfTrialGenerateTTLPulse(true);
@@ -243,7 +243,7 @@ TEST_F(EndToEndTest, StopWhileTheServerNeverAnswers) {
   // The reply still owed is never taken for a later command's: the next
   // exchange gives up without sending anything.
   std::string reply = "unchanged";
-  EXPECT_FALSE(client->SendCommand("-GetApplicationName", reply));
+  EXPECT_FALSE(client.SendCommand("-GetApplicationName", reply));
   EXPECT_EQ(reply, "unchanged");
   EXPECT_EQ(received(), before + 1);
 }

@@ -1,7 +1,7 @@
-// Test environments for the trial worker: a fresh trial model with a real log
-// file in a temp folder and recording seams, plus either a scripted command
-// channel or the acquisition-server simulator on loopback with a client
-// connected to it. Every wait is bounded.
+// Test environments for the trial worker, on the shared fixture: a recording
+// run observer and either a scripted command channel or the
+// acquisition-server simulator on loopback with the client connected to it.
+// Every wait is bounded.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -22,15 +22,12 @@
 #include <vector>
 
 #include "fakes/fakes.h"
-#include "fakes/temp_folder.h"
 #include "fakes/wait.h"
-#include "log/log_file.h"
 #include "platform/command_channel.h"
 #include "platform/stop_signal.h"
-#include "trials/card_deck.h"
+#include "support/program_env.h"
 #include "trials/run_observer.h"
 #include "trials/trial.h"
-#include "trials/trial_container.h"
 
 namespace orvanta::testing {
 
@@ -146,89 +143,39 @@ struct LogEntry {
   std::string text;
 };
 
-// The trial model of one test. The log uses a fixed clock, so entries can be
-// compared whole; timing is read from the observer or the simulator.
-class ModelEnv {
+// The trial model of one test, on the shared fixture: the log uses a fixed
+// clock, so entries can be compared whole; timing is read from the observer
+// or the simulator. The trial list reports to a recording observer and sends
+// through a scripted channel unless a test sets another.
+class ModelEnv : public ProgramEnv {
  public:
-  ModelEnv() : clock_(LocalTime{2009, 3, 7, 9, 5, 3, 7}) {
-    log.SetLogFilename(dir() + "/log.txt");
-    window_ref.Register(&window);
+  ModelEnv() : ProgramEnv(Options{LocalTime{2009, 3, 7, 9, 5, 3, 7}, true, true, "orvanta-run-"}) {
     trials.SetRunObserver(&observer);
     trials.SetCommandChannel(&scripted);
   }
-  virtual ~ModelEnv() {
-    trials.StopProcessingTrials();
-    trials.JoinWorkers();
+  ~ModelEnv() override {
+    // The observer and the channel go before the core: the worker ends first.
+    core.StopRun();
   }
 
-  const std::string& dir() const { return dir_.path(); }
+  const std::string& dir() const { return folder(); }
 
   // Every entry of the log file (its two header lines left out).
   std::vector<LogEntry> LogEntries() const {
-    std::ifstream in(dir() + "/log.txt", std::ios::binary);
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     std::vector<LogEntry> entries;
-    std::string::size_type start = 0, end;
-    int line = 0;
-    while ((end = text.find("\r\n", start)) != std::string::npos) {
-      const std::string l = text.substr(start, end - start);
-      start = end + 2;
-      if (++line <= 2) continue;
-      // 14-character tag, " HH:MM:SS.mmm", " - ", text.
-      EXPECT_EQ(l.substr(14, 16), " 09:05:03.007 - ") << l;
-      entries.push_back({l.substr(0, 14), l.size() > 30 ? l.substr(30) : std::string()});
-    }
+    const std::vector<std::string> texts = LogTexts();  // checks each time stamp
+    const std::vector<std::string> lines = LogLines();
+    for (size_t i = 0; i < lines.size() && i < texts.size(); ++i)
+      entries.push_back({lines[i].substr(0, 14), texts[i]});
     return entries;
-  }
-  std::vector<std::string> LogTexts() const {
-    std::vector<std::string> out;
-    for (const auto& e : LogEntries()) out.push_back(e.text);
-    return out;
-  }
-  // Whether some log text satisfies `match`.
-  bool LogHas(const std::string& text) const {
-    for (const auto& t : LogTexts())
-      if (t == text) return true;
-    return false;
-  }
-  size_t LogCount(const std::string& prefix) const {
-    size_t n = 0;
-    for (const auto& t : LogTexts())
-      if (t.rfind(prefix, 0) == 0) ++n;
-    return n;
-  }
-
-  // Adds a type with `count` trials and the given timing, nothing switched on.
-  Trial* AddType(const std::string& name, int32_t count, int32_t duration, int32_t interval) {
-    Trial* trial = nullptr;
-    EXPECT_EQ(trials.AddTrial(name), 0);
-    EXPECT_EQ(trials.GetTrial(name, trial), 0);
-    int32_t suit = -1;
-    EXPECT_EQ(trials.GetSuitID(name, suit), 0);
-    EXPECT_EQ(deck.SetNumCardsInSuit(suit, count), 0);
-    trial->SetTrialDuration(duration);
-    trial->SetInterTrialInterval(interval);
-    return trial;
   }
 
   bool WaitForEnd(std::chrono::milliseconds timeout = 10000ms) {
     return trials.WaitForRunEnd(timeout);
   }
 
- private:
-  TempFolder dir_{"orvanta-run-"};  // outlives the log below
-  FixedClock clock_;
-  FakeShellOpener shell_;
-
- public:
-  RecordingWindow window;
-  MainWindowRef window_ref;
-  RecordingMessageBoxes boxes;
   RecordingObserver observer;
   ScriptedChannel scripted;  // the channel unless a test sets another
-  LogFile log{clock_, boxes, window_ref, shell_};
-  CardDeck deck{log};
-  TrialContainer trials{log, deck, window_ref, boxes};
 };
 
 // The stop lines, in their order.

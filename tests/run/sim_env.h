@@ -12,12 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "client/vintra_client.h"
 #include "fakes/sim_transcript.h"
-#include "platform/clock.h"
 #include "tests/run/run_env.h"
-#include "tools/quorvin-sim/sim_server.h"
-#include "tools/quorvin-sim/transcript.h"
 
 namespace orvanta::testing {
 
@@ -26,34 +22,19 @@ using SimCommand = TranscriptLine;
 
 class SimEnv : public ModelEnv {
  public:
-  SimEnv() {
-    options.negotiation_enabled = false;
-    options.negotiation_port = 0;
-    options.message_port = 0;
-    options.record_rate_hz = 1;
-  }
-  ~SimEnv() override {
-    // The worker uses the client; it must end first.
-    trials.StopProcessingTrials();
-    trials.JoinWorkers();
-    client.reset();
-    if (server) server->Stop();
-  }
-
-  // Starts the simulator with `options` and connects the client to it
-  // directly on its message port. With messageOnly, only the message
-  // connection is made (one exchange instead of the fifteen of a full
-  // connect, for servers that answer slowly).
+  // Starts the simulator and connects the client to it directly on its
+  // message port. With messageOnly, only the message connection is made (one
+  // exchange instead of the fifteen of a full connect, for servers that
+  // answer slowly).
   void Start(bool messageOnly = false) {
-    ASSERT_NO_FATAL_FAILURE(StartSimServer(options, transcript, server));
-    client = std::make_unique<VintraClient>(clientClock, clientBoxes);
+    ASSERT_NO_FATAL_FAILURE(StartSim());
     if (messageOnly) {
-      ASSERT_TRUE(client->GetNetworkNodeClient().InitializeClient("127.0.0.1",
-                                                                  server->message_port()));
+      ASSERT_TRUE(client.GetNetworkNodeClient().InitializeClient("127.0.0.1",
+                                                                 server->message_port()));
+      trials.SetCommandChannel(&client);
     } else {
-      ASSERT_TRUE(client->ConnectToServer("127.0.0.1", false, 0, server->message_port()));
+      ASSERT_TRUE(ConnectClient());
     }
-    trials.SetCommandChannel(client.get());
     // Only the commands from here on count.
     ASSERT_TRUE(WaitUntil(
         [&] { return static_cast<int64_t>(CommandLines(0).size()) == received(); }));
@@ -79,12 +60,7 @@ class SimEnv : public ModelEnv {
     return WaitUntil([&] { return Commands().size() >= n; }, timeout);
   }
 
-  sim::SimOptions options;
-  SystemClock clientClock;
-  RecordingMessageBoxes clientBoxes;
-  sim::Transcript transcript;
-  std::unique_ptr<sim::SimServer> server;
-  std::unique_ptr<VintraClient> client;
+  sim::SimOptions& options = simOptions;
 
  private:
   std::vector<SimCommand> CommandLines(size_t skip) const {

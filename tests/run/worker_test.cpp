@@ -297,7 +297,7 @@ TEST_F(WorkerTest, NegativeDurationsAndIntervalsAreNoWaits) {
 }
 
 TEST_F(WorkerTest, WithoutAWindowTheRunStillEndsAndShowsItsBox) {
-  window_ref.Unregister();
+  windowRef.Unregister();
   AddType("A", 2, 0, 0);
   window.Clear();
   ASSERT_EQ(trials.StartProcessingTrials(), 0);
@@ -328,7 +328,7 @@ TEST_F(WorkerTest, DestroyingTheContainerStopsItsRun) {
   ScriptedChannel channel;
   const auto start = SteadyClock::now();
   {
-    TrialContainer own{log, ownDeck, window_ref, boxes};
+    TrialContainer own{log, ownDeck, windowRef, boxes};
     own.SetCommandChannel(&channel);
     ASSERT_EQ(own.AddTrial("X"), 0);
     Trial* x = nullptr;

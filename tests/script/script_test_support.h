@@ -1,5 +1,5 @@
-// Shared pieces of the setup-script tests: a fresh set of program-wide
-// objects wired to recording fakes, and a temporary folder with real files.
+// Shared pieces of the setup-script tests: the shared fixture with the
+// helpers these tests read it through, and a temporary folder with real files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,12 +15,8 @@
 #include <vector>
 
 #include "fakes/fakes.h"
-#include "log/log_file.h"
-#include "script/command_processor.h"
-#include "script/config_file_processor.h"
-#include "trials/card_deck.h"
+#include "support/program_env.h"
 #include "trials/trial.h"
-#include "trials/trial_container.h"
 
 namespace orvanta::testing {
 
@@ -74,27 +70,16 @@ inline std::string ReadFile(const std::string& path) {
 // Length of "<14-character tag><space>HH:MM:SS.mmm - " before an entry's text.
 inline constexpr size_t kEntryPrefix = 14 + 13 + 3;
 
-// The program-wide objects, in start-up order, with the window slot holding
-// a recording window so that every log entry can be inspected.
-struct ScriptModel {
-  FixedClock clock{LocalTime{2024, 3, 7, 9, 5, 3, 45}};
-  RecordingMessageBoxes boxes;
-  MainWindowRef window;
-  RecordingWindow recorder;
-  FakeShellOpener shell;
-  LogFile log{clock, boxes, window, shell};
-  CommandProcessor commands{log, trials, deck};
-  TrialContainer trials{log, deck, window};
-  CardDeck deck{log};
-  ConfigFileProcessor config{log, trials, deck, commands, boxes, clock};
-
-  ScriptModel() { window.Register(&recorder); }
-  ~ScriptModel() { window.Unregister(); }
+// The shared fixture's program-wide objects, with no log file (every entry
+// is inspected through the recording window).
+struct ScriptModel : ProgramEnv {
+  ScriptModel()
+      : ProgramEnv(Options{LocalTime{2024, 3, 7, 9, 5, 3, 45}, false, true, "orvanta-script-"}) {}
 
   // Every entry as "LEVEL|text" with LEVEL one of ERROR, NOTICE, ...
   std::vector<std::string> Entries() const {
     std::vector<std::string> out;
-    for (const std::string& line : recorder.log_lines()) {
+    for (const std::string& line : window.log_lines()) {
       std::string tag = line.substr(0, 14);
       std::string level;
       for (char c : tag)
@@ -110,7 +95,7 @@ struct ScriptModel {
       if (entry.rfind("ERROR|", 0) == 0) out.push_back(entry.substr(6));
     return out;
   }
-  void ClearLog() { recorder.Clear(); }
+  void ClearLog() { window.Clear(); }
 
   Trial* TrialNamed(const std::string& name) {
     Trial* trial = nullptr;

@@ -159,7 +159,7 @@ TEST_F(TrialContainerTest, SuitIDsAreNeverReused) {
   EXPECT_EQ(env_.window.model_calls(),
             (Names{"AddTrialTypeToList:X", "AddTrialTypeToList:Y", "AddTrialTypeToList:Z",
                    "RemoveTrialTypeFromList:Y", "AddTrialTypeToList:W"}));
-  env_.window_ref.Unregister();  // no window: nothing is told, nothing breaks
+  env_.windowRef.Unregister();  // no window: nothing is told, nothing breaks
   ASSERT_EQ(trials().RemoveTrial("W"), 0);
   ASSERT_EQ(trials().AddTrial("W"), 0);
   EXPECT_EQ(SuitOf("W"), 4);
