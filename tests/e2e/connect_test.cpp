@@ -39,10 +39,10 @@ TEST_F(ConnectTest, NegotiatedConnectRunsTheWholeSequenceInOrder) {
     }
   }
   EXPECT_TRUE(opened);
-  EXPECT_EQ(client->GetNetworkNodeClient().GetPortNumber(), messagePort);
-  EXPECT_EQ(client->GetServerApplicationName(), kAppName);
-  EXPECT_EQ(client->GetServerName(), "127.0.0.1");
-  EXPECT_EQ(client->GetServerIPAddress(), "127.0.0.1");
+  EXPECT_EQ(client.GetNetworkNodeClient().GetPortNumber(), messagePort);
+  EXPECT_EQ(client.GetServerApplicationName(), kAppName);
+  EXPECT_EQ(client.GetServerName(), "127.0.0.1");
+  EXPECT_EQ(client.GetServerIPAddress(), "127.0.0.1");
 
   std::vector<std::string> texts;
   for (size_t i = 2; i < cmds.size(); ++i) {
@@ -57,7 +57,7 @@ TEST_F(ConnectTest, NegotiatedConnectRunsTheWholeSequenceInOrder) {
   for (int i = 0; i < NetworkNodeClient::kStreamCount; ++i) {
     const Line& request = cmds[3 + 2 * i];
     const Line& create = cmds[4 + 2 * i];
-    const int port = client->GetNetworkNodeClient().Stream(i).GetPortNumber();
+    const int port = client.GetNetworkNodeClient().Stream(i).GetPortNumber();
     EXPECT_EQ(request.reply, "0 " + std::to_string(port)) << kStreamTypes[i];
     EXPECT_EQ(create.reply, "0");
     EXPECT_EQ(create.note, std::string("stream ") + kStreamTypes[i] + " connected to 127.0.0.1:" +
@@ -67,7 +67,7 @@ TEST_F(ConnectTest, NegotiatedConnectRunsTheWholeSequenceInOrder) {
   EXPECT_EQ(ports.size(), 6u);
 
   // The connection check is one more "-SetComputerName" exchange.
-  EXPECT_TRUE(client->IsConnected());
+  EXPECT_TRUE(client.IsConnected());
   const auto after = Commands(16);
   ASSERT_EQ(after.size(), 1u);
   EXPECT_EQ(after[0].conn, "2/handout");
@@ -78,7 +78,7 @@ TEST_F(ConnectTest, NegotiatedConnectRunsTheWholeSequenceInOrder) {
 TEST_F(ConnectTest, RefusedNegotiationFallsBackToTheMessagePortWithoutAFirstPortRequest) {
   options.negotiation_enabled = false;
   StartSim();
-  ASSERT_TRUE(client->ConnectToServer("127.0.0.1", true, UnusedPort(), server->message_port()));
+  ASSERT_TRUE(client.ConnectToServer("127.0.0.1", true, UnusedPort(), server->message_port()));
 
   const std::vector<Line> cmds = Commands();
   std::vector<std::string> texts;
@@ -88,11 +88,11 @@ TEST_F(ConnectTest, RefusedNegotiationFallsBackToTheMessagePortWithoutAFirstPort
   }
   // The first port request is the first stream's: a "-CreateStream" follows it.
   EXPECT_EQ(texts, ExpectedMessageSequence());
-  EXPECT_EQ(client->GetNetworkNodeClient().GetPortNumber(), server->message_port());
+  EXPECT_EQ(client.GetNetworkNodeClient().GetPortNumber(), server->message_port());
   EXPECT_TRUE(HasLogEntry(
       "ERROR: NetworkNodeClient::ConnectToServer() - Error Connecting To Server, error code: "
       "WSAECONNREFUSED - The attempt to connect was forcefully rejected."));
-  EXPECT_TRUE(client->IsConnected());
+  EXPECT_TRUE(client.IsConnected());
 }
 
 TEST_F(ConnectTest, WithoutNegotiationTheNegotiationPortIsNeverTouched) {
@@ -126,12 +126,12 @@ TEST_P(RefusedPortTest, AFailedFirstPortRequestLeavesNothingConnectedAndALaterCo
   for (const Line& l : Lines("open")) EXPECT_EQ(l.conn, "1/negotiation");
 
   // Nothing half-connected: no connection, no streams, no traffic.
-  EXPECT_FALSE(client->GetNetworkNodeClient().IsInitialized());
+  EXPECT_FALSE(client.GetNetworkNodeClient().IsInitialized());
   EXPECT_FALSE(AnyStreamSetUp());
-  EXPECT_EQ(client->GetServerName(), "Not Connected");
-  EXPECT_EQ(client->GetServerIPAddress(), "Not Connected");
-  EXPECT_FALSE(client->IsConnected());
-  EXPECT_FALSE(client->DisconnectFromServer());
+  EXPECT_EQ(client.GetServerName(), "Not Connected");
+  EXPECT_EQ(client.GetServerIPAddress(), "Not Connected");
+  EXPECT_FALSE(client.IsConnected());
+  EXPECT_FALSE(client.DisconnectFromServer());
   EXPECT_EQ(Received(), 2);
 
   ASSERT_TRUE(ConnectNegotiated());
@@ -139,7 +139,7 @@ TEST_P(RefusedPortTest, AFailedFirstPortRequestLeavesNothingConnectedAndALaterCo
   ASSERT_EQ(again.size(), 16u);
   EXPECT_EQ(again[0].conn, "2/negotiation");
   EXPECT_EQ(again[2].conn, "3/handout");
-  EXPECT_TRUE(client->IsConnected());
+  EXPECT_TRUE(client.IsConnected());
 }
 
 INSTANTIATE_TEST_SUITE_P(Replies, RefusedPortTest, ::testing::Values("-1", "0"),
@@ -164,10 +164,10 @@ TEST_F(ConnectTest, PortZeroIsTriedAndRefused) {
 TEST_F(ConnectTest, IsConnectedOnANeverConnectedClientSendsNothing) {
   StartSim();
   const auto start = Clock::now();
-  EXPECT_FALSE(client->IsConnected());
+  EXPECT_FALSE(client.IsConnected());
   EXPECT_LT(MillisSince(start), 1000);
   std::string reply = "untouched";
-  EXPECT_FALSE(client->SendCommand("-GetApplicationName", reply));
+  EXPECT_FALSE(client.SendCommand("-GetApplicationName", reply));
   EXPECT_EQ(reply, "untouched");
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(Received(), 0);
@@ -181,7 +181,7 @@ TEST_F(ConnectTest, ObjectListsWithBlanksArriveQuotedAndSplitWhole) {
   StartSim();
   ASSERT_TRUE(ConnectDirect());
   std::vector<std::string> names = {"stale"}, types = {"stale"};
-  ASSERT_TRUE(client->GetObjectsAndTypes(names, types));
+  ASSERT_TRUE(client.GetObjectsAndTypes(names, types));
   EXPECT_EQ(names, (std::vector<std::string>{"TT3", "Left Arm", "Events"}));
   EXPECT_EQ(types, (std::vector<std::string>{"TTScAcqEnt", "CscAcqEnt", "EventAcqEnt"}));
 
@@ -193,7 +193,7 @@ TEST_F(ConnectTest, ObjectListsWithBlanksArriveQuotedAndSplitWhole) {
   EXPECT_EQ(cmds[1].reply, "0 TTScAcqEnt CscAcqEnt EventAcqEnt");
 
   // Each stream knows the objects of its own types, in the server's order.
-  NetworkNodeClient& node = client->GetNetworkNodeClient();
+  NetworkNodeClient& node = client.GetNetworkNodeClient();
   for (int i : {NetworkNodeClient::kStreamSE, NetworkNodeClient::kStreamST,
                 NetworkNodeClient::kStreamTT}) {
     EXPECT_EQ(node.Stream(i).GetTypeObjects(), std::vector<std::string>{"TT3"});
@@ -209,7 +209,7 @@ TEST_F(ConnectTest, TheDefaultObjectListIsReadWhole) {
   StartSim();
   ASSERT_TRUE(ConnectDirect());
   std::vector<std::string> names, types;
-  ASSERT_TRUE(client->GetObjectsAndTypes(names, types));
+  ASSERT_TRUE(client.GetObjectsAndTypes(names, types));
   EXPECT_EQ(names, (std::vector<std::string>{"SE1", "SE2", "ST1", "TT1", "CSC1", "CSC2",
                                              "CSC Reference", "VT1", "Digital Events"}));
   EXPECT_EQ(types, (std::vector<std::string>{"SEScAcqEnt", "SEScAcqEnt", "STScAcqEnt",
@@ -221,40 +221,40 @@ TEST_F(ConnectTest, TypedRequestsGiveTheSimulatorsValues) {
   StartSim();
   ASSERT_TRUE(ConnectDirect());
   int a = -7, b = -7;
-  EXPECT_TRUE(client->RequestRingBufferSize("CSC1", a, b));
+  EXPECT_TRUE(client.RequestRingBufferSize("CSC1", a, b));
   EXPECT_EQ(a, 512);
   EXPECT_EQ(b, 1044);
-  EXPECT_TRUE(client->RequestRingBufferSize("TT1", a, b));
+  EXPECT_TRUE(client.RequestRingBufferSize("TT1", a, b));
   EXPECT_EQ(a, 1024);
   EXPECT_EQ(b, 304);
-  EXPECT_TRUE(client->RequestSamplingFrequency("CSC Reference", a));
+  EXPECT_TRUE(client.RequestSamplingFrequency("CSC Reference", a));
   EXPECT_EQ(a, 32000);
-  EXPECT_TRUE(client->RequestSamplingFrequency("VT1", a));
+  EXPECT_TRUE(client.RequestSamplingFrequency("VT1", a));
   EXPECT_EQ(a, 30);
-  EXPECT_TRUE(client->RequestADRange("CSC1", a, b));
+  EXPECT_TRUE(client.RequestADRange("CSC1", a, b));
   EXPECT_EQ(a, -1000);
   EXPECT_EQ(b, 1000);
-  EXPECT_TRUE(client->RequestADRange("SE2", a, b));
+  EXPECT_TRUE(client.RequestADRange("SE2", a, b));
   EXPECT_EQ(a, -500);
   EXPECT_EQ(b, 500);
   // A refusal ("-1 " and a reason) fails and leaves the values at 0.
-  EXPECT_FALSE(client->RequestSamplingFrequency("Digital Events", a));
+  EXPECT_FALSE(client.RequestSamplingFrequency("Digital Events", a));
   EXPECT_EQ(a, 0);
-  EXPECT_FALSE(client->RequestADRange("No Such Object", a, b));
+  EXPECT_FALSE(client.RequestADRange("No Such Object", a, b));
   EXPECT_EQ(a, 0);
   EXPECT_EQ(b, 0);
 
   std::string feature = "untouched";
-  EXPECT_TRUE(client->RequestFeature("TT1", 5, feature));
+  EXPECT_TRUE(client.RequestFeature("TT1", 5, feature));
   EXPECT_EQ(feature, "Peak Time");
-  EXPECT_TRUE(client->RequestFeature("SE1", 0, feature));
+  EXPECT_TRUE(client.RequestFeature("SE1", 0, feature));
   EXPECT_EQ(feature, "Peak");
   feature = "untouched";
-  EXPECT_FALSE(client->RequestFeature("CSC1", 0, feature));
+  EXPECT_FALSE(client.RequestFeature("CSC1", 0, feature));
   EXPECT_EQ(feature, "untouched");
 
-  EXPECT_TRUE(client->LogMessage("rat 12 on the track", 3));
-  EXPECT_TRUE(client->SetApplicationName("Orvanta"));
+  EXPECT_TRUE(client.LogMessage("rat 12 on the track", 3));
+  EXPECT_TRUE(client.SetApplicationName("Orvanta"));
 
   EXPECT_EQ(CommandTexts(14),
             (std::vector<std::string>{
@@ -275,7 +275,7 @@ TEST_F(ConnectTest, RingBufferCopiesTheSmallerSizeOfWholeRecords) {
   // The simulator answers with the object's four latest records.
   std::vector<char> raw;
   int size = 0;
-  ASSERT_TRUE(client->SendCommandBinaryReply("-RequestRingBuffer CSC2", raw, size));
+  ASSERT_TRUE(client.SendCommandBinaryReply("-RequestRingBuffer CSC2", raw, size));
   ASSERT_EQ(size, 4 * 1044);
   ASSERT_EQ(raw.size(), 4u * 1044);
   const std::string all(raw.data(), raw.size());
@@ -289,7 +289,7 @@ TEST_F(ConnectTest, RingBufferCopiesTheSmallerSizeOfWholeRecords) {
 
   std::vector<char> buffer(1044 + 10, 'z');
   int copied = -1;
-  ASSERT_TRUE(client->RequestRingBuffer("CSC Reference", buffer.data(), 1044, copied));
+  ASSERT_TRUE(client.RequestRingBuffer("CSC Reference", buffer.data(), 1044, copied));
   EXPECT_EQ(copied, 1044);
   const std::string first(buffer.data(), 1044);
   EXPECT_EQ(Le32(first, 8), 2);
@@ -297,7 +297,7 @@ TEST_F(ConnectTest, RingBufferCopiesTheSmallerSizeOfWholeRecords) {
   EXPECT_EQ(std::string(buffer.data() + 1044, 10), std::string(10, 'z'));
 
   std::vector<char> large(5000, 'z');
-  ASSERT_TRUE(client->RequestRingBuffer("CSC1", large.data(), 5000, copied));
+  ASSERT_TRUE(client.RequestRingBuffer("CSC1", large.data(), 5000, copied));
   EXPECT_EQ(copied, 4 * 1044);
   EXPECT_EQ(std::string(large.data() + copied, 5000 - copied), std::string(5000 - copied, '\0'));
   EXPECT_EQ(Le32(std::string(large.data(), 1044), 8), 0);

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "client/vintra_client.h"
+#include "support/program_env.h"
 #include "fakes/fakes.h"
 #include "fakes/sim_transcript.h"
 #include "fakes/temp_folder.h"
@@ -103,30 +104,29 @@ class RecordSink {
   std::vector<Record> records_;
 };
 
-class E2eTest : public ::testing::Test {
- protected:
-  E2eTest() {
-    options.negotiation_port = 0;
-    options.message_port = 0;
-    options.record_rate_hz = 50;
-    logPath = tempDir.path() + "/vintra.log";
-    client = std::make_unique<VintraClient>(clientClock, boxes);
-    client->SetLogFileName(logPath);
-  }
-  ~E2eTest() override {
-    // The client's stream threads call into the sinks; it goes first.
-    client.reset();
-    if (server) server->Stop();
-  }
+// The stream sinks, a base of their own so that they outlive the client,
+// whose stream threads call into them.
+struct E2eSinks {
+  RecordSink se{112}, csc{1044}, vt{1828}, ev{184};
+};
 
-  void StartSim() { testing::StartSimServer(options, transcript, server); }
+// The shared fixture's client (no application log; the client writes its
+// own) against the simulator with its negotiation port.
+class E2eTest : public ::testing::Test, public E2eSinks, public testing::ProgramEnv {
+ protected:
+  E2eTest() : ProgramEnv(Options{LocalTime{}, false, false, "orvanta-e2e-"}) {
+    options.negotiation_enabled = true;
+    options.record_rate_hz = 50;
+    logPath = folder() + "/vintra.log";
+    client.SetLogFileName(logPath);
+  }
 
   bool ConnectNegotiated() {
-    return client->ConnectToServer("127.0.0.1", true, server->negotiation_port(),
+    return client.ConnectToServer("127.0.0.1", true, server->negotiation_port(),
                                    server->message_port());
   }
   bool ConnectDirect() {
-    return client->ConnectToServer("127.0.0.1", false, UnusedPort(), server->message_port());
+    return client.ConnectToServer("127.0.0.1", false, UnusedPort(), server->message_port());
   }
 
   int64_t Received() const { return server->commands_received(); }
@@ -196,7 +196,7 @@ class E2eTest : public ::testing::Test {
 
   bool AnyStreamSetUp() {
     for (int i = 0; i < NetworkNodeClient::kStreamCount; ++i)
-      if (client->GetNetworkNodeClient().Stream(i).IsSetUp()) return true;
+      if (client.GetNetworkNodeClient().Stream(i).IsSetUp()) return true;
     return false;
   }
 
@@ -208,25 +208,15 @@ class E2eTest : public ::testing::Test {
     for (int i = 0; i < NetworkNodeClient::kStreamCount; ++i) {
       out.push_back("-GetNextAvailablePortNumber");
       out.push_back("-CreateStream 127.0.0.1 " +
-                    std::to_string(client->GetNetworkNodeClient().Stream(i).GetPortNumber()) +
+                    std::to_string(client.GetNetworkNodeClient().Stream(i).GetPortNumber()) +
                     " " + kStreamTypes[i]);
     }
     out.push_back("-SetComputerName " + VintraClient::GetComputerName());
     return out;
   }
 
-  sim::SimOptions options;
-  sim::Transcript transcript;
-  std::unique_ptr<sim::SimServer> server;
-
-  testing::FixedClock clientClock;
-  testing::RecordingMessageBoxes boxes;
-  testing::TempFolder tempDir{"orvanta-e2e-"};
+  sim::SimOptions& options = simOptions;
   std::string logPath;
-
-  // Sinks outlive the client (members are destroyed in reverse order).
-  RecordSink se{112}, csc{1044}, vt{1828}, ev{184};
-  std::unique_ptr<VintraClient> client;
 
  private:
   int64_t CountCommandLines() const {

@@ -40,7 +40,7 @@ TEST_F(FaultsTest, ADelayedReplyStillCompletesTheExchange) {
 
   const auto start = Clock::now();
   std::string reply;
-  ASSERT_TRUE(client->SendCommand("-RequestSamplingFrequency CSC1", reply));
+  ASSERT_TRUE(client.SendCommand("-RequestSamplingFrequency CSC1", reply));
   EXPECT_GE(MillisSince(start), 80);
   EXPECT_EQ(reply, "0 32000");
   const auto cmds = Commands(14);
@@ -55,19 +55,19 @@ TEST_F(FaultsTest, AStoppedExchangeReturnsAtOnceAndItsLateReplyIsDrained) {
   options.reply_delay_ms = 400;
   StartSim();
   // The message connection alone: a whole connect would take 14 slow replies.
-  ASSERT_TRUE(client->GetNetworkNodeClient().InitializeClient("127.0.0.1", server->message_port()));
+  ASSERT_TRUE(client.GetNetworkNodeClient().InitializeClient("127.0.0.1", server->message_port()));
 
   StopSignal stop;
   std::string reply = "untouched";
   const auto start = Clock::now();
   {
     DelayedStop stopper(stop, 50ms);
-    EXPECT_FALSE(client->SendCommand("-RequestSamplingFrequency CSC1", reply, &stop));
+    EXPECT_FALSE(client.SendCommand("-RequestSamplingFrequency CSC1", reply, &stop));
   }
   EXPECT_LT(MillisSince(start), 300);
   EXPECT_EQ(reply, "untouched");
 
-  ASSERT_TRUE(client->SendCommand("-GetApplicationName", reply));
+  ASSERT_TRUE(client.SendCommand("-GetApplicationName", reply));
   EXPECT_EQ(reply, "0 Quorvin Simulator");
   const auto cmds = Commands(1);
   ASSERT_EQ(cmds.size(), 2u);
@@ -90,9 +90,9 @@ TEST_F(FaultsTest, ANeverAnsweredCommandIsAbandonedOnStopAndNothingIsReadOutOfSt
   StartSim();
   ASSERT_TRUE(ConnectDirect());
   std::vector<std::string> names, types;
-  ASSERT_TRUE(client->GetObjectsAndTypes(names, types));
-  ASSERT_TRUE(client->OpenStream("CSC1", "CscAcqEnt"));
-  client->SetOwedReplyTimeout(300ms);
+  ASSERT_TRUE(client.GetObjectsAndTypes(names, types));
+  ASSERT_TRUE(client.OpenStream("CSC1", "CscAcqEnt"));
+  client.SetOwedReplyTimeout(300ms);
   const int64_t before = Received();
 
   StopSignal stop;
@@ -100,17 +100,17 @@ TEST_F(FaultsTest, ANeverAnsweredCommandIsAbandonedOnStopAndNothingIsReadOutOfSt
   const auto start = Clock::now();
   {
     DelayedStop stopper(stop, 100ms);
-    EXPECT_FALSE(client->SendCommand("-PostEvent \"Lost\" 1 0", reply, &stop));
+    EXPECT_FALSE(client.SendCommand("-PostEvent \"Lost\" 1 0", reply, &stop));
   }
   EXPECT_LT(MillisSince(start), 1000);
   EXPECT_EQ(reply, "untouched");
-  EXPECT_TRUE(client->GetNetworkNodeClient().IsReplyOwed());
+  EXPECT_TRUE(client.GetNetworkNodeClient().IsReplyOwed());
   const auto withheld = Commands(static_cast<size_t>(before));
   ASSERT_EQ(withheld.size(), 1u);
   EXPECT_FALSE(withheld[0].replyUs.has_value());
   EXPECT_EQ(withheld[0].note, "event 1 \"Lost\" ttl 1; fault: no reply (command 1)");
 
-  EXPECT_FALSE(client->SendCommand("-GetApplicationName", reply));
+  EXPECT_FALSE(client.SendCommand("-GetApplicationName", reply));
   EXPECT_EQ(reply, "untouched");
   EXPECT_TRUE(HasLogEntry(
       "ERROR: NetworkNodeClient::SendCommand() - Error, the reply to an abandoned command has not "
@@ -119,14 +119,14 @@ TEST_F(FaultsTest, ANeverAnsweredCommandIsAbandonedOnStopAndNothingIsReadOutOfSt
 
   // The disconnect cannot send its "-CloseStream" either, but still ends.
   const auto disconnectStart = Clock::now();
-  EXPECT_TRUE(client->DisconnectFromServer());
+  EXPECT_TRUE(client.DisconnectFromServer());
   EXPECT_LT(MillisSince(disconnectStart), 3000);
   EXPECT_TRUE(WaitForLine("1/message", "close", "closed by client"));
   EXPECT_EQ(Received(), before + 1);
   EXPECT_FALSE(AnyStreamSetUp());
 
   ASSERT_TRUE(ConnectDirect());
-  ASSERT_TRUE(client->SendCommand("-GetApplicationName", reply));
+  ASSERT_TRUE(client.SendCommand("-GetApplicationName", reply));
   EXPECT_EQ(reply, "0 Quorvin Simulator");
 }
 
@@ -138,18 +138,18 @@ TEST_F(FaultsTest, AConnectionStuckOnAnAbandonedReplyIsReplacedByTheNextConnect)
   options.no_reply_nth = 1;
   StartSim();
   ASSERT_TRUE(ConnectDirect());
-  client->SetOwedReplyTimeout(200ms);
+  client.SetOwedReplyTimeout(200ms);
   StopSignal stop;
   std::string reply = "untouched";
   {
     DelayedStop stopper(stop, 50ms);
-    EXPECT_FALSE(client->SendCommand("-PostEvent \"Lost\" 1 0", reply, &stop));
+    EXPECT_FALSE(client.SendCommand("-PostEvent \"Lost\" 1 0", reply, &stop));
   }
-  EXPECT_FALSE(client->IsConnected());
+  EXPECT_FALSE(client.IsConnected());
 
   ASSERT_TRUE(ConnectDirect());
   EXPECT_TRUE(WaitForLine("1/message", "close", "closed by client"));
-  ASSERT_TRUE(client->SendCommand("-GetApplicationName", reply));
+  ASSERT_TRUE(client.SendCommand("-GetApplicationName", reply));
   EXPECT_EQ(reply, "0 Quorvin Simulator");
   const auto cmds = Commands(15);
   ASSERT_EQ(cmds.size(), 15u);
@@ -166,7 +166,7 @@ TEST_F(FaultsTest, AConnectionThatStillAnswersIsNotReplaced) {
   EXPECT_TRUE(HasLogEntry(
       "WARNING: NetworkNodeClient::InitializeClient() - Attempting to initialize Message Client "
       "that has already been initialized, unable to re-initialize"));
-  EXPECT_TRUE(client->IsConnected());
+  EXPECT_TRUE(client.IsConnected());
   for (const Line& l : Lines("open")) EXPECT_EQ(l.conn, "1/message");
 }
 
@@ -176,35 +176,35 @@ TEST_F(FaultsTest, AServerThatHangsUpShutsTheClientDown) {
   StartSim();
   ASSERT_TRUE(ConnectDirect());
   std::vector<std::string> names, types;
-  ASSERT_TRUE(client->GetObjectsAndTypes(names, types));
-  client->SetCallbackFunctionCSC(&RecordSink::Callback, &csc);
-  ASSERT_TRUE(client->OpenStream("CSC1", "CscAcqEnt"));
+  ASSERT_TRUE(client.GetObjectsAndTypes(names, types));
+  client.SetCallbackFunctionCSC(&RecordSink::Callback, &csc);
+  ASSERT_TRUE(client.OpenStream("CSC1", "CscAcqEnt"));
   ASSERT_TRUE(WaitUntil([&] { return csc.Count() >= 2; }));
 
   // The Nth command is still answered; then the server closes.
   std::string reply;
-  ASSERT_TRUE(client->SendCommand("-PostEvent \"Last\" 2 0", reply));
+  ASSERT_TRUE(client.SendCommand("-PostEvent \"Last\" 2 0", reply));
   EXPECT_EQ(reply.rfind("0", 0), 0u);
   ASSERT_TRUE(WaitForLine("1/message", "close",
                           "closed by simulator after command 1 (--close-after)"));
 
   reply = "untouched";
-  EXPECT_FALSE(client->SendCommand("-PostEvent \"Unheard\" 3 0", reply));
+  EXPECT_FALSE(client.SendCommand("-PostEvent \"Unheard\" 3 0", reply));
   EXPECT_EQ(reply, "untouched");
   EXPECT_TRUE(HasLogEntry(
       "NOTICE: NetworkNodeClient::GetBuffer() - Attempting to recieve data has failed, socket has "
       "been closed gracefully"));
-  EXPECT_FALSE(client->GetNetworkNodeClient().IsInitialized());
+  EXPECT_FALSE(client.GetNetworkNodeClient().IsInitialized());
   EXPECT_FALSE(AnyStreamSetUp());
-  EXPECT_EQ(client->GetServerName(), "Not Connected");
-  EXPECT_EQ(client->GetNetworkNodeClient().GetPortNumber(), -1);
+  EXPECT_EQ(client.GetServerName(), "Not Connected");
+  EXPECT_EQ(client.GetNetworkNodeClient().GetPortNumber(), -1);
   const int64_t received = Received();
-  EXPECT_FALSE(client->IsConnected());
+  EXPECT_FALSE(client.IsConnected());
   EXPECT_EQ(Received(), received);
 
   // Not half-connected: the next connect is not refused.
   ASSERT_TRUE(ConnectDirect());
-  EXPECT_TRUE(client->IsConnected());
+  EXPECT_TRUE(client.IsConnected());
 }
 
 struct HeaderFault {
@@ -223,7 +223,7 @@ TEST_P(BrokenHeaderTest, IsShownInAMessageBoxAndFailsTheExchange) {
   StartSim();
   ASSERT_TRUE(ConnectDirect());
   std::string reply = "untouched";
-  EXPECT_FALSE(client->SendCommand("-PostEvent \"Broken\" 1 0", reply));
+  EXPECT_FALSE(client.SendCommand("-PostEvent \"Broken\" 1 0", reply));
   EXPECT_EQ(reply, "untouched");
   const auto shown = boxes.boxes();
   ASSERT_EQ(shown.size(), 1u);
@@ -231,11 +231,11 @@ TEST_P(BrokenHeaderTest, IsShownInAMessageBoxAndFailsTheExchange) {
   EXPECT_EQ(shown[0].buttons, BoxButtons::kOk);
   // The rest of the frame is not read; the connection stays up, but what
   // comes next is read out of step, so it no longer counts as connected...
-  EXPECT_TRUE(client->GetNetworkNodeClient().IsInitialized());
-  EXPECT_FALSE(client->IsConnected());
+  EXPECT_TRUE(client.GetNetworkNodeClient().IsInitialized());
+  EXPECT_FALSE(client.IsConnected());
   // ... and a new connect replaces it.
   ASSERT_TRUE(ConnectDirect());
-  ASSERT_TRUE(client->SendCommand("-GetApplicationName", reply));
+  ASSERT_TRUE(client.SendCommand("-GetApplicationName", reply));
   EXPECT_EQ(reply, "0 Quorvin Simulator");
   EXPECT_TRUE(WaitForLine("1/message", "close", "closed by client"));
 }
@@ -271,7 +271,7 @@ TEST_P(AbsurdSizeTest, FailsTheExchangeWithTheErrorAndNoBox) {
   ASSERT_TRUE(ConnectDirect());
   std::string reply = "untouched";
   const auto start = Clock::now();
-  EXPECT_FALSE(client->SendCommand("-PostEvent \"Huge\" 1 0", reply));
+  EXPECT_FALSE(client.SendCommand("-PostEvent \"Huge\" 1 0", reply));
   EXPECT_LT(MillisSince(start), 2000);  // nothing waits for 2 GB that never come
   EXPECT_EQ(reply, "untouched");
   EXPECT_TRUE(HasLogEntry(GetParam().entry));

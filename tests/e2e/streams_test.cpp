@@ -16,11 +16,11 @@ class StreamsTest : public E2eTest {
     StartSim();
     ASSERT_TRUE(ConnectDirect());
     std::vector<std::string> names, types;
-    ASSERT_TRUE(client->GetObjectsAndTypes(names, types));
-    client->SetCallbackFunctionSE(&RecordSink::Callback, &se);
-    client->SetCallbackFunctionCSC(&RecordSink::Callback, &csc);
-    client->SetCallbackFunctionVT(&RecordSink::Callback, &vt);
-    client->SetCallbackFunctionEV(&RecordSink::Callback, &ev);
+    ASSERT_TRUE(client.GetObjectsAndTypes(names, types));
+    client.SetCallbackFunctionSE(&RecordSink::Callback, &se);
+    client.SetCallbackFunctionCSC(&RecordSink::Callback, &csc);
+    client.SetCallbackFunctionVT(&RecordSink::Callback, &vt);
+    client.SetCallbackFunctionEV(&RecordSink::Callback, &ev);
     skip_ = Commands().size();
   }
 
@@ -44,13 +44,13 @@ void ExpectCscRecords(const std::vector<RecordSink::Record>& records, int channe
 }
 
 TEST_F(StreamsTest, CscRecordsReachTheCallbackWholeWithTheirObjectsName) {
-  ASSERT_TRUE(client->OpenStream("CSC1", "CscAcqEnt"));
-  ASSERT_TRUE(client->OpenStream("CSC Reference", "CscAcqEnt"));
+  ASSERT_TRUE(client.OpenStream("CSC1", "CscAcqEnt"));
+  ASSERT_TRUE(client.OpenStream("CSC Reference", "CscAcqEnt"));
   ASSERT_TRUE(WaitUntil([&] {
     return csc.Named("CSC1").size() >= 5 && csc.Named("CSC Reference").size() >= 5;
   }));
-  ASSERT_TRUE(client->CloseStream("CSC1", "CscAcqEnt"));
-  ASSERT_TRUE(client->CloseStream("CSC Reference", "CscAcqEnt"));
+  ASSERT_TRUE(client.CloseStream("CSC1", "CscAcqEnt"));
+  ASSERT_TRUE(client.CloseStream("CSC Reference", "CscAcqEnt"));
 
   const auto cmds = NewCommands();
   ASSERT_EQ(cmds.size(), 4u);
@@ -74,9 +74,9 @@ TEST_F(StreamsTest, CscRecordsReachTheCallbackWholeWithTheirObjectsName) {
 }
 
 TEST_F(StreamsTest, CloseStreamStopsDeliveryAndReopeningResumesIt) {
-  ASSERT_TRUE(client->OpenStream("CSC2", "CscAcqEnt"));
+  ASSERT_TRUE(client.OpenStream("CSC2", "CscAcqEnt"));
   ASSERT_TRUE(WaitUntil([&] { return csc.Count() >= 3; }));
-  ASSERT_TRUE(client->CloseStream("CSC2", "CscAcqEnt"));
+  ASSERT_TRUE(client.CloseStream("CSC2", "CscAcqEnt"));
   std::this_thread::sleep_for(50ms);  // a record already on its way may still land
   ASSERT_TRUE(WaitUntil([&] { return csc.Count() == server->records_sent(); }));
   const size_t closedAt = csc.Count();
@@ -85,8 +85,8 @@ TEST_F(StreamsTest, CloseStreamStopsDeliveryAndReopeningResumesIt) {
   EXPECT_EQ(server->records_sent(), closedAt);
 
   // Closing an object that is no longer open sends nothing.
-  EXPECT_FALSE(client->CloseStream("CSC2", "CscAcqEnt"));
-  ASSERT_TRUE(client->OpenStream("CSC2", "CscAcqEnt"));
+  EXPECT_FALSE(client.CloseStream("CSC2", "CscAcqEnt"));
+  ASSERT_TRUE(client.OpenStream("CSC2", "CscAcqEnt"));
   ASSERT_TRUE(WaitUntil([&] { return csc.Count() >= closedAt + 3; }));
   ExpectCscRecords(csc.Records(), 1);
   EXPECT_EQ(CommandTexts(skip_),
@@ -95,10 +95,10 @@ TEST_F(StreamsTest, CloseStreamStopsDeliveryAndReopeningResumesIt) {
 }
 
 TEST_F(StreamsTest, EventRecordsCarryThePostedEventToTheCallback) {
-  ASSERT_TRUE(client->OpenStream("Digital Events", "EventAcqEnt"));
+  ASSERT_TRUE(client.OpenStream("Digital Events", "EventAcqEnt"));
   ASSERT_TRUE(WaitUntil([&] { return ev.Count() >= 2; }));
   std::string reply;
-  ASSERT_TRUE(client->SendCommand("-PostEvent \"Reward Given\" 7 0", reply));
+  ASSERT_TRUE(client.SendCommand("-PostEvent \"Reward Given\" 7 0", reply));
   EXPECT_EQ(reply.rfind("0", 0), 0u) << reply;
 
   const RecordSink::Record* posted = nullptr;
@@ -122,7 +122,7 @@ TEST_F(StreamsTest, EventRecordsCarryThePostedEventToTheCallback) {
 }
 
 TEST_F(StreamsTest, VideoRecordsAreNamedByTheirTrackerId) {
-  ASSERT_TRUE(client->OpenStream("VT1", "VTAcqEnt"));
+  ASSERT_TRUE(client.OpenStream("VT1", "VTAcqEnt"));
   ASSERT_TRUE(WaitUntil([&] { return vt.Count() >= 2; }));
   for (const auto& r : vt.Records()) {
     EXPECT_EQ(r.name, "VT1");
@@ -132,8 +132,8 @@ TEST_F(StreamsTest, VideoRecordsAreNamedByTheirTrackerId) {
 }
 
 TEST_F(StreamsTest, AnObjectThatIsNotListedIsNotOpened) {
-  EXPECT_FALSE(client->OpenStream("CSC1", "EventAcqEnt"));
-  EXPECT_FALSE(client->OpenStream("CSC9", "CscAcqEnt"));
+  EXPECT_FALSE(client.OpenStream("CSC1", "EventAcqEnt"));
+  EXPECT_FALSE(client.OpenStream("CSC9", "CscAcqEnt"));
   EXPECT_TRUE(NewCommands().empty());
   EXPECT_TRUE(HasLogEntry(
       "ERROR: NetworkNodeClient::OpenStream() - Error, invalid parameter, unrecognized object "
@@ -141,16 +141,16 @@ TEST_F(StreamsTest, AnObjectThatIsNotListedIsNotOpened) {
 }
 
 TEST_F(StreamsTest, DisconnectClosesTheOpenObjectsAndEndsTheStreamThreads) {
-  ASSERT_TRUE(client->OpenStream("CSC2", "CscAcqEnt"));
-  ASSERT_TRUE(client->OpenStream("CSC2", "CscAcqEnt"));
-  ASSERT_TRUE(client->OpenStream("VT1", "VTAcqEnt"));
-  ASSERT_TRUE(client->OpenStream("Digital Events", "EventAcqEnt"));
+  ASSERT_TRUE(client.OpenStream("CSC2", "CscAcqEnt"));
+  ASSERT_TRUE(client.OpenStream("CSC2", "CscAcqEnt"));
+  ASSERT_TRUE(client.OpenStream("VT1", "VTAcqEnt"));
+  ASSERT_TRUE(client.OpenStream("Digital Events", "EventAcqEnt"));
   ASSERT_TRUE(WaitUntil([&] { return csc.Count() >= 2 && vt.Count() >= 2 && ev.Count() >= 2; }));
   const size_t terminatedBefore = CountLogEntries(
       "NOTICE: NodeConnectionClient::CloseServerStream() - mDmaProcessor thread has been "
       "terminated successfully.");
 
-  ASSERT_TRUE(client->DisconnectFromServer());
+  ASSERT_TRUE(client.DisconnectFromServer());
   // The closes go out in the server's object order, while the connection is
   // still up; the object opened twice is only counted down.
   const auto cmds = NewCommands();
@@ -159,7 +159,7 @@ TEST_F(StreamsTest, DisconnectClosesTheOpenObjectsAndEndsTheStreamThreads) {
   EXPECT_EQ(cmds[5].text, "-CloseStream Digital Events EventAcqEnt");
   EXPECT_EQ(cmds[4].reply, "0");
   EXPECT_EQ(cmds[5].reply, "0");
-  EXPECT_EQ(client->GetNetworkNodeClient().Stream(NetworkNodeClient::kStreamCSC)
+  EXPECT_EQ(client.GetNetworkNodeClient().Stream(NetworkNodeClient::kStreamCSC)
                 .GetStreamObjectCount("CSC2"),
             1);
   EXPECT_TRUE(WaitForLine("1/message", "close", "closed by client"));
@@ -173,8 +173,8 @@ TEST_F(StreamsTest, DisconnectClosesTheOpenObjectsAndEndsTheStreamThreads) {
   const size_t delivered = csc.Count() + vt.Count() + ev.Count();
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(csc.Count() + vt.Count() + ev.Count(), delivered);
-  EXPECT_FALSE(client->IsConnected());
-  EXPECT_EQ(client->GetServerName(), "Not Connected");
+  EXPECT_FALSE(client.IsConnected());
+  EXPECT_EQ(client.GetServerName(), "Not Connected");
 }
 
 }  // namespace
