@@ -180,7 +180,9 @@ class TempDir {
 // window's fake view of the server.
 class DialogTest : public ::testing::Test, public ProgramEnv {
  protected:
-  DialogTest() : ProgramEnv(Options{LocalTime{}, false, false, "orvanta-app-"}) {}
+  DialogTest()
+      : ProgramEnv(
+            Options{.logFile = false, .recordWindow = false, .folderPrefix = "orvanta-app-"}) {}
 
   void SetUp() override {
     TestApplication();

@@ -114,7 +114,9 @@ struct E2eSinks {
 // own) against the simulator with its negotiation port.
 class E2eTest : public ::testing::Test, public E2eSinks, public testing::ProgramEnv {
  protected:
-  E2eTest() : ProgramEnv(Options{LocalTime{}, false, false, "orvanta-e2e-"}) {
+  E2eTest()
+      : ProgramEnv(
+            Options{.logFile = false, .recordWindow = false, .folderPrefix = "orvanta-e2e-"}) {
     options.negotiation_enabled = true;
     options.record_rate_hz = 50;
     logPath = folder() + "/vintra.log";

@@ -79,7 +79,9 @@ using SimCommand = testing::TranscriptLine;
 class FaultEnv : public ::testing::Test, public testing::ProgramEnv {
  protected:
   FaultEnv()
-      : ProgramEnv(Options{LocalTime{2012, 6, 7, 8, 9, 10, 11}, true, false, "orvanta-faults-"}) {
+      : ProgramEnv(Options{.now = LocalTime{2012, 6, 7, 8, 9, 10, 11},
+                           .recordWindow = false,
+                           .folderPrefix = "orvanta-faults-"}) {
     options.quiet = true;
   }
 

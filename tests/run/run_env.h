@@ -149,7 +149,9 @@ struct LogEntry {
 // through a scripted channel unless a test sets another.
 class ModelEnv : public ProgramEnv {
  public:
-  ModelEnv() : ProgramEnv(Options{LocalTime{2009, 3, 7, 9, 5, 3, 7}, true, true, "orvanta-run-"}) {
+  ModelEnv()
+      : ProgramEnv(Options{.now = LocalTime{2009, 3, 7, 9, 5, 3, 7},
+                           .folderPrefix = "orvanta-run-"}) {
     trials.SetRunObserver(&observer);
     trials.SetCommandChannel(&scripted);
   }

@@ -74,7 +74,9 @@ inline constexpr size_t kEntryPrefix = 14 + 13 + 3;
 // is inspected through the recording window).
 struct ScriptModel : ProgramEnv {
   ScriptModel()
-      : ProgramEnv(Options{LocalTime{2024, 3, 7, 9, 5, 3, 45}, false, true, "orvanta-script-"}) {}
+      : ProgramEnv(Options{.now = LocalTime{2024, 3, 7, 9, 5, 3, 45},
+                           .logFile = false,
+                           .folderPrefix = "orvanta-script-"}) {}
 
   // Every entry as "LEVEL|text" with LEVEL one of ERROR, NOTICE, ...
   std::vector<std::string> Entries() const {
