@@ -19,7 +19,7 @@ for arg in "$@"; do
 done
 
 bash scripts/deps.sh g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev \
-  wine64 googletest zip
+  wine64 googletest
 
 build_dir=${ORVANTA_WIN_BUILD_DIR:-build-win}
 case $build_dir in /*) ;; *) build_dir=$root/$build_dir ;; esac
