@@ -37,8 +37,8 @@ namespace console_detail {
 // The handler routine. Public for the tests, which cannot send a console
 // event where no console exists.
 BOOL WINAPI OnConsoleEvent(DWORD type) {
-  const bool closing = type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT ||
-                       type == CTRL_SHUTDOWN_EVENT;
+  const bool closing =
+      type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT;
   if (!closing && type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
   ConsoleStops& stops = Stops();
   MutexLock lock(&stops.mutex);

@@ -2,10 +2,9 @@
 // lock on one byte far past the end of the file (LockFileEx; the text itself
 // stays readable by viewers), and MoveFileEx without replacing for the move
 // aside.
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <ctime>
@@ -28,7 +27,8 @@ std::string SystemText(DWORD error) {
   const DWORD length = ::FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  std::string text = length > 0 ? std::string(buffer, length) : "system error " + std::to_string(error);
+  std::string text =
+      length > 0 ? std::string(buffer, length) : "system error " + std::to_string(error);
   ::LocalFree(buffer);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
     text.pop_back();
@@ -105,7 +105,8 @@ std::string FirstBytes(HANDLE file, DWORD size) {
 std::string AsideName(const std::string& path, const FILETIME& written, int attempt) {
   const std::string::size_type slash = path.find_last_of("\\/:");
   const std::string::size_type dot = path.find_last_of('.');
-  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+  const bool hasExtension =
+      dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
   const std::string stem = hasExtension ? path.substr(0, dot) : path;
   const std::string extension = hasExtension ? path.substr(dot) : std::string();
   SYSTEMTIME utc{}, local{};
@@ -121,8 +122,8 @@ std::string AsideName(const std::string& path, const FILETIME& written, int atte
 
 enum class Step { kDone, kRetry, kFailed };
 
-Step MoveExistingAside(const std::string& path, const std::string& ownHeader,
-                       std::string& movedTo, OutputFileFailure& failure) {
+Step MoveExistingAside(const std::string& path, const std::string& ownHeader, std::string& movedTo,
+                       OutputFileFailure& failure) {
   const HANDLE file = OpenNamed(path, true);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = ::GetLastError();
@@ -170,8 +171,8 @@ Step MoveExistingAside(const std::string& path, const std::string& ownHeader,
     }
     const DWORD error = ::GetLastError();
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
-      failure = {OutputFileFailure::kCannotCreate,
-                 "the earlier file could not be moved aside to " + aside + ": " + SystemText(error)};
+      failure = {OutputFileFailure::kCannotCreate, "the earlier file could not be moved aside to " +
+                                                       aside + ": " + SystemText(error)};
       return Step::kFailed;
     }
   }
@@ -198,9 +199,9 @@ std::unique_ptr<OutputFile> OpenOutputFile(const std::string& path, const std::s
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     // Readers may look in; a later program may move it aside once it is
     // closed (the lock keeps it from doing so before).
-    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file =
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       const DWORD error = ::GetLastError();
       const DWORD attributes = ::GetFileAttributesA(path.c_str());

@@ -1,6 +1,7 @@
 // Windows side of the platform seams: local time, stderr message boxes, the
 // shell's open verb through ShellExecute, and paths with '\\'.
 #include <windows.h>
+// after windows.h, which it needs
 #include <shellapi.h>
 
 #include <chrono>

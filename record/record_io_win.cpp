@@ -2,10 +2,9 @@
 // so that others may read them and rename or replace them (FILE_SHARE_DELETE),
 // the run lock is LockFileEx on one byte, and the atomic replace is
 // MoveFileEx with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <chrono>
 #include <cstdio>
@@ -29,7 +28,8 @@ std::string ErrorText(DWORD error) {
   const DWORD length = ::FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  std::string text = length > 0 ? std::string(buffer, length) : "system error " + std::to_string(error);
+  std::string text =
+      length > 0 ? std::string(buffer, length) : "system error " + std::to_string(error);
   ::LocalFree(buffer);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
     text.pop_back();

@@ -55,7 +55,8 @@ std::string WriteAndClose(const std::function<void(std::FILE*)>& write, int fd, 
 
 }  // namespace
 
-std::string ReplaceSetupFile(const std::string& path, const std::function<void(std::FILE*)>& write) {
+std::string ReplaceSetupFile(const std::string& path,
+                             const std::function<void(std::FILE*)>& write) {
   // A link is followed, so that the file it points to is replaced, not the
   // link itself.
   std::string target = path;
@@ -99,7 +100,7 @@ std::string ReplaceSetupFile(const std::string& path, const std::function<void(s
   }
   if (fd < 0) {
     return Format("cannot create a file in the folder %s: %s", folder.c_str(),
-                       ErrnoText(errno).c_str());
+                  ErrnoText(errno).c_str());
   }
   if (exists) {
     // Keep the file's permissions, and its owner where we may set it.

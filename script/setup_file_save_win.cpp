@@ -1,10 +1,9 @@
 // Windows side of the setup file's atomic save: a temporary file beside the
 // target, flushed to disk, then MoveFileEx with MOVEFILE_REPLACE_EXISTING |
 // MOVEFILE_WRITE_THROUGH.
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <atomic>
 #include <chrono>
@@ -41,8 +40,8 @@ std::string SystemText(DWORD error) {
 // The file a link at `path` points to; `path` itself otherwise.
 std::string FinalPath(const std::string& path) {
   const HANDLE file = ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return path;
   char buffer[MAX_PATH * 4];
   const DWORD length =

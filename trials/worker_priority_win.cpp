@@ -3,6 +3,7 @@
 // (one thread per run), so that its waits end within a millisecond of their
 // deadlines instead of the default 15.6 ms tick.
 #include <windows.h>
+// after windows.h, which it needs
 #include <timeapi.h>
 
 #include "trials/worker_priority.h"

@@ -1,8 +1,7 @@
 // The Windows halves of the platform seams, under wine: Winsock codes, the
 // console handler, drive-letter paths and the replacing rename.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <atomic>
 #include <chrono>
@@ -149,8 +148,9 @@ TEST(ReplaceTest, MoveFileExReplacesAFileOnceItsReaderLetsGo) {
   std::ifstream holder(path, std::ios::binary);
   EXPECT_FALSE(record::ReplaceFileAtomically(path, "lost", error));
   EXPECT_EQ(0u, error.rfind("cannot write " + path + ": ", 0)) << error;
-  EXPECT_EQ(0u, ReplaceSetupFile(path, [](std::FILE* f) { std::fputs("lost", f); })
-                    .rfind("cannot replace the file: ", 0));
+  EXPECT_EQ(0u, ReplaceSetupFile(path, [](std::FILE* f) {
+                  std::fputs("lost", f);
+                }).rfind("cannot replace the file: ", 0));
   holder.close();
   EXPECT_EQ("newer", ReadFile(path));
   EXPECT_EQ(1, std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()));

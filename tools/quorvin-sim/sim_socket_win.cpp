@@ -66,7 +66,8 @@ WaitResult WaitFor(Socket s, bool write, const Wakeup& wakeup, int timeout_ms) {
     int slice = kSliceMs;
     if (timeout_ms >= 0) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now()).count();
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
       if (left <= 0) return WaitResult::kTimeout;
       if (left < slice) slice = static_cast<int>(left);
     }
@@ -76,7 +77,8 @@ WaitResult WaitFor(Socket s, bool write, const Wakeup& wakeup, int timeout_ms) {
     FD_SET(Native(s), &main_set);
     FD_SET(Native(s), &except_set);
     timeval tv{0, slice * 1000};
-    const int n = select(0, write ? nullptr : &main_set, write ? &main_set : nullptr, &except_set, &tv);
+    const int n =
+        select(0, write ? nullptr : &main_set, write ? &main_set : nullptr, &except_set, &tv);
     if (n == SOCKET_ERROR) return WaitResult::kError;
     if (wakeup.IsRaised()) return WaitResult::kWoken;
     if (n > 0) return WaitResult::kReady;  // also on an error: the next call reports it
@@ -102,7 +104,8 @@ bool IsIPv4Address(const std::string& address) {
   return inet_pton(AF_INET, address.c_str(), &a) == 1;
 }
 
-Socket Listen(const std::string& address, int port, int backlog, int* bound_port, std::string* error) {
+Socket Listen(const std::string& address, int port, int backlog, int* bound_port,
+              std::string* error) {
   sockaddr_in addr;
   if (!MakeAddress(address, port, &addr)) {
     if (error) *error = "invalid address " + address;
@@ -115,14 +118,17 @@ Socket Listen(const std::string& address, int port, int backlog, int* bound_port
   }
   // Here SO_REUSEADDR would let another program share the port.
   const BOOL one = TRUE;
-  setsockopt(Native(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one), sizeof one);
+  setsockopt(Native(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one),
+             sizeof one);
   if (bind(Native(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (error) *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + LastErrorText();
+    if (error)
+      *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + LastErrorText();
     closesocket(Native(s));
     return kNoSocket;
   }
   if (listen(Native(s), backlog) != 0) {
-    if (error) *error = "listen on " + address + ":" + std::to_string(port) + ": " + LastErrorText();
+    if (error)
+      *error = "listen on " + address + ":" + std::to_string(port) + ": " + LastErrorText();
     closesocket(Native(s));
     return kNoSocket;
   }
@@ -145,7 +151,8 @@ int FindFreePort(std::string* error) {
   if (bind(Native(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
     sockaddr_in bound;
     int len = sizeof bound;
-    if (getsockname(Native(s), reinterpret_cast<sockaddr*>(&bound), &len) == 0) port = ntohs(bound.sin_port);
+    if (getsockname(Native(s), reinterpret_cast<sockaddr*>(&bound), &len) == 0)
+      port = ntohs(bound.sin_port);
   } else if (error) {
     *error = "bind: " + LastErrorText();
   }
@@ -220,9 +227,12 @@ IoResult ReadExact(Socket s, void* buffer, size_t size, const Wakeup& wakeup, si
   if (received) *received = 0;
   while (got < size) {
     switch (WaitFor(s, false, wakeup, -1)) {
-      case WaitResult::kWoken: return IoResult::kWoken;
-      case WaitResult::kError: return IoResult::kError;
-      default: break;
+      case WaitResult::kWoken:
+        return IoResult::kWoken;
+      case WaitResult::kError:
+        return IoResult::kError;
+      default:
+        break;
     }
     const int want = size - got > (1u << 30) ? (1 << 30) : static_cast<int>(size - got);
     const int n = recv(Native(s), p + got, want, 0);
@@ -253,11 +263,15 @@ IoResult WriteAll(Socket s, const void* data, size_t size, const Wakeup& wakeup,
       sent += static_cast<size_t>(n);
       continue;
     }
-    if (n == SOCKET_ERROR && !WouldBlock()) return PeerGone() ? IoResult::kClosed : IoResult::kError;
+    if (n == SOCKET_ERROR && !WouldBlock())
+      return PeerGone() ? IoResult::kClosed : IoResult::kError;
     switch (WaitFor(s, true, wakeup, cancel ? 100 : -1)) {
-      case WaitResult::kWoken: return IoResult::kWoken;
-      case WaitResult::kError: return IoResult::kError;
-      default: break;
+      case WaitResult::kWoken:
+        return IoResult::kWoken;
+      case WaitResult::kError:
+        return IoResult::kError;
+      default:
+        break;
     }
   }
   return IoResult::kOk;
