@@ -63,6 +63,34 @@ TEST(WinsockTest, CodesReachTheTextsAsWSAGetLastErrorGivesThem) {
   EXPECT_EQ(WSAECONNRESET, net::WsaCodeFromErrno(WSAECONNRESET));
 }
 
+TEST(WinsockTest, APeersShutdownEndsAWaitAndAnUnknownNameGivesTheResolversCode) {
+  int error = 0;
+  const net::SocketHandle listener = net::CreateTcpSocket(&error);
+  uint32_t address = 0;
+  int port = 0;
+  ASSERT_EQ(0, net::BindAny(listener, 0));
+  ASSERT_EQ(0, net::Listen(listener, 1));
+  ASSERT_EQ(0, net::LocalAddress(listener, &address, &port));
+  const net::SocketHandle client = net::CreateTcpSocket(&error);
+  ASSERT_EQ(0, net::ConnectBounded(client, 0x7F000001, port, 10000, nullptr));
+  const net::SocketHandle server = net::Accept(listener, &error);
+  ASSERT_NE(net::kInvalidSocket, server) << error;
+  char byte = 0;
+  EXPECT_EQ(net::kRecvWouldBlock, net::RecvReady(client, &byte, 1, &error));
+  std::thread peer([&] {
+    std::this_thread::sleep_for(200ms);
+    net::ShutdownSocket(server);
+  });
+  EXPECT_EQ(net::WaitResult::kReady, net::WaitReadable(client, 20000, &error));
+  EXPECT_EQ(0, net::RecvSome(client, &byte, 1, &error));  // the peer's close
+  peer.join();
+  for (net::SocketHandle s : {client, server, listener}) EXPECT_EQ(0, net::CloseSocket(s));
+
+  EXPECT_EQ(0, net::ResolveIPv4("127.0.0.1", &address));
+  EXPECT_EQ(0x7F000001u, address);
+  EXPECT_EQ(WSAHOST_NOT_FOUND, net::ResolveIPv4("no-such-host.invalid", &address));
+}
+
 TEST(ConsoleStopTest, CtrlCStopsARunAndACloseWaitsForItsEnd) {
   PrepareConsoleStops();
   StopSignal stop;
