@@ -27,6 +27,8 @@ namespace orvanta {
 // user input (see RunWhileWindowWaits) under the wait cursor, so the window
 // repaints and a run keeps being shown; off the window thread the caller
 // sleeps in short steps.
+// On Windows (qt_shell_opener_win.cpp) the shell's association opens the
+// file through ShellExecute, whose results follow the same convention.
 // Thread-safe; holds no state between calls.
 class QtShellOpener : public ShellOpener {
  public:

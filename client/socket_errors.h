@@ -84,10 +84,12 @@ std::string SocketErrorName(int code);
 
 // Maps a POSIX errno value onto its Windows Sockets code. Values without a
 // counterpart are returned unchanged (no table has a row for them).
+// On Windows the code already is one and is returned as it is.
 int WsaCodeFromErrno(int err);
 
 // Maps a getaddrinfo() result onto the resolver's Windows Sockets code;
-// `err` is errno at the time, used for EAI_SYSTEM.
+// `err` is errno at the time, used for EAI_SYSTEM. On Windows the result already is
+// the resolver's code and is returned as it is.
 int WsaCodeFromResolver(int gai_result, int err);
 
 }  // namespace orvanta::net

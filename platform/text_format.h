@@ -7,7 +7,11 @@
 
 namespace orvanta::text_format {
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// MinGW's std::vsnprintf is the C99 one (%zu, %lld), not the Microsoft one
+// that "printf" stands for there.
+#define ORV_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#elif defined(__GNUC__)
 #define ORV_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
 #else
 #define ORV_PRINTF_FORMAT(f, a)

@@ -2,7 +2,8 @@
 # The whole test suite: installs what is missing, builds, runs ctest. Then,
 # unless ORVANTA_TEST_QUICK=1, the robustness stages that CI runs as well:
 # the Debian package built, installed, tried and purged again on this machine
-# (scripts/install-test.sh; skipped without root or sudo), the suite under
+# (scripts/install-test.sh; skipped without root or sudo), the Windows
+# cross build with its suites under wine (scripts/windows.sh), the suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer (window tests included), under
 # ThreadSanitizer (without the window), and each libFuzzer target for
 # ORVANTA_FUZZ_SECONDS (60) seconds. Every stage runs even when
@@ -31,6 +32,7 @@ stage() {
 stage "tests" ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"
 if [ "${ORVANTA_TEST_QUICK:-0}" != 1 ]; then
   stage "install" bash scripts/install-test.sh
+  stage "windows" bash scripts/windows.sh --test
   stage "asan+ubsan" bash scripts/sanitize.sh asan
   stage "tsan" bash scripts/sanitize.sh tsan
   stage "fuzz" bash scripts/fuzz.sh "${ORVANTA_FUZZ_SECONDS:-60}"

@@ -16,6 +16,9 @@ struct WorkerPriority {
 // at the highest the RLIMIT_RTPRIO limit allows; failing both, the lowest
 // nice value allowed. Then a timer slack of 1 ns. Refusals are not errors:
 // the thread keeps what it had.
+// On Windows (worker_priority_win.cpp): the time-critical thread priority
+// (`realtime`), and a 1 ms timer resolution (`fineTimerSlack`) until the
+// thread ends.
 WorkerPriority RaiseWorkerPriority();
 
 }  // namespace orvanta

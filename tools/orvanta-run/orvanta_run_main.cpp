@@ -5,17 +5,14 @@
 // The setup half loads the files, shuffles, prints and saves the run order;
 // the run half connects to the acquisition server, runs the order, waits for
 // its end and disconnects (see --help).
-#include <pthread.h>
-#include <signal.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/console_stop.h"
 #include "record/record_reader.h"
 #include "record/session_report.h"
 #include "tools/orvanta-run/runner_options.h"
@@ -66,53 +63,27 @@ int PrepareResume(RunnerOptions& options) {
   return -1;
 }
 
-// Takes SIGINT and SIGTERM for the whole program (they are blocked in every
-// other thread): the first one stops the run as the Stop button does, a
-// second one ends the program at once. SIGUSR1 ends the thread.
-class SignalThread {
- public:
-  SignalThread(const sigset_t& signals, StopRequest& stop, RunnerProgram& program)
-      : signals_(signals), thread_([this, &stop, &program] { Loop(stop, program); }) {}
-  ~SignalThread() {
-    pthread_kill(thread_.native_handle(), SIGUSR1);
-    thread_.join();
+// The console's stop requests (SIGINT and SIGTERM; Ctrl+C and closing the
+// console on Windows): the first one stops the run as the Stop button does,
+// a second one ends the program at once.
+void OnConsoleStop(int count, StopRequest& stop, RunnerProgram& program) {
+  if (count == 1) {
+    stop.Request();
+    program.trials.StopProcessingTrials();
+  } else {
+    // Past stdio, whose lock a blocked writer may hold.
+    static const char kText[] = "orvanta-run: stopped at once\n";
+    (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
+    ::_exit(kExitRunStopped);
   }
-
- private:
-  void Loop(StopRequest& stop, RunnerProgram& program) {
-    int count = 0;
-    for (;;) {
-      int signal = 0;
-      if (sigwait(&signals_, &signal) != 0) continue;
-      if (signal == SIGUSR1) return;
-      if (++count == 1) {
-        stop.Request();
-        program.trials.StopProcessingTrials();
-      } else {
-        static const char kText[] = "orvanta-run: stopped at once\n";
-        (void)!::write(STDERR_FILENO, kText, sizeof kText - 1);
-        ::_exit(kExitRunStopped);
-      }
-    }
-  }
-
-  const sigset_t signals_;
-  std::thread thread_;
-};
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A closed output pipe must not end a session; writes just fail.
-  std::signal(SIGPIPE, SIG_IGN);
-  // Blocked before any thread starts, so that every thread inherits it and
-  // only the signal thread takes them.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGUSR1);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // Before any thread starts. A closed output pipe does not end a session
+  // either; writes just fail.
+  orvanta::PrepareConsoleStops();
 
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   RunnerOptions options;
@@ -150,7 +121,8 @@ int main(int argc, char** argv) {
   int status = kExitOk;
   {
     StopRequest stop;
-    SignalThread signalThread(signals, stop, program);
+    orvanta::ConsoleStopWatcher stopWatcher(
+        [&stop, &program](int count) { OnConsoleStop(count, stop, program); });
 
     std::vector<std::string> problems;
     status = RunSetup(program, options, stdout, stderr, options.quiet ? nullptr : &echo, problems);
@@ -173,10 +145,10 @@ int main(int argc, char** argv) {
         status = kExitCheckFailed;
       }
     } else if (status == kExitOk && !options.dryRun) {
-      const bool progress = ::isatty(STDOUT_FILENO) == 1;
+      const bool progress = orvanta::StandardOutputIsTerminal();
       status = RunSession(program, options, echo, progress, stop, stderr);
     }
-    // The run has ended; nothing of it is left when the signal thread goes.
+    // The run has ended; nothing of it is left when the stop watcher goes.
     program.trials.StopProcessingTrials();
     program.trials.JoinWorkers();
   }

@@ -1,14 +1,12 @@
 // quorvin-sim: a stand-in for the Quorvin acquisition server, for rehearsing
 // protocols without a rig and for the end-to-end tests and benchmarks.
-#include <pthread.h>
-#include <signal.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/console_stop.h"
 #include "tools/quorvin-sim/sim_options.h"
 #include "tools/quorvin-sim/sim_server.h"
 #include "tools/quorvin-sim/transcript.h"
@@ -55,15 +53,10 @@ int main(int argc, char** argv) {
   }
   const SimOptions& options = parsed.options;
 
-  // SIGINT and SIGTERM are taken by sigwait below; every thread started
-  // after this inherits the mask, so none of them is interrupted by them.
-  // A client that vanishes must not kill the simulator with SIGPIPE.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGINT);
-  sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
+  // Stop requests (SIGINT, SIGTERM; Ctrl+C or a closed console on Windows)
+  // are waited for below, before any thread starts. A client that vanishes
+  // must not end the simulator with SIGPIPE either.
+  orvanta::PrepareConsoleStops();
 
   Transcript transcript;
   SimServer server(options, transcript);
@@ -90,9 +83,7 @@ int main(int argc, char** argv) {
     return kExitCantCreate;
   }
 
-  int signal_number = 0;
-  while (sigwait(&stop_signals, &signal_number) != 0) {
-  }
+  orvanta::WaitForConsoleStop();
   server.Stop();
   transcript.Close();
   if (!options.port_file.empty()) std::remove(options.port_file.c_str());

@@ -1,16 +1,23 @@
-// The few socket operations the simulator needs, on POSIX sockets. Every
-// blocking step waits in poll() together with a wake-up, so that a stop
-// request ends every wait at once; nothing here blocks without that.
+// The few socket operations the simulator needs (sim_socket_posix.cpp,
+// sim_socket_win.cpp). Every blocking step waits together with a wake-up, so
+// that a stop request ends every wait at once; nothing here blocks without
+// that.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace orvanta::sim::net {
 
+#ifdef _WIN32
+using Socket = std::uintptr_t;
+inline constexpr Socket kNoSocket = ~static_cast<Socket>(0);
+#else
 using Socket = int;
 inline constexpr Socket kNoSocket = -1;
+#endif
 
 // A one-shot wake-up: once raised it stays raised, and every wait that
 // watches it returns. Thread-safe.
@@ -23,7 +30,7 @@ class Wakeup {
 
   void Raise();
   bool IsRaised() const { return raised_.load(std::memory_order_acquire); }
-  int fd() const { return read_fd_; }
+  int fd() const { return read_fd_; }  // -1 on Windows, whose waits look in slices
 
  private:
   int read_fd_ = -1;
@@ -67,7 +74,7 @@ IoResult WriteAll(Socket s, const void* data, size_t size, const Wakeup& wakeup,
 void Shutdown(Socket s);
 void Close(Socket s);
 
-// The text of the last socket error (errno).
+// The text of the last socket error (errno; WSAGetLastError() on Windows).
 std::string LastErrorText();
 
 // True when `address` is a dotted IPv4 address.
