@@ -1140,7 +1140,7 @@ void OrvantaDlg::OnStop() {
 void OrvantaDlg::AddLogMessage(const std::string& line) {
   bool post = false;
   {
-    std::lock_guard<std::mutex> lock(mPendingMutex);
+    MutexLock lock(&mPendingMutex);
     mPendingLogLines.push_back(line);
     // Lines beyond what the list keeps would be dropped on arrival anyway.
     while (mPendingLogLines.size() > static_cast<size_t>(kMaxLogEntries)) {
@@ -1155,7 +1155,7 @@ void OrvantaDlg::AddLogMessage(const std::string& line) {
 void OrvantaDlg::Post(PendingCall call) {
   bool post = false;
   {
-    std::lock_guard<std::mutex> lock(mPendingMutex);
+    MutexLock lock(&mPendingMutex);
     // Only the latest trial number matters; a burst of them shows the last.
     if (call.kind == PendingCall::Kind::kTrialNumber && !mPendingCalls.empty() &&
         mPendingCalls.back().kind == PendingCall::Kind::kTrialNumber) {
@@ -1173,7 +1173,7 @@ void OrvantaDlg::FlushPending() {
   std::vector<PendingCall> calls;
   std::deque<std::string> lines;
   {
-    std::lock_guard<std::mutex> lock(mPendingMutex);
+    MutexLock lock(&mPendingMutex);
     calls.swap(mPendingCalls);
     lines.swap(mPendingLogLines);
     mFlushPosted = false;

@@ -9,13 +9,12 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/app_seams.h"
 #include "platform/message_box.h"
-#include "platform/thread_annotations.h"
+#include "platform/mutex.h"
 #include "platform/window_listener.h"
 
 class QCheckBox;
@@ -375,7 +374,7 @@ class OrvantaDlg : public QDialog, public WindowListener {
 
   // Listener calls handed over from any thread. A leaf lock: nothing else is
   // called while it is held.
-  std::mutex mPendingMutex;
+  Mutex mPendingMutex;
   std::vector<PendingCall> mPendingCalls GUARDED_BY(mPendingMutex);
   std::deque<std::string> mPendingLogLines GUARDED_BY(mPendingMutex);
   bool mFlushPosted GUARDED_BY(mPendingMutex) = false;

@@ -6,10 +6,8 @@
 #include <QThread>
 #include <QWidget>
 
-#include <condition_variable>
-#include <mutex>
 
-#include "platform/thread_annotations.h"
+#include "platform/mutex.h"
 
 namespace orvanta {
 namespace {
@@ -50,8 +48,8 @@ bool OnApplicationThread() {
 struct QtMessageBoxes::State {
   QPointer<QWidget> owner;  // window thread only
 
-  std::mutex mutex;
-  std::condition_variable answered;
+  Mutex mutex;
+  CondVar answered{&mutex};
   bool closed GUARDED_BY(mutex) = false;
 
   BoxResult ShowHere(const std::string& text, const std::string& caption, BoxIcon icon,
@@ -103,10 +101,10 @@ void QtMessageBoxes::SetOwner(QWidget* owner) { state_->owner = owner; }
 
 void QtMessageBoxes::Close() {
   {
-    std::lock_guard<std::mutex> lock(state_->mutex);
+    MutexLock lock(&state_->mutex);
     state_->closed = true;
   }
-  state_->answered.notify_all();
+  state_->answered.SignalAll();
 }
 
 BoxResult QtMessageBoxes::Show(const std::string& text, const std::string& caption, BoxIcon icon,
@@ -126,28 +124,28 @@ BoxResult QtMessageBoxes::Show(const std::string& text, const std::string& capti
   auto request = std::make_shared<Request>();
   std::shared_ptr<State> state = state_;
   {
-    std::lock_guard<std::mutex> lock(state->mutex);
+    MutexLock lock(&state->mutex);
     if (state->closed) return UnansweredResult(buttons);
   }
   QMetaObject::invokeMethod(
       QCoreApplication::instance(),
       [state, request, text, caption, icon, buttons] {
         {
-          std::lock_guard<std::mutex> lock(state->mutex);
+          MutexLock lock(&state->mutex);
           if (request->abandoned || state->closed) return;
         }
         const BoxResult result = state->ShowHere(text, caption, icon, buttons);
         {
-          std::lock_guard<std::mutex> lock(state->mutex);
+          MutexLock lock(&state->mutex);
           request->result = result;
           request->done = true;
         }
-        state->answered.notify_all();
+        state->answered.SignalAll();
       },
       Qt::QueuedConnection);
 
-  std::unique_lock<std::mutex> lock(state->mutex);
-  state->answered.wait(lock, [&] { return request->done || state->closed; });
+  MutexLock lock(&state->mutex);
+  while (!request->done && !state->closed) state->answered.Wait();
   if (request->done) return request->result;
   request->abandoned = true;
   return UnansweredResult(buttons);

@@ -1,4 +1,4 @@
-// Mutex, MutexLock and CondVar: std::mutex and std::condition_variable
+// Mutex, MutexLock, RecursiveMutex and CondVar: std::mutex and std::condition_variable
 // dressed as capabilities, so that clang checks every GUARDED_BY and
 // REQUIRES in the project.
 //
@@ -55,6 +55,36 @@ class SCOPED_CAPABILITY MutexLock {
 
  private:
   Mutex* const mutex_;
+};
+
+// A mutex that the holding thread may take again (a call that re-enters the
+// object it came from). The analysis does not follow re-entry: it sees each
+// scope's hold on its own, which is what a nested call needs.
+class CAPABILITY("mutex") RecursiveMutex {
+ public:
+  RecursiveMutex() = default;
+  RecursiveMutex(const RecursiveMutex&) = delete;
+  RecursiveMutex& operator=(const RecursiveMutex&) = delete;
+
+  void Lock() ACQUIRE() { mutex_.lock(); }
+  void Unlock() RELEASE() { mutex_.unlock(); }
+
+ private:
+  std::recursive_mutex mutex_;
+};
+
+// Holds a RecursiveMutex for its scope.
+class SCOPED_CAPABILITY RecursiveMutexLock {
+ public:
+  explicit RecursiveMutexLock(RecursiveMutex* mutex) ACQUIRE(mutex) : mutex_(mutex) {
+    mutex_->Lock();
+  }
+  ~RecursiveMutexLock() RELEASE() { mutex_->Unlock(); }
+  RecursiveMutexLock(const RecursiveMutexLock&) = delete;
+  RecursiveMutexLock& operator=(const RecursiveMutexLock&) = delete;
+
+ private:
+  RecursiveMutex* const mutex_;
 };
 
 // A condition variable tied to one Mutex. Wakes may be spurious: callers

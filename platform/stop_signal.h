@@ -5,10 +5,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 
-#include "platform/thread_annotations.h"
+#include "platform/mutex.h"
 
 namespace orvanta {
 
@@ -21,15 +19,15 @@ class StopSignal {
   // Thread-safe. Wakes every waiter.
   void Request() {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       requested_.store(true, std::memory_order_release);
     }
-    cv_.notify_all();
+    cv_.SignalAll();
   }
 
   // Clears the request; call before the signal is reused for a new run.
   void Reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     requested_.store(false, std::memory_order_release);
   }
 
@@ -46,14 +44,16 @@ class StopSignal {
   }
 
   bool WaitUntil(std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait_until(lock, deadline, [this] { return requested_.load(std::memory_order_acquire); });
+    MutexLock lock(&mutex_);
+    while (!requested_.load(std::memory_order_acquire)) {
+      if (!cv_.WaitUntil(deadline)) break;  // the deadline passed
+    }
     return requested_.load(std::memory_order_acquire);
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
+  Mutex mutex_;
+  CondVar cv_{&mutex_};
   std::atomic<bool> requested_{false};  // written under mutex_, read anywhere
 };
 

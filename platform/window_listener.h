@@ -2,10 +2,9 @@
 // through which they reach it (the role of gMainWindow).
 #pragma once
 
-#include <mutex>
 #include <string>
 
-#include "platform/thread_annotations.h"
+#include "platform/mutex.h"
 
 namespace orvanta {
 
@@ -40,15 +39,15 @@ class MainWindowRef {
   MainWindowRef& operator=(const MainWindowRef&) = delete;
 
   void Register(WindowListener* window) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    RecursiveMutexLock lock(&mutex_);
     window_ = window;
   }
   void Unregister() {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    RecursiveMutexLock lock(&mutex_);
     window_ = nullptr;
   }
   bool IsRegistered() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    RecursiveMutexLock lock(&mutex_);
     return window_ != nullptr;
   }
 
@@ -56,14 +55,14 @@ class MainWindowRef {
   // while no window is registered. fn must not block.
   template <class Fn>
   bool Call(Fn&& fn) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    RecursiveMutexLock lock(&mutex_);
     if (window_ == nullptr) return false;
     fn(*window_);
     return true;
   }
 
  private:
-  mutable std::recursive_mutex mutex_;
+  mutable RecursiveMutex mutex_;
   WindowListener* window_ GUARDED_BY(mutex_) = nullptr;
 };
 

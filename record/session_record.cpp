@@ -133,39 +133,42 @@ SessionRecord::~SessionRecord() { StopWriter(); }
 void SessionRecord::Queue(RowFile* file, std::string row) {
   // No wake-up: waking the writer for every row would put a thread switch
   // on the worker's path and compete with it for the processor.
-  std::lock_guard<std::mutex> lock(queueMutex_);
+  MutexLock lock(&queueMutex_);
   queue_.emplace_back(file, std::move(row));
 }
 
 void SessionRecord::WriterLoop() {
-  std::unique_lock<std::mutex> lock(queueMutex_);
   for (;;) {
-    queueChanged_.wait_for(lock, kWritePeriod, [this]() REQUIRES(queueMutex_) { return stopWriter_; });
-    if (queue_.empty()) {
-      if (stopWriter_) return;  // everything is written
-      continue;
-    }
     std::deque<std::pair<RowFile*, std::string>> rows;
-    rows.swap(queue_);
-    lock.unlock();
+    {
+      MutexLock lock(&queueMutex_);
+      const auto deadline = std::chrono::steady_clock::now() + kWritePeriod;
+      while (!stopWriter_) {
+        if (!queueChanged_.WaitUntil(deadline)) break;
+      }
+      if (queue_.empty()) {
+        if (stopWriter_) return;  // everything is written
+        continue;
+      }
+      rows.swap(queue_);
+    }
     for (auto& [file, row] : rows) file->Append(row);
-    lock.lock();
   }
 }
 
 void SessionRecord::StopWriter() {
   if (!writer_.joinable()) return;
   {
-    std::lock_guard<std::mutex> lock(queueMutex_);
+    MutexLock lock(&queueMutex_);
     stopWriter_ = true;
   }
-  queueChanged_.notify_one();
+  queueChanged_.Signal();
   writer_.join();
 }
 
 bool SessionRecord::Begin(const std::string& recordsFolder, const SessionSetup& setup,
                           std::string& error) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (begun_) {
     error = "the record has already begun";
     return false;
@@ -253,7 +256,7 @@ int64_t SessionRecord::Micros(std::chrono::steady_clock::time_point t) const {
 }
 
 void SessionRecord::OnRunStarted(int32_t, int32_t, std::chrono::steady_clock::time_point startedAt) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (!begun_ || ended_) return;
   start_ = startedAt;
   running_ = true;
@@ -269,7 +272,7 @@ void SessionRecord::CloseTrial(int64_t endUs, const std::string& outcome) {
 
 void SessionRecord::OnTrialStarted(int32_t trialNumber, const std::string& trialName,
                                    std::chrono::steady_clock::time_point startedAt) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (!running_) return;
   const int64_t now = Micros(startedAt);
   FlushAction();
@@ -358,7 +361,7 @@ void SessionRecord::TrackEvents(const CommandRecord& r) {
 }
 
 void SessionRecord::OnCommand(const CommandRecord& record) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (!running_) return;
   Queue(&timeline_, FormatTimelineRow(record, start_));
   if (record.failed) {
@@ -420,7 +423,7 @@ void SessionRecord::Finish(const std::string& outcome, const std::string& lastTr
 
 void SessionRecord::OnRunEnded(const RunSummary& end) {
   const auto now = std::chrono::steady_clock::now();
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (!begun_ || ended_) return;
   // The worker's count is the one the front ends report.
   failed_ = end.failedCommands;
@@ -439,38 +442,38 @@ void SessionRecord::OnRunEnded(const RunSummary& end) {
 }
 
 void SessionRecord::Abandon() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (!begun_ || ended_) return;
   Finish("failed", "failed", running_ ? Micros(std::chrono::steady_clock::now()) : 0);
 }
 
 std::string SessionRecord::CompletionNote() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return reportPath_.empty() ? std::string() : "Session report: " + reportPath_;
 }
 
 std::string SessionRecord::folder() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return folder_;
 }
 
 std::string SessionRecord::reportPath() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return reportPath_;
 }
 
 std::string SessionRecord::outcome() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return outcome_;
 }
 
 int64_t SessionRecord::failedCommands() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return failed_;
 }
 
 bool SessionRecord::ok(std::string* problem) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (problem != nullptr) *problem = problem_;
   return problem_.empty();
 }

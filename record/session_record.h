@@ -21,15 +21,13 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <thread>
 #include <string>
 #include <vector>
 
-#include "platform/thread_annotations.h"
+#include "platform/mutex.h"
 #include "record/json.h"
 #include "record/record_io.h"
 #include "record/timeline_file.h"
@@ -155,7 +153,7 @@ class SessionRecord : public RunObserver {
   // Writes what is queued, then ends the writer thread.
   void StopWriter() EXCLUDES(queueMutex_);
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::string folder_ GUARDED_BY(mutex_);
   std::string reportPath_ GUARDED_BY(mutex_);
   Json session_ GUARDED_BY(mutex_);
@@ -164,8 +162,8 @@ class SessionRecord : public RunObserver {
   RowFile trials_;
   RowFile events_;
   RowFile failures_;
-  std::mutex queueMutex_;
-  std::condition_variable queueChanged_;
+  Mutex queueMutex_;
+  CondVar queueChanged_{&queueMutex_};
   std::deque<std::pair<RowFile*, std::string>> queue_ GUARDED_BY(queueMutex_);
   bool stopWriter_ GUARDED_BY(queueMutex_) = false;
   std::thread writer_;

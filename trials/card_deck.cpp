@@ -46,7 +46,7 @@ void CardDeck::Rebuild() {
 }
 
 int CardDeck::AddSuit(int32_t suitID) {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   for (const Suit& suit : mSuits) {
     if (suit.suitID == suitID) {
       return Fail(
@@ -61,7 +61,7 @@ int CardDeck::AddSuit(int32_t suitID) {
 }
 
 int CardDeck::RemoveSuit(int32_t suitID) {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   auto it = std::find_if(mSuits.begin(), mSuits.end(),
                          [suitID](const Suit& suit) { return suit.suitID == suitID; });
   if (it == mSuits.end()) {
@@ -76,7 +76,7 @@ int CardDeck::RemoveSuit(int32_t suitID) {
 }
 
 int CardDeck::SetNumCardsInSuit(int32_t suitID, int32_t count) {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   if (count < 0) {
     return Fail(
         "CardDeck::SetNumCardsInSuit() - Error, the number of cards to set is a negative number, "
@@ -106,7 +106,7 @@ int CardDeck::SetNumCardsInSuit(int32_t suitID, int32_t count) {
 }
 
 int CardDeck::GetNumCardsInSuit(int32_t suitID, int32_t& count) const {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   for (const Suit& suit : mSuits) {
     if (suit.suitID == suitID) {
       count = suit.count;
@@ -119,18 +119,18 @@ int CardDeck::GetNumCardsInSuit(int32_t suitID, int32_t& count) const {
 }
 
 void CardDeck::SetShuffleType(ShuffleType type) {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   mShuffleType = (type == Normal) ? Normal : Group;
   Rebuild();
 }
 
 ShuffleType CardDeck::GetShuffleType() const {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   return mShuffleType == Normal ? Normal : Group;
 }
 
 int CardDeck::SetMaxConsectutiveSameSuitCards(int32_t value) {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   if (value <= 0) {
     return Fail(
         "CardDeck::SetMaxConsectutiveSameSuitCards() - Error, the max value must be greater than "
@@ -142,12 +142,12 @@ int CardDeck::SetMaxConsectutiveSameSuitCards(int32_t value) {
 }
 
 int32_t CardDeck::GetMaxConsectutiveSameSuitCards() const {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   return mMaxConsecutiveSameSuitCards;
 }
 
 int CardDeck::SetShuffleSwapCount(int32_t count) {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   if (count <= 0) {
     return Fail(
         "CardDeck::SetShuffleSwapCount() - Error, the swap count must be greater than zero.  "
@@ -242,7 +242,7 @@ int64_t CardDeck::CountBreaksAfter(int32_t x, int32_t y) const {
 }
 
 std::vector<int32_t> CardDeck::GetRunLimitBreaks() const {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   std::vector<int32_t> positions;
   if (mShuffleType != Normal) return positions;
   int64_t run = 1;
@@ -254,7 +254,7 @@ std::vector<int32_t> CardDeck::GetRunLimitBreaks() const {
 }
 
 int CardDeck::Shuffle() {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   const int32_t num_cards = static_cast<int32_t>(mCards.size());
   if (mShuffleType == Normal) return ShuffleRange(0, num_cards - 1, true);
 
@@ -270,7 +270,7 @@ int CardDeck::Shuffle() {
 }
 
 int CardDeck::SetSuitPosition(int32_t suitID, int32_t index) {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   const int32_t num_cards = static_cast<int32_t>(mCards.size());
   if (index < 0 || index >= num_cards) {
     return Fail(
@@ -291,17 +291,17 @@ int CardDeck::SetSuitPosition(int32_t suitID, int32_t index) {
 }
 
 int32_t CardDeck::GetNumCards() const {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   return static_cast<int32_t>(mCards.size());
 }
 
 void CardDeck::ResetDeal() {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   mNextCardIndex = 0;
 }
 
 int CardDeck::DealNextCard(int32_t& suitID) {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   if (mNextCardIndex < 0 || mNextCardIndex >= static_cast<int32_t>(mCards.size())) return -1;
   suitID = mCards[mNextCardIndex];
   ++mNextCardIndex;
@@ -309,17 +309,17 @@ int CardDeck::DealNextCard(int32_t& suitID) {
 }
 
 void CardDeck::Seed(uint32_t seed) {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   mRandom.Seed(seed);
 }
 
 std::vector<int32_t> CardDeck::GetOrder() const {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   return mCards;
 }
 
 int32_t CardDeck::GetNextCardIndex() const {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   return mNextCardIndex;
 }
 
@@ -327,7 +327,7 @@ std::string CardDeck::GetSetupFileLines(TrialContainer& trials) const {
   std::vector<int32_t> cards;
   std::string lines;
   {
-    std::lock_guard<std::mutex> lock(mMutex);
+    MutexLock lock(&mMutex);
     lines = "-SetShuffleType " + std::string(mShuffleType == Normal ? "Normal" : "Group") + "\r\n";
     lines += "-SetShuffleMaxConsecutiveTypeCount " + std::to_string(mMaxConsecutiveSameSuitCards) +
              "\r\n";
@@ -344,7 +344,7 @@ std::string CardDeck::GetSetupFileLines(TrialContainer& trials) const {
 }
 
 std::string CardDeck::GetMessage() const {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   return mMessage;
 }
 

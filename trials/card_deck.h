@@ -4,11 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/thread_annotations.h"
+#include "platform/mutex.h"
 
 namespace orvanta {
 
@@ -121,7 +120,7 @@ class CardDeck {
   LogFile& log_;
   // Guards every member below. Lock order: the trial list's lock, then this
   // one, then the log's; never call the trial list while holding it.
-  mutable std::mutex mMutex;
+  mutable Mutex mMutex;
   std::vector<int32_t> mCards GUARDED_BY(mMutex);
   std::vector<Suit> mSuits GUARDED_BY(mMutex);
   mutable std::string mMessage GUARDED_BY(mMutex);  // the last failure text

@@ -82,7 +82,7 @@ int64_t RunProgress::ElapsedMs(std::chrono::steady_clock::time_point now) const 
 
 void RunProgressTracker::RunStarted(int32_t firstTrial, int32_t numTrials,
                                     std::chrono::steady_clock::time_point at) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   progress_ = RunProgress{};
   progress_.state = RunProgress::State::kRunning;
   progress_.firstTrial = firstTrial;
@@ -92,7 +92,7 @@ void RunProgressTracker::RunStarted(int32_t firstTrial, int32_t numTrials,
 
 void RunProgressTracker::TrialStarted(int32_t trial, const std::string& name,
                                       std::chrono::steady_clock::time_point at) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   progress_.trial = trial;
   progress_.trialName = name;
   progress_.trialStart = at;
@@ -107,7 +107,7 @@ void RunProgressTracker::RunEnded(const RunSummary& end, std::chrono::steady_clo
               (end.failedCommands == 1 ? " command" : " commands") +
               " failed, the first in trial #" + std::to_string(end.firstFailure.trialNumber);
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   switch (end.outcome) {
     case RunOutcome::kCompleted:
       progress_.state = RunProgress::State::kCompleted;
@@ -124,7 +124,7 @@ void RunProgressTracker::RunEnded(const RunSummary& end, std::chrono::steady_clo
 }
 
 RunProgress RunProgressTracker::Snapshot() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return progress_;
 }
 

@@ -5,11 +5,10 @@
 
 #include <chrono>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
-#include "platform/thread_annotations.h"
+#include "platform/mutex.h"
 #include "trials/run_observer.h"
 
 namespace orvanta {
@@ -71,7 +70,7 @@ class RunProgressTracker {
   RunProgress Snapshot() const EXCLUDES(mutex_);
 
  private:
-  mutable std::mutex mutex_;  // a leaf: nothing is called while it is held
+  mutable Mutex mutex_;  // a leaf: nothing is called while it is held
   RunProgress progress_ GUARDED_BY(mutex_);
 };
 

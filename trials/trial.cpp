@@ -49,7 +49,7 @@ std::string Trial::GetSetupFileLines(TrialContainer& trials, CardDeck& deck) con
 
   // One consistent snapshot of the settings, in case the editor is changing
   // them meanwhile.
-  std::unique_lock<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   SetupLines lines(name);
   lines.Command("-AddTrial");
   // A type that is not in the list has no count to write; the lookup has

@@ -3,10 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <string>
 
-#include "platform/thread_annotations.h"
+#include "platform/mutex.h"
 
 namespace orvanta {
 
@@ -25,55 +24,55 @@ class Trial {
   Trial& operator=(const Trial&) = delete;
   virtual ~Trial() = default;
 
-  std::string GetName() const { return Read(mName); }
-  void SetName(const std::string& name) { Write(mName, name); }
+  std::string GetName() const { return Read(&Trial::mName); }
+  void SetName(const std::string& name) { Write(&Trial::mName, name); }
 
-  int32_t GetTrialDuration() const { return Read(mTrialDuration); }
-  void SetTrialDuration(int32_t value) { Write(mTrialDuration, value); }
-  int32_t GetInterTrialInterval() const { return Read(mInterTrialInterval); }
-  void SetInterTrialInterval(int32_t value) { Write(mInterTrialInterval, value); }
-  bool GetStartOfTrialGenerateEvent() const { return Read(mStartOfTrialGenerateEvent); }
-  void SetStartOfTrialGenerateEvent(bool value) { Write(mStartOfTrialGenerateEvent, value); }
-  std::string GetStartOfTrialEventString() const { return Read(mStartOfTrialEventString); }
-  void SetStartOfTrialEventString(const std::string& value) { Write(mStartOfTrialEventString, value); }
-  int32_t GetStartOfTrialEventTTLValue() const { return Read(mStartOfTrialEventTTLValue); }
-  void SetStartOfTrialEventTTLValue(int32_t value) { Write(mStartOfTrialEventTTLValue, value); }
-  bool GetStartOfTrialGenerateTTLPulse() const { return Read(mStartOfTrialGenerateTTLPulse); }
-  void SetStartOfTrialGenerateTTLPulse(bool value) { Write(mStartOfTrialGenerateTTLPulse, value); }
-  int32_t GetStartOfTrialTTLPulseBitNumber() const { return Read(mStartOfTrialTTLPulseBitNumber); }
-  void SetStartOfTrialTTLPulseBitNumber(int32_t value) { Write(mStartOfTrialTTLPulseBitNumber, value); }
-  int32_t GetStartOfTrialTTLPulseDuration() const { return Read(mStartOfTrialTTLPulseDuration); }
-  void SetStartOfTrialTTLPulseDuration(int32_t value) { Write(mStartOfTrialTTLPulseDuration, value); }
-  int32_t GetStartOfTrialTTLPulseBoardNumber() const { return Read(mStartOfTrialTTLPulseBoardNumber); }
-  void SetStartOfTrialTTLPulseBoardNumber(int32_t value) { Write(mStartOfTrialTTLPulseBoardNumber, value); }
-  std::string GetStartOfTrialTTLPulseSubSystemName() const { return Read(mStartOfTrialTTLPulseSubSystemName); }
-  void SetStartOfTrialTTLPulseSubSystemName(const std::string& value) { Write(mStartOfTrialTTLPulseSubSystemName, value); }
-  bool GetEndOfTrialGenerateEvent() const { return Read(mEndOfTrialGenerateEvent); }
-  void SetEndOfTrialGenerateEvent(bool value) { Write(mEndOfTrialGenerateEvent, value); }
-  std::string GetEndOfTrialEventString() const { return Read(mEndOfTrialEventString); }
-  void SetEndOfTrialEventString(const std::string& value) { Write(mEndOfTrialEventString, value); }
-  int32_t GetEndOfTrialEventTTLValue() const { return Read(mEndOfTrialEventTTLValue); }
-  void SetEndOfTrialEventTTLValue(int32_t value) { Write(mEndOfTrialEventTTLValue, value); }
-  bool GetEndOfTrialGenerateTTLPulse() const { return Read(mEndOfTrialGenerateTTLPulse); }
-  void SetEndOfTrialGenerateTTLPulse(bool value) { Write(mEndOfTrialGenerateTTLPulse, value); }
-  int32_t GetEndOfTrialTTLPulseBitNumber() const { return Read(mEndOfTrialTTLPulseBitNumber); }
-  void SetEndOfTrialTTLPulseBitNumber(int32_t value) { Write(mEndOfTrialTTLPulseBitNumber, value); }
-  int32_t GetEndOfTrialTTLPulseDuration() const { return Read(mEndOfTrialTTLPulseDuration); }
-  void SetEndOfTrialTTLPulseDuration(int32_t value) { Write(mEndOfTrialTTLPulseDuration, value); }
-  int32_t GetEndOfTrialTTLPulseBoardNumber() const { return Read(mEndOfTrialTTLPulseBoardNumber); }
-  void SetEndOfTrialTTLPulseBoardNumber(int32_t value) { Write(mEndOfTrialTTLPulseBoardNumber, value); }
-  std::string GetEndOfTrialTTLPulseSubSystemName() const { return Read(mEndOfTrialTTLPulseSubSystemName); }
-  void SetEndOfTrialTTLPulseSubSystemName(const std::string& value) { Write(mEndOfTrialTTLPulseSubSystemName, value); }
-  bool GetPlayWavFile() const { return Read(mPlayWavFile); }
-  void SetPlayWavFile(bool value) { Write(mPlayWavFile, value); }
-  std::string GetWavFileName() const { return Read(mWavFileName); }
-  void SetWavFileName(const std::string& value) { Write(mWavFileName, value); }
-  int32_t GetWavFileBufferNumber() const { return Read(mWavFileBufferNumber); }
-  void SetWavFileBufferNumber(int32_t value) { Write(mWavFileBufferNumber, value); }
-  int32_t GetWavFileBoardNumber() const { return Read(mWavFileBoardNumber); }
-  void SetWavFileBoardNumber(int32_t value) { Write(mWavFileBoardNumber, value); }
-  std::string GetWavFileSubSystemName() const { return Read(mWavFileSubSystemName); }
-  void SetWavFileSubSystemName(const std::string& value) { Write(mWavFileSubSystemName, value); }
+  int32_t GetTrialDuration() const { return Read(&Trial::mTrialDuration); }
+  void SetTrialDuration(int32_t value) { Write(&Trial::mTrialDuration, value); }
+  int32_t GetInterTrialInterval() const { return Read(&Trial::mInterTrialInterval); }
+  void SetInterTrialInterval(int32_t value) { Write(&Trial::mInterTrialInterval, value); }
+  bool GetStartOfTrialGenerateEvent() const { return Read(&Trial::mStartOfTrialGenerateEvent); }
+  void SetStartOfTrialGenerateEvent(bool value) { Write(&Trial::mStartOfTrialGenerateEvent, value); }
+  std::string GetStartOfTrialEventString() const { return Read(&Trial::mStartOfTrialEventString); }
+  void SetStartOfTrialEventString(const std::string& value) { Write(&Trial::mStartOfTrialEventString, value); }
+  int32_t GetStartOfTrialEventTTLValue() const { return Read(&Trial::mStartOfTrialEventTTLValue); }
+  void SetStartOfTrialEventTTLValue(int32_t value) { Write(&Trial::mStartOfTrialEventTTLValue, value); }
+  bool GetStartOfTrialGenerateTTLPulse() const { return Read(&Trial::mStartOfTrialGenerateTTLPulse); }
+  void SetStartOfTrialGenerateTTLPulse(bool value) { Write(&Trial::mStartOfTrialGenerateTTLPulse, value); }
+  int32_t GetStartOfTrialTTLPulseBitNumber() const { return Read(&Trial::mStartOfTrialTTLPulseBitNumber); }
+  void SetStartOfTrialTTLPulseBitNumber(int32_t value) { Write(&Trial::mStartOfTrialTTLPulseBitNumber, value); }
+  int32_t GetStartOfTrialTTLPulseDuration() const { return Read(&Trial::mStartOfTrialTTLPulseDuration); }
+  void SetStartOfTrialTTLPulseDuration(int32_t value) { Write(&Trial::mStartOfTrialTTLPulseDuration, value); }
+  int32_t GetStartOfTrialTTLPulseBoardNumber() const { return Read(&Trial::mStartOfTrialTTLPulseBoardNumber); }
+  void SetStartOfTrialTTLPulseBoardNumber(int32_t value) { Write(&Trial::mStartOfTrialTTLPulseBoardNumber, value); }
+  std::string GetStartOfTrialTTLPulseSubSystemName() const { return Read(&Trial::mStartOfTrialTTLPulseSubSystemName); }
+  void SetStartOfTrialTTLPulseSubSystemName(const std::string& value) { Write(&Trial::mStartOfTrialTTLPulseSubSystemName, value); }
+  bool GetEndOfTrialGenerateEvent() const { return Read(&Trial::mEndOfTrialGenerateEvent); }
+  void SetEndOfTrialGenerateEvent(bool value) { Write(&Trial::mEndOfTrialGenerateEvent, value); }
+  std::string GetEndOfTrialEventString() const { return Read(&Trial::mEndOfTrialEventString); }
+  void SetEndOfTrialEventString(const std::string& value) { Write(&Trial::mEndOfTrialEventString, value); }
+  int32_t GetEndOfTrialEventTTLValue() const { return Read(&Trial::mEndOfTrialEventTTLValue); }
+  void SetEndOfTrialEventTTLValue(int32_t value) { Write(&Trial::mEndOfTrialEventTTLValue, value); }
+  bool GetEndOfTrialGenerateTTLPulse() const { return Read(&Trial::mEndOfTrialGenerateTTLPulse); }
+  void SetEndOfTrialGenerateTTLPulse(bool value) { Write(&Trial::mEndOfTrialGenerateTTLPulse, value); }
+  int32_t GetEndOfTrialTTLPulseBitNumber() const { return Read(&Trial::mEndOfTrialTTLPulseBitNumber); }
+  void SetEndOfTrialTTLPulseBitNumber(int32_t value) { Write(&Trial::mEndOfTrialTTLPulseBitNumber, value); }
+  int32_t GetEndOfTrialTTLPulseDuration() const { return Read(&Trial::mEndOfTrialTTLPulseDuration); }
+  void SetEndOfTrialTTLPulseDuration(int32_t value) { Write(&Trial::mEndOfTrialTTLPulseDuration, value); }
+  int32_t GetEndOfTrialTTLPulseBoardNumber() const { return Read(&Trial::mEndOfTrialTTLPulseBoardNumber); }
+  void SetEndOfTrialTTLPulseBoardNumber(int32_t value) { Write(&Trial::mEndOfTrialTTLPulseBoardNumber, value); }
+  std::string GetEndOfTrialTTLPulseSubSystemName() const { return Read(&Trial::mEndOfTrialTTLPulseSubSystemName); }
+  void SetEndOfTrialTTLPulseSubSystemName(const std::string& value) { Write(&Trial::mEndOfTrialTTLPulseSubSystemName, value); }
+  bool GetPlayWavFile() const { return Read(&Trial::mPlayWavFile); }
+  void SetPlayWavFile(bool value) { Write(&Trial::mPlayWavFile, value); }
+  std::string GetWavFileName() const { return Read(&Trial::mWavFileName); }
+  void SetWavFileName(const std::string& value) { Write(&Trial::mWavFileName, value); }
+  int32_t GetWavFileBufferNumber() const { return Read(&Trial::mWavFileBufferNumber); }
+  void SetWavFileBufferNumber(int32_t value) { Write(&Trial::mWavFileBufferNumber, value); }
+  int32_t GetWavFileBoardNumber() const { return Read(&Trial::mWavFileBoardNumber); }
+  void SetWavFileBoardNumber(int32_t value) { Write(&Trial::mWavFileBoardNumber, value); }
+  std::string GetWavFileSubSystemName() const { return Read(&Trial::mWavFileSubSystemName); }
+  void SetWavFileSubSystemName(const std::string& value) { Write(&Trial::mWavFileSubSystemName, value); }
 
   // The setup-file lines that recreate this type (CR LF each). The suit ID
   // comes from `trials`, the trial count from `deck`; a type that is not in
@@ -82,18 +81,20 @@ class Trial {
   std::string GetSetupFileLines(TrialContainer& trials, CardDeck& deck) const;
 
  private:
+  // One field, read or written under the record's lock. The field is named
+  // by its member pointer, so that no reference to it leaves the lock.
   template <class T>
-  T Read(const T& field) const {
-    std::lock_guard<std::mutex> lock(mMutex);
-    return field;
+  T Read(T Trial::*field) const EXCLUDES(mMutex) {
+    MutexLock lock(&mMutex);
+    return this->*field;
   }
   template <class T>
-  void Write(T& field, const T& value) {
-    std::lock_guard<std::mutex> lock(mMutex);
-    field = value;
+  void Write(T Trial::*field, const T& value) EXCLUDES(mMutex) {
+    MutexLock lock(&mMutex);
+    this->*field = value;
   }
 
-  mutable std::mutex mMutex;  // guards every field below
+  mutable Mutex mMutex;  // guards every field below
   std::string mName GUARDED_BY(mMutex);
   int32_t mTrialDuration GUARDED_BY(mMutex) = 2000;
   int32_t mInterTrialInterval GUARDED_BY(mMutex) = 5000;

@@ -25,7 +25,7 @@ TrialContainer::~TrialContainer() {
 
 int TrialContainer::Fail(const std::string& message) {
   {
-    std::lock_guard<std::mutex> lock(mMutex);
+    MutexLock lock(&mMutex);
     mMessage = message;
   }
   log_.WriteLogEntry(kLogError, message);
@@ -34,7 +34,7 @@ int TrialContainer::Fail(const std::string& message) {
 
 void TrialContainer::Note(int level, const std::string& message) {
   {
-    std::lock_guard<std::mutex> lock(mMutex);
+    MutexLock lock(&mMutex);
     mMessage = message;
   }
   log_.WriteLogEntry(level, message);
@@ -48,7 +48,7 @@ int TrialContainer::FindByName(const std::string& name) const {
 }
 
 bool TrialContainer::IsTrialNameUnused(const std::string& name) const {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   return FindByName(name) < 0;
 }
 
@@ -59,38 +59,42 @@ int TrialContainer::AddTrial(const std::string& name) {
         "blank.  Name: " +
         name);
   }
+  // The failure is logged once the list's lock is let go.
+  std::string failure;
   {
-    std::unique_lock<std::mutex> lock(mMutex);
+    MutexLock lock(&mMutex);
+    std::shared_ptr<Trial> trial;
     if (FindByName(name) >= 0) {
-      lock.unlock();
-      return Fail(
+      failure =
           "TrialContainer::AddTrial() - Error, unable to add new trial to list, the trial name is "
           "already in use.  Name: " +
-          name);
+          name;
+    } else {
+      try {
+        trial = std::make_shared<Trial>();
+        mTrials.reserve(mTrials.size() + 1);
+        mSuitIDs.reserve(mSuitIDs.size() + 1);
+      } catch (const std::bad_alloc&) {
+        trial.reset();
+      }
+      if (trial == nullptr) {
+        failure =
+            "TrialContainer::AddTrial() - Error, unable to add new trial to list, the memory "
+            "allocation failed and a Null pointer was returned.  Name: " +
+            name;
+      }
     }
-    std::shared_ptr<Trial> trial;
-    try {
-      trial = std::make_shared<Trial>();
-      mTrials.reserve(mTrials.size() + 1);
-      mSuitIDs.reserve(mSuitIDs.size() + 1);
-    } catch (const std::bad_alloc&) {
-      trial.reset();
+    if (trial != nullptr) {
+      trial->SetName(name);
+      mTrials.push_back(std::move(trial));
+      mSuitIDs.push_back(mNextSuitID);
+      // The new suit gets one card; the deck is rebuilt unshuffled. Its status
+      // does not matter: suit IDs are never reused, so it cannot be taken.
+      deck_.AddSuit(mNextSuitID);
+      ++mNextSuitID;
     }
-    if (trial == nullptr) {
-      lock.unlock();
-      return Fail(
-          "TrialContainer::AddTrial() - Error, unable to add new trial to list, the memory "
-          "allocation failed and a Null pointer was returned.  Name: " +
-          name);
-    }
-    trial->SetName(name);
-    mTrials.push_back(std::move(trial));
-    mSuitIDs.push_back(mNextSuitID);
-    // The new suit gets one card; the deck is rebuilt unshuffled. Its status
-    // does not matter: suit IDs are never reused, so it cannot be taken.
-    deck_.AddSuit(mNextSuitID);
-    ++mNextSuitID;
   }
+  if (!failure.empty()) return Fail(failure);
   window_.Call([&name](WindowListener& window) { window.AddTrialTypeToList(name); });
   return 0;
 }
@@ -104,20 +108,21 @@ int TrialContainer::RemoveTrial(const std::string& name) {
   }
   std::shared_ptr<Trial> removed;
   {
-    std::unique_lock<std::mutex> lock(mMutex);
+    MutexLock lock(&mMutex);
     const int index = FindByName(name);
-    if (index < 0) {
-      lock.unlock();
-      return Fail(
-          "TrialContainer::RemoveTrial() - Error, unable to remove trial from the list, the trial "
-          "name was not found.  Name: " +
-          name);
+    if (index >= 0) {
+      // The other cards keep their (possibly shuffled) order.
+      deck_.RemoveSuit(mSuitIDs[index]);
+      mSuitIDs.erase(mSuitIDs.begin() + index);
+      removed = std::move(mTrials[index]);
+      mTrials.erase(mTrials.begin() + index);
     }
-    // The other cards keep their (possibly shuffled) order.
-    deck_.RemoveSuit(mSuitIDs[index]);
-    mSuitIDs.erase(mSuitIDs.begin() + index);
-    removed = std::move(mTrials[index]);
-    mTrials.erase(mTrials.begin() + index);
+  }
+  if (removed == nullptr) {
+    return Fail(
+        "TrialContainer::RemoveTrial() - Error, unable to remove trial from the list, the trial "
+        "name was not found.  Name: " +
+        name);
   }
   removed.reset();
   window_.Call([&name](WindowListener& window) { window.RemoveTrialTypeFromList(name); });
@@ -132,7 +137,7 @@ int TrialContainer::GetTrial(const std::string& name, Trial*& trial) {
         name);
   }
   {
-    std::lock_guard<std::mutex> lock(mMutex);
+    MutexLock lock(&mMutex);
     const int index = FindByName(name);
     if (index >= 0) {
       trial = mTrials[index].get();
@@ -147,7 +152,7 @@ int TrialContainer::GetTrial(const std::string& name, Trial*& trial) {
 
 int TrialContainer::GetTrial(int32_t suitID, Trial*& trial) {
   {
-    std::lock_guard<std::mutex> lock(mMutex);
+    MutexLock lock(&mMutex);
     auto it = std::find(mSuitIDs.begin(), mSuitIDs.end(), suitID);
     if (it != mSuitIDs.end()) {
       trial = mTrials[it - mSuitIDs.begin()].get();
@@ -167,7 +172,7 @@ int TrialContainer::GetSuitID(const std::string& name, int32_t& suitID) {
         name);
   }
   {
-    std::lock_guard<std::mutex> lock(mMutex);
+    MutexLock lock(&mMutex);
     const int index = FindByName(name);
     if (index >= 0) {
       suitID = mSuitIDs[index];
@@ -181,7 +186,7 @@ int TrialContainer::GetSuitID(const std::string& name, int32_t& suitID) {
 }
 
 std::vector<std::string> TrialContainer::GetTrialNames() const {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   std::vector<std::string> names;
   names.reserve(mTrials.size());
   for (const auto& trial : mTrials) names.push_back(trial->GetName());
@@ -189,7 +194,7 @@ std::vector<std::string> TrialContainer::GetTrialNames() const {
 }
 
 int TrialContainer::GetNumTrials() const {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   return static_cast<int>(mTrials.size());
 }
 
@@ -199,7 +204,7 @@ std::string TrialContainer::GetSetupFileLines() {
   // a type alive even if it were removed meanwhile.
   std::vector<std::shared_ptr<Trial>> trials;
   {
-    std::lock_guard<std::mutex> lock(mMutex);
+    MutexLock lock(&mMutex);
     trials = mTrials;
   }
   std::string lines;
@@ -211,7 +216,7 @@ std::string TrialContainer::GetSetupFileLines() {
 }
 
 std::string TrialContainer::GetMessage() const {
-  std::lock_guard<std::mutex> lock(mMutex);
+  MutexLock lock(&mMutex);
   return mMessage;
 }
 

@@ -6,17 +6,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/message_box.h"
+#include "platform/mutex.h"
 #include "platform/stop_signal.h"
-#include "platform/thread_annotations.h"
 #include "platform/window_listener.h"
 #include "trials/run_observer.h"
 #include "trials/run_timing.h"
@@ -238,8 +236,19 @@ class TrialContainer {
   static std::string FailureText(const RunSummary& end);
   // Marks the run's worker as ended and wakes waiters.
   void MarkEnded(Run& run) EXCLUDES(mRunMutex);
-  // Joins the retired runs whose worker has ended.
-  void ReapEndedRuns() REQUIRES(mRunMutex);
+  // Takes out of mRetiredRuns the runs that may be joined now (MayJoin); the
+  // caller joins them (JoinRuns) after letting go of the run lock.
+  std::vector<std::unique_ptr<Run>> ReapEndedRuns() REQUIRES(mRunMutex);
+  // The run's worker has ended, no Stop waits for it and it is not the
+  // calling thread.
+  bool MayJoin(const Run& run) const REQUIRES(mRunMutex);
+  // Joins the runs' threads; the first join error (0 when none).
+  static int JoinRuns(std::vector<std::unique_ptr<Run>>& runs);
+  // A Stop still waits for a retired run, or a retired worker (not the
+  // calling thread) has not ended yet.
+  bool RetiredRunsPending() const REQUIRES(mRunMutex);
+  // Every worker started has ended.
+  bool AllRunsEnded() const REQUIRES(mRunMutex);
 
   LogFile& log_;
   CardDeck& deck_;
@@ -255,17 +264,17 @@ class TrialContainer {
 
   // Guards the list and mMessage. Lock order: this lock, then the deck's, then
   // the log's; a Trial's own lock is taken last and held only briefly.
-  mutable std::mutex mMutex;
+  mutable Mutex mMutex;
   std::vector<std::shared_ptr<Trial>> mTrials GUARDED_BY(mMutex);
   std::vector<int32_t> mSuitIDs GUARDED_BY(mMutex);
   std::string mMessage GUARDED_BY(mMutex);
   int32_t mNextSuitID GUARDED_BY(mMutex) = 0;
 
   // Guards the run's state. Taken before mMutex when both are needed.
-  mutable std::mutex mRunMutex;
+  mutable Mutex mRunMutex;
   // Wakes Stop and WaitForRunEnd when a worker ends, and a paused worker when
   // it is resumed or stopped.
-  std::condition_variable mRunChanged;
+  CondVar mRunChanged{&mRunMutex};
   // The current or last run (its thread and stop signal), or none.
   std::unique_ptr<Run> mTrialProcessingThread GUARDED_BY(mRunMutex);
   // Runs whose thread has not been joined yet (a stop that outlasted its

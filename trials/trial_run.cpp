@@ -1,9 +1,7 @@
-// The run side of the trial list: the worker thread that plays the card deck,
-// its start, pause and stop, and the commands a trial sends to the
-// acquisition server.
-#include <cerrno>
+// The run side of the trial list: the worker thread that plays the card deck
+// and the commands a trial sends to the acquisition server. Its start, pause,
+// stop and joins are in run_control.cpp.
 #include <string>
-#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -20,8 +18,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// How long Stop waits for the worker to end.
-constexpr std::chrono::milliseconds kStopWait{500};
 // The bound of the port reset sent after a Stop or a lost connection during
 // a pulse.
 constexpr std::chrono::milliseconds kPulseResetBound{2000};
@@ -119,229 +115,6 @@ void TrialContainer::SetRunClock(RunClock* clock) {
   mClock.store(clock != nullptr ? clock : &mPreciseClock);
 }
 
-bool TrialContainer::IsProcessing() const {
-  std::lock_guard<std::mutex> lock(mRunMutex);
-  return mProcessing;
-}
-
-bool TrialContainer::IsPaused() const {
-  std::lock_guard<std::mutex> lock(mRunMutex);
-  return mPaused;
-}
-
-RunProgress TrialContainer::GetRunProgress() const {
-  RunProgress progress = mProgress.Snapshot();
-  if (progress.state == RunProgress::State::kRunning && IsPaused()) {
-    progress.state = RunProgress::State::kPaused;
-  }
-  return progress;
-}
-
-int TrialContainer::StartProcessingTrials() { return StartProcessingTrials(1); }
-
-int TrialContainer::StartProcessingTrials(int32_t firstTrial) {
-  std::vector<std::unique_ptr<Run>> ended;
-  {
-    std::unique_lock<std::mutex> lock(mRunMutex);
-    if (mPaused || mProcessing) return 0;
-    mProcessing = true;
-
-    // The thread of the last run is not needed any more; it is joined once
-    // it has ended (it may still be in its completion box).
-    if (mTrialProcessingThread) mRetiredRuns.push_back(std::move(mTrialProcessingThread));
-    for (auto it = mRetiredRuns.begin(); it != mRetiredRuns.end();) {
-      if ((*it)->ended && (*it)->stoppers == 0 &&
-          (*it)->thread.get_id() != std::this_thread::get_id()) {
-        ended.push_back(std::move(*it));
-        it = mRetiredRuns.erase(it);
-      } else {
-        ++it;
-      }
-    }
-
-    auto run = std::make_unique<Run>();
-    run->firstTrial = firstTrial < 1 ? 1 : firstTrial;
-    run->timing = mTimingMode.load();
-    Run* worker = run.get();
-    bool started = true;
-    try {
-      run->thread = std::thread([this, worker] { ProcessTrials(*worker); });
-    } catch (const std::system_error&) {
-      started = false;
-    }
-    if (started) {
-      mTrialProcessingThread = std::move(run);
-    } else {
-      mProcessing = false;
-      lock.unlock();
-      for (auto& r : ended) r->thread.join();
-      Note(kLogError,
-           "TrialContainer::StartProcessingTrials() - Error, unable to launch trial processing "
-           "thread");
-      return -1;
-    }
-  }
-  // Ended workers have nothing left to do but return.
-  for (auto& r : ended) {
-    if (r->thread.joinable()) r->thread.join();
-  }
-  return 0;
-}
-
-int TrialContainer::TogglePauseProcessingTrials() {
-  std::lock_guard<std::mutex> lock(mRunMutex);
-  if (!mProcessing) return 0;
-  mPaused = !mPaused;
-  // Logged under the run lock, so that the worker's own pause line never
-  // comes before this one.
-  Note(kLogNotice, mPaused ? "TrialContainer::TogglePauseProcessingTrials() - Trial processing "
-                             "paused, the run will wait before its next trial."
-                           : "TrialContainer::TogglePauseProcessingTrials() - Trial processing "
-                             "resumed.");
-  mRunChanged.notify_all();
-  return 0;
-}
-
-int TrialContainer::StopProcessingTrials() {
-  Run* run = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(mRunMutex);
-    if (!mProcessing) return 0;
-    mProcessing = false;
-    mPaused = false;
-    if (!mTrialProcessingThread) return 0;
-    // The run leaves the current slot at once, so that a Start right after
-    // this cannot take it away while we wait for it; it is joined below or,
-    // if it outlasts the wait, later.
-    mRetiredRuns.push_back(std::move(mTrialProcessingThread));
-    run = mRetiredRuns.back().get();
-    // Keeps JoinWorkers and StartProcessingTrials (on other threads) from
-    // freeing the run while this call still waits for it.
-    ++run->stoppers;
-    // Under the run lock, so that a paused worker cannot miss it.
-    run->stop.Request();
-    mRunChanged.notify_all();
-  }
-
-  std::unique_ptr<Run> ended;
-  bool terminated = false;
-  {
-    std::unique_lock<std::mutex> lock(mRunMutex);
-    terminated = mRunChanged.wait_for(lock, kStopWait, [run] { return run->ended; });
-    --run->stoppers;
-    if (terminated && run->stoppers == 0 && run->thread.get_id() != std::this_thread::get_id()) {
-      for (auto it = mRetiredRuns.begin(); it != mRetiredRuns.end(); ++it) {
-        if (it->get() == run) {
-          ended = std::move(*it);
-          mRetiredRuns.erase(it);
-          break;
-        }
-      }
-    }
-    // `run` may be freed by others from here on.
-    if (run->stoppers == 0) mRunChanged.notify_all();
-  }
-
-  if (terminated) {
-    Note(kLogNotice,
-         "TrialContainer::StopProcessingTrials() - mTrialProcessingThread thread has been "
-         "terminated successfully.");
-  } else {
-    Note(kLogError,
-         "TrialContainer::StopProcessingTrials() - Error, mTrialProcessingThread thread was "
-         "unable to terminate. lastError: " +
-             std::to_string(ETIMEDOUT));
-  }
-
-  // The worker has ended (or the wait timed out, in which case its thread is
-  // joined later): the join only collects the thread.
-  int waitError = 0;
-  if (ended && ended->thread.joinable()) {
-    try {
-      ended->thread.join();
-    } catch (const std::system_error& e) {
-      waitError = e.code().value();
-    }
-  }
-  if (waitError != 0) {
-    Note(kLogError,
-         "TrialContainer::StopProcessingTrials() - Error, call to WaitForSingleObject() failed for "
-         "thread mTrialProcessingThread. lastError: " +
-             std::to_string(waitError));
-  } else {
-    Note(kLogNotice,
-         "TrialContainer::StopProcessingTrials() - WaitForSingleObject for "
-         "mTrialProcessingThread thread completed successfully.");
-  }
-  return 0;
-}
-
-void TrialContainer::JoinWorkers() {
-  for (;;) {
-    std::vector<std::unique_ptr<Run>> runs;
-    {
-      std::unique_lock<std::mutex> lock(mRunMutex);
-      // A run that a Stop on another thread still waits for is that Stop's
-      // until it returns (at most its 500 ms wait).
-      mRunChanged.wait(lock, [this]() REQUIRES(mRunMutex) {
-        for (const auto& r : mRetiredRuns)
-          if (r->stoppers > 0) return false;
-        return true;
-      });
-      if (mTrialProcessingThread && mTrialProcessingThread->ended) {
-        mRetiredRuns.push_back(std::move(mTrialProcessingThread));
-      }
-      for (auto it = mRetiredRuns.begin(); it != mRetiredRuns.end();) {
-        if ((*it)->thread.get_id() != std::this_thread::get_id()) {
-          runs.push_back(std::move(*it));
-          it = mRetiredRuns.erase(it);
-        } else {
-          ++it;
-        }
-      }
-    }
-    if (runs.empty()) return;
-    for (auto& r : runs) {
-      if (r->thread.joinable()) r->thread.join();
-    }
-  }
-}
-
-bool TrialContainer::WaitForRunEnd(std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(mRunMutex);
-  return mRunChanged.wait_for(lock, timeout, [this]() REQUIRES(mRunMutex) {
-    if (mTrialProcessingThread && !mTrialProcessingThread->ended) return false;
-    for (const auto& r : mRetiredRuns) {
-      if (!r->ended) return false;
-    }
-    return true;
-  });
-}
-
-void TrialContainer::MarkEnded(Run& run) {
-  std::lock_guard<std::mutex> lock(mRunMutex);
-  run.ended = true;
-  // Notified under the lock: once a waiter sees `ended`, the worker touches
-  // nothing of the container any more.
-  mRunChanged.notify_all();
-}
-
-bool TrialContainer::WaitWhilePaused(Run& run, int32_t trialNumber, RunClock& clock,
-                                     RunSchedule::Duration& paused) {
-  paused = RunSchedule::Duration::zero();
-  std::unique_lock<std::mutex> lock(mRunMutex);
-  if (run.stop.IsRequested()) return false;
-  if (!mPaused) return true;
-  const auto heldFrom = clock.Now();
-  Note(kLogNotice, "TrialContainer::ProcessTrials() - Trial processing is paused before trial #" +
-                       std::to_string(trialNumber) + ", waiting for Resume or Stop.");
-  mRunChanged.wait(lock, [this, &run]() REQUIRES(mRunMutex) {
-    return !mPaused || run.stop.IsRequested();
-  });
-  paused = clock.Now() - heldFrom;
-  return !run.stop.IsRequested();
-}
-
 void TrialContainer::ProcessTrials(Run& run) {
   RaiseWorkerPriority();
 
@@ -390,7 +163,7 @@ void TrialContainer::ProcessTrials(Run& run) {
     if (deck_.DealNextCard(suitID) != 0) suitID = -1;
     std::shared_ptr<Trial> trial;
     {
-      std::lock_guard<std::mutex> lock(mMutex);
+      MutexLock lock(&mMutex);
       for (std::size_t i = 0; i < mSuitIDs.size(); ++i) {
         if (mSuitIDs[i] == suitID) {
           trial = mTrials[i];  // kept alive for this trial even if removed meanwhile
@@ -475,7 +248,7 @@ void TrialContainer::ProcessTrials(Run& run) {
   // the stop.
   bool endedByItself = false;
   {
-    std::lock_guard<std::mutex> lock(mRunMutex);
+    MutexLock lock(&mRunMutex);
     if (!run.stop.IsRequested()) {
       endedByItself = true;
       mProcessing = false;

@@ -118,7 +118,7 @@ using record::kTimelineHeader;
 TimelineFile::~TimelineFile() = default;
 
 bool TimelineFile::Open(const std::string& path, OutputFileFailure& failure) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   // An existing timeline is known by its header row, without the line end.
   file_ = OpenOutputFile(path, std::string(kTimelineHeader, sizeof kTimelineHeader - 2), failure);
   if (file_ == nullptr) return false;
@@ -130,7 +130,7 @@ bool TimelineFile::Open(const std::string& path, OutputFileFailure& failure) {
 }
 
 void TimelineFile::SetRunStart(SteadyClock::time_point start) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   start_ = start;
 }
 
@@ -139,7 +139,7 @@ std::string TimelineFile::CsvField(const std::string& text) {
 }
 
 void TimelineFile::Write(const CommandRecord& record) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (file_ == nullptr) return;
   const std::string row = record::FormatTimelineRow(record, start_);
   // Flushed per row: a crash loses nothing already sent.
@@ -150,7 +150,7 @@ void TimelineFile::Write(const CommandRecord& record) {
 }
 
 bool TimelineFile::ok() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return ok_;
 }
 
@@ -170,7 +170,7 @@ void RunnerObserver::OnRunStarted(int32_t firstTrial, int32_t numTrials,
                                   SteadyClock::time_point startedAt) {
   if (timeline_ != nullptr) timeline_->SetRunStart(startedAt);
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     started_ = true;
     firstTrial_ = firstTrial;
     numTrials_ = numTrials;
@@ -183,7 +183,7 @@ void RunnerObserver::OnRunStarted(int32_t firstTrial, int32_t numTrials,
 void RunnerObserver::OnTrialStarted(int32_t trialNumber, const std::string& trialName,
                                     SteadyClock::time_point startedAt) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     trial_ = trialNumber;
     name_ = trialName;
     trialStart_ = startedAt;
@@ -198,7 +198,7 @@ void RunnerObserver::OnCommand(const CommandRecord& record) {
 
 void RunnerObserver::OnRunEnded(const RunSummary& end) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     ended_ = true;
     completed_ = end.outcome != RunOutcome::kStopped;
     end_ = end;
@@ -210,7 +210,7 @@ void RunnerObserver::OnRunEnded(const RunSummary& end) {
 }
 
 std::string RunnerObserver::ProgressLine() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return ProgressLineLocked();
 }
 
@@ -218,7 +218,7 @@ void RunnerObserver::RefreshProgress() {
   if (echo_ == nullptr) return;
   // Under the lock, so that a line computed before the end never replaces
   // the cleared one after it.
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   echo_->SetStatusLine(ProgressLineLocked());
 }
 
@@ -234,22 +234,22 @@ std::string RunnerObserver::ProgressLineLocked() const {
 }
 
 bool RunnerObserver::Completed() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return completed_;
 }
 
 RunSummary RunnerObserver::End() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return end_;
 }
 
 int32_t RunnerObserver::CurrentTrial() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return trial_;
 }
 
 int32_t RunnerObserver::NumTrials() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return numTrials_;
 }
 

@@ -5,17 +5,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/mutex.h"
 #include "platform/output_file.h"
 #include "platform/stop_signal.h"
-#include "platform/thread_annotations.h"
 #include "record/timeline_file.h"
 #include "tools/orvanta-run/runner_options.h"
 #include "tools/orvanta-run/runner_setup.h"
@@ -65,7 +63,7 @@ class TimelineFile {
   static std::string CsvField(const std::string& text);
 
  private:
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::unique_ptr<OutputFile> file_ GUARDED_BY(mutex_);
   std::chrono::steady_clock::time_point start_ GUARDED_BY(mutex_);
   bool ok_ GUARDED_BY(mutex_) = true;
@@ -111,7 +109,7 @@ class RunnerObserver : public RunObserver {
   RunObserver* const next_;
   const std::vector<int64_t> lengths_;
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   bool started_ GUARDED_BY(mutex_) = false;
   bool ended_ GUARDED_BY(mutex_) = false;
   bool completed_ GUARDED_BY(mutex_) = false;
@@ -132,28 +130,32 @@ class StopRequest {
  public:
   void Request() {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       requested_ = true;
     }
-    cv_.notify_all();
+    cv_.SignalAll();
     signal_.Request();
   }
   // Requested together with this request: cancels the connect and the
   // connection check.
   const StopSignal& Signal() const { return signal_; }
   bool IsRequested() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     return requested_;
   }
   // Waits until requested or `timeout` has passed; true when requested.
   bool WaitFor(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, timeout, [this] { return requested_; });
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    MutexLock lock(&mutex_);
+    while (!requested_) {
+      if (!cv_.WaitUntil(deadline)) break;
+    }
+    return requested_;
   }
 
  private:
-  mutable std::mutex mutex_;
-  std::condition_variable cv_;
+  mutable Mutex mutex_;
+  CondVar cv_{&mutex_};
   bool requested_ GUARDED_BY(mutex_) = false;
   StopSignal signal_;
 };

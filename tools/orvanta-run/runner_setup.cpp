@@ -50,57 +50,59 @@ StreamLogEcho::StreamLogEcho(std::FILE* out) : out_(out), writer_([this] { Write
 
 StreamLogEcho::~StreamLogEcho() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     stopping_ = true;
   }
-  cv_.notify_all();
+  cv_.SignalAll();
   writer_.join();
 }
 
 void StreamLogEcho::AddLogMessage(const std::string& line) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     queue_.push_back(line);
   }
-  cv_.notify_all();
+  cv_.SignalAll();
 }
 
 void StreamLogEcho::Flush() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  cv_.wait(lock, [this] { return queue_.empty() && !statusChanged_ && !writing_; });
+  MutexLock lock(&mutex_);
+  while (!queue_.empty() || statusChanged_ || writing_) cv_.Wait();
 }
 
 void StreamLogEcho::SetStatusLine(const std::string& text) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     if (text == status_) return;
     status_ = text;
     statusChanged_ = true;
   }
-  cv_.notify_all();
+  cv_.SignalAll();
 }
 
 void StreamLogEcho::WriterLoop() {
   // "\r" and erase to the end of the line: the status line is gone.
   static const char kEraseLine[] = "\r\033[K";
-  std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    cv_.wait(lock, [this] { return !queue_.empty() || statusChanged_ || stopping_; });
-    if (queue_.empty() && !statusChanged_) {
-      // Stopping, and everything is printed; a status line is not left behind.
-      if (statusShown_) {
-        std::fputs(kEraseLine, out_);
-        std::fflush(out_);
-        statusShown_ = false;
-      }
-      return;
-    }
     std::deque<std::string> lines;
-    lines.swap(queue_);
-    const std::string status = stopping_ ? std::string() : status_;
-    statusChanged_ = false;
-    writing_ = true;
-    lock.unlock();
+    std::string status;
+    {
+      MutexLock lock(&mutex_);
+      while (queue_.empty() && !statusChanged_ && !stopping_) cv_.Wait();
+      if (queue_.empty() && !statusChanged_) {
+        // Stopping, and everything is printed; a status line is not left behind.
+        if (statusShown_) {
+          std::fputs(kEraseLine, out_);
+          std::fflush(out_);
+          statusShown_ = false;
+        }
+        return;
+      }
+      lines.swap(queue_);
+      status = stopping_ ? std::string() : status_;
+      statusChanged_ = false;
+      writing_ = true;
+    }
     if (statusShown_) std::fputs(kEraseLine, out_);
     for (const std::string& line : lines) {
       std::fwrite(line.data(), 1, line.size(), out_);
@@ -109,9 +111,9 @@ void StreamLogEcho::WriterLoop() {
     statusShown_ = !status.empty();
     if (statusShown_) std::fwrite(status.data(), 1, status.size(), out_);
     std::fflush(out_);
-    lock.lock();
+    MutexLock lock(&mutex_);
     writing_ = false;
-    cv_.notify_all();
+    cv_.SignalAll();
   }
 }
 

@@ -3,10 +3,8 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,9 +14,9 @@
 #include "log/log_file.h"
 #include "platform/clock.h"
 #include "platform/message_box.h"
+#include "platform/mutex.h"
 #include "platform/paths.h"
 #include "platform/shell_open.h"
-#include "platform/thread_annotations.h"
 #include "platform/window_listener.h"
 #include "script/command_processor.h"
 #include "script/config_file_processor.h"
@@ -61,8 +59,8 @@ class StreamLogEcho : public WindowListener {
   void WriterLoop() EXCLUDES(mutex_);
 
   std::FILE* const out_;
-  std::mutex mutex_;
-  std::condition_variable cv_;  // signals queue changes, the end of a write and stopping
+  Mutex mutex_;
+  CondVar cv_{&mutex_};  // signals queue changes, the end of a write and stopping
   std::deque<std::string> queue_ GUARDED_BY(mutex_);
   bool writing_ GUARDED_BY(mutex_) = false;  // the writer holds lines taken from the queue
   bool stopping_ GUARDED_BY(mutex_) = false;

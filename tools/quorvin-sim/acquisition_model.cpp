@@ -163,7 +163,7 @@ Reply AcquisitionModel::RequestRingBuffer(std::string_view rest, uint64_t now_us
 
   Reply reply;
   reply.binary = true;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (*kind == StreamKind::kEV) {
     const size_t first = events_.size() > kRingBufferRecordsReturned
                              ? events_.size() - kRingBufferRecordsReturned : 0;
@@ -200,7 +200,7 @@ Reply AcquisitionModel::PostEvent(std::string_view rest, uint64_t now_us) {
   event.text = Unquote(head);
   event.ttl = *ParseInt32(tail[0]);
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     event.number = static_cast<int64_t>(events_.size()) + 1;
     events_.push_back(event);
   }
@@ -225,7 +225,7 @@ Reply AcquisitionModel::SetPortDirection(std::string_view rest) {
   } else {
     return Reply::Error("Invalid port direction: " + tail[1]);
   }
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   DioPortState& port = dio_[{subsystem, board}];
   port.output = output;
   return Reply::Text("0", "dio " + BoardLabel(subsystem, board) + " direction " +
@@ -243,7 +243,7 @@ Reply AcquisitionModel::SetPortOutput(std::string_view rest, uint64_t now_us) {
   if (board < 0) return Reply::Error("Invalid board number: " + tail[0]);
   // The port is 16 bits wide; the value may come signed (bit 15 as -32768).
   if (value < -32768 || value > 65535) return Reply::Error("Port value out of range: " + tail[1]);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   DioPortState& port = dio_[{subsystem, board}];
   port.value = static_cast<uint16_t>(value);
   port.changes += 1;
@@ -262,7 +262,7 @@ Reply AcquisitionModel::SetOutputMode(std::string_view rest) {
   }
   const int32_t board = *ParseInt32(tail[0]);
   if (board < 0) return Reply::Error("Invalid board number: " + tail[0]);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   da_[{subsystem, board}].output_mode = tail[1];
   return Reply::Text("0", "da " + BoardLabel(subsystem, board) + " mode " + tail[1]);
 }
@@ -293,7 +293,7 @@ Reply AcquisitionModel::SetWavFile(std::string_view rest) {
   if (file.empty()) return Reply::Error("No wav file name given");
   const bool readable = FileReadable(file);
   if (check_wav_files_ && !readable) return Reply::Error("Unable to open wav file: " + file);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   da_[{subsystem, *board}].buffers[buffer] = file;
   return Reply::Text("0", "da " + BoardLabel(subsystem, *board) + " buffer " + std::to_string(buffer) +
                               " loaded \"" + file + "\"" +
@@ -308,7 +308,7 @@ Reply AcquisitionModel::SelectWavBuffer(std::string_view rest) {
   }
   const int32_t board = *ParseInt32(tail[0]);
   const int32_t buffer = *ParseInt32(tail[1]);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   auto it = da_.find({subsystem, board});
   if (it == da_.end() || it->second.buffers.count(buffer) == 0) {
     return Reply::Error("No wav file loaded in buffer " + tail[1] + " of " + BoardLabel(subsystem, board));
@@ -325,7 +325,7 @@ Reply AcquisitionModel::PlayWavFile(std::string_view rest, uint64_t now_us) {
     return Reply::Error("Usage: -PlayDAWavFile \"SUBSYSTEM\" BOARD");
   }
   const int32_t board = *ParseInt32(tail[0]);
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   auto it = da_.find({subsystem, board});
   if (it == da_.end() || it->second.selected_buffer < 0) {
     return Reply::Error("No wav buffer selected on " + BoardLabel(subsystem, board));
@@ -343,21 +343,21 @@ Reply AcquisitionModel::PlayWavFile(std::string_view rest, uint64_t now_us) {
 }
 
 std::optional<DioPortState> AcquisitionModel::DioPort(const std::string& subsystem, int32_t board) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   auto it = dio_.find({subsystem, board});
   if (it == dio_.end()) return std::nullopt;
   return it->second;
 }
 
 std::optional<DaBoardState> AcquisitionModel::DaBoard(const std::string& subsystem, int32_t board) const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   auto it = da_.find({subsystem, board});
   if (it == da_.end()) return std::nullopt;
   return it->second;
 }
 
 std::vector<PostedEvent> AcquisitionModel::Events() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return events_;
 }
 

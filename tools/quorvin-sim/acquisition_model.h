@@ -8,14 +8,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "platform/thread_annotations.h"
+#include "platform/mutex.h"
 #include "tools/quorvin-sim/records.h"
 #include "tools/quorvin-sim/sim_options.h"
 
@@ -115,7 +114,7 @@ class AcquisitionModel {
   const bool check_wav_files_;
   std::function<void(const PostedEvent&)> event_listener_;
 
-  mutable std::mutex mutex_;
+  mutable Mutex mutex_;
   std::map<BoardKey, DioPortState> dio_ GUARDED_BY(mutex_);
   std::map<BoardKey, DaBoardState> da_ GUARDED_BY(mutex_);
   std::vector<PostedEvent> events_ GUARDED_BY(mutex_);

@@ -19,7 +19,7 @@ struct SimServer::Connection {
   std::string peer;
   std::string computer_name;  // the connection's own thread only
 
-  std::mutex mutex;
+  Mutex mutex;
   std::array<std::unique_ptr<StreamSender>, kStreamKindCount> streams GUARDED_BY(mutex);
   // The objects the client opened, per stream kind, in the order opened.
   std::array<std::vector<std::string>, kStreamKindCount> open GUARDED_BY(mutex);
@@ -124,7 +124,7 @@ void SimServer::Stop() {
     wakeup_.Raise();
     std::list<Worker> workers;
     {
-      std::lock_guard<std::mutex> lock(workers_mutex_);
+      MutexLock lock(&workers_mutex_);
       stopping_ = true;
       workers.swap(workers_);
     }
@@ -146,10 +146,10 @@ std::string SimServer::StartupLine() const {
 }
 
 uint64_t SimServer::records_sent() const {
-  std::lock_guard<std::mutex> lock(connections_mutex_);
+  MutexLock lock(&connections_mutex_);
   uint64_t total = 0;
   for (const auto& conn : connections_) {
-    std::lock_guard<std::mutex> conn_lock(conn->mutex);
+    MutexLock conn_lock(&conn->mutex);
     for (const auto& s : conn->streams) {
       if (s) total += s->records_sent();
     }
@@ -158,7 +158,7 @@ uint64_t SimServer::records_sent() const {
 }
 
 bool SimServer::AddWorker(std::function<void()> fn) {
-  std::lock_guard<std::mutex> lock(workers_mutex_);
+  MutexLock lock(&workers_mutex_);
   if (stopping_) return false;
   // Join the threads that have finished, so that a long run does not pile
   // them up.
@@ -187,14 +187,14 @@ bool SimServer::AddWorker(std::function<void()> fn) {
 }
 
 bool SimServer::IsStopping() {
-  std::lock_guard<std::mutex> lock(workers_mutex_);
+  MutexLock lock(&workers_mutex_);
   return stopping_;
 }
 
 bool SimServer::Admit(net::Socket socket, const std::string& via, const std::string& peer, int port) {
   size_t open = 0;
   {
-    std::lock_guard<std::mutex> lock(connections_mutex_);
+    MutexLock lock(&connections_mutex_);
     open = connections_.size();
   }
   if (open >= static_cast<size_t>(options_.max_connections)) {
@@ -253,7 +253,7 @@ void SimServer::HandoutLoop(net::Socket listener, int port) {
     return;
   }
   {
-    std::lock_guard<std::mutex> lock(connections_mutex_);
+    MutexLock lock(&connections_mutex_);
     if (connections_.size() >= static_cast<size_t>(options_.max_connections)) {
       net::Close(s);
       transcript_.Write(clock_.NowUs(), std::nullopt, "-", "error",
@@ -277,7 +277,7 @@ std::shared_ptr<SimServer::Connection> SimServer::NewConnection(net::Socket sock
   conn->socket = socket;
   conn->peer = peer;
   {
-    std::lock_guard<std::mutex> lock(connections_mutex_);
+    MutexLock lock(&connections_mutex_);
     connections_.push_back(conn);
   }
   transcript_.Write(clock_.NowUs(), std::nullopt, conn->label, "open", "peer " + peer, "",
@@ -288,7 +288,7 @@ std::shared_ptr<SimServer::Connection> SimServer::NewConnection(net::Socket sock
 void SimServer::EndConnection(Connection& conn, const std::string& why) {
   std::array<std::unique_ptr<StreamSender>, kStreamKindCount> streams;
   {
-    std::lock_guard<std::mutex> lock(conn.mutex);
+    MutexLock lock(&conn.mutex);
     streams.swap(conn.streams);
   }
   for (auto& s : streams) {
@@ -297,7 +297,7 @@ void SimServer::EndConnection(Connection& conn, const std::string& why) {
   net::Close(conn.socket);
   conn.socket = net::kNoSocket;
   {
-    std::lock_guard<std::mutex> lock(connections_mutex_);
+    MutexLock lock(&connections_mutex_);
     connections_.remove_if([&conn](const std::shared_ptr<Connection>& c) { return c.get() == &conn; });
   }
   transcript_.Write(clock_.NowUs(), std::nullopt, conn.label, "close", why, "", "");
@@ -364,7 +364,7 @@ void SimServer::Serve(std::shared_ptr<Connection> conn) {
     SplitCommandWord(text, &word, &rest);
     int64_t count = 0;
     if (options_.fault_command.empty() || EqualsNoCase(word, options_.fault_command)) {
-      std::lock_guard<std::mutex> lock(fault_mutex_);
+      MutexLock lock(&fault_mutex_);
       count = ++counted_commands_;
     }
 
@@ -481,7 +481,7 @@ Reply SimServer::HandOutPort(Connection& conn) {
   // one of its data streams, so the simulator must leave it free.
   int port = 0;
   {
-    std::lock_guard<std::mutex> lock(ports_mutex_);
+    MutexLock lock(&ports_mutex_);
     for (int attempt = 0; attempt < 20; ++attempt) {
       const int candidate = net::FindFreePort(&error);
       if (candidate == 0) break;
@@ -531,7 +531,7 @@ Reply SimServer::CreateStream(Connection& conn, std::string_view rest) {
   std::unique_ptr<StreamSender> replaced;
   std::string note = "stream " + tail[1] + " connected to " + peer;
   {
-    std::lock_guard<std::mutex> lock(conn.mutex);
+    MutexLock lock(&conn.mutex);
     for (const std::string& name : conn.open[k]) sender->Open(name, model_.RecordIndex(name));
     if (!conn.open[k].empty()) note += ", sending " + std::to_string(conn.open[k].size()) + " open objects";
     if (!sender->Start()) return Reply::Error("Unable to start a thread for stream " + tail[1]);
@@ -564,7 +564,7 @@ Reply SimServer::OpenOrCloseStream(Connection& conn, std::string_view rest, bool
   const std::string where = QuoteToken(name) + " on the " + type + " stream" +
                             (*kind == StreamKind::kEV ? "" : ", object index " + std::to_string(index));
 
-  std::lock_guard<std::mutex> lock(conn.mutex);
+  MutexLock lock(&conn.mutex);
   auto& list = conn.open[k];
   const auto it = std::find(list.begin(), list.end(), name);
   if (open) {
@@ -590,12 +590,12 @@ Reply SimServer::OpenOrCloseStream(Connection& conn, std::string_view rest, bool
 void SimServer::BroadcastEvent(const PostedEvent& event) {
   std::vector<std::shared_ptr<Connection>> conns;
   {
-    std::lock_guard<std::mutex> lock(connections_mutex_);
+    MutexLock lock(&connections_mutex_);
     conns.assign(connections_.begin(), connections_.end());
   }
   const int k = static_cast<int>(StreamKind::kEV);
   for (const auto& conn : conns) {
-    std::lock_guard<std::mutex> lock(conn->mutex);
+    MutexLock lock(&conn->mutex);
     if (conn->streams[k]) conn->streams[k]->PostEvent(event);
   }
 }

@@ -14,12 +14,11 @@
 #include <deque>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/thread_annotations.h"
+#include "platform/mutex.h"
 #include "tools/quorvin-sim/acquisition_model.h"
 #include "tools/quorvin-sim/records.h"
 #include "tools/quorvin-sim/sim_options.h"
@@ -98,7 +97,6 @@ class SimServer {
   Reply OpenOrCloseStream(Connection& conn, std::string_view rest, bool open);
   void BroadcastEvent(const PostedEvent& event) EXCLUDES(connections_mutex_);
   bool SendReply(Connection& conn, const Reply& reply, int64_t count, std::string* note);
-  bool SleepInterruptibly(int ms);
   std::shared_ptr<Connection> NewConnection(net::Socket socket, const std::string& via,
                                             const std::string& peer, int port)
       EXCLUDES(connections_mutex_);
@@ -122,20 +120,20 @@ class SimServer {
 
   // Stream ports handed out lately, so that no two clients (or two streams
   // of one client) are given the same port while both may still bind it.
-  std::mutex ports_mutex_;
+  Mutex ports_mutex_;
   std::deque<int> recent_stream_ports_ GUARDED_BY(ports_mutex_);
 
-  std::mutex fault_mutex_;
+  Mutex fault_mutex_;
   int64_t counted_commands_ GUARDED_BY(fault_mutex_) = 0;
 
-  mutable std::mutex connections_mutex_;
+  mutable Mutex connections_mutex_;
   std::list<std::shared_ptr<Connection>> connections_ GUARDED_BY(connections_mutex_);
 
   struct Worker {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done;
   };
-  std::mutex workers_mutex_;
+  Mutex workers_mutex_;
   std::list<Worker> workers_ GUARDED_BY(workers_mutex_);
   bool stopping_ GUARDED_BY(workers_mutex_) = false;
   std::once_flag stop_once_;

@@ -31,7 +31,7 @@ StreamSender::~StreamSender() { Stop(); }
 
 bool StreamSender::Start() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     next_tick_ = std::chrono::steady_clock::now();
   }
   try {
@@ -45,38 +45,38 @@ bool StreamSender::Start() {
 }
 
 void StreamSender::Open(const std::string& name, int32_t index) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   for (const auto& o : objects_) {
     if (o.first == name) return;
   }
   if (objects_.empty()) next_tick_ = std::chrono::steady_clock::now();
   objects_.emplace_back(name, index);
-  changed_.notify_all();
+  changed_.SignalAll();
 }
 
 void StreamSender::Close(const std::string& name) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   objects_.erase(std::remove_if(objects_.begin(), objects_.end(),
                                 [&name](const auto& o) { return o.first == name; }),
                  objects_.end());
-  changed_.notify_all();
+  changed_.SignalAll();
 }
 
 void StreamSender::PostEvent(const PostedEvent& event) {
   if (kind_ != StreamKind::kEV) return;
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (objects_.empty() || stopped_) return;
   pending_events_.push_back(event);
-  changed_.notify_all();
+  changed_.SignalAll();
 }
 
 void StreamSender::Stop() {
   std::call_once(stop_once_, [this] {
     {
-      std::lock_guard<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       stopped_ = true;
     }
-    changed_.notify_all();
+    changed_.SignalAll();
     cancel_.store(true, std::memory_order_release);
     net::Shutdown(socket_);
     if (thread_.joinable()) thread_.join();
@@ -138,15 +138,15 @@ void StreamSender::Run() {
   while (true) {
     batch.clear();
     {
-      std::unique_lock<std::mutex> lock(mutex_);
+      MutexLock lock(&mutex_);
       while (!stopped_) {
         auto wait_until = std::chrono::steady_clock::time_point::max();
         Collect(&batch, &wait_until);
         if (!batch.empty()) break;
         if (wait_until == std::chrono::steady_clock::time_point::max()) {
-          changed_.wait(lock);
+          changed_.Wait();
         } else {
-          changed_.wait_until(lock, wait_until);
+          changed_.WaitUntil(wait_until);
         }
       }
       if (stopped_) break;

@@ -4,16 +4,14 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include "platform/thread_annotations.h"
+#include "platform/mutex.h"
 #include "tools/quorvin-sim/acquisition_model.h"
 #include "tools/quorvin-sim/records.h"
 #include "tools/quorvin-sim/sim_socket.h"
@@ -76,8 +74,8 @@ class StreamSender {
   int32_t event_number_ = 0;  // sending thread only
   uint16_t simulated_ttl_ = 0;  // sending thread only
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  Mutex mutex_;
+  CondVar changed_{&mutex_};
   std::vector<std::pair<std::string, int32_t>> objects_ GUARDED_BY(mutex_);
   std::deque<PostedEvent> pending_events_ GUARDED_BY(mutex_);
   std::chrono::steady_clock::time_point next_tick_ GUARDED_BY(mutex_);

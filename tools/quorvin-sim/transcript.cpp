@@ -15,16 +15,18 @@ constexpr auto kEchoCloseWait = std::chrono::seconds(2);
 struct Transcript::Echo {
   Echo(FILE* out, size_t limit) : out(out), limit(limit) {}
 
-  void Run() {
-    std::unique_lock<std::mutex> lock(mutex);
+  void Run() EXCLUDES(mutex) {
     while (true) {
-      changed.wait(lock, [this] { return !queue.empty() || dropped > 0 || closing; });
-      if (queue.empty() && dropped == 0 && closing) break;
       std::deque<std::string> lines;
-      lines.swap(queue);
-      const size_t lost = dropped;
-      dropped = 0;
-      lock.unlock();
+      size_t lost = 0;
+      {
+        MutexLock lock(&mutex);
+        while (queue.empty() && dropped == 0 && !closing) changed.Wait();
+        if (queue.empty() && dropped == 0 && closing) break;
+        lines.swap(queue);
+        lost = dropped;
+        dropped = 0;
+      }
       // Lines are dropped only while the queue is full, that is after every
       // line of this batch was queued: the note goes after them.
       for (const std::string& line : lines) std::fwrite(line.data(), 1, line.size(), out);
@@ -33,16 +35,16 @@ struct Transcript::Echo {
         std::fwrite(note.data(), 1, note.size(), out);
       }
       std::fflush(out);
-      lock.lock();
     }
+    MutexLock lock(&mutex);
     done = true;
-    changed.notify_all();
+    changed.SignalAll();
   }
 
   FILE* const out;
   const size_t limit;
-  std::mutex mutex;
-  std::condition_variable changed;
+  Mutex mutex;
+  CondVar changed{&mutex};
   std::deque<std::string> queue GUARDED_BY(mutex);
   size_t dropped GUARDED_BY(mutex) = 0;
   bool closing GUARDED_BY(mutex) = false;
@@ -52,7 +54,7 @@ struct Transcript::Echo {
 Transcript::~Transcript() { Close(); }
 
 bool Transcript::Open(const TranscriptConfig& config, std::string* error) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   keep_lines_ = config.keep_lines;
   const std::string header = std::string(kTranscriptHeader) + "\n";
   if (!config.path.empty()) {
@@ -66,7 +68,10 @@ bool Transcript::Open(const TranscriptConfig& config, std::string* error) {
   }
   if (config.echo != nullptr) {
     echo_ = std::make_shared<Echo>(config.echo, config.echo_queue_limit);
-    echo_->queue.push_back(header);
+    {
+      MutexLock echo_lock(&echo_->mutex);
+      echo_->queue.push_back(header);
+    }
     echo_thread_ = std::thread([echo = echo_] { echo->Run(); });
   }
   return true;
@@ -90,32 +95,32 @@ void Transcript::Write(uint64_t time_us, std::optional<uint64_t> reply_us, std::
   line += EscapeField(note);
   line += '\n';
 
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   if (closed_) return;
   if (file_ != nullptr) {
     std::fwrite(line.data(), 1, line.size(), file_);
     std::fflush(file_);
   }
   if (echo_) {
-    std::lock_guard<std::mutex> echo_lock(echo_->mutex);
+    MutexLock echo_lock(&echo_->mutex);
     if (echo_->queue.size() < echo_->limit) {
       echo_->queue.push_back(line);
     } else {
       ++echo_->dropped;
     }
-    echo_->changed.notify_one();
+    echo_->changed.Signal();
   }
   if (keep_lines_) {
     line.pop_back();
     lines_.push_back(std::move(line));
-    line_added_.notify_all();
+    line_added_.SignalAll();
   }
 }
 
 void Transcript::Close() {
   std::shared_ptr<Echo> echo;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     if (closed_) return;
     closed_ = true;
     if (file_ != nullptr) {
@@ -128,10 +133,14 @@ void Transcript::Close() {
   if (!echo) return;
   bool finished;
   {
-    std::unique_lock<std::mutex> lock(echo->mutex);
+    const auto deadline = std::chrono::steady_clock::now() + kEchoCloseWait;
+    MutexLock lock(&echo->mutex);
     echo->closing = true;
-    echo->changed.notify_all();
-    finished = echo->changed.wait_for(lock, kEchoCloseWait, [&echo] { return echo->done; });
+    echo->changed.SignalAll();
+    while (!echo->done) {
+      if (!echo->changed.WaitUntil(deadline)) break;
+    }
+    finished = echo->done;
   }
   if (finished) {
     echo_thread_.join();
@@ -143,20 +152,20 @@ void Transcript::Close() {
 }
 
 std::vector<std::string> Transcript::Lines() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   return lines_;
 }
 
 std::optional<std::string> Transcript::WaitForLine(const std::function<bool(const std::string&)>& match,
                                                    std::chrono::milliseconds timeout) const {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  std::unique_lock<std::mutex> lock(mutex_);
+  MutexLock lock(&mutex_);
   size_t checked = 0;
   while (true) {
     for (; checked < lines_.size(); ++checked) {
       if (match(lines_[checked])) return lines_[checked];
     }
-    if (line_added_.wait_until(lock, deadline) == std::cv_status::timeout) {
+    if (!line_added_.WaitUntil(deadline)) {
       for (; checked < lines_.size(); ++checked) {
         if (match(lines_[checked])) return lines_[checked];
       }

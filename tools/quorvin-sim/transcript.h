@@ -6,19 +6,17 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
-#include "platform/thread_annotations.h"
+#include "platform/mutex.h"
 
 namespace orvanta::sim {
 
@@ -81,8 +79,8 @@ class Transcript {
                                          std::chrono::milliseconds timeout) const EXCLUDES(mutex_);
 
  private:
-  mutable std::mutex mutex_;
-  mutable std::condition_variable line_added_;
+  mutable Mutex mutex_;
+  mutable CondVar line_added_{&mutex_};
   struct Echo;
   // Shared with the echo thread, which may outlive the transcript when
   // stdout stays blocked.
