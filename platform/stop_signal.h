@@ -52,6 +52,8 @@ class StopSignal {
   }
 
  private:
+  // Guards no field of its own: requested_ is written under it so that a
+  // waiter between its check and its wait cannot miss the wake-up.
   Mutex mutex_;
   CondVar cv_{&mutex_};
   std::atomic<bool> requested_{false};  // written under mutex_, read anywhere

@@ -180,7 +180,9 @@ class TrialContainer {
 
  private:
   // One run: its worker thread and the stop request that ends every wait of
-  // it.
+  // it. `ended` and `stoppers` are guarded by the container's mRunMutex, which
+  // the analysis cannot name from here: they are read and written only by
+  // members that hold it or REQUIRE it.
   struct Run {
     StopSignal stop;
     int32_t firstTrial = 1;
