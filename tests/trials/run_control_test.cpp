@@ -2,7 +2,7 @@
 // a worker still in its completion box when the next run starts, are joined
 // later and never twice; JoinWorkers and WaitForRunEnd wait for them.
 #include <gtest/gtest.h>
-
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -127,7 +127,8 @@ TEST_F(RunControlTest, AWorkerThatOutlastsStopsWaitIsJoinedByJoinWorkers) {
   EXPECT_TRUE(gate.WaitEntered(1));
   EXPECT_FALSE(trials.IsProcessing());
   EXPECT_EQ(LogCount("TrialContainer::StopProcessingTrials() - Error, mTrialProcessingThread "
-                     "thread was unable to terminate. lastError: 110"),
+                     "thread was unable to terminate. lastError: " +
+                     std::to_string(ETIMEDOUT)),
             1u);
   EXPECT_EQ(LogCount("TrialContainer::StopProcessingTrials() - WaitForSingleObject for "
                      "mTrialProcessingThread thread completed successfully."),
