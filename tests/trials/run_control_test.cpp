@@ -2,6 +2,7 @@
 // a worker still in its completion box when the next run starts, are joined
 // later and never twice; JoinWorkers and WaitForRunEnd wait for them.
 #include <gtest/gtest.h>
+
 #include <cerrno>
 #include <chrono>
 #include <string>
