@@ -456,9 +456,8 @@ void OrvantaDlg::BuildControls() {
   connect(mRemoveTypeButton, &QPushButton::clicked, this, [this] { OnRemoveType(); });
   connect(mTrialTypeList, &QListWidget::itemSelectionChanged, this, [this] { OnTrialTypeSelected(); });
   connect(mBrowseButton, &QPushButton::clicked, this, [this] { OnBrowseWavFile(); });
-  for (size_t i = 0; i < mCheckGroups.size(); ++i) {
-    connect(mCheckGroups[i].check, &QCheckBox::clicked, this,
-            [this, i] { OnCheckBoxClicked(mCheckGroups[i]); });
+  for (CheckGroup& group : mCheckGroups) {
+    connect(group.check, &QCheckBox::clicked, this, [this, &group] { OnCheckBoxClicked(group); });
   }
   connect(mShuffleButton, &QPushButton::clicked, this, [this] { OnShuffle(); });
   connect(mShuffleTypeCombo, &QComboBox::activated, this, [this] { OnShuffleTypeChanged(); });

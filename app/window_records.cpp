@@ -110,7 +110,7 @@ void WindowRecords::LogEndOfRun() {
 
 std::string WindowRecords::lastReportPath() const {
   for (auto it = records_.rbegin(); it != records_.rend(); ++it) {
-    const std::string path = (*it)->reportPath();
+    std::string path = (*it)->reportPath();
     if (!path.empty()) return path;
   }
   return std::string();

@@ -45,8 +45,6 @@ std::string FormatNumber(double value) {
   char buf[64];
   if (a == 0) {
     std::snprintf(buf, sizeof buf, "0");
-  } else if (a >= 1000) {
-    std::snprintf(buf, sizeof buf, "%.0f", value);
   } else if (a >= 100) {
     std::snprintf(buf, sizeof buf, "%.0f", value);
   } else if (a >= 10) {

@@ -28,6 +28,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string
                                    0644);
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   std::vector<char*> args;
+  args.reserve(argv.size());
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid = -1;

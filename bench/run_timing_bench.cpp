@@ -259,7 +259,7 @@ void AnalyseTimeline(const std::string& timeline, RunFigures& r) {
     const size_t before = line.rfind(',', last - 1);
     if (before == std::string::npos) continue;
     const double sent = std::stod(line.substr(before + 1, last - before - 1));
-    const size_t quoteEnd = line.rfind("\"", before);
+    const size_t quoteEnd = line.rfind('\"', before);
     const bool clear = quoteEnd != std::string::npos && quoteEnd >= 2 &&
                        line.compare(quoteEnd - 2, 2, " 0") == 0;
     if (!clear) {

@@ -133,6 +133,7 @@ constexpr uint32_t kSeed = 20240611;
 
 std::vector<std::pair<int32_t, int32_t>> SuitsOf(const Case& c) {
   std::vector<std::pair<int32_t, int32_t>> suits;
+  suits.reserve(c.suits);
   for (int32_t s = 0; s < c.suits; ++s)
     suits.emplace_back(s, s + 1 == c.suits ? c.lastSuitCards : c.cardsPerSuit);
   return suits;

@@ -62,7 +62,7 @@ struct Counter {
 };
 
 void CountRecord(void* context, const unsigned char* records, int recordCount,
-                 std::string objectName) {
+                 std::string objectName) {  // NOLINT(performance-unnecessary-value-param)
   auto* c = static_cast<Counter*>(context);
   uint64_t stamp;
   std::memcpy(&stamp, records, sizeof stamp);

@@ -101,7 +101,7 @@ void Fail(const char* what) {
 }
 
 void OnRecord(void* context, const unsigned char* records, int recordCount,
-              std::string objectName) {
+              std::string objectName) {  // NOLINT(performance-unnecessary-value-param)
   auto* d = static_cast<Delivery*>(context);
   if (recordCount != 1) Fail("one record per callback");
   unsigned sum = 0;
@@ -197,7 +197,7 @@ int FuzzStreamRecords(const uint8_t* data, size_t size) {
     std::string name;
     for (size_t j = 0; j < len && at < size; ++j) name.push_back(static_cast<char>(next()));
     names.push_back(name);
-    types.push_back(kTypes[next() % 8]);
+    types.emplace_back(kTypes[next() % 8]);
   }
   if ((countByte & 0x80) != 0 && types.size() > 1) types.pop_back();
 

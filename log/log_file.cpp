@@ -207,7 +207,7 @@ int LogFile::OpenLogFile(std::vector<std::string>& boxes) {
 
 int LogFile::CloseLogFile(std::vector<std::string>& boxes) {
   if (mLogStream == nullptr) {
-    boxes.push_back("Unable to close Log File.  There is currently not a log file open.");
+    boxes.emplace_back("Unable to close Log File.  There is currently not a log file open.");
     return -1;
   }
   WriteLine(kClosingLine);

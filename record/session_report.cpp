@@ -328,7 +328,8 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
     for (const FailureRow& r : rec.failures) {
       h += "<tr class=\"bad\"><td>" + std::to_string(r.trial) + "</td><td>" + Html(r.step) +
            "</td><td>" + Html(r.command) + "</td><td>" + Html(r.status) + "</td><td>" +
-           Html(r.reason) + "</td><td>" + (r.sentUs >= 0 ? Num(r.sentUs / 1e6, 6) : "not sent") +
+           Html(r.reason) + "</td><td>" +
+           (r.sentUs >= 0 ? Num(static_cast<double>(r.sentUs) / 1e6, 6) : "not sent") +
            "</td></tr>\n";
     }
     h += "</table>\n";

@@ -53,11 +53,11 @@ std::string ReasonAndKeptText(const ScriptOutcome& outcome, int numTypes) {
 // double quote"), or "" when it reads back unchanged.
 std::string UnreadableParts(const std::string& value) {
   std::vector<std::string> parts;
-  if (value.find('#') != std::string::npos) parts.push_back("\"#\"");
-  if (value.find("//") != std::string::npos) parts.push_back("\"//\"");
-  if (value.find('"') != std::string::npos) parts.push_back("a double quote");
-  if (value.find('\t') != std::string::npos) parts.push_back("a tab");
-  if (value.find_first_of("\r\n") != std::string::npos) parts.push_back("a line break");
+  if (value.find('#') != std::string::npos) parts.emplace_back("\"#\"");
+  if (value.find("//") != std::string::npos) parts.emplace_back("\"//\"");
+  if (value.find('"') != std::string::npos) parts.emplace_back("a double quote");
+  if (value.find('\t') != std::string::npos) parts.emplace_back("a tab");
+  if (value.find_first_of("\r\n") != std::string::npos) parts.emplace_back("a line break");
   std::string out;
   for (size_t i = 0; i < parts.size(); ++i) {
     if (i > 0) out += i + 1 == parts.size() ? " and " : ", ";
@@ -195,8 +195,7 @@ std::vector<std::string> ConfigFileProcessor::FindUnreadableValues() {
 
   const std::string logPath = log_.GetFilePath();
   if (logPath.empty()) {
-    problems.push_back(
-        "The log file path is empty and will not read back from the setup file.");
+    problems.emplace_back("The log file path is empty and will not read back from the setup file.");
   } else if (const std::string parts = UnreadableParts(logPath); !parts.empty()) {
     problems.push_back(Format("The log file path \"%s\" holds %s and will not read back from the "
                               "setup file.",

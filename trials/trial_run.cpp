@@ -509,12 +509,15 @@ bool TrialContainer::PlayWavFileIn(Step& step, const std::string& fileName,
   return true;
 }
 
+// The three output commands take their arguments by value: their long-standing public form.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 int TrialContainer::PostEvent(std::string eventString, int32_t ttlValue) {
   Step step;
   PostEventIn(step, eventString, ttlValue);
   return 0;
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 int TrialContainer::GenerateTTLPulse(std::string subSystemName, int32_t boardNumber,
                                      int32_t bitNumber, int32_t duration) {
   Step step;
@@ -522,6 +525,7 @@ int TrialContainer::GenerateTTLPulse(std::string subSystemName, int32_t boardNum
   return 0;
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 int TrialContainer::PlayWavFile(std::string fileName, std::string subSystemName,
                                 int32_t boardNumber, int32_t bufferNumber) {
   Step step;

@@ -112,7 +112,7 @@ class FakeFileChooser : public FileChooser {
  private:
   std::optional<std::string> Answer(const FileDialogOptions& options, const char* kind) {
     asked_.push_back(options);
-    kinds_.push_back(kind);
+    kinds_.emplace_back(kind);
     if (answers_.empty()) return std::nullopt;
     std::optional<std::string> answer = answers_.front();
     answers_.erase(answers_.begin());
@@ -148,6 +148,7 @@ class FakeServerLink : public ServerLink {
 // The texts of a list's items, in list order.
 inline std::vector<std::string> Entries(QListWidget* list) {
   std::vector<std::string> out;
+  out.reserve(list->count());
   for (int i = 0; i < list->count(); ++i) out.push_back(list->item(i)->text().toStdString());
   return out;
 }

@@ -27,7 +27,7 @@ class QtShellOpenerTest : public ::testing::Test {
 
   // An opener script: records its argument, then runs `body`.
   std::string Opener(const std::string& name, const std::string& body) {
-    const std::string path = dir.WithSeparator() + name;
+    std::string path = dir.WithSeparator() + name;
     std::ofstream(path) << "#!/bin/sh\necho \"$1\" > \"" << path << ".arg\"\n" << body << "\n";
     ::chmod(path.c_str(), 0755);
     return path;

@@ -45,7 +45,8 @@ double Millis(SteadyClock::duration d) {
 double Percentile(std::vector<double> values, double p) {
   if (values.empty()) return 0;
   std::sort(values.begin(), values.end());
-  const size_t index = std::min(values.size() - 1, static_cast<size_t>(p * values.size()));
+  const size_t index =
+      std::min(values.size() - 1, static_cast<size_t>(p * static_cast<double>(values.size())));
   return values[index];
 }
 
@@ -73,11 +74,11 @@ class KeyProbe : public QObject {
  public:
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (event->type() == QEvent::KeyPress) {
-      const int64_t stamp = static_cast<QKeyEvent*>(event)->timestamp();
+      const auto stamp = static_cast<int64_t>(static_cast<QKeyEvent*>(event)->timestamp());
       const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
                               SteadyClock::now().time_since_epoch())
                               .count();
-      if (stamp != 0) delaysMs.push_back((now - stamp) / 1000.0);
+      if (stamp != 0) delaysMs.push_back(static_cast<double>(now - stamp) / 1000.0);
     }
     return QObject::eventFilter(watched, event);
   }

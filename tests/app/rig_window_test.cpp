@@ -20,7 +20,7 @@ using namespace std::chrono_literals;
 class RigWindowTest : public DialogTest {
  protected:
   std::string WriteFile(const std::string& name, const std::string& text) {
-    const std::string path = dir.WithSeparator() + name;
+    std::string path = dir.WithSeparator() + name;
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }

@@ -83,6 +83,7 @@ class SimDialogTest : public DialogTest {
     std::stable_sort(commands.begin(), commands.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<std::string> out;
+    out.reserve(commands.size());
     for (auto& command : commands) out.push_back(std::move(command.second));
     return out;
   }

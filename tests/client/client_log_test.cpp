@@ -132,6 +132,7 @@ TEST(ClientLogFileTest, EntriesFromManyThreadsNeverInterleave) {
   const std::string path = dir.File("threads.log");
   ASSERT_EQ(0, log.Open(path));
   std::vector<std::thread> writers;
+  writers.reserve(6);
   for (int t = 0; t < 6; ++t) {
     writers.emplace_back([&log, t] {
       for (int i = 0; i < 200; ++i)
@@ -150,6 +151,7 @@ TEST(ClientLogFileTest, OpeningAndClosingWhileThreadsWriteIsSafe) {
   ClientLogFile log(clock);
   std::atomic<bool> done{false};
   std::vector<std::thread> writers;
+  writers.reserve(3);
   for (int t = 0; t < 3; ++t) {
     writers.emplace_back([&log, &done] {
       while (!done.load()) log.WriteLogEntry(1, "entry");

@@ -46,7 +46,7 @@ struct Recorder {
                        std::string objectName) {
     auto* self = static_cast<Recorder*>(context);
     std::lock_guard<std::mutex> lock(self->mutex);
-    self->names.push_back(objectName);
+    self->names.push_back(std::move(objectName));
     self->records.emplace_back(reinterpret_cast<const char*>(records),
                                static_cast<size_t>(self->record_size) * count);
   }
@@ -186,7 +186,7 @@ TEST_F(StreamTest, EachStreamAsksForAPortAndAnnouncesTheMessageConnectionsAddres
   ConnectWithStreams();
   std::vector<std::string> expected = {"-GetApplicationName"};
   for (int i = 0; i < 6; ++i) {
-    expected.push_back("-GetNextAvailablePortNumber");
+    expected.emplace_back("-GetNextAvailablePortNumber");
     expected.push_back("-CreateStream 127.0.0.1 " + std::to_string(ports[static_cast<size_t>(i)]) +
                        " " + kTypeNames[i]);
   }
@@ -497,6 +497,7 @@ TEST_F(StreamTest, ACallbackMayExchangeAndDoesNotBlockTheShutdown) {
     std::atomic<int> calls{0};
     std::atomic<int> replies{0};
   } context{client_.get()};
+  // NOLINTNEXTLINE(performance-unnecessary-value-param): StreamCallback's form
   StreamCallback callback = [](void* c, const unsigned char*, int, std::string) {
     auto* ctx = static_cast<Context*>(c);
     ++ctx->calls;
@@ -527,6 +528,7 @@ TEST_F(StreamTest, ACallbackMayShutTheConnectionDown) {
     NetworkNodeClient* client;
     std::atomic<int> shutdowns{0};
   } context{client_.get()};
+  // NOLINTNEXTLINE(performance-unnecessary-value-param): StreamCallback's form
   StreamCallback callback = [](void* c, const unsigned char*, int, std::string) {
     auto* ctx = static_cast<Context*>(c);
     if (ctx->client->ShutdownClient()) ++ctx->shutdowns;
@@ -554,6 +556,7 @@ TEST_F(StreamTest, ACallbackThatBlocksIsLetGoAfterItsWait) {
     bool entered = false;
     bool release = false;
   } context;
+  // NOLINTNEXTLINE(performance-unnecessary-value-param): StreamCallback's form
   StreamCallback callback = [](void* c, const unsigned char*, int, std::string) {
     auto* ctx = static_cast<Context*>(c);
     std::unique_lock<std::mutex> lock(ctx->mutex);

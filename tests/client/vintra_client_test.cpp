@@ -89,7 +89,7 @@ class VintraClientTest : public ::testing::Test {
 
   void SetReply(const std::string& command, std::optional<std::string> reply) {
     std::lock_guard<std::mutex> lock(mutex_);
-    replies_[command] = reply;
+    replies_[command] = std::move(reply);
   }
 
   AnsweringPeer& Server() {
@@ -149,7 +149,7 @@ TEST_F(VintraClientTest, TheNegotiatedConnectSendsTheSequenceFrameByFrame) {
   ASSERT_EQ(14u, commands.size());
   std::vector<std::string> expected = {"-GetApplicationName"};
   for (int i = 0; i < 6; ++i) {
-    expected.push_back("-GetNextAvailablePortNumber");
+    expected.emplace_back("-GetNextAvailablePortNumber");
     const int port = client_->GetNetworkNodeClient().Stream(i).GetPortNumber();
     EXPECT_GT(port, 0);
     expected.push_back("-CreateStream 127.0.0.1 " + std::to_string(port) + " " + kTypeNames[i]);
@@ -368,7 +368,7 @@ struct EventRecorder {
                        std::string objectName) {
     auto* self = static_cast<EventRecorder*>(context);
     std::lock_guard<std::mutex> lock(self->mutex);
-    self->names.push_back(objectName + "/" + std::to_string(count) + "/" +
+    self->names.push_back(std::move(objectName) + "/" + std::to_string(count) + "/" +
                           std::to_string(record[8]));
   }
   std::vector<std::string> Names() {

@@ -208,7 +208,7 @@ class E2eTest : public ::testing::Test, public E2eSinks, public testing::Program
   std::vector<std::string> ExpectedMessageSequence() {
     std::vector<std::string> out = {"-GetApplicationName"};
     for (int i = 0; i < NetworkNodeClient::kStreamCount; ++i) {
-      out.push_back("-GetNextAvailablePortNumber");
+      out.emplace_back("-GetNextAvailablePortNumber");
       out.push_back("-CreateStream 127.0.0.1 " +
                     std::to_string(client.GetNetworkNodeClient().Stream(i).GetPortNumber()) +
                     " " + kStreamTypes[i]);

@@ -184,7 +184,7 @@ TEST_F(FaultsTest, AServerThatHangsUpShutsTheClientDown) {
   // The Nth command is still answered; then the server closes.
   std::string reply;
   ASSERT_TRUE(client.SendCommand("-PostEvent \"Last\" 2 0", reply));
-  EXPECT_EQ(reply.rfind("0", 0), 0u);
+  EXPECT_EQ(reply.rfind('0', 0), 0u);
   ASSERT_TRUE(WaitForLine("1/message", "close",
                           "closed by simulator after command 1 (--close-after)"));
 

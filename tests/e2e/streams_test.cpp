@@ -99,7 +99,7 @@ TEST_F(StreamsTest, EventRecordsCarryThePostedEventToTheCallback) {
   ASSERT_TRUE(WaitUntil([&] { return ev.Count() >= 2; }));
   std::string reply;
   ASSERT_TRUE(client.SendCommand("-PostEvent \"Reward Given\" 7 0", reply));
-  EXPECT_EQ(reply.rfind("0", 0), 0u) << reply;
+  EXPECT_EQ(reply.rfind('0', 0), 0u) << reply;
 
   const RecordSink::Record* posted = nullptr;
   std::vector<RecordSink::Record> records;

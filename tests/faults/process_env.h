@@ -39,6 +39,7 @@ inline ProcessResult RunProcess(const std::vector<std::string>& argv, const Proc
   const std::string outPath = opt.cwd + "/.child.out";
   const std::string errPath = opt.cwd + "/.child.err";
   std::vector<char*> args;
+  args.reserve(argv.size());
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
 

@@ -166,8 +166,8 @@ TEST_P(BrokenReplyTest, MidRunEndsTheRunAsAFailureWithBoundedMemory) {
   // The client's box for the broken header (when it has one), then the
   // worker's at the end of the run.
   std::vector<std::string> expected;
-  if (GetParam().box != nullptr) expected.push_back(GetParam().box);
-  expected.push_back(
+  if (GetParam().box != nullptr) expected.emplace_back(GetParam().box);
+  expected.emplace_back(
       "Trial processing ended at trial #2, the connection to Quorvin was lost: broken "
       "reply.  Command: -PostEvent \"Hdr on\" 1 0");
   EXPECT_EQ(boxes.texts(), expected);

@@ -119,7 +119,7 @@ TEST_F(RunnerFaultsTest, ARunWhoseLogCannotBeWrittenStillRunsEveryTrial) {
   WriteFile("p.cfg", Protocol(20, 1));
   fs::create_symlink("/dev/full", Path("full.txt"));
   std::vector<std::string> args = ServerArgs();
-  for (const char* a : {"--log"}) args.push_back(a);
+  for (const char* a : {"--log"}) args.emplace_back(a);
   args.push_back(Path("full.txt"));
   args.push_back(Path("p.cfg"));
   const ProcessResult r = Runner(args);

@@ -147,7 +147,7 @@ struct Sink {
                        std::string objectName) {
     auto* s = static_cast<Sink*>(context);
     std::lock_guard<std::mutex> lock(s->mutex);
-    s->names.push_back(objectName);
+    s->names.push_back(std::move(objectName));
     s->counts.push_back(count);
     uint64_t stamp;
     std::memcpy(&stamp, records, sizeof stamp);

@@ -50,7 +50,7 @@ class RecordingObserver : public RunObserver {
   }
   void OnRunEnded(const RunSummary& end) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    events_.push_back(RunOutcomeName(end.outcome));
+    events_.emplace_back(RunOutcomeName(end.outcome));
     end_ = end;
   }
   RunSummary end() const {

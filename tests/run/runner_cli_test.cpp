@@ -418,7 +418,7 @@ int Count(const std::string& text, const std::string& part) {
 // setup run (which then fails to connect): no file of the folder changes.
 TEST(SetupFileAbuse, NoSetupFileLineChangesAFileThatIsThere) {
   TempFolder work, logs;
-  const std::string dir = work.path();
+  const std::string& dir = work.path();
   WriteFile(dir + "/data.csv", "trial,value\n1,42\n");
   fs::create_symlink("data.csv", dir + "/link.txt");
   WriteFile(dir + "/x.txt", "notes of the morning\n");
@@ -493,7 +493,7 @@ TEST(SetupFileAbuse, NoSetupFileLineChangesAFileThatIsThere) {
 // a program started again keeps the earlier log, moved aside.
 TEST(TwoWriters, ASecondProgramIsRefusedAndAnEarlierLogIsMovedAside) {
   TempFolder work;
-  const std::string dir = work.path();
+  const std::string& dir = work.path();
   WriteFile(dir + "/s.cfg", "-AddTrial \"A\"\n-SetTrialCount \"A\" 1\n");
 
   const Outcome first = RunRunner({"--quiet", "--dry-run", "s.cfg"}, dir);

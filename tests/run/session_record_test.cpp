@@ -96,7 +96,7 @@ TEST_F(SessionRecordTest, CompletedRunLeavesAWholeConsistentRecord) {
   ASSERT_EQ(RunToEnd(args, WriteSetup("rec.cfg", kRecSetup)), 0) << err_;
   const auto records = Records();
   ASSERT_EQ(records.size(), 1u);
-  const std::string folder = records[0];
+  const std::string& folder = records[0];
   EXPECT_TRUE(std::regex_match(fs::path(folder).filename().string(),
                                std::regex(R"(\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d_rec)")))
       << folder;

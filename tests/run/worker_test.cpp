@@ -100,7 +100,7 @@ TEST_F(WorkerTest, EveryActionOfATrialInItsOrder) {
 
   std::vector<std::string> steps;
   for (const auto& r : observer.commands()) {
-    steps.push_back(RunStepName(r.step));
+    steps.emplace_back(RunStepName(r.step));
     EXPECT_EQ(r.trialNumber, 1);
     EXPECT_EQ(r.trialName, "All");
     EXPECT_TRUE(r.replied);

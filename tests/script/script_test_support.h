@@ -42,7 +42,7 @@ class TempDir {
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   // Writes `content` byte for byte and returns the file's path.
   std::string Write(const std::string& name, const std::string& content) const {
-    const std::string file = File(name);
+    std::string file = File(name);
     std::ofstream out(file, std::ios::binary);
     out << content;
     return file;

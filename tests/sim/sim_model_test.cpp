@@ -18,7 +18,7 @@ using testing::GetLe16;
 using testing::GetLe32;
 using testing::GetLe64;
 
-ParseResult Parse(std::vector<std::string> args) { return ParseOptions(args); }
+ParseResult Parse(const std::vector<std::string>& args) { return ParseOptions(args); }
 
 TEST(SimOptionsTest, DefaultsAreTheServerPortsOnLoopback) {
   const ParseResult r = Parse({});

@@ -130,6 +130,7 @@ TEST_F(SimServerTest, NegotiatedConnectHandsOutAOneShotMessagePort) {
   std::stable_sort(timed.begin(), timed.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<std::string> cmds;
+  cmds.reserve(timed.size());
   for (const auto& t : timed) cmds.push_back(t.second);
   ASSERT_EQ(cmds.size(), 4u);
   EXPECT_EQ(cmds[0], "1/negotiation -GetApplicationName");
@@ -502,6 +503,7 @@ TEST_F(SimServerTest, SeveralClientsAtOnceKeepTheirOwnReplies) {
   constexpr int kClients = 4;
   std::vector<std::thread> threads;
   std::atomic<int> good{0};
+  threads.reserve(kClients);
   for (int i = 0; i < kClients; ++i) {
     threads.emplace_back([this, i, &good] {
       RawClient c;

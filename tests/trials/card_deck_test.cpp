@@ -44,6 +44,7 @@ int LongestRun(const Cards& cards) {
 TEST(DeckRandomTest, MatchesTheRuntimeGenerator) {
   DeckRandom random;
   std::vector<int> drawn;
+  drawn.reserve(10);
   for (int i = 0; i < 10; ++i) drawn.push_back(random.Next());
   EXPECT_EQ(drawn, (std::vector<int>{41, 18467, 6334, 26500, 19169, 15724, 11478, 29358, 26962,
                                      24464}));

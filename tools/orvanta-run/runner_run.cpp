@@ -97,7 +97,7 @@ std::vector<std::string> CheckSetup(RunnerProgram& program, const RunnerOptions&
   }
   const int32_t numCards = program.deck.GetNumCards();
   if (numCards == 0) {
-    problems.push_back("The run order is empty: there are no trials to run.");
+    problems.emplace_back("The run order is empty: there are no trials to run.");
   } else if (options.startAt > numCards) {
     problems.push_back("--start-at " + std::to_string(options.startAt) +
                        " is beyond the last trial of the run order (" + std::to_string(numCards) +

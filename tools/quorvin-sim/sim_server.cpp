@@ -303,7 +303,7 @@ void SimServer::EndConnection(Connection& conn, const std::string& why) {
   transcript_.Write(clock_.NowUs(), std::nullopt, conn.label, "close", why, "", "");
 }
 
-void SimServer::Serve(std::shared_ptr<Connection> conn) {
+void SimServer::Serve(const std::shared_ptr<Connection>& conn) {
   std::string why;
   std::string payload;
   while (true) {

@@ -80,7 +80,7 @@ class SimServer {
 
   void ListenLoop(net::Socket listener, const std::string& via);
   void HandoutLoop(net::Socket listener, int port);
-  void Serve(std::shared_ptr<Connection> conn);
+  void Serve(const std::shared_ptr<Connection>& conn);
   // Starts `fn` on a thread that Stop() joins. False when stopping, or when
   // the system refuses a thread (logged).
   bool AddWorker(std::function<void()> fn) EXCLUDES(workers_mutex_);
