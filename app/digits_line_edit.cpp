@@ -34,7 +34,8 @@ DigitsLineEdit::DigitsLineEdit(QWidget* parent) : QLineEdit(parent) {
 
 void DigitsLineEdit::keyPressEvent(QKeyEvent* event) {
   const QString text = event->text();
-  const bool shortcut = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+  const bool shortcut =
+      event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
   if (!shortcut && !text.isEmpty() && text.at(0).isPrint()) {
     for (QChar c : text) {
       if (c < QLatin1Char('0') || c > QLatin1Char('9')) {

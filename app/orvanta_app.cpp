@@ -38,8 +38,8 @@ bool OrvantaApp::InitInstance() {
   applicationDirectory_ = CurrentDirectoryWithSeparator();
 
   {
-    OrvantaDlg window(OrvantaDlg::Services{log_, trials_, deck_, config_, seams_.boxes, seams_.files,
-                                           seams_.mainWindow, server_,
+    OrvantaDlg window(OrvantaDlg::Services{log_, trials_, deck_, config_, seams_.boxes,
+                                           seams_.files, seams_.mainWindow, server_,
                                            applicationDirectory_});
     seams_.mainWindow.Register(&window);
     window.SetSessionRecords(records_);

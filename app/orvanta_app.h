@@ -78,7 +78,9 @@ class OrvantaApp {
   void SetSocketStartup(std::function<int()> startup) { socketStartup_ = std::move(startup); }
   // Called once the window exists and is registered, before it is shown
   // (the window program gives it its boxes and file dialogs as owner).
-  void SetWindowCreatedHook(std::function<void(OrvantaDlg&)> hook) { windowCreated_ = std::move(hook); }
+  void SetWindowCreatedHook(std::function<void(OrvantaDlg&)> hook) {
+    windowCreated_ = std::move(hook);
+  }
   // The session records the window writes (none when not set). Not owned.
   void SetSessionRecords(WindowRecords* records) { records_ = records; }
 

@@ -109,7 +109,6 @@ QIcon MakeApplicationIcon() {
   return icon;
 }
 
-
 }  // namespace
 
 // The keyboard rule needs every key press aimed at the window before the
@@ -261,17 +260,17 @@ void OrvantaDlg::BuildControls() {
   auto* nameEdit = Named(new QLineEdit, ctl::kNameEdit);
   nameEdit->setMinimumWidth(160);
   mNameField = AddEditField(EditField::Kind::kName, nameEdit, MakeLabel("Name", ctl::kNameLabel));
-  mTrialCountField = AddEditField(EditField::Kind::kTrialCount,
-                                  Named(new DigitsLineEdit, ctl::kTrialCountEdit),
-                                  MakeLabel("Trial Count", ctl::kTrialCountLabel));
-  mTrialDurationField = AddEditField(EditField::Kind::kNumber,
-                                     Named(new DigitsLineEdit, ctl::kTrialDurationEdit),
-                                     MakeLabel("Trial Duration (ms)", ctl::kTrialDurationLabel));
+  mTrialCountField =
+      AddEditField(EditField::Kind::kTrialCount, Named(new DigitsLineEdit, ctl::kTrialCountEdit),
+                   MakeLabel("Trial Count", ctl::kTrialCountLabel));
+  mTrialDurationField =
+      AddEditField(EditField::Kind::kNumber, Named(new DigitsLineEdit, ctl::kTrialDurationEdit),
+                   MakeLabel("Trial Duration (ms)", ctl::kTrialDurationLabel));
   mTrialDurationField->getNumber = &Trial::GetTrialDuration;
   mTrialDurationField->setNumber = &Trial::SetTrialDuration;
-  mInterTrialIntervalField =
-      AddEditField(EditField::Kind::kNumber, Named(new DigitsLineEdit, ctl::kInterTrialIntervalEdit),
-                   MakeLabel("Inter Trial Interval (ms)", ctl::kInterTrialIntervalLabel));
+  mInterTrialIntervalField = AddEditField(
+      EditField::Kind::kNumber, Named(new DigitsLineEdit, ctl::kInterTrialIntervalEdit),
+      MakeLabel("Inter Trial Interval (ms)", ctl::kInterTrialIntervalLabel));
   mInterTrialIntervalField->getNumber = &Trial::GetInterTrialInterval;
   mInterTrialIntervalField->setNumber = &Trial::SetInterTrialInterval;
   addRow(basicGrid, 0, mNameField->label, mNameField->edit);
@@ -350,12 +349,13 @@ void OrvantaDlg::BuildControls() {
                             &Trial::GetEndOfTrialTTLPulseBoardNumber,
                             &Trial::SetEndOfTrialTTLPulseBoardNumber);
     EditField* subSystem =
-        start ? textField(ctl::kStartSubSystemNameEdit, "Sub System Name",
-                          ctl::kStartSubSystemNameLabel, &Trial::GetStartOfTrialTTLPulseSubSystemName,
-                          &Trial::SetStartOfTrialTTLPulseSubSystemName, false)
-              : textField(ctl::kEndSubSystemNameEdit, "Sub System Name",
-                          ctl::kEndSubSystemNameLabel, &Trial::GetEndOfTrialTTLPulseSubSystemName,
-                          &Trial::SetEndOfTrialTTLPulseSubSystemName, false);
+        start
+            ? textField(ctl::kStartSubSystemNameEdit, "Sub System Name",
+                        ctl::kStartSubSystemNameLabel, &Trial::GetStartOfTrialTTLPulseSubSystemName,
+                        &Trial::SetStartOfTrialTTLPulseSubSystemName, false)
+            : textField(ctl::kEndSubSystemNameEdit, "Sub System Name", ctl::kEndSubSystemNameLabel,
+                        &Trial::GetEndOfTrialTTLPulseSubSystemName,
+                        &Trial::SetEndOfTrialTTLPulseSubSystemName, false);
     int row = 0;
     grid->addWidget(eventCheck, row++, 0, 1, 2);
     for (EditField* f : {eventString, ttlValue}) {
@@ -369,15 +369,23 @@ void OrvantaDlg::BuildControls() {
     }
     grid->setColumnStretch(1, 1);
     if (start) {
-      group.event = {eventCheck, &Trial::GetStartOfTrialGenerateEvent,
-                     &Trial::SetStartOfTrialGenerateEvent, {eventString, ttlValue}};
-      group.pulse = {pulseCheck, &Trial::GetStartOfTrialGenerateTTLPulse,
-                     &Trial::SetStartOfTrialGenerateTTLPulse, {bit, duration, board, subSystem}};
+      group.event = {eventCheck,
+                     &Trial::GetStartOfTrialGenerateEvent,
+                     &Trial::SetStartOfTrialGenerateEvent,
+                     {eventString, ttlValue}};
+      group.pulse = {pulseCheck,
+                     &Trial::GetStartOfTrialGenerateTTLPulse,
+                     &Trial::SetStartOfTrialGenerateTTLPulse,
+                     {bit, duration, board, subSystem}};
     } else {
-      group.event = {eventCheck, &Trial::GetEndOfTrialGenerateEvent,
-                     &Trial::SetEndOfTrialGenerateEvent, {eventString, ttlValue}};
-      group.pulse = {pulseCheck, &Trial::GetEndOfTrialGenerateTTLPulse,
-                     &Trial::SetEndOfTrialGenerateTTLPulse, {bit, duration, board, subSystem}};
+      group.event = {eventCheck,
+                     &Trial::GetEndOfTrialGenerateEvent,
+                     &Trial::SetEndOfTrialGenerateEvent,
+                     {eventString, ttlValue}};
+      group.pulse = {pulseCheck,
+                     &Trial::GetEndOfTrialGenerateTTLPulse,
+                     &Trial::SetEndOfTrialGenerateTTLPulse,
+                     {bit, duration, board, subSystem}};
     }
     return group;
   };
@@ -423,7 +431,10 @@ void OrvantaDlg::BuildControls() {
   trialPropertiesLayout->addLayout(editorBottom);
 
   // Refresh order of the check groups: start of trial, end of trial, wav.
-  mCheckGroups = {startGroup.event, startGroup.pulse, endGroup.event, endGroup.pulse,
+  mCheckGroups = {startGroup.event,
+                  startGroup.pulse,
+                  endGroup.event,
+                  endGroup.pulse,
                   {playCheck,
                    &Trial::GetPlayWavFile,
                    &Trial::SetPlayWavFile,
@@ -454,7 +465,8 @@ void OrvantaDlg::BuildControls() {
   // with the signals blocked, or use signals that only user actions emit.
   connect(mAddTypeButton, &QPushButton::clicked, this, [this] { OnAddType(); });
   connect(mRemoveTypeButton, &QPushButton::clicked, this, [this] { OnRemoveType(); });
-  connect(mTrialTypeList, &QListWidget::itemSelectionChanged, this, [this] { OnTrialTypeSelected(); });
+  connect(mTrialTypeList, &QListWidget::itemSelectionChanged, this,
+          [this] { OnTrialTypeSelected(); });
   connect(mBrowseButton, &QPushButton::clicked, this, [this] { OnBrowseWavFile(); });
   for (CheckGroup& group : mCheckGroups) {
     connect(group.check, &QCheckBox::clicked, this, [this, &group] { OnCheckBoxClicked(group); });
@@ -498,10 +510,10 @@ bool OrvantaDlg::CreateMenuBar() {
   });
   connect(fixed, &QAction::triggered, this, [this](bool checked) {
     services_.trials.SetTimingMode(checked ? TimingMode::kFixed : TimingMode::kRelative);
-    services_.log.WriteLogEntry(
-        kLogNotice, std::string("OrvantaDlg::OnFixedSchedule() - Timing mode set to ") +
-                        TimingModeName(services_.trials.GetTimingMode()) +
-                        "; it applies from the next run.");
+    services_.log.WriteLogEntry(kLogNotice,
+                                std::string("OrvantaDlg::OnFixedSchedule() - Timing mode set to ") +
+                                    TimingModeName(services_.trials.GetTimingMode()) +
+                                    "; it applies from the next run.");
   });
   QMenu* help = Named(mMenu->addMenu(QStringLiteral("&Help")), ctl::kHelpMenu);
   addAction(help, "About Orvanta...", ctl::kAboutAction);
@@ -523,8 +535,9 @@ bool OrvantaDlg::CreateMenuBar() {
   for (const auto& [control, handler] : handlers) {
     QAction* action = mMenu->findChild<QAction*>(QString::fromLatin1(control->name));
     if (action == nullptr) return false;
-    connect(action, &QAction::triggered, this, [this, handler = handler] { (this->*handler)(); },
-            Qt::QueuedConnection);
+    connect(
+        action, &QAction::triggered, this, [this, handler = handler] { (this->*handler)(); },
+        Qt::QueuedConnection);
   }
   AddMenuAdditions();
 
@@ -558,12 +571,15 @@ bool OrvantaDlg::OnInitDialog() {
   // holds.
   const std::string clientLog = services_.applicationDirectory + kClientLogFileName;
   if (!services_.server.OpenClientLog(clientLog)) {
-    services_.log.WriteLogEntry(kLogWarning, "OrvantaDlg::OnInitDialog() - Warning, unable to "
-                                             "open the Vintra logfile: " + clientLog);
+    services_.log.WriteLogEntry(kLogWarning,
+                                "OrvantaDlg::OnInitDialog() - Warning, unable to "
+                                "open the Vintra logfile: " +
+                                    clientLog);
   }
 
   if (!CreateMenuBar()) {
-    services_.log.WriteLogEntry(kLogError, "OrvantaDlg::OnInitDialog() - Error, menu creation failed.");
+    services_.log.WriteLogEntry(kLogError,
+                                "OrvantaDlg::OnInitDialog() - Error, menu creation failed.");
     return true;
   }
 
@@ -586,7 +602,7 @@ bool OrvantaDlg::OnInitDialog() {
   mCurrentTrialNumberText->setText(QStringLiteral("0"));
 
   const std::string host = net::HostName();  // at most 127 characters
-  if (!host.empty()) mServerName = host;  // otherwise "localhost" stays
+  if (!host.empty()) mServerName = host;     // otherwise "localhost" stays
 
   setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
   MarkSetupSaved();  // nothing to lose yet
@@ -1012,8 +1028,7 @@ void OrvantaDlg::OnShuffleTypeChanged() {
 void OrvantaDlg::OnMaxConsecutiveChanged() {
   const std::string text = S(mMaxConsecutiveEdit->text());
   if (text.empty()) {
-    mMaxConsecutiveEdit->setText(
-        Q(FormatNumber(services_.deck.GetMaxConsectutiveSameSuitCards())));
+    mMaxConsecutiveEdit->setText(Q(FormatNumber(services_.deck.GetMaxConsectutiveSameSuitCards())));
     ShowErrorAfterCommit(kEmptyFieldMessage, mMaxConsecutiveEdit);
     return;
   }
@@ -1023,8 +1038,7 @@ void OrvantaDlg::OnMaxConsecutiveChanged() {
   }
   if (services_.deck.SetMaxConsectutiveSameSuitCards(ParseDigitsField(text)) != 0) {
     // Refused (below 1; the deck logged why): show the limit still in force.
-    mMaxConsecutiveEdit->setText(
-        Q(FormatNumber(services_.deck.GetMaxConsectutiveSameSuitCards())));
+    mMaxConsecutiveEdit->setText(Q(FormatNumber(services_.deck.GetMaxConsectutiveSameSuitCards())));
   }
 }
 
@@ -1148,7 +1162,9 @@ void OrvantaDlg::AddLogMessage(const std::string& line) {
     post = !mFlushPosted;
     mFlushPosted = true;
   }
-  if (post) QMetaObject::invokeMethod(this, [this] { FlushPending(); }, Qt::QueuedConnection);
+  if (post)
+    QMetaObject::invokeMethod(
+        this, [this] { FlushPending(); }, Qt::QueuedConnection);
 }
 
 void OrvantaDlg::Post(PendingCall call) {
@@ -1165,7 +1181,9 @@ void OrvantaDlg::Post(PendingCall call) {
     post = !mFlushPosted;
     mFlushPosted = true;
   }
-  if (post) QMetaObject::invokeMethod(this, [this] { FlushPending(); }, Qt::QueuedConnection);
+  if (post)
+    QMetaObject::invokeMethod(
+        this, [this] { FlushPending(); }, Qt::QueuedConnection);
 }
 
 void OrvantaDlg::FlushPending() {

@@ -334,9 +334,9 @@ class OrvantaDlg : public QDialog, public WindowListener {
   std::string mServerName = "localhost";
 
   bool mInitialised = false;
-  bool mRunning = false;  // between Start and the end of the run
-  int mCommitBlock = 0;   // > 0 while the program itself changes the fields
-  int mBusy = 0;          // > 0 while the window waits for a blocking call
+  bool mRunning = false;        // between Start and the end of the run
+  int mCommitBlock = 0;         // > 0 while the program itself changes the fields
+  int mBusy = 0;                // > 0 while the window waits for a blocking call
   bool mCloseDeferred = false;  // a close request came in while busy
   int mServerWaits = 0;         // > 0 while a cancellable server wait runs
   bool mClosing = false;        // a close request cancelled a server wait

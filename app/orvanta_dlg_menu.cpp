@@ -47,9 +47,9 @@ bool OrvantaDlg::WaitForServer(const std::string& text, const std::function<bool
   BusyScope busy(this);
   ++mServerWaits;
   ServerLink& server = services_.server;
-  const bool result = RunWithServerWaitDialog(this, QString::fromUtf8(text.c_str()),
-                                              kServerWaitDialogDelayMs, call,
-                                              [&server] { server.Cancel(); });
+  const bool result =
+      RunWithServerWaitDialog(this, QString::fromUtf8(text.c_str()), kServerWaitDialogDelayMs, call,
+                              [&server] { server.Cancel(); });
   --mServerWaits;
   return result;
 }
@@ -144,8 +144,8 @@ void OrvantaDlg::OnSaveConfigurationFile() {
                        "\r\n\r\nThese values will not read back the same when the file is "
                        "opened again:\r\n";
     for (const std::string& warning : result.warnings) {
-      services_.log.WriteLogEntry(
-          kLogWarning, "OrvantaDlg::OnSaveConfigurationFile() - Warning, " + warning);
+      services_.log.WriteLogEntry(kLogWarning,
+                                  "OrvantaDlg::OnSaveConfigurationFile() - Warning, " + warning);
       text += "\r\n" + warning;
     }
     services_.boxes.Show(text, kSaveWarningCaption, BoxIcon::kWarning, BoxButtons::kOk);
@@ -175,8 +175,10 @@ void OrvantaDlg::OnConnectToServer() {
   } else {
     std::string reason = services_.server.ConnectError();
     if (reason.empty()) reason = "see the Vintra logfile";
-    services_.log.WriteLogEntry(kLogError, "OrvantaDlg::OnConnectToServer() - Error, unable to "
-                                           "connect to server " + mServerName + ": " + reason);
+    services_.log.WriteLogEntry(kLogError,
+                                "OrvantaDlg::OnConnectToServer() - Error, unable to "
+                                "connect to server " +
+                                    mServerName + ": " + reason);
     if (mClosing) return;
     ShowError("Error, unable to connect to server, please check the Vintra logfile for details.");
   }
@@ -192,8 +194,9 @@ void OrvantaDlg::OnDisconnectFromServer() {
     // A dead connection: its socket and stream threads are torn down.
     ServerDisconnect();
     mLinkUp = false;
-    services_.log.WriteLogEntry(kLogNotice, "OrvantaDlg::OnDisconnectFromServer() - The lost "
-                                            "connection has been closed.");
+    services_.log.WriteLogEntry(kLogNotice,
+                                "OrvantaDlg::OnDisconnectFromServer() - The lost "
+                                "connection has been closed.");
     setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
   } else {
     if (!mLinkUp && windowTitle() == QString::fromLatin1(kLinkLostTitle)) {
@@ -201,8 +204,7 @@ void OrvantaDlg::OnDisconnectFromServer() {
       setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
       return;
     }
-    ShowError(
-        "Error, unable to disconnect from server, a connection is not currently established");
+    ShowError("Error, unable to disconnect from server, a connection is not currently established");
   }
 }
 

@@ -3,12 +3,12 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QLineEdit>
-#include <QScreen>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QScreen>
 #include <QToolTip>
 
 #include <algorithm>
@@ -45,7 +45,8 @@ void OrvantaDlg::BuildStatusAndLogControls(QLayout* logLayout) {
     group->layout()->setSpacing(3);
   }
   for (QGridLayout* grid : findChildren<QGridLayout*>()) grid->setVerticalSpacing(2);
-  for (QLineEdit* edit : findChildren<QLineEdit*>()) edit->setMinimumWidth(std::max(edit->minimumWidth(), 60));
+  for (QLineEdit* edit : findChildren<QLineEdit*>())
+    edit->setMinimumWidth(std::max(edit->minimumWidth(), 60));
 
   // Details (the setup reader's per-line entries, the per-command entries of
   // a run) can be hidden; they stay in the list and in the log file.
@@ -105,8 +106,9 @@ void OrvantaDlg::ReportRunEnded() {
   if (!mStatusBar->following()) return;
   const RunProgress progress = services_.trials.GetRunProgress();
   if (mStatusBar->IsThisRun(progress) && progress.state == RunProgress::State::kCompleted) {
-    services_.log.WriteLogEntry(kLogNotice, kRunCompletedLogText + FormatNumber(progress.firstTrial) +
-                                                " to " + FormatNumber(progress.numTrials) + " of " +
+    services_.log.WriteLogEntry(kLogNotice, kRunCompletedLogText +
+                                                FormatNumber(progress.firstTrial) + " to " +
+                                                FormatNumber(progress.numTrials) + " of " +
                                                 FormatNumber(progress.numTrials));
     mStatusBar->RunEnded(RunEnd::kCompleted);
   } else if (mStatusBar->IsThisRun(progress) && progress.state == RunProgress::State::kFailed) {

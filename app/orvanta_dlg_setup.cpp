@@ -77,8 +77,9 @@ void OrvantaDlg::AddMenuAdditions() {
       {startAt, &OrvantaDlg::OnStartAtTrial},
   };
   for (const auto& [command, handler] : handlers) {
-    connect(command, &QAction::triggered, this, [this, handler = handler] { (this->*handler)(); },
-            Qt::QueuedConnection);
+    connect(
+        command, &QAction::triggered, this, [this, handler = handler] { (this->*handler)(); },
+        Qt::QueuedConnection);
   }
 }
 

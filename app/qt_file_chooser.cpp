@@ -33,9 +33,9 @@ std::optional<std::string> QtFileChooser::ChooseFileToSave(const FileDialogOptio
 }
 
 std::optional<std::string> QtFileChooser::ChooseFolder(const std::string& title,
-                                                      const std::string& start) {
-  const QString folder = QFileDialog::getExistingDirectory(
-      owner_, QString::fromStdString(title), QString::fromStdString(start));
+                                                       const std::string& start) {
+  const QString folder = QFileDialog::getExistingDirectory(owner_, QString::fromStdString(title),
+                                                           QString::fromStdString(start));
   if (folder.isEmpty()) return std::nullopt;
   return folder.toStdString();
 }

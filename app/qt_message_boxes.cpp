@@ -6,7 +6,6 @@
 #include <QThread>
 #include <QWidget>
 
-
 #include "platform/mutex.h"
 
 namespace orvanta {
@@ -61,8 +60,8 @@ struct QtMessageBoxes::State {
     QWidget* parent = owner.data();
     if (parent == nullptr) parent = QApplication::activeModalWidget();
     if (parent == nullptr) parent = QApplication::activeWindow();
-    QMessageBox box(ToQtIcon(icon), QString::fromStdString(caption), ToDisplayText(text),
-                    qtButtons, parent);
+    QMessageBox box(ToQtIcon(icon), QString::fromStdString(caption), ToDisplayText(text), qtButtons,
+                    parent);
     box.setTextFormat(Qt::PlainText);
     box.setObjectName(QStringLiteral("messageBox"));
     switch (box.exec()) {

@@ -64,7 +64,8 @@ int QtShellOpener::Open(const std::string& path) {
   std::vector<char*> argv{const_cast<char*>(program_.c_str()), const_cast<char*>(path.c_str()),
                           nullptr};
   pid_t pid = -1;
-  const int spawned = ::posix_spawnp(&pid, program_.c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawned =
+      ::posix_spawnp(&pid, program_.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     return (spawned == ENOENT || spawned == EACCES || spawned == ENOEXEC) ? kShellNoAssociation : 0;

@@ -98,7 +98,8 @@ void RunStatusBar::Refresh() {
   }
   const int32_t trial = progress.trial > 0 ? progress.trial : progress.firstTrial;
   trial_->setText(QStringLiteral("Trial %1 of %2").arg(trial).arg(progress.numTrials));
-  elapsed_->setText(QStringLiteral("Elapsed ") + FromUtf8(FormatRunDuration(progress.ElapsedMs(now))));
+  elapsed_->setText(QStringLiteral("Elapsed ") +
+                    FromUtf8(FormatRunDuration(progress.ElapsedMs(now))));
   const int64_t inTrial =
       progress.trial > 0
           ? std::chrono::duration_cast<std::chrono::milliseconds>(now - progress.trialStart).count()

@@ -75,7 +75,8 @@ bool RunWithServerWaitDialog(QWidget* parent, const QString& text, int showAfter
     result = call();
     done.store(true);
     // Wakes the loop below; the event itself does nothing.
-    QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [] {}, Qt::QueuedConnection);
   });
   ServerWaitDialog dialog(text, cancel, parent);
   QTimer showTimer;
@@ -87,10 +88,9 @@ bool RunWithServerWaitDialog(QWidget* parent, const QString& text, int showAfter
   // The dialog is modal, so the main window takes no input while it shows;
   // before it shows, user input waits.
   while (!done.load()) {
-    QCoreApplication::processEvents(dialog.isVisible()
-                                        ? QEventLoop::WaitForMoreEvents
-                                        : QEventLoop::ExcludeUserInputEvents |
-                                              QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents(dialog.isVisible() ? QEventLoop::WaitForMoreEvents
+                                                       : QEventLoop::ExcludeUserInputEvents |
+                                                             QEventLoop::WaitForMoreEvents);
   }
   helper.join();
   dialog.hide();

@@ -35,12 +35,12 @@ VintraServerPropertiesDlg::VintraServerPropertiesDlg(QWidget* parent) : QDialog(
   Named(this, ctl::kServerPropertiesDlg);
   MakeSmallDialog(this, "Vintra Server Properties");
 
-  auto* label = Named(new QLabel(QStringLiteral("Server Name or IP Address")), ctl::kServerNameLabel);
+  auto* label =
+      Named(new QLabel(QStringLiteral("Server Name or IP Address")), ctl::kServerNameLabel);
   mServerNameEdit = Named(new QLineEdit, ctl::kServerNameEdit);
   mServerNameEdit->setMinimumWidth(220);
   label->setBuddy(mServerNameEdit);
-  auto* timeoutLabel =
-      new QLabel(QStringLiteral("Reply Time-out in ms (0 waits for ever)"));
+  auto* timeoutLabel = new QLabel(QStringLiteral("Reply Time-out in ms (0 waits for ever)"));
   timeoutLabel->setObjectName(QStringLiteral("replyTimeoutLabel"));
   mReplyTimeoutEdit = new DigitsLineEdit;
   mReplyTimeoutEdit->setObjectName(QStringLiteral("replyTimeoutEdit"));

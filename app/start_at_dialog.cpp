@@ -12,8 +12,7 @@
 
 namespace orvanta {
 
-StartAtTrialDlg::StartAtTrialDlg(std::vector<std::string> order, int32_t suggested,
-                                 QWidget* parent)
+StartAtTrialDlg::StartAtTrialDlg(std::vector<std::string> order, int32_t suggested, QWidget* parent)
     : QDialog(parent), order_(std::move(order)) {
   setObjectName(QStringLiteral("startAtTrialDlg"));
   setWindowTitle(QStringLiteral("Start at Trial"));

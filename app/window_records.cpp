@@ -65,7 +65,7 @@ void WindowRecords::BeginRun(const std::string& serverName, int32_t firstTrial,
   setup.messagePort =
       client_ != nullptr ? client_->GetMessagePort() : VintraClient::kDefaultMessagePort;
   setup.replyTimeoutMs = client_ != nullptr ? client_->GetReplyTimeout().count()
-                                             : NetworkNodeClient::kDefaultReplyTimeout.count();
+                                            : NetworkNodeClient::kDefaultReplyTimeout.count();
   setup.firstTrial = firstTrial;
   setup.numTrials = deck_.GetNumCards();
   setup.resumes = resumes;
@@ -77,9 +77,10 @@ void WindowRecords::BeginRun(const std::string& serverName, int32_t firstTrial,
   const std::string where = folder();
   if (!recordOfRun->Begin(where, setup, error)) {
     trials_.SetRunObserver(nullptr);
-    log_.WriteLogEntry(kLogError, "OrvantaDlg::OnStart() - Error, unable to write the session "
-                                  "record in " + where + ": " + error +
-                                  ".  The run goes on without one.");
+    log_.WriteLogEntry(kLogError,
+                       "OrvantaDlg::OnStart() - Error, unable to write the session "
+                       "record in " +
+                           where + ": " + error + ".  The run goes on without one.");
     return;
   }
   log_.WriteLogEntry(kLogNotice,

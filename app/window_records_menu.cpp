@@ -83,16 +83,16 @@ void OrvantaDlg::OnChooseRecordsFolder() {
       services_.files.ChooseFolder("Session Records Folder", mRecords->folder());
   if (!folder) return;
   mRecords->SetFolder(*folder);
-  services_.log.WriteLogEntry(kLogNotice,
-                              "OrvantaDlg::OnChooseRecordsFolder() - Session records go to: " +
-                                  *folder);
+  services_.log.WriteLogEntry(
+      kLogNotice, "OrvantaDlg::OnChooseRecordsFolder() - Session records go to: " + *folder);
 }
 
 void OrvantaDlg::OnViewLastSessionReport() {
   if (mRecords == nullptr) return;
   if (mRecords->lastReportPath().empty()) {
-    mMessage = "No session report has been written yet.  A report is written at the end of "
-               "every run, in its session record.";
+    mMessage =
+        "No session report has been written yet.  A report is written at the end of "
+        "every run, in its session record.";
     services_.boxes.Show(mMessage, kSessionCaption, BoxIcon::kInformation, BoxButtons::kOk);
     return;
   }

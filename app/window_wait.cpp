@@ -47,7 +47,8 @@ void RunWhileWindowWaits(const std::function<void()>& call) {
     call();
     done.store(true);
     // Wakes the loop below; the event itself does nothing.
-    QMetaObject::invokeMethod(app, [] {}, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [] {}, Qt::QueuedConnection);
   });
   while (!done.load()) QCoreApplication::processEvents(kNoUserInput);
   helper.join();

@@ -95,11 +95,10 @@ std::string Summary::Markdown() const {
     out << "| Figure | Value | Baseline | Baseline value | Ratio | Goal | Result |\n";
     out << "|---|---:|---|---:|---:|---|---|\n";
     for (const auto& f : figures_) {
-      out << "| " << f.name << " | " << (f.text.empty() ? ValueText(f.value, f.unit) : f.text) << " | "
-          << (f.baselineName.empty() ? "-" : f.baselineName) << " | "
-          << (f.baselineName.empty() ? "-" : ValueText(f.baseline, f.unit)) << " | "
-          << RatioText(f) << " | " << (f.goal.empty() ? "-" : f.goal) << " | "
-          << MetText(f) << " |\n";
+      out << "| " << f.name << " | " << (f.text.empty() ? ValueText(f.value, f.unit) : f.text)
+          << " | " << (f.baselineName.empty() ? "-" : f.baselineName) << " | "
+          << (f.baselineName.empty() ? "-" : ValueText(f.baseline, f.unit)) << " | " << RatioText(f)
+          << " | " << (f.goal.empty() ? "-" : f.goal) << " | " << MetText(f) << " |\n";
     }
     out << "\n";
   }

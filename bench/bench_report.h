@@ -21,7 +21,7 @@ struct Figure {
   std::string baselineName;  // empty: no baseline
   double baseline = 0;
   std::optional<double> ratio;
-  std::string goal;          // e.g. "<= 1.3"; empty: none
+  std::string goal;  // e.g. "<= 1.3"; empty: none
   std::optional<bool> met;
 };
 

@@ -78,9 +78,9 @@ SimProcess::SimProcess(const std::string& simPath, const std::string& dir,
 SimProcess::~SimProcess() { Stop(); }
 
 bool SimProcess::Start(std::string* error) {
-  std::vector<std::string> argv = {simPath_,        "--no-negotiation", "--message-port", "0",
-                                   "--port-file",   portFile_,          "--transcript",
-                                   transcript_,     "--quiet"};
+  std::vector<std::string> argv = {simPath_,      "--no-negotiation", "--message-port", "0",
+                                   "--port-file", portFile_,          "--transcript",   transcript_,
+                                   "--quiet"};
   argv.insert(argv.end(), extraArgs_.begin(), extraArgs_.end());
   if (!process_.Start(argv, dir_ + "/sim.out")) {
     *error = "cannot start " + simPath_;

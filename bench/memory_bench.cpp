@@ -44,9 +44,8 @@ void BM_RunnerMemory(benchmark::State& state) {
                             "-SetStartOfTrialGenerateEvent \"Soak\" true\n";
     ChildProcess run;
     const auto start = SteadyClock::now();
-    if (!run.Start({ORVANTA_RUN_PATH, "--server", "127.0.0.1", "--no-negotiate",
-                    "--message-port", std::to_string(sim.port()), "--log",
-                    dir.path() + "/log.txt", "--quiet", setup},
+    if (!run.Start({ORVANTA_RUN_PATH, "--server", "127.0.0.1", "--no-negotiate", "--message-port",
+                    std::to_string(sim.port()), "--log", dir.path() + "/log.txt", "--quiet", setup},
                    dir.path() + "/run.out")) {
       state.SkipWithError("cannot start orvanta-run");
       return;
@@ -113,17 +112,18 @@ void Summarize(Summary& s) {
     s.Note("The run did not complete; no figures.");
     return;
   }
-  Summary::Goal(s.Add("resident set at trial 10,000", static_cast<double>(r.at10000.rssKiB),
-                      "KiB", "resident set at trial 1,000", static_cast<double>(r.at1000.rssKiB)),
+  Summary::Goal(s.Add("resident set at trial 10,000", static_cast<double>(r.at10000.rssKiB), "KiB",
+                      "resident set at trial 1,000", static_cast<double>(r.at1000.rssKiB)),
                 1.01);
   s.Add("peak resident set (VmHWM)", static_cast<double>(r.peakKiB), "KiB",
         "resident set after connecting", static_cast<double>(r.atStart.rssKiB));
   s.AddPlain("growth from trial 1,000 to 10,000",
              static_cast<double>(r.at10000.rssKiB - r.at1000.rssKiB), "KiB");
   s.AddPlain("run time of 10,000 trials of 1 ms", r.seconds, "s");
-  s.Note("orvanta-run against the simulator (in the benchmark's process); each trial posts "
-         "a start event, so the simulator's command count tells the trial. Goal: no growth "
-         "(ratio at most 1.01).");
+  s.Note(
+      "orvanta-run against the simulator (in the benchmark's process); each trial posts "
+      "a start event, so the simulator's command count tells the trial. Goal: no growth "
+      "(ratio at most 1.01).");
 }
 
 }  // namespace

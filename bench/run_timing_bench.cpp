@@ -85,12 +85,11 @@ const char kSetup[] =
     "-SetEndOfTrialEventString \"Timing\" \"TrialEnd\"\n"
     "-SetEndOfTrialEventTTLValue \"Timing\" 2\n";
 
-
 // What one orvanta-run run looked like from the simulator's side.
 struct RunFigures {
   std::vector<double> periodExcess, pulseError;  // us
-  std::vector<double> sentPulseError;  // us, between the sends (orvanta-run's timeline)
-  double driftUs = 0;  // the last start event against its nominal time
+  std::vector<double> sentPulseError;            // us, between the sends (orvanta-run's timeline)
+  double driftUs = 0;                            // the last start event against its nominal time
 };
 
 // One way of waiting 5 ms: its overshoot and the CPU time the thread spent.
@@ -164,16 +163,15 @@ void MeasureWaits(Results& r) {
   StopSignal stop;
   r.plainWait = MeasureWait([&](SteadyClock::time_point deadline) { stop.WaitUntil(deadline); });
   r.nanosleepWait = MeasureWait([](SteadyClock::time_point deadline) {
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                        deadline.time_since_epoch())
-                        .count();
+    const auto ns =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
     timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) != 0) {
     }
   });
   PreciseRunClock precise;
-  r.preciseWait = MeasureWait(
-      [&](SteadyClock::time_point deadline) { precise.WaitUntil(deadline, &stop); });
+  r.preciseWait =
+      MeasureWait([&](SteadyClock::time_point deadline) { precise.WaitUntil(deadline, &stop); });
 }
 
 // Median round trips of a plain client with the simulator, on a thread
@@ -235,8 +233,8 @@ void Analyse(const std::string& transcript, int trials, double periodUs, RunFigu
     }
   }
   if (starts.size() != static_cast<size_t>(trials)) {
-    problem = "the transcript holds " + std::to_string(starts.size()) + " start events instead of " +
-              std::to_string(trials);
+    problem = "the transcript holds " + std::to_string(starts.size()) +
+              " start events instead of " + std::to_string(trials);
     return;
   }
   for (size_t i = 0; i + 1 < starts.size(); ++i)
@@ -260,8 +258,8 @@ void AnalyseTimeline(const std::string& timeline, RunFigures& r) {
     if (before == std::string::npos) continue;
     const double sent = std::stod(line.substr(before + 1, last - before - 1));
     const size_t quoteEnd = line.rfind('\"', before);
-    const bool clear = quoteEnd != std::string::npos && quoteEnd >= 2 &&
-                       line.compare(quoteEnd - 2, 2, " 0") == 0;
+    const bool clear =
+        quoteEnd != std::string::npos && quoteEnd >= 2 && line.compare(quoteEnd - 2, 2, " 0") == 0;
     if (!clear) {
       set = sent;
     } else if (set >= 0) {
@@ -283,12 +281,12 @@ void RunOnce(const std::string& setupText, const char* schedule, int trials, dou
   const std::string setup = dir.path() + "/timing.cfg";
   std::ofstream(setup) << setupText;
   ChildProcess run;
-  if (!run.Start({ORVANTA_RUN_PATH, "--server", "127.0.0.1", "--no-negotiate", "--message-port",
-                  std::to_string(sim.messagePort()), "--log", dir.path() + "/log.txt", "--quiet",
-                  "--schedule", schedule, "--timeline", dir.path() + "/timeline.csv",
-                  record ? "--record=" + dir.path() + "/records" : std::string("--no-record"),
-                  setup},
-                 dir.path() + "/run.out")) {
+  if (!run.Start(
+          {ORVANTA_RUN_PATH, "--server", "127.0.0.1", "--no-negotiate", "--message-port",
+           std::to_string(sim.messagePort()), "--log", dir.path() + "/log.txt", "--quiet",
+           "--schedule", schedule, "--timeline", dir.path() + "/timeline.csv",
+           record ? "--record=" + dir.path() + "/records" : std::string("--no-record"), setup},
+          dir.path() + "/run.out")) {
     problem = "cannot start orvanta-run";
     return;
   }
@@ -334,13 +332,11 @@ void BM_RunTimingFidelity(benchmark::State& state) {
 
     RunOnce(kSetup, "relative", kTrials, kNominalPeriodUs, r.relative, r.problem);
     if (r.problem.empty()) RunOnce(kSetup, "fixed", kTrials, kNominalPeriodUs, r.fixed, r.problem);
-    if (r.problem.empty())
-      RunOnce(LongSetup(), "fixed", kLongTrials, 1000, r.longFixed, r.problem);
+    if (r.problem.empty()) RunOnce(LongSetup(), "fixed", kLongTrials, 1000, r.longFixed, r.problem);
     if (r.problem.empty())
       RunOnce(LongSetup(), "relative", kLongTrials, 1000, r.longRelative, r.problem);
     if (r.problem.empty()) {
-      RunOnce(kSetup, "relative", kTrials, kNominalPeriodUs, r.relativeNoRecord, r.problem,
-              false);
+      RunOnce(kSetup, "relative", kTrials, kNominalPeriodUs, r.relativeNoRecord, r.problem, false);
     }
     if (!r.problem.empty()) {
       state.SkipWithError(r.problem.c_str());
@@ -369,8 +365,8 @@ void Summarize(Summary& s) {
   }
   // Of a trial's 8 exchanges, 4 follow a wait (the start event, both pulse
   // ends, the end pulse's direction) and 4 follow another exchange.
-  const double floor = 4 * r.exchangeCold + 4 * r.exchangeHot + 2 * r.overshoot5 +
-                       2 * r.overshoot20;
+  const double floor =
+      4 * r.exchangeCold + 4 * r.exchangeHot + 2 * r.overshoot5 + 2 * r.overshoot20;
   const double pulseFloor = r.exchangeHot / 2 + r.exchangeCold / 2 + r.overshoot5;
   const auto& rel = r.relative;
   const auto& fix = r.fixed;
@@ -388,12 +384,12 @@ void Summarize(Summary& s) {
         "floor per trial", floor);
   s.Add("relative: pulse width error, median", Percentile(rel.pulseError, 50), "us",
         "floor per pulse", pulseFloor);
-  s.Add("relative: pulse width error, p99", Percentile(rel.pulseError, 99), "us",
-        "floor per pulse", pulseFloor);
+  s.Add("relative: pulse width error, p99", Percentile(rel.pulseError, 99), "us", "floor per pulse",
+        pulseFloor);
 
   // The fixed schedule beside the relative run of the same setup.
-  AtMost(s.Add("fixed: drift at trial 200", fix.driftUs / 1000, "ms", "relative: drift at trial 200",
-               rel.driftUs / 1000),
+  AtMost(s.Add("fixed: drift at trial 200", fix.driftUs / 1000, "ms",
+               "relative: drift at trial 200", rel.driftUs / 1000),
          1, "ms");
   AtMost(s.Add("fixed: drift at trial 10,000 (1 ms trials)", r.longFixed.driftUs / 1000, "ms",
                "relative: drift at trial 10,000", r.longRelative.driftUs / 1000),
@@ -414,34 +410,35 @@ void Summarize(Summary& s) {
         "relative: trial period excess, p99", Percentile(rel.periodExcess, 99));
 
   // The waits.
-  s.Add("precise 5 ms wait (sleep, then spin): overshoot median", r.preciseWait.overshootP50,
-        "us", "plain wait: overshoot median", r.plainWait.overshootP50);
+  s.Add("precise 5 ms wait (sleep, then spin): overshoot median", r.preciseWait.overshootP50, "us",
+        "plain wait: overshoot median", r.plainWait.overshootP50);
   s.Add("precise 5 ms wait: overshoot p99", r.preciseWait.overshootP99, "us",
         "plain wait: overshoot p99", r.plainWait.overshootP99);
-  s.Add("clock_nanosleep(TIMER_ABSTIME) 5 ms: overshoot median", r.nanosleepWait.overshootP50,
-        "us", "plain wait: overshoot median", r.plainWait.overshootP50);
+  s.Add("clock_nanosleep(TIMER_ABSTIME) 5 ms: overshoot median", r.nanosleepWait.overshootP50, "us",
+        "plain wait: overshoot median", r.plainWait.overshootP50);
   s.Add("precise 5 ms wait: CPU time per wait", r.preciseWait.cpuPerWaitUs, "us",
         "plain wait: CPU time per wait", r.plainWait.cpuPerWaitUs);
 
   s.AddPlain("plain exchange with the simulator, back to back, median", r.exchangeHot, "us");
-  s.AddPlain("plain exchange with the simulator after a 5 ms sleep, median", r.exchangeCold,
-             "us");
+  s.AddPlain("plain exchange with the simulator after a 5 ms sleep, median", r.exchangeCold, "us");
   s.AddPlain("overshoot of a 5 ms wait, median", r.overshoot5, "us");
   s.AddPlain("overshoot of a 20 ms wait, median", r.overshoot20, "us");
-  s.Note("200 trials of 20 ms with 20 ms intervals, start and end events, 5 ms pulses at "
-         "start and end: a nominal period of 50 ms, run once with --schedule relative and once "
-         "with --schedule fixed. Times are the arrivals of the command frames in the "
-         "simulator's transcript; drift is the last start event against its nominal time "
-         "from the first. The 10,000-trial runs have 1 ms trials with a start event only. "
-         "Pulse width error is read at the simulator (arrival to arrival) and, to separate "
-         "orvanta-run's part, between the two sends in orvanta-run's timeline.");
-  s.Note("Floor per trial = 4 plain exchanges after a sleep + 4 back to back + 2 x 5 ms "
-         "overshoot + 2 x 20 ms overshoot (a trial's 8 exchanges, 4 of them right after a wait, "
-         "and its 4 waits); floor per pulse = the reply half of an exchange and the sending half "
-         "of one after a sleep + a 5 ms overshoot. Exchanges and waits measured with a plain "
-         "client on a thread scheduled as the worker asks (" +
-         std::string(r.realtime ? "real-time priority granted" : "no real-time priority") +
-         ", 1 ns timer slack).");
+  s.Note(
+      "200 trials of 20 ms with 20 ms intervals, start and end events, 5 ms pulses at "
+      "start and end: a nominal period of 50 ms, run once with --schedule relative and once "
+      "with --schedule fixed. Times are the arrivals of the command frames in the "
+      "simulator's transcript; drift is the last start event against its nominal time "
+      "from the first. The 10,000-trial runs have 1 ms trials with a start event only. "
+      "Pulse width error is read at the simulator (arrival to arrival) and, to separate "
+      "orvanta-run's part, between the two sends in orvanta-run's timeline.");
+  s.Note(
+      "Floor per trial = 4 plain exchanges after a sleep + 4 back to back + 2 x 5 ms "
+      "overshoot + 2 x 20 ms overshoot (a trial's 8 exchanges, 4 of them right after a wait, "
+      "and its 4 waits); floor per pulse = the reply half of an exchange and the sending half "
+      "of one after a sleep + a 5 ms overshoot. Exchanges and waits measured with a plain "
+      "client on a thread scheduled as the worker asks (" +
+      std::string(r.realtime ? "real-time priority granted" : "no real-time priority") +
+      ", 1 ns timer slack).");
   s.Note("The precise wait sleeps on the stop signal until " +
          std::to_string(PreciseRunClock::kDefaultSpinMargin.count()) +
          " us before the deadline, then spins on the clock checking Stop; its CPU time per "

@@ -248,8 +248,9 @@ void Summarize(Summary& s) {
   s.Note("Seed " + std::to_string(kSeed) +
          ", 10,000 swaps, up to 10,000 repair attempts; the time is one Shuffle call, the "
          "rebuild before it not counted.");
-  s.Note("Draws are rand() % range with rand() in 0..32767, so in a deck of more than "
-         "32,768 cards only the first 32,768 positions are ever drawn.");
+  s.Note(
+      "Draws are rand() % range with rand() in 0..32767, so in a deck of more than "
+      "32,768 cards only the first 32,768 positions are ever drawn.");
 }
 
 }  // namespace

@@ -81,8 +81,8 @@ void BM_RawRecvLoop(benchmark::State& state) {
   std::string reply;
   if (!listener.valid() || !control.valid() ||
       !RawExchange(control,
-                   frame::EncodeTextFrame("-CreateStream 127.0.0.1 " +
-                                          std::to_string(streamPort) + " CscAcqEnt"),
+                   frame::EncodeTextFrame("-CreateStream 127.0.0.1 " + std::to_string(streamPort) +
+                                          " CscAcqEnt"),
                    reply)) {
     state.SkipWithError("cannot set the stream up");
     return;
@@ -297,19 +297,19 @@ void Summarize(Summary& s) {
     f.ratio = gResults["ceiling-ratio"].recordsPerSecond;  // the median of the rounds' ratios
     Summary::Goal(f, 0.9, /*atLeast=*/true);
   }
-  s.Note("One CSC object on the CSC stream, the simulator sending as fast as the reader "
-         "takes the records; " +
-         std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(kWindow).count()) +
-         " ms counted after a " +
-         std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(kWarmUp).count()) +
-         " ms warm-up; the raw loop reads " + std::to_string(kChunk / 1024) +
-         " KiB per recv call. The callback reads the record's time stamp in place. Both are "
-         "bounded by how fast the simulator makes records; the last figure replaces it by a "
-         "sender thread writing pre-built records, to show the endpoint's own ceiling: " +
-         std::to_string(kCeilingRounds) + " rounds of " +
-         std::to_string(kCeilingWindow.count()) +
-         " ms each, raw reader and endpoint in turn; medians, and the median of the rounds' "
-         "ratios.");
+  s.Note(
+      "One CSC object on the CSC stream, the simulator sending as fast as the reader "
+      "takes the records; " +
+      std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(kWindow).count()) +
+      " ms counted after a " +
+      std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(kWarmUp).count()) +
+      " ms warm-up; the raw loop reads " + std::to_string(kChunk / 1024) +
+      " KiB per recv call. The callback reads the record's time stamp in place. Both are "
+      "bounded by how fast the simulator makes records; the last figure replaces it by a "
+      "sender thread writing pre-built records, to show the endpoint's own ceiling: " +
+      std::to_string(kCeilingRounds) + " rounds of " + std::to_string(kCeilingWindow.count()) +
+      " ms each, raw reader and endpoint in turn; medians, and the median of the rounds' "
+      "ratios.");
 }
 
 }  // namespace

@@ -140,9 +140,8 @@ FrameWriter::Result FrameWriter::Write(ByteSink& sink, const char* bytes, int le
   Result result;
   result.frameLength = static_cast<long long>(length) + static_cast<long long>(frame::kHeaderSize);
   std::unique_ptr<unsigned char[]> frame;
-  if (length >= 0 &&
-      result.frameLength <= static_cast<long long>(FrameReader::kMaxPayloadSize) +
-                                static_cast<long long>(frame::kHeaderSize)) {
+  if (length >= 0 && result.frameLength <= static_cast<long long>(FrameReader::kMaxPayloadSize) +
+                                               static_cast<long long>(frame::kHeaderSize)) {
     frame.reset(new (std::nothrow) unsigned char[static_cast<size_t>(result.frameLength)]());
   }
   if (!frame) {

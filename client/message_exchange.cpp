@@ -330,8 +330,7 @@ bool MessageExchange::DiscardUnsolicitedLocked(const std::string& command) {
 }
 
 ExchangeStatus MessageExchange::ExchangeLocked(const std::string& command,
-                                               std::vector<char>* payload,
-                                               const StopSignal* stop) {
+                                               std::vector<char>* payload, const StopSignal* stop) {
   mLastStatus = ExchangeStepLocked(command, payload, stop);
   return mLastStatus;
 }

@@ -335,8 +335,7 @@ bool NodeConnectionClient::AcceptClientSocket() {
   const net::SocketHandle s = net::Accept(listener, &error);
   if (s == net::kInvalidSocket) {
     // After a stop request the failure is the shutdown's doing, not news.
-    if (!mStopRequested.load())
-      LogSocketError(net::SocketCall::kStreamAccept, error);
+    if (!mStopRequested.load()) LogSocketError(net::SocketCall::kStreamAccept, error);
     return false;
   }
   MutexLock lock(&mSocketLock);

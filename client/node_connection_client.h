@@ -167,9 +167,9 @@ class NodeConnectionClient {
   // records as the socket has ready, and each record is handed to the
   // callback in place. Receive thread only while it runs.
   std::unique_ptr<unsigned char[]> mRecvBuffer;
-  int mRecvBufferSize = 0;  // its capacity, a whole number of records
-  int mRecvConsumed = 0;    // bytes of the buffer already delivered
-  int mRecvFilled = 0;      // bytes of the buffer received
+  int mRecvBufferSize = 0;                 // its capacity, a whole number of records
+  int mRecvConsumed = 0;                   // bytes of the buffer already delivered
+  int mRecvFilled = 0;                     // bytes of the buffer received
   const unsigned char* mRecord = nullptr;  // the record being delivered
 
   // Callback registration and the object list, read by the receive thread.

@@ -25,8 +25,7 @@ constexpr ErrorRow kStartupRows[] = {
     {kWsaEproclim,
      "Limit on the number of tasks supported by the Windows Sockets implementation has been "
      "reached."},
-    {kWsaSysnotready,
-     "The underlying network subsystem is not ready for network communication."},
+    {kWsaSysnotready, "The underlying network subsystem is not ready for network communication."},
     {kWsaVernotsupported,
      "The version of Windows Sockets support requested is not provided by this particular Windows "
      "Sockets implementation."},
@@ -39,25 +38,21 @@ constexpr ErrorRow kCreateSocketRows[] = {
      "processing a callback function."},
     {kWsaEprototype, "The specified protocol is the wrong type for this socket."},
     {kWsaEprotonosupport, "The specified protocol is not supported."},
-    {kWsaEsocktnosupport,
-     "The specified socket type is not supported in this address family."},
+    {kWsaEsocktnosupport, "The specified socket type is not supported in this address family."},
     {kWsaEafnosupport, "The specified address family is not supported."},
     {kWsaEnetdown, "The network subsystem or the associated service provider has failed."},
     {kWsaEnobufs, "No buffer space is available. The socket cannot be created."},
-    {kWsaNotinitialised,
-     "A successful WSAStartup call must occur before using this function."},
+    {kWsaNotinitialised, "A successful WSAStartup call must occur before using this function."},
 };
 // NetworkNodeClient::GetServerInfo
 constexpr ErrorRow kGetServerInfoRows[] = {
-    {kWsaEintr,
-     "A blocking Windows Socket 1.1 call was canceled through WSACancelBlockingCall."},
+    {kWsaEintr, "A blocking Windows Socket 1.1 call was canceled through WSACancelBlockingCall."},
     {kWsaEfault, "The name parameter is not a valid part of the user address space."},
     {kWsaEinprogress,
      "A blocking Windows Sockets 1.1 call is in progress, or the service provider is still "
      "processing a callback function."},
     {kWsaEnetdown, "The network subsystem has failed."},
-    {kWsaNotinitialised,
-     "A successful WSAStartup call must occur before using this function."},
+    {kWsaNotinitialised, "A successful WSAStartup call must occur before using this function."},
     {kWsaHostNotFound, "Authoritative answer host not found."},
     {kWsaTryAgain, "Nonauthoritative host not found, or server failure."},
     {kWsaNoRecovery, "A nonrecoverable error occurred."},
@@ -65,8 +60,7 @@ constexpr ErrorRow kGetServerInfoRows[] = {
 };
 // NetworkNodeClient::ConnectToServer
 constexpr ErrorRow kConnectRows[] = {
-    {kWsaEintr,
-     "The blocking Windows Socket 1.1 call was canceled through WSACancelBlockingCall."},
+    {kWsaEintr, "The blocking Windows Socket 1.1 call was canceled through WSACancelBlockingCall."},
     {kWsaEacces,
      "Attempt to connect datagram socket to broadcast address failed because setsockopt option "
      "SO_BROADCAST is not enabled."},
@@ -80,8 +74,7 @@ constexpr ErrorRow kConnectRows[] = {
      "processing a callback function."},
     {kWsaEalready, "A nonblocking connect call is in progress on the specified socket. "},
     {kWsaEnotsock, "The descriptor is not a socket."},
-    {kWsaEafnosupport,
-     "Addresses in the specified family cannot be used with this socket."},
+    {kWsaEafnosupport, "Addresses in the specified family cannot be used with this socket."},
     {kWsaEaddrinuse,
      "The socket's local address is already in use and the socket was not marked to allow address "
      "reuse with SO_REUSEADDR."},
@@ -92,8 +85,7 @@ constexpr ErrorRow kConnectRows[] = {
     {kWsaEisconn, "The socket is already connected (connection-oriented sockets only)."},
     {kWsaEtimedout, "Attempt to connect timed out without establishing a connection."},
     {kWsaEconnrefused, "The attempt to connect was forcefully rejected."},
-    {kWsaNotinitialised,
-     "A successful WSAStartup call must occur before using this function."},
+    {kWsaNotinitialised, "A successful WSAStartup call must occur before using this function."},
 };
 // NetworkNodeClient::ProcessSendError
 constexpr ErrorRow kSendRows[] = {
@@ -141,8 +133,7 @@ constexpr ErrorRow kSendRows[] = {
      "The connection has been dropped, because of a network failure or because the system on the "
      "other end went down without notice."},
     {kWsaEhostunreach, "The remote host cannot be reached from this host at this time."},
-    {kWsaNotinitialised,
-     "A successful WSAStartup call must occur before using this function."},
+    {kWsaNotinitialised, "A successful WSAStartup call must occur before using this function."},
 };
 // NetworkNodeClient::ProcessRecieveError
 constexpr ErrorRow kRecieveRows[] = {
@@ -182,8 +173,7 @@ constexpr ErrorRow kRecieveRows[] = {
     {kWsaEtimedout,
      "The connection has been dropped, because of a network failure or because the system on the "
      "other end went down without notice."},
-    {kWsaNotinitialised,
-     "A successful WSAStartup call must occur before using this function."},
+    {kWsaNotinitialised, "A successful WSAStartup call must occur before using this function."},
 };
 // NetworkNodeClient::ProcessCloseError
 constexpr ErrorRow kCloseRows[] = {
@@ -196,8 +186,7 @@ constexpr ErrorRow kCloseRows[] = {
      "processing a callback function."},
     {kWsaEnotsock, "The descriptor is not a socket."},
     {kWsaEnetdown, "The network subsystem has failed."},
-    {kWsaNotinitialised,
-     "A successful WSAStartup call must occur before using this function."},
+    {kWsaNotinitialised, "A successful WSAStartup call must occur before using this function."},
 };
 // NodeConnectionClient::CreateSocket
 constexpr ErrorRow kStreamCreateSocketRows[] = {
@@ -207,21 +196,18 @@ constexpr ErrorRow kStreamCreateSocketRows[] = {
      "processing a callback function."},
     {kWsaEprototype, "The specified protocol is the wrong type for this socket."},
     {kWsaEprotonosupport, "The specified protocol is not supported."},
-    {kWsaEsocktnosupport,
-     "The specified socket type is not supported in this address family."},
+    {kWsaEsocktnosupport, "The specified socket type is not supported in this address family."},
     {kWsaEafnosupport, "The specified address family is not supported."},
     {kWsaEnetdown, "The network subsystem or the associated service provider has failed."},
     {kWsaEnobufs, "No buffer space is available. The socket cannot be created."},
-    {kWsaNotinitialised,
-     "A successful WSAStartup call must occur before using this function."},
+    {kWsaNotinitialised, "A successful WSAStartup call must occur before using this function."},
 };
 // NodeConnectionClient::BindSocket
 constexpr ErrorRow kStreamBindRows[] = {
     {kWsaEacces,
      "Attempt to connect datagram socket to broadcast address failed because setsockopt option "
      "SO_BROADCAST is not enabled."},
-    {kWsaEfault,
-     "The name or namelen parameter is not a valid part of the user address space."},
+    {kWsaEfault, "The name or namelen parameter is not a valid part of the user address space."},
     {kWsaEinval, "The socket is already bound to an address."},
     {kWsaEinprogress,
      "A blocking Windows Sockets 1.1 call is in progress, or the service provider is still "
@@ -233,8 +219,7 @@ constexpr ErrorRow kStreamBindRows[] = {
     {kWsaEaddrnotavail, "The specified address is not a valid address for this computer."},
     {kWsaEnetdown, "The network subsystem or the associated service provider has failed."},
     {kWsaEnobufs, "No buffer space is available. The socket cannot be created."},
-    {kWsaNotinitialised,
-     "A successful WSAStartup call must occur before using this function."},
+    {kWsaNotinitialised, "A successful WSAStartup call must occur before using this function."},
 };
 // NodeConnectionClient::ListenToSocket
 constexpr ErrorRow kStreamListenRows[] = {
@@ -244,21 +229,18 @@ constexpr ErrorRow kStreamListenRows[] = {
      "A blocking Windows Sockets 1.1 call is in progress, or the service provider is still "
      "processing a callback function."},
     {kWsaEnotsock, "The descriptor is not a socket."},
-    {kWsaEopnotsupp,
-     "The referenced socket is not of a type that supports the listen operation."},
+    {kWsaEopnotsupp, "The referenced socket is not of a type that supports the listen operation."},
     {kWsaEaddrinuse,
      "The socket's local address is already in use and the socket was not marked to allow address "
      "reuse with SO_REUSEADDR."},
     {kWsaEnetdown, "The network subsystem or the associated service provider has failed."},
     {kWsaEnobufs, "No buffer space is available."},
     {kWsaEisconn, "The socket is already connected."},
-    {kWsaNotinitialised,
-     "A successful WSAStartup call must occur before using this function."},
+    {kWsaNotinitialised, "A successful WSAStartup call must occur before using this function."},
 };
 // NodeConnectionClient::AcceptClientSocket
 constexpr ErrorRow kStreamAcceptRows[] = {
-    {kWsaEintr,
-     "A blocking Windows Sockets 1.1 call was canceled through WSACancelBlockingCall."},
+    {kWsaEintr, "A blocking Windows Sockets 1.1 call was canceled through WSACancelBlockingCall."},
     {kWsaEfault,
      "The addrlen parameter is too small or addr is not a valid part of the user address space."},
     {kWsaEinval, "The listen function was not invoked prior to accept."},
@@ -274,8 +256,7 @@ constexpr ErrorRow kStreamAcceptRows[] = {
      "The referenced socket is not of a type that supports connection-oriented service."},
     {kWsaEnetdown, "The network subsystem or the associated service provider has failed."},
     {kWsaEnobufs, "No buffer space is available."},
-    {kWsaNotinitialised,
-     "A successful WSAStartup call must occur before using this function."},
+    {kWsaNotinitialised, "A successful WSAStartup call must occur before using this function."},
 };
 // NodeConnectionClient::ProcessRecieveError
 constexpr ErrorRow kStreamRecieveRows[] = {
@@ -315,8 +296,7 @@ constexpr ErrorRow kStreamRecieveRows[] = {
     {kWsaEtimedout,
      "The connection has been dropped, because of a network failure or because the system on the "
      "other end went down without notice."},
-    {kWsaNotinitialised,
-     "A successful WSAStartup call must occur before using this function."},
+    {kWsaNotinitialised, "A successful WSAStartup call must occur before using this function."},
 };
 // NodeConnectionClient::ProcessCloseError
 constexpr ErrorRow kStreamCloseRows[] = {
@@ -329,8 +309,7 @@ constexpr ErrorRow kStreamCloseRows[] = {
      "processing a callback function."},
     {kWsaEnotsock, "The descriptor is not a socket."},
     {kWsaEnetdown, "The network subsystem has failed."},
-    {kWsaNotinitialised,
-     "A successful WSAStartup call must occur before using this function."},
+    {kWsaNotinitialised, "A successful WSAStartup call must occur before using this function."},
 };
 constexpr CallTable kTables[] = {
     {SocketCall::kStartup,

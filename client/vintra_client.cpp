@@ -29,8 +29,7 @@ bool VintraClient::ConnectToServer(const std::string& serverName, bool negotiate
 }
 
 bool VintraClient::ConnectToServer(const std::string& serverName, bool negotiatePort,
-                                   int negotiationPort, int messagePort,
-                                   const StopSignal* cancel) {
+                                   int negotiationPort, int messagePort, const StopSignal* cancel) {
   NetworkNodeClient& client = *mNetworkNodeClient;
   auto cancelled = [&] {
     if (cancel == nullptr || !cancel->IsRequested()) return false;
@@ -53,8 +52,7 @@ bool VintraClient::ConnectToServer(const std::string& serverName, bool negotiate
       client_text::ReadIntegers(reply, values, 2);
       if (values[0] != 0) {
         client.ShutdownClient();
-        client.SetConnectError("the server handed out no message port (reply \"" + reply +
-                               "\")");
+        client.SetConnectError("the server handed out no message port (reply \"" + reply + "\")");
         return false;
       }
       if (!client.ShutdownClient()) return false;

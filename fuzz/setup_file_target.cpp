@@ -61,8 +61,7 @@ class StillClock : public Clock {
 // The private folder and an in-memory file the reader opens by path.
 struct Sandbox {
   Sandbox() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "orvanta-fuzz-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "orvanta-fuzz-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     dir = pattern;
     memFd = memfd_create("orvanta-fuzz-setup", 0);
@@ -102,9 +101,7 @@ Sandbox& TheSandbox() {
 // A fresh set of the program-wide objects on quiet seams, with its log in
 // the sandbox.
 struct Model {
-  explicit Model(const Sandbox& sandbox) {
-    log.SetLogFilename(sandbox.dir + "/start.txt");
-  }
+  explicit Model(const Sandbox& sandbox) { log.SetLogFilename(sandbox.dir + "/start.txt"); }
   StillClock clock;
   QuietBoxes boxes;
   MainWindowRef window;
@@ -186,7 +183,8 @@ int FuzzSetupFile(const uint8_t* data, size_t size) {
     again.config.ProcessScript(sandbox.memPath);
     const std::string resaved = again.config.GetSetupFileText(when);
     if (resaved != saved) {
-      std::fprintf(stderr, "a saved setup does not read back whole.\n--- saved\n%s\n--- "
+      std::fprintf(stderr,
+                   "a saved setup does not read back whole.\n--- saved\n%s\n--- "
                    "read back and saved again\n%s\n",
                    saved.c_str(), resaved.c_str());
       std::abort();

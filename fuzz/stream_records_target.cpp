@@ -20,9 +20,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,20 +45,26 @@ class StillClock : public Clock {
 };
 
 enum Kind { kSE, kST, kTT, kCSC, kVT, kEV };
-const char* const kTypes[] = {"SEScAcqEnt", "STScAcqEnt", "TTScAcqEnt", "CscAcqEnt",
-                              "VTAcqEnt",   "EventAcqEnt", "",          "Other"};
+const char* const kTypes[] = {"SEScAcqEnt", "STScAcqEnt",  "TTScAcqEnt", "CscAcqEnt",
+                              "VTAcqEnt",   "EventAcqEnt", "",           "Other"};
 const int kRecordSizes[] = {112, 176, 304, 1044, 1828, 184};
 const char kSentinelName[] = "~sentinel~";
 const char kMarker[8] = {'S', 'E', 'N', 'T', 'I', 'N', 'E', 'L'};
 
 std::unique_ptr<NodeConnectionClient> MakeStream(Kind kind, ClientLogFile* log) {
   switch (kind) {
-    case kSE: return std::make_unique<NodeConnectionClientSE>(log);
-    case kST: return std::make_unique<NodeConnectionClientST>(log);
-    case kTT: return std::make_unique<NodeConnectionClientTT>(log);
-    case kCSC: return std::make_unique<NodeConnectionClientCSC>(log);
-    case kVT: return std::make_unique<NodeConnectionClientVT>(log);
-    case kEV: break;
+    case kSE:
+      return std::make_unique<NodeConnectionClientSE>(log);
+    case kST:
+      return std::make_unique<NodeConnectionClientST>(log);
+    case kTT:
+      return std::make_unique<NodeConnectionClientTT>(log);
+    case kCSC:
+      return std::make_unique<NodeConnectionClientCSC>(log);
+    case kVT:
+      return std::make_unique<NodeConnectionClientVT>(log);
+    case kEV:
+      break;
   }
   return std::make_unique<NodeConnectionClientEV>(log);
 }
@@ -67,10 +73,14 @@ bool Keeps(Kind kind, const std::string& type) {
   switch (kind) {
     case kSE:
     case kST:
-    case kTT: return type == kTypes[0] || type == kTypes[1] || type == kTypes[2];
-    case kCSC: return type == kTypes[3];
-    case kVT: return type == kTypes[4];
-    case kEV: return type == kTypes[5];
+    case kTT:
+      return type == kTypes[0] || type == kTypes[1] || type == kTypes[2];
+    case kCSC:
+      return type == kTypes[3];
+    case kVT:
+      return type == kTypes[4];
+    case kEV:
+      return type == kTypes[5];
   }
   return false;
 }
@@ -118,7 +128,8 @@ void OnRecord(void* context, const unsigned char* records, int recordCount,
       std::memcpy(&v, records + 8, sizeof v);
       index = v;
     }
-    if (index < 0 || index >= static_cast<long>(d->kept.size())) Fail("an out-of-range record was delivered");
+    if (index < 0 || index >= static_cast<long>(d->kept.size()))
+      Fail("an out-of-range record was delivered");
     expected = d->kept[static_cast<size_t>(index)];
   }
   if (objectName != expected) Fail("a record was given the wrong object name");
@@ -149,8 +160,8 @@ int ConnectLoopback(int port) {
       } while (ready < 0 && errno == EINTR);
       int error = 0;
       socklen_t length = sizeof error;
-      connected = ready == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
-                  error == 0;
+      connected =
+          ready == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
       if (!connected && error != 0) errno = error;
     }
     if (!connected) {

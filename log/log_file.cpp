@@ -58,8 +58,7 @@ bool IsAbsoluteHere(const std::string& directory) {
 
 }  // namespace
 
-LogFile::LogFile(const Clock& clock, MessageBoxes& boxes, MainWindowRef& window,
-                 ShellOpener& shell)
+LogFile::LogFile(const Clock& clock, MessageBoxes& boxes, MainWindowRef& window, ShellOpener& shell)
     : writer_(clock, &LogFile::GetLevelTag), boxes_(boxes), window_(window), shell_(shell) {}
 
 LogFile::~LogFile() {
@@ -107,8 +106,9 @@ int LogFile::WriteEntryLocked(int level, const std::string& text) {
 
 int LogFile::SetLogFilename(const std::string& path) {
   if (path.empty()) {
-    WriteLogEntry(kLogError,
-                  "LogFile::SetLogFilename() - Error, invalid parameter, filename string is empty.");
+    WriteLogEntry(
+        kLogError,
+        "LogFile::SetLogFilename() - Error, invalid parameter, filename string is empty.");
     return -1;
   }
 
@@ -198,9 +198,10 @@ int LogFile::OpenLogFile(std::vector<std::string>& boxes) {
     return -1;
   }
   if (!mLogStream->movedAside().empty()) {
-    WriteEntryLocked(kLogNotice, "LogFile::OpenLogFile() - The earlier log file of this name was "
-                                 "moved aside to " +
-                                     mLogStream->movedAside() + ".");
+    WriteEntryLocked(kLogNotice,
+                     "LogFile::OpenLogFile() - The earlier log file of this name was "
+                     "moved aside to " +
+                         mLogStream->movedAside() + ".");
   }
   return 0;
 }
@@ -237,18 +238,21 @@ int LogFile::ViewLogFile() {
   const int result = shell_.Open(path);
   if (result > 32) return 0;
 
-  WriteLogEntry(kLogError, "LogFile::ViewLogFile() - Error, shell execute failed to open the log file.");
+  WriteLogEntry(kLogError,
+                "LogFile::ViewLogFile() - Error, shell execute failed to open the log file.");
   std::string text;
   switch (result) {
     case kShellNoAssociation:
-      text = "LogFile::ViewLogFile() - Error, unable to open logfile, there is not a valid file "
-             "association.";
+      text =
+          "LogFile::ViewLogFile() - Error, unable to open logfile, there is not a valid file "
+          "association.";
       break;
     case kShellAccessDenied:
       text = "LogFile::ViewLogFile() - Error, unable to open logfile, permission was denied.";
       break;
     default:
-      text = "LogFile::ViewLogFile() - Error, unable to open logfile, call to shell execute failed.";
+      text =
+          "LogFile::ViewLogFile() - Error, unable to open logfile, call to shell execute failed.";
       break;
   }
   ShowBoxes({text});

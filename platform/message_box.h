@@ -18,8 +18,8 @@ class MessageBoxes {
   virtual ~MessageBoxes() = default;
   // Shows one box and blocks the caller until it is answered. May be called
   // from any thread; an implementation carries the box over to its own thread.
-  virtual BoxResult Show(const std::string& text, const std::string& caption,
-                         BoxIcon icon, BoxButtons buttons) = 0;
+  virtual BoxResult Show(const std::string& text, const std::string& caption, BoxIcon icon,
+                         BoxButtons buttons) = 0;
 
   BoxResult Show(const std::string& text) {
     return Show(text, kDefaultBoxCaption, BoxIcon::kNone, BoxButtons::kOk);
@@ -31,8 +31,8 @@ class MessageBoxes {
 class StderrMessageBoxes : public MessageBoxes {
  public:
   using MessageBoxes::Show;
-  BoxResult Show(const std::string& text, const std::string& caption,
-                 BoxIcon icon, BoxButtons buttons) override;
+  BoxResult Show(const std::string& text, const std::string& caption, BoxIcon icon,
+                 BoxButtons buttons) override;
 };
 
 }  // namespace orvanta

@@ -67,7 +67,8 @@ OutputFileFailure OpenFailed(int error) {
 
 // `fd` is still the file that `path` names (not renamed or replaced meanwhile).
 bool StillNamed(int fd, const std::string& path) {
-  struct stat open {}, named {};
+  struct stat open {
+  }, named{};
   return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
          open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
@@ -90,7 +91,8 @@ std::string FirstBytes(int fd, size_t size) {
 std::string AsideName(const std::string& path, time_t when, int attempt) {
   const std::string::size_type slash = path.find_last_of('/');
   const std::string::size_type dot = path.find_last_of('.');
-  const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+  const bool hasExtension =
+      dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
   const std::string stem = hasExtension ? path.substr(0, dot) : path;
   const std::string extension = hasExtension ? path.substr(dot) : std::string();
   struct tm local {};
@@ -122,8 +124,8 @@ enum class Step { kDone, kRetry, kFailed };
 
 // The name exists: check that it is ours and move it aside, holding its lock
 // meanwhile so that a program still writing it is never disturbed.
-Step MoveExistingAside(const std::string& path, const std::string& ownHeader,
-                       std::string& movedTo, OutputFileFailure& failure) {
+Step MoveExistingAside(const std::string& path, const std::string& ownHeader, std::string& movedTo,
+                       OutputFileFailure& failure) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) {
     if (errno == ENOENT) return Step::kRetry;  // gone meanwhile
@@ -166,8 +168,8 @@ Step MoveExistingAside(const std::string& path, const std::string& ownHeader,
       return Step::kDone;
     }
     if (result != EEXIST) {
-      failure = {OutputFileFailure::kCannotCreate,
-                 "the earlier file could not be moved aside to " + aside + ": " + ErrnoText(result)};
+      failure = {OutputFileFailure::kCannotCreate, "the earlier file could not be moved aside to " +
+                                                       aside + ": " + ErrnoText(result)};
       return Step::kFailed;
     }
   }
@@ -192,8 +194,8 @@ std::unique_ptr<OutputFile> OpenOutputFile(const std::string& path, const std::s
   }
   std::string movedAside;
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                          0644);
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
     if (fd < 0) {
       if (errno != EEXIST) {
         failure = OpenFailed(errno);
@@ -240,7 +242,8 @@ namespace {
 // given when the folder does not exist.
 std::string CanonicalOutputPath(const std::string& path) {
   const std::string::size_type slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string folder =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   char resolved[PATH_MAX];
   if (::realpath(folder.c_str(), resolved) == nullptr) return path;
@@ -251,7 +254,8 @@ std::string CanonicalOutputPath(const std::string& path) {
 
 bool SameOutputFile(const std::string& a, const std::string& b) {
   if (a == b) return true;
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   if (::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0) {
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   }

@@ -31,9 +31,8 @@ class Parser {
   static constexpr int kMaxDepth = 64;
 
   void SkipSpace() {
-    while (pos_ < text_.size() &&
-           (text_[pos_] == ' ' || text_[pos_] == '\t' || text_[pos_] == '\n' ||
-            text_[pos_] == '\r')) {
+    while (pos_ < text_.size() && (text_[pos_] == ' ' || text_[pos_] == '\t' ||
+                                   text_[pos_] == '\n' || text_[pos_] == '\r')) {
       ++pos_;
     }
   }
@@ -79,8 +78,8 @@ class Parser {
   bool ParseNumber(Json& value) {
     const std::size_t start = pos_;
     if (pos_ < text_.size() && text_[pos_] == '-') ++pos_;
-    while (pos_ < text_.size() && std::string("0123456789.eE+-").find(text_[pos_]) !=
-                                      std::string::npos) {
+    while (pos_ < text_.size() &&
+           std::string("0123456789.eE+-").find(text_[pos_]) != std::string::npos) {
       ++pos_;
     }
     if (pos_ == start) return Fail("unexpected character");
@@ -116,10 +115,14 @@ class Parser {
     for (int i = 0; i < 4; ++i) {
       const char h = text_[pos_++];
       code <<= 4;
-      if (h >= '0' && h <= '9') code |= static_cast<unsigned>(h - '0');
-      else if (h >= 'a' && h <= 'f') code |= static_cast<unsigned>(h - 'a' + 10);
-      else if (h >= 'A' && h <= 'F') code |= static_cast<unsigned>(h - 'A' + 10);
-      else return Fail("bad \\u escape");
+      if (h >= '0' && h <= '9')
+        code |= static_cast<unsigned>(h - '0');
+      else if (h >= 'a' && h <= 'f')
+        code |= static_cast<unsigned>(h - 'a' + 10);
+      else if (h >= 'A' && h <= 'F')
+        code |= static_cast<unsigned>(h - 'A' + 10);
+      else
+        return Fail("bad \\u escape");
     }
     return true;
   }
@@ -137,14 +140,30 @@ class Parser {
       if (pos_ >= text_.size()) break;
       const char e = text_[pos_++];
       switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case '/': out += '/'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case '"':
+          out += '"';
+          break;
+        case '\\':
+          out += '\\';
+          break;
+        case '/':
+          out += '/';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
         case 'u': {
           unsigned code = 0;
           if (!Hex4(code)) return false;
@@ -297,11 +316,21 @@ std::string Json::Quote(const std::string& text) {
   for (char c : text) {
     const auto u = static_cast<unsigned char>(c);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (u < 0x20 || u == 0x7F) {
           char escape[8];
@@ -318,8 +347,12 @@ std::string Json::Quote(const std::string& text) {
 void Json::DumpTo(std::string& out, int indent) const {
   const std::string pad(static_cast<std::size_t>(indent + 2), ' ');
   switch (kind_) {
-    case Kind::kNull: out += "null"; break;
-    case Kind::kBool: out += bool_ ? "true" : "false"; break;
+    case Kind::kNull:
+      out += "null";
+      break;
+    case Kind::kBool:
+      out += bool_ ? "true" : "false";
+      break;
     case Kind::kNumber: {
       char text[40];
       if (number_ == std::floor(number_) && std::fabs(number_) < 9e15) {
@@ -330,7 +363,9 @@ void Json::DumpTo(std::string& out, int indent) const {
       out += text;
       break;
     }
-    case Kind::kString: out += Quote(text_); break;
+    case Kind::kString:
+      out += Quote(text_);
+      break;
     case Kind::kArray:
     case Kind::kObject: {
       const bool object = kind_ == Kind::kObject;

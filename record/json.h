@@ -55,8 +55,8 @@ class Json {
   bool bool_ = false;
   double number_ = 0;
   std::string text_;
-  std::vector<Json> items_;                      // array items, or object values
-  std::vector<std::string> keys_;                // object keys, beside items_
+  std::vector<Json> items_;        // array items, or object values
+  std::vector<std::string> keys_;  // object keys, beside items_
 };
 
 }  // namespace orvanta::record

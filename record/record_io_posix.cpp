@@ -79,8 +79,7 @@ RowFile::~RowFile() { Close(); }
 
 bool RowFile::Create(const std::string& path, bool truncate, std::string& error) {
   Close();
-  const int flags =
-      O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (truncate ? O_TRUNC : O_EXCL);
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (truncate ? O_TRUNC : O_EXCL);
   fd_ = ::open(path.c_str(), flags, 0644);
   if (fd_ < 0) {
     error = ErrorText(errno);

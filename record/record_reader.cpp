@@ -110,8 +110,8 @@ bool LoadRecord(const std::string& folder, LoadedRecord& record, std::string& er
   }
   std::string why;
   if (!Json::Parse(text, record.session, why) || record.session.kind() != Json::Kind::kObject) {
-    error = In(folder, "session.json") + " is not a session record: " +
-            (why.empty() ? "not an object" : why);
+    error = In(folder, "session.json") +
+            " is not a session record: " + (why.empty() ? "not an object" : why);
     return false;
   }
   record.outcome = record.session["outcome"].Str("interrupted");
@@ -170,12 +170,13 @@ bool LoadRecord(const std::string& folder, LoadedRecord& record, std::string& er
     for (std::size_t i = 1; i < rows.size(); ++i) {
       const auto& f = rows[i];
       if (f.size() < 6) continue;
-      record.failures.push_back({static_cast<int32_t>(Integer(f[0], 0)), f[1], f[2],
-                                 Integer(f[3], -1), f[4], f[5]});
+      record.failures.push_back(
+          {static_cast<int32_t>(Integer(f[0], 0)), f[1], f[2], Integer(f[3], -1), f[4], f[5]});
     }
   } else {
     for (const TimelineRow& r : record.timeline) {
-      if (r.status != "replied") record.failures.push_back({r.trial, r.step, r.command, r.sentUs, r.status, ""});
+      if (r.status != "replied")
+        record.failures.push_back({r.trial, r.step, r.command, r.sentUs, r.status, ""});
     }
   }
   return true;

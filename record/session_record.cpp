@@ -16,9 +16,7 @@ constexpr std::chrono::milliseconds kWritePeriod{5};
 
 int64_t NonNegative(int32_t value) { return value < 0 ? 0 : value; }
 
-bool StartsWith(const std::string& text, const char* prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
 // The last space-separated word of `text`, after dropping `skip` words from
 // its end (commands end in plain numbers, so no quoting is involved).
@@ -90,7 +88,8 @@ std::vector<TrialTypeTiming> TrialTypeTimings(TrialContainer& trials) {
     if (trials.GetTrial(name, trial) != 0 || trial == nullptr) continue;
     TrialTypeTiming t;
     t.name = name;
-    t.periodMs = NonNegative(trial->GetTrialDuration()) + NonNegative(trial->GetInterTrialInterval());
+    t.periodMs =
+        NonNegative(trial->GetTrialDuration()) + NonNegative(trial->GetInterTrialInterval());
     if (trial->GetStartOfTrialGenerateTTLPulse()) {
       t.startPulseMs = NonNegative(trial->GetStartOfTrialTTLPulseDuration());
       t.periodMs += t.startPulseMs;
@@ -178,7 +177,9 @@ bool SessionRecord::Begin(const std::string& recordsFolder, const SessionSetup& 
   if (!CreateFreshFolder(recordsFolder, RecordFolderName(setup.setupSources, now), folder, error)) {
     return false;
   }
-  const auto in = [&folder](const char* name) { return (std::filesystem::path(folder) / name).string(); };
+  const auto in = [&folder](const char* name) {
+    return (std::filesystem::path(folder) / name).string();
+  };
   if (!lock_.Acquire(in("session.lock"), error)) return false;
   if (!WriteNewFile(in("setup.cfg"), setup.setupText, error)) return false;
 
@@ -189,8 +190,10 @@ bool SessionRecord::Begin(const std::string& recordsFolder, const SessionSetup& 
     Json type = Json::Object();
     type.Set("name", Json::String(t.name));
     type.Set("period_ms", Json::Number(static_cast<double>(t.periodMs)));
-    type.Set("start_pulse_ms", t.startPulseMs < 0 ? Json() : Json::Number(static_cast<double>(t.startPulseMs)));
-    type.Set("end_pulse_ms", t.endPulseMs < 0 ? Json() : Json::Number(static_cast<double>(t.endPulseMs)));
+    type.Set("start_pulse_ms",
+             t.startPulseMs < 0 ? Json() : Json::Number(static_cast<double>(t.startPulseMs)));
+    type.Set("end_pulse_ms",
+             t.endPulseMs < 0 ? Json() : Json::Number(static_cast<double>(t.endPulseMs)));
     types.Push(std::move(type));
   }
   session_ = Json::Object();
@@ -255,7 +258,8 @@ int64_t SessionRecord::Micros(std::chrono::steady_clock::time_point t) const {
   return std::chrono::duration_cast<std::chrono::microseconds>(t - start_).count();
 }
 
-void SessionRecord::OnRunStarted(int32_t, int32_t, std::chrono::steady_clock::time_point startedAt) {
+void SessionRecord::OnRunStarted(int32_t, int32_t,
+                                 std::chrono::steady_clock::time_point startedAt) {
   MutexLock lock(&mutex_);
   if (!begun_ || ended_) return;
   start_ = startedAt;
@@ -265,8 +269,8 @@ void SessionRecord::OnRunStarted(int32_t, int32_t, std::chrono::steady_clock::ti
 void SessionRecord::CloseTrial(int64_t endUs, const std::string& outcome) {
   if (trial_.number <= 0) return;
   Queue(&trials_, std::to_string(trial_.number) + "\t" + TsvField(trial_.name) + "\t" +
-                 std::to_string(trial_.startUs) + "\t" + std::to_string(endUs) + "\t" + outcome +
-                 "\n");
+                      std::to_string(trial_.startUs) + "\t" + std::to_string(endUs) + "\t" +
+                      outcome + "\n");
   trial_ = OpenTrial();
 }
 
@@ -287,15 +291,15 @@ void SessionRecord::OnTrialStarted(int32_t trialNumber, const std::string& trial
 void SessionRecord::WriteEvent(double onsetUs, double durationUs, const std::string& type,
                                const std::string& value, int32_t trial, bool acknowledged) {
   Queue(&events_, Seconds(onsetUs) + "\t" + (durationUs < 0 ? "n/a" : Seconds(durationUs)) + "\t" +
-                 type + "\t" + TsvField(value.empty() ? "n/a" : value) + "\t" +
-                 std::to_string(trial) + "\t" + (acknowledged ? "yes" : "no") + "\n");
+                      type + "\t" + TsvField(value.empty() ? "n/a" : value) + "\t" +
+                      std::to_string(trial) + "\t" + (acknowledged ? "yes" : "no") + "\n");
 }
 
 void SessionRecord::FlushAction() {
   // A pulse whose clearing command never came (a Stop, or a failure).
   if (action_.active && action_.onsetUs >= 0) {
-    WriteEvent(static_cast<double>(action_.onsetUs), -1, action_.type, action_.value,
-               action_.trial, false);
+    WriteEvent(static_cast<double>(action_.onsetUs), -1, action_.type, action_.value, action_.trial,
+               false);
   }
   action_ = OpenAction();
 }
@@ -333,8 +337,9 @@ void SessionRecord::TrackEvents(const CommandRecord& r) {
           action_.value = WordFromEnd(c, 0);
           action_.acknowledged = action_.acknowledged && r.status.IsReplied();
         } else {  // the command that clears it
-          WriteEvent(static_cast<double>(action_.onsetUs), static_cast<double>(sent - action_.onsetUs),
-                     type, action_.value, action_.trial, action_.acknowledged && r.status.IsReplied());
+          WriteEvent(static_cast<double>(action_.onsetUs),
+                     static_cast<double>(sent - action_.onsetUs), type, action_.value,
+                     action_.trial, action_.acknowledged && r.status.IsReplied());
           action_ = OpenAction();
         }
       }
@@ -377,8 +382,9 @@ void SessionRecord::OnCommand(const CommandRecord& record) {
 }
 
 bool SessionRecord::WriteSession(const std::string& outcome, std::string& error) {
-  session_.Set("end_time", outcome == "running" ? Json()
-                                                 : Json::String(LocalIsoTime(std::chrono::system_clock::now())));
+  session_.Set("end_time", outcome == "running"
+                               ? Json()
+                               : Json::String(LocalIsoTime(std::chrono::system_clock::now())));
   session_.Set("outcome", Json::String(outcome));
   session_.Set("failed_commands", Json::Number(static_cast<double>(failed_)));
   return ReplaceFileAtomically((std::filesystem::path(folder_) / "session.json").string(),

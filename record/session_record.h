@@ -23,8 +23,8 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/mutex.h"
@@ -44,9 +44,9 @@ inline constexpr char kRecordsFolderName[] = "OrvantaSessions";
 // The nominal timing of one trial type, for the report.
 struct TrialTypeTiming {
   std::string name;
-  int64_t periodMs = 0;        // duration + interval + the widths of the pulses switched on
-  int64_t startPulseMs = -1;   // -1: no start pulse
-  int64_t endPulseMs = -1;     // -1: no end pulse
+  int64_t periodMs = 0;       // duration + interval + the widths of the pulses switched on
+  int64_t startPulseMs = -1;  // -1: no start pulse
+  int64_t endPulseMs = -1;    // -1: no end pulse
 };
 
 // The timing of every trial type of `trials` (negative settings count 0).
@@ -55,9 +55,9 @@ std::vector<TrialTypeTiming> TrialTypeTimings(TrialContainer& trials);
 
 // What the front end knows about the run when it starts.
 struct SessionSetup {
-  std::string frontEnd;  // "orvanta-run" or "Orvanta"
-  std::string version;   // the program version
-  std::string setupText;  // the bytes Save would write now
+  std::string frontEnd;                   // "orvanta-run" or "Orvanta"
+  std::string version;                    // the program version
+  std::string setupText;                  // the bytes Save would write now
   std::vector<std::string> setupSources;  // the setup files the setup came from
   bool hasSeed = false;
   uint32_t seed = 0;

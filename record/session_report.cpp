@@ -22,11 +22,21 @@ std::string Html(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
           out += ' ';
@@ -60,7 +70,8 @@ Stats StatsOf(std::vector<double> v) {
   for (double x : v) sum += x;
   s.mean = sum / static_cast<double>(v.size());
   s.median = v[v.size() / 2];
-  s.p95 = v[std::min(v.size() - 1, static_cast<std::size_t>(std::ceil(0.95 * static_cast<double>(v.size()))) - 1)];
+  s.p95 = v[std::min(
+      v.size() - 1, static_cast<std::size_t>(std::ceil(0.95 * static_cast<double>(v.size()))) - 1)];
   return s;
 }
 
@@ -101,8 +112,8 @@ std::string Histogram(const std::vector<double>& values, const std::string& unit
     const double h = static_cast<double>(plotH) * counts[static_cast<std::size_t>(b)] / most;
     svg += "<rect x=\"" + Num(kMargin + b * barW, 1) + "\" y=\"" + Num(base - h, 1) +
            "\" width=\"" + Num(std::max(1.0, barW - 1), 1) + "\" height=\"" + Num(h, 1) +
-           "\" fill=\"" + colour + "\"><title>" + std::to_string(counts[static_cast<std::size_t>(b)]) +
-           "</title></rect>\n";
+           "\" fill=\"" + colour + "\"><title>" +
+           std::to_string(counts[static_cast<std::size_t>(b)]) + "</title></rect>\n";
   }
   for (int i = 0; i <= 4; ++i) {
     const double x = kMargin + i * (kPlotWidth - 2 * kMargin) / 4.0;
@@ -110,8 +121,9 @@ std::string Histogram(const std::vector<double>& values, const std::string& unit
            "\" font-size=\"11\" text-anchor=\"middle\">" + Num(lo + (hi - lo) * i / 4.0) + " " +
            Html(unit) + "</text>\n";
   }
-  svg += "<text x=\"" + std::to_string(kMargin - 6) + "\" y=\"" + std::to_string(base - plotH + 10) +
-         "\" font-size=\"11\" text-anchor=\"end\">" + std::to_string(most) + "</text>\n";
+  svg += "<text x=\"" + std::to_string(kMargin - 6) + "\" y=\"" +
+         std::to_string(base - plotH + 10) + "\" font-size=\"11\" text-anchor=\"end\">" +
+         std::to_string(most) + "</text>\n";
   svg += "</svg>\n";
   return svg;
 }
@@ -155,12 +167,14 @@ std::string TimelinePlot(const LoadedRecord& rec, const std::vector<std::string>
   }
   for (const TrialRow& t : rec.trials) {
     const auto it = std::find(typeNames.begin(), typeNames.end(), t.type);
-    const std::size_t index = it == typeNames.end() ? 0 : static_cast<std::size_t>(it - typeNames.begin());
+    const std::size_t index =
+        it == typeNames.end() ? 0 : static_cast<std::size_t>(it - typeNames.begin());
     const char* fill = t.outcome == "failed" ? kFailRed : kPalette[index % std::size(kPalette)];
     const double x0 = X(static_cast<double>(t.startUs)), x1 = X(static_cast<double>(t.endUs));
-    svg += "<rect x=\"" + Num(x0, 2) + "\" y=\"22\" width=\"" + Num(std::max(0.8, x1 - x0 - 0.4), 2) +
-           "\" height=\"24\" fill=\"" + fill + "\"><title>trial " + std::to_string(t.trial) + " " +
-           Html(t.type) + " (" + Html(t.outcome) + ")</title></rect>\n";
+    svg += "<rect x=\"" + Num(x0, 2) + "\" y=\"22\" width=\"" +
+           Num(std::max(0.8, x1 - x0 - 0.4), 2) + "\" height=\"24\" fill=\"" + fill +
+           "\"><title>trial " + std::to_string(t.trial) + " " + Html(t.type) + " (" +
+           Html(t.outcome) + ")</title></rect>\n";
   }
   for (const EventRow& e : rec.events) {
     const double x = X(e.onset * 1e6);
@@ -210,7 +224,8 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
   std::vector<std::string> typeNames;
   for (const Json& t : s["trial_types"].items()) typeNames.push_back(t["name"].Str());
   for (const TrialRow& t : rec.trials) {
-    if (!t.type.empty() && std::find(typeNames.begin(), typeNames.end(), t.type) == typeNames.end()) {
+    if (!t.type.empty() &&
+        std::find(typeNames.begin(), typeNames.end(), t.type) == typeNames.end()) {
       typeNames.push_back(t.type);
     }
   }
@@ -222,11 +237,15 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
   const std::string name = std::filesystem::path(rec.folder).filename().string();
   std::string h =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Session "
-      "report " + Html(name) + "</title>\n<style>\n"
+      "report " +
+      Html(name) +
+      "</title>\n<style>\n"
       "body{font-family:sans-serif;margin:24px;color:#222;background:#fff}\n"
       "table{border-collapse:collapse;margin:8px 0}\n"
       "td,th{border:1px solid #ccc;padding:3px 8px;text-align:left;font-size:13px}\n"
-      "th{background:#f0f0f0}\n.bad{color:" + std::string(kFailRed) + ";font-weight:bold}\n"
+      "th{background:#f0f0f0}\n.bad{color:" +
+      std::string(kFailRed) +
+      ";font-weight:bold}\n"
       ".legend span{display:inline-block}\n</style>\n</head>\n<body>\n";
   h += "<h1>Session report: " + Html(name) + "</h1>\n<h2>Summary</h2>\n<table>\n";
   const auto row = [&h](const std::string& key, const std::string& value, bool bad = false) {
@@ -237,11 +256,13 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
   row("Program", s["program"].Str() + " " + s["version"].Str());
   row("Host", s["host"].Str() + " (process " + std::to_string(s["pid"].Int()) + ")");
   row("Server", s["server"].Str() + ", " +
-                    (s["negotiate"].boolean() ? "negotiation port " + std::to_string(s["negotiation_port"].Int()) + ", "
-                                              : std::string()) +
+                    (s["negotiate"].boolean()
+                         ? "negotiation port " + std::to_string(s["negotiation_port"].Int()) + ", "
+                         : std::string()) +
                     "message port " + std::to_string(s["message_port"].Int()));
   std::string sources;
-  for (const Json& src : s["setup_source"].items()) sources += (sources.empty() ? "" : ", ") + src.Str();
+  for (const Json& src : s["setup_source"].items())
+    sources += (sources.empty() ? "" : ", ") + src.Str();
   row("Setup source", sources.empty() ? "(the setup in the window)" : sources);
   if (!s["seed"].IsNull()) row("Seed", std::to_string(s["seed"].Int()));
   row("Start", s["start_time"].Str());
@@ -309,11 +330,11 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
       if (nominal >= 0) {
         for (double v : values) errors.push_back(v - nominal);
       }
-      h += "<tr><td>" + Html(key.first) + "</td><td>" + (key.second == "start_pulse" ? "start" : "end") +
-           "</td><td>" + (nominal >= 0 ? Num(nominal, 0) : "?") + "</td><td>" +
-           std::to_string(st.count) + "</td><td>" + Num(st.mean) + "</td><td>" + Num(st.min) +
-           "</td><td>" + Num(st.max) + "</td><td>" + (nominal >= 0 ? Num(st.mean - nominal) : "?") +
-           "</td></tr>\n";
+      h += "<tr><td>" + Html(key.first) + "</td><td>" +
+           (key.second == "start_pulse" ? "start" : "end") + "</td><td>" +
+           (nominal >= 0 ? Num(nominal, 0) : "?") + "</td><td>" + std::to_string(st.count) +
+           "</td><td>" + Num(st.mean) + "</td><td>" + Num(st.min) + "</td><td>" + Num(st.max) +
+           "</td><td>" + (nominal >= 0 ? Num(st.mean - nominal) : "?") + "</td></tr>\n";
     }
     h += "</table>\n<p>Width error of every pulse (measured minus nominal):</p>\n" +
          Histogram(errors, "ms", "#9467bd");

@@ -15,7 +15,8 @@ std::string CsvField(const std::string& text) {
   return quoted;
 }
 
-std::string FormatTimelineRow(const CommandRecord& record, std::chrono::steady_clock::time_point start) {
+std::string FormatTimelineRow(const CommandRecord& record,
+                              std::chrono::steady_clock::time_point start) {
   const auto micros = [start](std::chrono::steady_clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::microseconds>(t - start).count();
   };

@@ -15,10 +15,12 @@
 
 namespace orvanta::record {
 
-inline constexpr char kTimelineHeader[] = "trial,type,step,command,reply,sent_us,replied_us,status\n";
+inline constexpr char kTimelineHeader[] =
+    "trial,type,step,command,reply,sent_us,replied_us,status\n";
 
 // One row (with its line break) for `record`, times counted from `start`.
-std::string FormatTimelineRow(const CommandRecord& record, std::chrono::steady_clock::time_point start);
+std::string FormatTimelineRow(const CommandRecord& record,
+                              std::chrono::steady_clock::time_point start);
 
 // One field of a row, quoted when it needs to be.
 std::string CsvField(const std::string& text);

@@ -156,9 +156,10 @@ int CommandProcessor::ParseCommandString(const std::string& commandLine) {
   std::string unmatched;
   if (!SplitCommandArguments(commandLine, mArguments, unmatched)) {
     mArguments.clear();
-    return Fail(Format("CommandProcessor::ParseCommandString() - Error Processing command string, "
-                       "unable to find matching double quotes. command string: %s",
-                       unmatched.c_str()));
+    return Fail(
+        Format("CommandProcessor::ParseCommandString() - Error Processing command string, "
+               "unable to find matching double quotes. command string: %s",
+               unmatched.c_str()));
   }
   return 0;
 }
@@ -174,28 +175,29 @@ int CommandProcessor::ProcessCommandString(const std::string& commandLine) {
   for (const CommandEntry& entry : mCommandTable) {
     if (EqualsIgnoringCase(mArguments[0], entry.name)) return (this->*entry.handler)();
   }
-  return Fail(Format(
-      "CommandProcessor::ProcessCommandString() - Invalid Command Line Syntax, Unrecognized "
-      "Command: %s",
-      mArguments[0].c_str()));
+  return Fail(
+      Format("CommandProcessor::ProcessCommandString() - Invalid Command Line Syntax, Unrecognized "
+             "Command: %s",
+             mArguments[0].c_str()));
 }
 
-bool CommandProcessor::CheckArgumentCount(const char* handler, const char* command,
-                                          int expected) {
+bool CommandProcessor::CheckArgumentCount(const char* handler, const char* command, int expected) {
   const int given = static_cast<int>(mArguments.size()) - 1;
   if (given == expected) return true;
-  Fail(Format("CommandProcessor::%s() - The %s command expects %d arguments.  There were %d "
-              "specifed.",
-              handler, command, expected, given));
+  Fail(
+      Format("CommandProcessor::%s() - The %s command expects %d arguments.  There were %d "
+             "specifed.",
+             handler, command, expected, given));
   return false;
 }
 
 bool CommandProcessor::CheckNumeric(const char* handler, int argumentNumber) {
   const std::string& value = mArguments[static_cast<size_t>(argumentNumber)];
   if (IsNumericString(value)) return true;
-  Fail(Format("CommandProcessor::%s() - Error, invalid argument received. Argument %d must be a "
-              "numeric value.  Argument %d: %s",
-              handler, argumentNumber, argumentNumber, value.c_str()));
+  Fail(
+      Format("CommandProcessor::%s() - Error, invalid argument received. Argument %d must be a "
+             "numeric value.  Argument %d: %s",
+             handler, argumentNumber, argumentNumber, value.c_str()));
   return false;
 }
 
@@ -209,9 +211,10 @@ bool CommandProcessor::CheckBoolean(const char* handler, int argumentNumber, boo
     value = false;
     return true;
   }
-  Fail(Format("CommandProcessor::%s() - Error, invalid argument. Argument %d must be equal to one "
-              "of the following(true,false) Argument %d: %s",
-              handler, argumentNumber, argumentNumber, text.c_str()));
+  Fail(
+      Format("CommandProcessor::%s() - Error, invalid argument. Argument %d must be equal to one "
+             "of the following(true,false) Argument %d: %s",
+             handler, argumentNumber, argumentNumber, text.c_str()));
   return false;
 }
 
@@ -404,14 +407,15 @@ int CommandProcessor::SetShuffleType() {
     deck_.SetShuffleType(Group);
     return 0;
   }
-  return Fail(Format("CommandProcessor::SetShuffleType() - Error, invalid argument. Argument 1 "
-                     "must be equal to one of the following(Normal,Group) Argument 1: %s",
-                     mArguments[1].c_str()));
+  return Fail(
+      Format("CommandProcessor::SetShuffleType() - Error, invalid argument. Argument 1 "
+             "must be equal to one of the following(Normal,Group) Argument 1: %s",
+             mArguments[1].c_str()));
 }
 
 int CommandProcessor::SetShuffleMaxConsecutiveTypeCount() {
-  if (!CheckArgumentCount("SetShuffleMaxConsecutiveTypeCount",
-                          "-SetShuffleMaxConsecutiveTypeCount", 1)) {
+  if (!CheckArgumentCount("SetShuffleMaxConsecutiveTypeCount", "-SetShuffleMaxConsecutiveTypeCount",
+                          1)) {
     return -1;
   }
   if (!CheckNumeric("SetShuffleMaxConsecutiveTypeCount", 1)) return -1;
@@ -432,9 +436,10 @@ int CommandProcessor::SetTimingMode() {
   if (!CheckArgumentCount("SetTimingMode", "-SetTimingMode", 1)) return -1;
   TimingMode mode = TimingMode::kRelative;
   if (!ParseTimingMode(mArguments[1], mode)) {
-    return Fail(Format("CommandProcessor::SetTimingMode() - Error, invalid argument. Argument 1 "
-                       "must be equal to one of the following(Fixed,Relative) Argument 1: %s",
-                       mArguments[1].c_str()));
+    return Fail(
+        Format("CommandProcessor::SetTimingMode() - Error, invalid argument. Argument 1 "
+               "must be equal to one of the following(Fixed,Relative) Argument 1: %s",
+               mArguments[1].c_str()));
   }
   trials_.SetTimingMode(mode);
   return 0;

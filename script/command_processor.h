@@ -125,8 +125,7 @@ class CommandProcessor {
   bool CheckBoolean(const char* handler, int argumentNumber, bool& value);
   // The three kinds of trial type commands: count check, look-up by name,
   // value check, setter.
-  int SetTrialInteger(const char* handler, const char* command,
-                      void (Trial::*setter)(int32_t));
+  int SetTrialInteger(const char* handler, const char* command, void (Trial::*setter)(int32_t));
   int SetTrialBoolean(const char* handler, const char* command, void (Trial::*setter)(bool));
   int SetTrialText(const char* handler, const char* command,
                    void (Trial::*setter)(const std::string&));

@@ -40,12 +40,13 @@ std::string ShownLine(const std::string& line) {
 
 // The end of the box of a load that stopped early: why, and what was kept.
 std::string ReasonAndKeptText(const ScriptOutcome& outcome, int numTypes) {
-  std::string text = "Reason: " + (outcome.reason.empty() ? std::string("see the logfile")
-                                                          : outcome.reason);
-  text += Format("\r\n\r\nThe lines before line %d were loaded and stay in the setup (%d trial "
-                 "type%s now loaded); line %d and the lines after it were not run.\r\n",
-                 static_cast<int>(outcome.lineNumber), numTypes, numTypes == 1 ? " is" : "s are",
-                 static_cast<int>(outcome.lineNumber));
+  std::string text =
+      "Reason: " + (outcome.reason.empty() ? std::string("see the logfile") : outcome.reason);
+  text += Format(
+      "\r\n\r\nThe lines before line %d were loaded and stay in the setup (%d trial "
+      "type%s now loaded); line %d and the lines after it were not run.\r\n",
+      static_cast<int>(outcome.lineNumber), numTypes, numTypes == 1 ? " is" : "s are",
+      static_cast<int>(outcome.lineNumber));
   return text;
 }
 
@@ -81,8 +82,8 @@ int ConfigFileProcessor::ProcessScript(const std::string& path) {
   LogErrorCapture errors;
   FormatCmdLine reader(log_);
   log_.WriteLogEntry(
-      kLogNotice,
-      Format("ConfigFileProcessor::ProcessScript() - Started Processing Filename: %s", path.c_str()));
+      kLogNotice, Format("ConfigFileProcessor::ProcessScript() - Started Processing Filename: %s",
+                         path.c_str()));
   if (reader.OpenFileCfg(path) != 0) {
     mLastOutcome.kind = ScriptOutcome::kOpenFailed;
     mLastOutcome.reason = JoinLines(errors.errors());
@@ -99,8 +100,9 @@ int ConfigFileProcessor::ProcessScript(const std::string& path) {
     if (reader.GetNextLine(line, lineNumber) != 0) {
       if (reader.ReachedEndOfFile()) {
         log_.WriteLogEntry(
-            kLogNotice, Format("ConfigFileProcessor::ProcessScript() - Finished Processing Filename: %s",
-                               path.c_str()));
+            kLogNotice,
+            Format("ConfigFileProcessor::ProcessScript() - Finished Processing Filename: %s",
+                   path.c_str()));
         mLastOutcome.kind = ScriptOutcome::kCompleted;
         return 0;
       }
@@ -158,9 +160,10 @@ int ConfigFileProcessor::ClearSetup() {
   for (const std::string& name : names) trials_.RemoveTrial(name);
   deck_.SetShuffleType(Normal);
   deck_.SetMaxConsectutiveSameSuitCards(1);
-  mMessage = Format("ConfigFileProcessor::ClearSetup() - The setup was cleared for a new one.  "
-                    "Trial types removed: %d",
-                    static_cast<int>(names.size()));
+  mMessage = Format(
+      "ConfigFileProcessor::ClearSetup() - The setup was cleared for a new one.  "
+      "Trial types removed: %d",
+      static_cast<int>(names.size()));
   log_.WriteLogEntry(kLogNotice, mMessage);
   return 0;
 }
@@ -197,9 +200,10 @@ std::vector<std::string> ConfigFileProcessor::FindUnreadableValues() {
   if (logPath.empty()) {
     problems.emplace_back("The log file path is empty and will not read back from the setup file.");
   } else if (const std::string parts = UnreadableParts(logPath); !parts.empty()) {
-    problems.push_back(Format("The log file path \"%s\" holds %s and will not read back from the "
-                              "setup file.",
-                              logPath.c_str(), parts.c_str()));
+    problems.push_back(
+        Format("The log file path \"%s\" holds %s and will not read back from the "
+               "setup file.",
+               logPath.c_str(), parts.c_str()));
   }
 
   struct Field {
@@ -218,9 +222,10 @@ std::vector<std::string> ConfigFileProcessor::FindUnreadableValues() {
 
   for (const std::string& name : trials_.GetTrialNames()) {
     if (const std::string parts = UnreadableParts(name); !parts.empty()) {
-      problems.push_back(Format("The trial type name \"%s\" holds %s and will not read back from "
-                                "the setup file.",
-                                name.c_str(), parts.c_str()));
+      problems.push_back(
+          Format("The trial type name \"%s\" holds %s and will not read back from "
+                 "the setup file.",
+                 name.c_str(), parts.c_str()));
     }
     Trial* trial = nullptr;
     if (trials_.GetTrial(name, trial) != 0 || trial == nullptr) continue;
@@ -228,16 +233,18 @@ std::vector<std::string> ConfigFileProcessor::FindUnreadableValues() {
       const std::string value = (trial->*field.getter)();
       if (value.empty()) {
         if (field.alwaysWritten) {
-          problems.push_back(Format("Trial type \"%s\": the %s is empty and will not read back "
-                                    "from the setup file.",
-                                    name.c_str(), field.label));
+          problems.push_back(
+              Format("Trial type \"%s\": the %s is empty and will not read back "
+                     "from the setup file.",
+                     name.c_str(), field.label));
         }
         continue;
       }
       if (const std::string parts = UnreadableParts(value); !parts.empty()) {
-        problems.push_back(Format("Trial type \"%s\": the %s \"%s\" holds %s and will not read "
-                                  "back from the setup file.",
-                                  name.c_str(), field.label, value.c_str(), parts.c_str()));
+        problems.push_back(
+            Format("Trial type \"%s\": the %s \"%s\" holds %s and will not read "
+                   "back from the setup file.",
+                   name.c_str(), field.label, value.c_str(), parts.c_str()));
       }
     }
   }
@@ -252,9 +259,10 @@ std::vector<std::string> ConfigFileProcessor::FindUnreadableValues() {
     if (end == std::string::npos) end = text.size();
     const size_t length = end - start;
     if (length > kMaxScriptLineLength) {
-      problems.push_back(Format("Line %d of the setup file is %zu characters long; lines longer "
-                                "than %zu characters do not read back.",
-                                lineNumber, length, kMaxScriptLineLength));
+      problems.push_back(
+          Format("Line %d of the setup file is %zu characters long; lines longer "
+                 "than %zu characters do not read back.",
+                 lineNumber, length, kMaxScriptLineLength));
     }
     start = end + 2;
   }

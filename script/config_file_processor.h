@@ -24,13 +24,13 @@ class TrialContainer;
 // How the last ProcessScript ended.
 struct ScriptOutcome {
   enum Kind {
-    kNotRun,          // no file processed yet
-    kCompleted,       // the reader reached the end of the file
-    kStoppedEarly,    // the reader stopped on an invalid, unreadable or overlong
-                      // line or a failed macro line; it and the lines after it
-                      // were not run (result -1, message box shown)
-    kOpenFailed,      // the file could not be opened (result -1)
-    kCommandFailed,   // a command failed (result -1, message box shown)
+    kNotRun,         // no file processed yet
+    kCompleted,      // the reader reached the end of the file
+    kStoppedEarly,   // the reader stopped on an invalid, unreadable or overlong
+                     // line or a failed macro line; it and the lines after it
+                     // were not run (result -1, message box shown)
+    kOpenFailed,     // the file could not be opened (result -1)
+    kCommandFailed,  // a command failed (result -1, message box shown)
   };
   Kind kind = kNotRun;
   // kCommandFailed: the failing command's line; kStoppedEarly: the line the
@@ -89,7 +89,8 @@ class ConfigFileProcessor {
   // (a device such as /dev/null) is written in place. A file the user may
   // not write to is refused, not replaced; a replaced file keeps its
   // permissions (and its owner where allowed). Every failure (no folder, no
-  // permission, a full disk, a short write) is reported in the result. On success, `warnings` lists the values that will not read back.
+  // permission, a full disk, a short write) is reported in the result. On success, `warnings` lists
+  // the values that will not read back.
   SetupFileSaveResult SaveSetupFile(const std::string& path);
 
   // The trial type names, strings and the log path that a setup file cannot

@@ -92,8 +92,8 @@ float MacroTextToFloat(const std::string& text) {
   }
 
   double magnitude = 0.0;
-  const auto result = std::from_chars(text.data() + start, text.data() + i, magnitude,
-                                      std::chars_format::general);
+  const auto result =
+      std::from_chars(text.data() + start, text.data() + i, magnitude, std::chars_format::general);
   if (result.ec == std::errc::result_out_of_range) {
     // Too large or too small for a double: decide by the decimal position of
     // the first significant digit.
@@ -164,9 +164,10 @@ int FormatCmdLine::OpenFileCfg(const std::string& fileName) {
   mInputFile.reset();
   mInputFile.reset(new (std::nothrow) InputFile);
   if (!mInputFile) {
-    return Fail(Format("FormatCmdLine::OpenFileCfg() - Error, memory allocation failed, file "
-                       "pointer is equall to NULL.  Unable to open filename: %s",
-                       fileName.c_str()));
+    return Fail(
+        Format("FormatCmdLine::OpenFileCfg() - Error, memory allocation failed, file "
+               "pointer is equall to NULL.  Unable to open filename: %s",
+               fileName.c_str()));
   }
   // Binary mode: line ends are handled here, the same on every platform.
   std::FILE* file = std::fopen(fileName.c_str(), "rb");
@@ -309,10 +310,11 @@ int FormatCmdLine::SubstituteMacros(std::string& line) {
       if (end == line.size() || line[end] == ' ' || line[end] == '\t') {
         if (line.size() - name.size() + replacement.size() > kMaxScriptLineLength) {
           // Macros that name macros could otherwise grow one line without end.
-          return Fail(Format("FormatCmdLine::SubstituteMacros() - Error, the command line would "
-                             "be longer than %i characters once its macros are replaced.  "
-                             "commandLine: %s",
-                             static_cast<int>(kMaxScriptLineLength), original.c_str()));
+          return Fail(
+              Format("FormatCmdLine::SubstituteMacros() - Error, the command line would "
+                     "be longer than %i characters once its macros are replaced.  "
+                     "commandLine: %s",
+                     static_cast<int>(kMaxScriptLineLength), original.c_str()));
         }
         line.replace(at, name.size(), replacement);
         at = line.find(name, at + replacement.size());
@@ -328,9 +330,10 @@ int FormatCmdLine::ParseCommandString(const std::string& line) {
   std::string unmatched;
   if (!SplitCommandArguments(line, mArguments, unmatched)) {
     mArguments.clear();
-    return Fail(Format("FormatCmdLine::ParseCommandString() - Error Processing command string, "
-                       "unable to find matching double quotes. command string: %s",
-                       unmatched.c_str()));
+    return Fail(
+        Format("FormatCmdLine::ParseCommandString() - Error Processing command string, "
+               "unable to find matching double quotes. command string: %s",
+               unmatched.c_str()));
   }
   return 0;
 }
@@ -338,9 +341,10 @@ int FormatCmdLine::ParseCommandString(const std::string& line) {
 int FormatCmdLine::ProcessMacroLine(const std::string& line) {
   if (ParseCommandString(line) != 0) return -1;
   if (mArguments.size() < 3) {
-    return Fail(Format("FormatCmdLine::ProcessMacroLine() - Error, Invalid number of arguments, "
-                       "unable to process macro line.  commandLine: %s",
-                       line.c_str()));
+    return Fail(
+        Format("FormatCmdLine::ProcessMacroLine() - Error, Invalid number of arguments, "
+               "unable to process macro line.  commandLine: %s",
+               line.c_str()));
   }
   const std::string name = mArguments[0];
   const std::string op = mArguments[1];
@@ -351,9 +355,10 @@ int FormatCmdLine::ProcessMacroLine(const std::string& line) {
         "parameters present.");
   }
   if (op != "=" && op != "+=" && op != "-=" && op != "*=" && op != "/=" && op != ":=") {
-    return Fail(Format("FormatCmdLine::ProcessMacroLine() - Error, Invalid Syntax for macro "
-                       "operation, unknown operator = %s.",
-                       op.c_str()));
+    return Fail(
+        Format("FormatCmdLine::ProcessMacroLine() - Error, Invalid Syntax for macro "
+               "operation, unknown operator = %s.",
+               op.c_str()));
   }
 
   auto find = [this](const std::string& macroName) -> std::pair<std::string, std::string>* {
@@ -369,9 +374,10 @@ int FormatCmdLine::ProcessMacroLine(const std::string& line) {
   for (size_t steps = 0; !value.empty() && value[0] == '%'; ++steps) {
     const std::pair<std::string, std::string>* source = find(value);
     if (source == nullptr || steps > mMacros.size()) {
-      return Fail(Format("FormatCmdLine::ProcessMacroLine() - Error, Invalid Syntax, Macro "
-                         "substitution value not found, value = %s",
-                         value.c_str()));
+      return Fail(
+          Format("FormatCmdLine::ProcessMacroLine() - Error, Invalid Syntax, Macro "
+                 "substitution value not found, value = %s",
+                 value.c_str()));
     }
     value = source->second;
   }
@@ -392,9 +398,10 @@ int FormatCmdLine::ProcessMacroLine(const std::string& line) {
   if (op == ":=") {
     if (entry->second.size() + value.size() > kMaxScriptLineLength) {
       // Appending a macro to itself doubles it on every line.
-      return Fail(Format("FormatCmdLine::ProcessMacroLine() - Error, the value of macro %s would "
-                         "be longer than %i characters, the longest line a setup file may hold.",
-                         name.c_str(), static_cast<int>(kMaxScriptLineLength)));
+      return Fail(
+          Format("FormatCmdLine::ProcessMacroLine() - Error, the value of macro %s would "
+                 "be longer than %i characters, the longest line a setup file may hold.",
+                 name.c_str(), static_cast<int>(kMaxScriptLineLength)));
     }
     entry->second += value;
     return 0;

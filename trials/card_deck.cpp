@@ -113,9 +113,8 @@ int CardDeck::GetNumCardsInSuit(int32_t suitID, int32_t& count) const {
       return 0;
     }
   }
-  return Fail(
-      "CardDeck::GetNumCardsInSuit() - Error, the suit ID was not found.  Suit ID: " +
-      std::to_string(suitID));
+  return Fail("CardDeck::GetNumCardsInSuit() - Error, the suit ID was not found.  Suit ID: " +
+              std::to_string(suitID));
 }
 
 void CardDeck::SetShuffleType(ShuffleType type) {
@@ -273,9 +272,8 @@ int CardDeck::SetSuitPosition(int32_t suitID, int32_t index) {
   MutexLock lock(&mMutex);
   const int32_t num_cards = static_cast<int32_t>(mCards.size());
   if (index < 0 || index >= num_cards) {
-    return Fail(
-        "CardDeck::SetSuitPosition() - Error, the list index is out of range.  Range(0.." +
-        std::to_string(num_cards) + ") Index: " + std::to_string(index));
+    return Fail("CardDeck::SetSuitPosition() - Error, the list index is out of range.  Range(0.." +
+                std::to_string(num_cards) + ") Index: " + std::to_string(index));
   }
   if (mCards[index] == suitID) return 0;
   for (int32_t i = index + 1; i < num_cards; ++i) {

@@ -33,7 +33,7 @@ std::string FormatRunDuration(int64_t ms);
 // A snapshot of the run, as the trial list's worker last reported it.
 struct RunProgress {
   enum class State {
-    kIdle,       // no run since the program started
+    kIdle,  // no run since the program started
     kRunning,
     kPaused,     // running, and waiting before its next trial
     kCompleted,  // the last run played its whole order
@@ -61,8 +61,8 @@ struct RunProgress {
 // worker is never held up.
 class RunProgressTracker {
  public:
-  void RunStarted(int32_t firstTrial, int32_t numTrials,
-                  std::chrono::steady_clock::time_point at) EXCLUDES(mutex_);
+  void RunStarted(int32_t firstTrial, int32_t numTrials, std::chrono::steady_clock::time_point at)
+      EXCLUDES(mutex_);
   void TrialStarted(int32_t trial, const std::string& name,
                     std::chrono::steady_clock::time_point at) EXCLUDES(mutex_);
   // The state follows the worker's summary of the run.

@@ -113,13 +113,11 @@ RunSchedule::Duration RunSchedule::Lateness(TimePoint due, TimePoint now) const 
   return now - due;
 }
 
-std::string LateStepText(int32_t trialNumber, const std::string& what,
-                         RunSchedule::Duration late) {
+std::string LateStepText(int32_t trialNumber, const std::string& what, RunSchedule::Duration late) {
   char ms[32];
-  std::snprintf(ms, sizeof ms, "%.3f",
-                std::chrono::duration<double, std::milli>(late).count());
-  return "TrialContainer::ProcessTrials() - Warning, trial #" + std::to_string(trialNumber) +
-         ": " + what + " came " + ms +
+  std::snprintf(ms, sizeof ms, "%.3f", std::chrono::duration<double, std::milli>(late).count());
+  return "TrialContainer::ProcessTrials() - Warning, trial #" + std::to_string(trialNumber) + ": " +
+         what + " came " + ms +
          " ms late; the fixed schedule keeps the planned times of the steps after it.";
 }
 

@@ -113,7 +113,6 @@ class RunSchedule {
 
 // The WARNING text of a late step: `what` came `late` late in trial
 // `trialNumber`, e.g. "the end of the start pulse".
-std::string LateStepText(int32_t trialNumber, const std::string& what,
-                         RunSchedule::Duration late);
+std::string LateStepText(int32_t trialNumber, const std::string& what, RunSchedule::Duration late);
 
 }  // namespace orvanta

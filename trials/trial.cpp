@@ -18,9 +18,7 @@ class SetupLines {
   void Int(const char* command, int32_t value) { Line(command, std::to_string(value)); }
   void Bool(const char* command, bool value) { Line(command, value ? "true" : "false"); }
   // Strings are written between quotes as they stand, without escaping.
-  void String(const char* command, const std::string& value) {
-    Line(command, "\"" + value + "\"");
-  }
+  void String(const char* command, const std::string& value) { Line(command, "\"" + value + "\""); }
   void StringIfSet(const char* command, const std::string& value) {
     if (!value.empty()) String(command, value);
   }

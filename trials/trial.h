@@ -32,37 +32,83 @@ class Trial {
   int32_t GetInterTrialInterval() const { return Read(&Trial::mInterTrialInterval); }
   void SetInterTrialInterval(int32_t value) { Write(&Trial::mInterTrialInterval, value); }
   bool GetStartOfTrialGenerateEvent() const { return Read(&Trial::mStartOfTrialGenerateEvent); }
-  void SetStartOfTrialGenerateEvent(bool value) { Write(&Trial::mStartOfTrialGenerateEvent, value); }
+  void SetStartOfTrialGenerateEvent(bool value) {
+    Write(&Trial::mStartOfTrialGenerateEvent, value);
+  }
   std::string GetStartOfTrialEventString() const { return Read(&Trial::mStartOfTrialEventString); }
-  void SetStartOfTrialEventString(const std::string& value) { Write(&Trial::mStartOfTrialEventString, value); }
+  void SetStartOfTrialEventString(const std::string& value) {
+    Write(&Trial::mStartOfTrialEventString, value);
+  }
   int32_t GetStartOfTrialEventTTLValue() const { return Read(&Trial::mStartOfTrialEventTTLValue); }
-  void SetStartOfTrialEventTTLValue(int32_t value) { Write(&Trial::mStartOfTrialEventTTLValue, value); }
-  bool GetStartOfTrialGenerateTTLPulse() const { return Read(&Trial::mStartOfTrialGenerateTTLPulse); }
-  void SetStartOfTrialGenerateTTLPulse(bool value) { Write(&Trial::mStartOfTrialGenerateTTLPulse, value); }
-  int32_t GetStartOfTrialTTLPulseBitNumber() const { return Read(&Trial::mStartOfTrialTTLPulseBitNumber); }
-  void SetStartOfTrialTTLPulseBitNumber(int32_t value) { Write(&Trial::mStartOfTrialTTLPulseBitNumber, value); }
-  int32_t GetStartOfTrialTTLPulseDuration() const { return Read(&Trial::mStartOfTrialTTLPulseDuration); }
-  void SetStartOfTrialTTLPulseDuration(int32_t value) { Write(&Trial::mStartOfTrialTTLPulseDuration, value); }
-  int32_t GetStartOfTrialTTLPulseBoardNumber() const { return Read(&Trial::mStartOfTrialTTLPulseBoardNumber); }
-  void SetStartOfTrialTTLPulseBoardNumber(int32_t value) { Write(&Trial::mStartOfTrialTTLPulseBoardNumber, value); }
-  std::string GetStartOfTrialTTLPulseSubSystemName() const { return Read(&Trial::mStartOfTrialTTLPulseSubSystemName); }
-  void SetStartOfTrialTTLPulseSubSystemName(const std::string& value) { Write(&Trial::mStartOfTrialTTLPulseSubSystemName, value); }
+  void SetStartOfTrialEventTTLValue(int32_t value) {
+    Write(&Trial::mStartOfTrialEventTTLValue, value);
+  }
+  bool GetStartOfTrialGenerateTTLPulse() const {
+    return Read(&Trial::mStartOfTrialGenerateTTLPulse);
+  }
+  void SetStartOfTrialGenerateTTLPulse(bool value) {
+    Write(&Trial::mStartOfTrialGenerateTTLPulse, value);
+  }
+  int32_t GetStartOfTrialTTLPulseBitNumber() const {
+    return Read(&Trial::mStartOfTrialTTLPulseBitNumber);
+  }
+  void SetStartOfTrialTTLPulseBitNumber(int32_t value) {
+    Write(&Trial::mStartOfTrialTTLPulseBitNumber, value);
+  }
+  int32_t GetStartOfTrialTTLPulseDuration() const {
+    return Read(&Trial::mStartOfTrialTTLPulseDuration);
+  }
+  void SetStartOfTrialTTLPulseDuration(int32_t value) {
+    Write(&Trial::mStartOfTrialTTLPulseDuration, value);
+  }
+  int32_t GetStartOfTrialTTLPulseBoardNumber() const {
+    return Read(&Trial::mStartOfTrialTTLPulseBoardNumber);
+  }
+  void SetStartOfTrialTTLPulseBoardNumber(int32_t value) {
+    Write(&Trial::mStartOfTrialTTLPulseBoardNumber, value);
+  }
+  std::string GetStartOfTrialTTLPulseSubSystemName() const {
+    return Read(&Trial::mStartOfTrialTTLPulseSubSystemName);
+  }
+  void SetStartOfTrialTTLPulseSubSystemName(const std::string& value) {
+    Write(&Trial::mStartOfTrialTTLPulseSubSystemName, value);
+  }
   bool GetEndOfTrialGenerateEvent() const { return Read(&Trial::mEndOfTrialGenerateEvent); }
   void SetEndOfTrialGenerateEvent(bool value) { Write(&Trial::mEndOfTrialGenerateEvent, value); }
   std::string GetEndOfTrialEventString() const { return Read(&Trial::mEndOfTrialEventString); }
-  void SetEndOfTrialEventString(const std::string& value) { Write(&Trial::mEndOfTrialEventString, value); }
+  void SetEndOfTrialEventString(const std::string& value) {
+    Write(&Trial::mEndOfTrialEventString, value);
+  }
   int32_t GetEndOfTrialEventTTLValue() const { return Read(&Trial::mEndOfTrialEventTTLValue); }
   void SetEndOfTrialEventTTLValue(int32_t value) { Write(&Trial::mEndOfTrialEventTTLValue, value); }
   bool GetEndOfTrialGenerateTTLPulse() const { return Read(&Trial::mEndOfTrialGenerateTTLPulse); }
-  void SetEndOfTrialGenerateTTLPulse(bool value) { Write(&Trial::mEndOfTrialGenerateTTLPulse, value); }
-  int32_t GetEndOfTrialTTLPulseBitNumber() const { return Read(&Trial::mEndOfTrialTTLPulseBitNumber); }
-  void SetEndOfTrialTTLPulseBitNumber(int32_t value) { Write(&Trial::mEndOfTrialTTLPulseBitNumber, value); }
-  int32_t GetEndOfTrialTTLPulseDuration() const { return Read(&Trial::mEndOfTrialTTLPulseDuration); }
-  void SetEndOfTrialTTLPulseDuration(int32_t value) { Write(&Trial::mEndOfTrialTTLPulseDuration, value); }
-  int32_t GetEndOfTrialTTLPulseBoardNumber() const { return Read(&Trial::mEndOfTrialTTLPulseBoardNumber); }
-  void SetEndOfTrialTTLPulseBoardNumber(int32_t value) { Write(&Trial::mEndOfTrialTTLPulseBoardNumber, value); }
-  std::string GetEndOfTrialTTLPulseSubSystemName() const { return Read(&Trial::mEndOfTrialTTLPulseSubSystemName); }
-  void SetEndOfTrialTTLPulseSubSystemName(const std::string& value) { Write(&Trial::mEndOfTrialTTLPulseSubSystemName, value); }
+  void SetEndOfTrialGenerateTTLPulse(bool value) {
+    Write(&Trial::mEndOfTrialGenerateTTLPulse, value);
+  }
+  int32_t GetEndOfTrialTTLPulseBitNumber() const {
+    return Read(&Trial::mEndOfTrialTTLPulseBitNumber);
+  }
+  void SetEndOfTrialTTLPulseBitNumber(int32_t value) {
+    Write(&Trial::mEndOfTrialTTLPulseBitNumber, value);
+  }
+  int32_t GetEndOfTrialTTLPulseDuration() const {
+    return Read(&Trial::mEndOfTrialTTLPulseDuration);
+  }
+  void SetEndOfTrialTTLPulseDuration(int32_t value) {
+    Write(&Trial::mEndOfTrialTTLPulseDuration, value);
+  }
+  int32_t GetEndOfTrialTTLPulseBoardNumber() const {
+    return Read(&Trial::mEndOfTrialTTLPulseBoardNumber);
+  }
+  void SetEndOfTrialTTLPulseBoardNumber(int32_t value) {
+    Write(&Trial::mEndOfTrialTTLPulseBoardNumber, value);
+  }
+  std::string GetEndOfTrialTTLPulseSubSystemName() const {
+    return Read(&Trial::mEndOfTrialTTLPulseSubSystemName);
+  }
+  void SetEndOfTrialTTLPulseSubSystemName(const std::string& value) {
+    Write(&Trial::mEndOfTrialTTLPulseSubSystemName, value);
+  }
   bool GetPlayWavFile() const { return Read(&Trial::mPlayWavFile); }
   void SetPlayWavFile(bool value) { Write(&Trial::mPlayWavFile, value); }
   std::string GetWavFileName() const { return Read(&Trial::mWavFileName); }
@@ -72,7 +118,9 @@ class Trial {
   int32_t GetWavFileBoardNumber() const { return Read(&Trial::mWavFileBoardNumber); }
   void SetWavFileBoardNumber(int32_t value) { Write(&Trial::mWavFileBoardNumber, value); }
   std::string GetWavFileSubSystemName() const { return Read(&Trial::mWavFileSubSystemName); }
-  void SetWavFileSubSystemName(const std::string& value) { Write(&Trial::mWavFileSubSystemName, value); }
+  void SetWavFileSubSystemName(const std::string& value) {
+    Write(&Trial::mWavFileSubSystemName, value);
+  }
 
   // The setup-file lines that recreate this type (CR LF each). The suit ID
   // comes from `trials`, the trial count from `deck`; a type that is not in

@@ -168,7 +168,8 @@ int TrialContainer::GetTrial(int32_t suitID, Trial*& trial) {
 int TrialContainer::GetSuitID(const std::string& name, int32_t& suitID) {
   if (name.empty()) {
     return Fail(
-        "TrialContainer::GetSuitID() - Error, unable to suite II, the trial name is blank.  Name: " +
+        "TrialContainer::GetSuitID() - Error, unable to suite II, the trial name is blank.  "
+        "Name: " +
         name);
   }
   {

@@ -17,8 +17,8 @@
 #include "platform/stop_signal.h"
 #include "platform/window_listener.h"
 #include "trials/run_observer.h"
-#include "trials/run_timing.h"
 #include "trials/run_progress.h"
+#include "trials/run_timing.h"
 #include "trials/trial.h"
 
 namespace orvanta {

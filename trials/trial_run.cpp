@@ -63,7 +63,7 @@ struct TrialContainer::Step {
   StopSignal* stop = nullptr;  // null outside a run
   RunClock* clock = nullptr;
   RunSchedule* schedule = nullptr;  // null outside a run: relative waits
-  RunSummary* end = nullptr;            // the run's tally; null outside a run
+  RunSummary* end = nullptr;        // the run's tally; null outside a run
   int32_t trialNumber = 0;
   std::string trialName;
   RunStep step = RunStep::kOther;
@@ -301,9 +301,9 @@ std::string TrialContainer::FailureText(const RunSummary& end) {
 bool TrialContainer::Exchange(Step& step, const std::string& command, std::string& reply) {
   // After Stop, or once the connection is lost, nothing more is sent.
   if (step.Stopped() || step.ConnectionLost()) {
-    step.last = ExchangeStatus::Failed(ExchangeResult::kNotSent, step.Stopped()
-                                                                    ? ExchangeReason::kStopped
-                                                                    : ExchangeReason::kNotConnected);
+    step.last = ExchangeStatus::Failed(
+        ExchangeResult::kNotSent,
+        step.Stopped() ? ExchangeReason::kStopped : ExchangeReason::kNotConnected);
     return false;
   }
   std::string received;
@@ -333,8 +333,8 @@ bool TrialContainer::Exchange(Step& step, const std::string& command, std::strin
     record.failed = true;
     if (end.failedCommands++ == 0) end.firstFailure = record;
     Note(kLogError, "TrialContainer::ProcessTrials() - Error, a command of trial #" +
-                        std::to_string(step.trialNumber) + " failed: " +
-                        record.status.Describe() + ".  Command: " + command);
+                        std::to_string(step.trialNumber) + " failed: " + record.status.Describe() +
+                        ".  Command: " + command);
     if (record.status.ConnectionLost()) {
       end.connectionLost = true;
       end.lostAt = record;
@@ -347,8 +347,7 @@ bool TrialContainer::Exchange(Step& step, const std::string& command, std::strin
 
 void TrialContainer::NoteSent(const Step& step, const std::string& line) {
   // Within a run a failed exchange has its ERROR line instead.
-  if (step.end == nullptr || step.last == ExchangeResult::kReplied ||
-      mChannel.load() == nullptr) {
+  if (step.end == nullptr || step.last == ExchangeResult::kReplied || mChannel.load() == nullptr) {
     Note(kLogNotice, line);
   }
 }
@@ -356,7 +355,8 @@ void TrialContainer::NoteSent(const Step& step, const std::string& line) {
 void TrialContainer::ResetPendingPulse(Step& step) {
   step.pulseSet = false;
   const std::string board = std::to_string(step.pulseBoard);
-  const std::string command = "-SetDIOPortOutput " + Quoted(step.pulseSubSystem) + " " + board + " 0";
+  const std::string command =
+      "-SetDIOPortOutput " + Quoted(step.pulseSubSystem) + " " + board + " 0";
   std::string received;
   RunClock& clock = step.clock != nullptr ? *step.clock : *mClock.load();
   CommandRecord record = step.NewRecord(command, clock.Now());
@@ -372,9 +372,8 @@ void TrialContainer::ResetPendingPulse(Step& step) {
     done.Request();
     timer.join();
     if (record.status == ExchangeResult::kStopped) {
-      record.status = ExchangeStatus::Failed(ExchangeResult::kNoReply,
-                                             ExchangeReason::kNoReplyInTime,
-                                             kPulseResetBound.count());
+      record.status = ExchangeStatus::Failed(
+          ExchangeResult::kNoReply, ExchangeReason::kNoReplyInTime, kPulseResetBound.count());
     }
   } else {
     record.status = ExchangeStatus::Failed(ExchangeResult::kNotSent, ExchangeReason::kNotConnected);
@@ -384,16 +383,19 @@ void TrialContainer::ResetPendingPulse(Step& step) {
     record.replied = true;
     record.reply = received;
   }
-  const std::string target = "Sub System Name: " + step.pulseSubSystem + ", Board Number: " + board +
+  const std::string target = "Sub System Name: " + step.pulseSubSystem +
+                             ", Board Number: " + board +
                              ", Bit Number: " + std::to_string(step.pulseBit);
   if (record.replied) {
     Note(kLogNotice,
          "TrialContainer::ProcessTrials() - The run ended during a TTL pulse, the port has been "
-         "reset.  " + target + ", Reply: " + ShownReply(received));
+         "reset.  " +
+             target + ", Reply: " + ShownReply(received));
   } else {
     Note(kLogError,
          "TrialContainer::ProcessTrials() - Error, the run ended during a TTL pulse and the port "
-         "could not be reset: " + record.status.Describe() + ".  " + target);
+         "could not be reset: " +
+             record.status.Describe() + ".  " + target);
   }
   if (RunObserver* observer = mObserver.load()) observer->OnCommand(record);
 }
@@ -427,18 +429,18 @@ bool TrialContainer::GenerateTTLPulseIn(Step& step, const std::string& subSystem
   const std::string bit = std::to_string(bitNumber);
   const std::string target = "Sub System Name: " + subSystemName + ", Board Number: " + board;
 
-  if (!Exchange(step, "-SetDigitalIOPortDirection " + Quoted(subSystemName) + " " + board +
-                          " Output",
+  if (!Exchange(step,
+                "-SetDigitalIOPortDirection " + Quoted(subSystemName) + " " + board + " Output",
                 reply)) {
     return false;
   }
-  NoteSent(step, "Sent SetDigitalIOPortDirection Command.  " + target + ", Reply: " +
-                     ShownReply(reply));
+  NoteSent(step,
+           "Sent SetDigitalIOPortDirection Command.  " + target + ", Reply: " + ShownReply(reply));
 
   const int32_t portValue = PortValueForBit(bitNumber);
   const std::string value = std::to_string(portValue);
-  const bool sent =
-      Exchange(step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " " + value, reply);
+  const bool sent = Exchange(
+      step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " " + value, reply);
   // From here until the end command has gone out, the bit may be set.
   if (step.end != nullptr && portValue != 0 && step.last != ExchangeResult::kNotSent) {
     step.pulseSet = true;
@@ -447,16 +449,15 @@ bool TrialContainer::GenerateTTLPulseIn(Step& step, const std::string& subSystem
     step.pulseBit = bitNumber;
   }
   if (!sent) return false;
-  NoteSent(step, "Sent TTL Pulse Start.  " + target + ", Bit Number: " + bit + ", Reply: " +
-                     ShownReply(reply));
+  NoteSent(step, "Sent TTL Pulse Start.  " + target + ", Bit Number: " + bit +
+                     ", Reply: " + ShownReply(reply));
 
   // The pulse's width counts from the return of the exchange that set the
   // bit (relative) or from when the set was handed over (fixed); writing its
   // log line does not lengthen it.
-  const auto clear =
-      step.schedule != nullptr
-          ? step.schedule->PulseClear(step.lastSent, step.mark, duration)
-          : step.mark + std::chrono::milliseconds(duration < 0 ? 0 : duration);
+  const auto clear = step.schedule != nullptr
+                         ? step.schedule->PulseClear(step.lastSent, step.mark, duration)
+                         : step.mark + std::chrono::milliseconds(duration < 0 ? 0 : duration);
   if (!WaitUntil(step, clear,
                  step.step == RunStep::kEndPulse ? "the end of the end pulse"
                                                  : "the end of the start pulse")) {
@@ -467,8 +468,8 @@ bool TrialContainer::GenerateTTLPulseIn(Step& step, const std::string& subSystem
       Exchange(step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " 0", reply);
   if (step.last != ExchangeResult::kNotSent) step.pulseSet = false;
   if (!ended) return false;
-  NoteSent(step, "Sent TTL Pulse End.  " + target + ", Bit Number: " + bit + ", Reply: " +
-                     ShownReply(reply));
+  NoteSent(step, "Sent TTL Pulse End.  " + target + ", Bit Number: " + bit +
+                     ", Reply: " + ShownReply(reply));
   return true;
 }
 
@@ -480,15 +481,16 @@ bool TrialContainer::PlayWavFileIn(Step& step, const std::string& fileName,
   const std::string buffer = std::to_string(bufferNumber);
   const std::string target = "Sub System Name: " + subSystemName + ", Board Number: " + board;
 
-  if (!Exchange(step, "-SetDAOutputMode  " + Quoted(subSystemName) + " " + board +
-                          " BufferedOutput",
+  if (!Exchange(step,
+                "-SetDAOutputMode  " + Quoted(subSystemName) + " " + board + " BufferedOutput",
                 reply)) {
     return false;
   }
   NoteSent(step, "Sent -SetDAOutputMode command.  " + target + ", Reply: " + ShownReply(reply));
 
-  if (!Exchange(step, "-SetDAWavFile " + Quoted(subSystemName) + " " + board + " " +
-                          Quoted(fileName) + " " + buffer,
+  if (!Exchange(step,
+                "-SetDAWavFile " + Quoted(subSystemName) + " " + board + " " + Quoted(fileName) +
+                    " " + buffer,
                 reply)) {
     return false;
   }

@@ -7,8 +7,8 @@ namespace orvanta {
 
 // What RaiseWorkerPriority obtained for the calling thread.
 struct WorkerPriority {
-  bool realtime = false;  // SCHED_FIFO was granted
-  int priority = 0;       // the SCHED_FIFO priority, or the nice value
+  bool realtime = false;        // SCHED_FIFO was granted
+  int priority = 0;             // the SCHED_FIFO priority, or the nice value
   bool fineTimerSlack = false;  // the timer slack is 1 ns
 };
 

@@ -16,13 +16,13 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <functional>
-#include <thread>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/app_seams.h"
@@ -197,9 +197,9 @@ class DialogTest : public ::testing::Test, public ProgramEnv {
   }
 
   void CreateWindow() {
-    window = std::make_unique<OrvantaDlg>(OrvantaDlg::Services{
-        log, trials, deck, config, boxes, files, mainWindow, ServerLinkForWindow(),
-        dir.WithSeparator()});
+    window = std::make_unique<OrvantaDlg>(
+        OrvantaDlg::Services{log, trials, deck, config, boxes, files, mainWindow,
+                             ServerLinkForWindow(), dir.WithSeparator()});
     mainWindow.Register(window.get());
     window->show();
     window->activateWindow();

@@ -27,14 +27,26 @@ namespace {
 
 using namespace std::chrono_literals;
 
-const char* const kPropertyEdits[] = {
-    "nameEdit",           "trialCountEdit",         "trialDurationEdit",
-    "interTrialIntervalEdit", "wavFileNameEdit",    "wavBufferNumberEdit",
-    "wavBoardNumberEdit", "wavSubSystemNameEdit",   "startEventStringEdit",
-    "startTtlValueEdit",  "startBitNumberEdit",     "startPulseDurationEdit",
-    "startBoardNumberEdit", "startSubSystemNameEdit", "endEventStringEdit",
-    "endTtlValueEdit",    "endBitNumberEdit",       "endPulseDurationEdit",
-    "endBoardNumberEdit", "endSubSystemNameEdit"};
+const char* const kPropertyEdits[] = {"nameEdit",
+                                      "trialCountEdit",
+                                      "trialDurationEdit",
+                                      "interTrialIntervalEdit",
+                                      "wavFileNameEdit",
+                                      "wavBufferNumberEdit",
+                                      "wavBoardNumberEdit",
+                                      "wavSubSystemNameEdit",
+                                      "startEventStringEdit",
+                                      "startTtlValueEdit",
+                                      "startBitNumberEdit",
+                                      "startPulseDurationEdit",
+                                      "startBoardNumberEdit",
+                                      "startSubSystemNameEdit",
+                                      "endEventStringEdit",
+                                      "endTtlValueEdit",
+                                      "endBitNumberEdit",
+                                      "endPulseDurationEdit",
+                                      "endBoardNumberEdit",
+                                      "endSubSystemNameEdit"};
 const char* const kChecks[] = {"playWavFileCheck", "startGenerateEventCheck",
                                "startGenerateTtlPulseCheck", "endGenerateEventCheck",
                                "endGenerateTtlPulseCheck"};
@@ -153,36 +165,42 @@ TEST_F(DialogTest, MenuBarHoldsEveryCommand) {
     }
     return out;
   };
-  EXPECT_EQ(items("fileMenu"),
-            (std::vector<std::string>{"New Setup", "Open Configuration File",
-                                      "Save Configuration File", "-", "Resume Session...",
-                                      "Session Records Folder...", "-", "View Log File", "-",
-                                      "Exit"}));
+  EXPECT_EQ(
+      items("fileMenu"),
+      (std::vector<std::string>{"New Setup", "Open Configuration File", "Save Configuration File",
+                                "-", "Resume Session...", "Session Records Folder...", "-",
+                                "View Log File", "-", "Exit"}));
   EXPECT_EQ(items("viewMenu"), (std::vector<std::string>{"Last Session Report"}));
   std::vector<std::string> runItems;
   for (QAction* action : Find<QMenu>("runMenu")->actions()) {
     runItems.push_back(action->isSeparator() ? "-" : action->text().toStdString());
   }
   EXPECT_EQ(runItems, (std::vector<std::string>{"Start at Trial...", "-", "Fixed Schedule"}));
-  const std::pair<const char*, const char*> shortcuts[] = {{"newSetupAction", "Ctrl+N"},
-                                                           {"openConfigurationFileAction", "Ctrl+O"},
-                                                           {"saveConfigurationFileAction", "Ctrl+S"},
-                                                           {"exitAction", "Ctrl+Q"}};
+  const std::pair<const char*, const char*> shortcuts[] = {
+      {"newSetupAction", "Ctrl+N"},
+      {"openConfigurationFileAction", "Ctrl+O"},
+      {"saveConfigurationFileAction", "Ctrl+S"},
+      {"exitAction", "Ctrl+Q"}};
   for (const auto& [name, keys] : shortcuts) {
-    EXPECT_EQ(window->findChild<QAction*>(name)->shortcut(), QKeySequence(QString::fromLatin1(keys)))
+    EXPECT_EQ(window->findChild<QAction*>(name)->shortcut(),
+              QKeySequence(QString::fromLatin1(keys)))
         << name;
   }
-  EXPECT_EQ(items("vintraMenu"), (std::vector<std::string>{"Connect To Server",
-                                                           "Disconnect From Server",
-                                                           "Set Server Name"}));
+  EXPECT_EQ(
+      items("vintraMenu"),
+      (std::vector<std::string>{"Connect To Server", "Disconnect From Server", "Set Server Name"}));
   EXPECT_EQ(items("helpMenu"), (std::vector<std::string>{"About Orvanta..."}));
-  const std::pair<const char*, int> commands[] = {
-      {"openConfigurationFileAction", 32773}, {"saveConfigurationFileAction", 32774},
-      {"viewLogFileAction", 32775},           {"connectToServerAction", 32776},
-      {"disconnectFromServerAction", 32777},  {"setServerNameAction", 32778},
-      {"aboutAction", 32779},                 {"fixedScheduleAction", 32780},
-      {"resumeSessionAction", 32781},         {"recordsFolderAction", 32782},
-      {"lastSessionReportAction", 32783}};
+  const std::pair<const char*, int> commands[] = {{"openConfigurationFileAction", 32773},
+                                                  {"saveConfigurationFileAction", 32774},
+                                                  {"viewLogFileAction", 32775},
+                                                  {"connectToServerAction", 32776},
+                                                  {"disconnectFromServerAction", 32777},
+                                                  {"setServerNameAction", 32778},
+                                                  {"aboutAction", 32779},
+                                                  {"fixedScheduleAction", 32780},
+                                                  {"resumeSessionAction", 32781},
+                                                  {"recordsFolderAction", 32782},
+                                                  {"lastSessionReportAction", 32783}};
   for (const auto& [name, id] : commands) {
     QAction* action = window->findChild<QAction*>(name);
     ASSERT_NE(action, nullptr) << name;
@@ -207,8 +225,10 @@ TEST_F(DialogTest, ResizableLayoutFitsASmallScreenAndScreenshot) {
   EXPECT_GT(Find<QWidget>("messageLog")->height(), messageLog);
   // Left column left of the editor, the message log below both, the status
   // bar at the bottom.
-  const QPoint listProperties = Find<QWidget>("trialListPropertiesGroup")->mapTo(window.get(), QPoint());
-  const QPoint trialProperties = Find<QWidget>("trialPropertiesGroup")->mapTo(window.get(), QPoint());
+  const QPoint listProperties =
+      Find<QWidget>("trialListPropertiesGroup")->mapTo(window.get(), QPoint());
+  const QPoint trialProperties =
+      Find<QWidget>("trialPropertiesGroup")->mapTo(window.get(), QPoint());
   const QWidget* logGroup = Find<QWidget>("systemMessageLogGroup");
   EXPECT_LT(listProperties.x(), trialProperties.x());
   EXPECT_GT(logGroup->mapTo(window.get(), QPoint()).y(),
@@ -240,8 +260,8 @@ TEST_F(DialogTest, ResizableLayoutFitsASmallScreenAndScreenshot) {
     Menu("connectToServerAction");
     TrialNamed("Trial Type 1")->SetTrialDuration(50);
     Click(Find<QPushButton>("startButton"));
-    ASSERT_TRUE(RunUntil(
-        [&] { return Find<QLabel>("currentTrialNumberText")->text() == "2"; }, 10s));
+    ASSERT_TRUE(
+        RunUntil([&] { return Find<QLabel>("currentTrialNumberText")->text() == "2"; }, 10s));
     Pump();
     EXPECT_EQ(window->windowTitle(), "Orvanta - Connected To Server");
     EXPECT_FALSE(Find<QPushButton>("startButton")->isEnabled());
@@ -370,7 +390,8 @@ TEST_F(DialogTest, AddTypeSkipsANameASetupFileAlreadyUsed) {
   Click(add);  // Trial Type 1; the next number tried is 2
   ASSERT_EQ(window->nextTrialTypeNumber(), 2);
   const std::string setup = dir.WithSeparator() + "type2.cfg";
-  std::ofstream(setup, std::ios::binary) << "-AddTrial \"Trial Type 2\"\r\n-SetTrialCount \"Trial Type 2\" 2\r\n";
+  std::ofstream(setup, std::ios::binary)
+      << "-AddTrial \"Trial Type 2\"\r\n-SetTrialCount \"Trial Type 2\" 2\r\n";
   ASSERT_EQ(config.ProcessScript(setup), 0);
   Pump();
   auto* types = Find<QListWidget>("trialTypeList");
@@ -602,7 +623,7 @@ TEST_F(DialogTest, OverRangeValuesAndRefusedKeystrokesAreSaid) {
 
   QString refusal;
   QObject::connect(static_cast<DigitsLineEdit*>(duration), &DigitsLineEdit::inputRefused,
-          [&](const QString& reason) { refusal = reason; });
+                   [&](const QString& reason) { refusal = reason; });
   duration->setFocus(Qt::OtherFocusReason);
   duration->setText("3");
   duration->end(false);

@@ -74,8 +74,8 @@ TEST(QtMessageBoxesTest, BoxOnTheWindowThreadShowsTextCaptionAndIcon) {
   BoxAnswerer answerer;
   answerer.button = QMessageBox::No;
   answerer.Start();
-  const BoxResult result = boxes.Show("Line one\r\n\r\nLine <b>two</b>", "Caption",
-                                      BoxIcon::kError, BoxButtons::kYesNo);
+  const BoxResult result =
+      boxes.Show("Line one\r\n\r\nLine <b>two</b>", "Caption", BoxIcon::kError, BoxButtons::kYesNo);
   EXPECT_EQ(result, BoxResult::kNo);
   EXPECT_TRUE(answerer.answered);
   EXPECT_EQ(answerer.text, "Line one\n\nLine <b>two</b>");

@@ -196,16 +196,19 @@ TEST_F(DialogTest, WindowStaysResponsiveWhileTheLogFloodsIt) {
   // Let the last queued work arrive.
   ASSERT_TRUE(RunUntil([&] {
     return static_cast<int>(keys.delaysMs.size()) == keysPosted.load() && list->count() > 0 &&
-           list->item(list->count() - 1)->text().endsWith(
-               QString::fromStdString("Soak entry " + std::to_string(totalEntries - 1)));
+           list->item(list->count() - 1)
+               ->text()
+               .endsWith(QString::fromStdString("Soak entry " + std::to_string(totalEntries - 1)));
   }));
   paints.counting = false;
   list->viewport()->removeEventFilter(&paints);
   field->removeEventFilter(&keys);
 
   const double loadSeconds = Millis(loadEnded - started) / 1000.0;
-  const double worstLateness = latenessMs.empty() ? 0 : *std::max_element(latenessMs.begin(), latenessMs.end());
-  const double worstKey = keys.delaysMs.empty() ? 0 : *std::max_element(keys.delaysMs.begin(), keys.delaysMs.end());
+  const double worstLateness =
+      latenessMs.empty() ? 0 : *std::max_element(latenessMs.begin(), latenessMs.end());
+  const double worstKey =
+      keys.delaysMs.empty() ? 0 : *std::max_element(keys.delaysMs.begin(), keys.delaysMs.end());
   std::printf("soak: without load the event loop delay is worst %.1f ms, p99 %.1f ms\n", idleWorst,
               idleP99);
   std::printf(
@@ -217,7 +220,8 @@ TEST_F(DialogTest, WindowStaysResponsiveWhileTheLogFloodsIt) {
       keysPosted.load(), worstKey, Percentile(keys.delaysMs, 0.99), paintsDuringLoad,
       paintsDuringLoad / loadSeconds, Millis(paints.worstGap), maxListCount);
   RecordProperty("event_loop_worst_delay_ms", QString::number(worstLateness, 'f', 1).toStdString());
-  RecordProperty("event_loop_idle_worst_delay_ms", QString::number(idleWorst, 'f', 1).toStdString());
+  RecordProperty("event_loop_idle_worst_delay_ms",
+                 QString::number(idleWorst, 'f', 1).toStdString());
   RecordProperty("key_press_worst_wait_ms", QString::number(worstKey, 'f', 1).toStdString());
   RecordProperty("list_repaints", paintsDuringLoad);
   RecordProperty("entries_written", written.load());

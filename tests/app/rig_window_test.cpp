@@ -148,7 +148,8 @@ TEST_F(RigWindowTest, StatusBarFollowsConnectionAndARun) {
   EXPECT_EQ(Status().connectionText(), "Not connected");
   AddTwoTypes(150);
   Menu("connectToServerAction");
-  EXPECT_EQ(Status().connectionText(), QString::fromStdString("Connected to " + window->serverName()));
+  EXPECT_EQ(Status().connectionText(),
+            QString::fromStdString("Connected to " + window->serverName()));
   EXPECT_TRUE(LogHas(kConnectedLogText + window->serverName()));
 
   Click(Find<QPushButton>("startButton"));
@@ -187,8 +188,9 @@ TEST_F(RigWindowTest, StartAtTrialStartsThereWithTheRunnersLogLine) {
   });
   Menu("startAtTrialAction");
   ASSERT_TRUE(RunUntil([&] { return !window->isRunning(); }));
-  EXPECT_TRUE(LogHas("TrialContainer::ProcessTrials() - Starting at trial #4 of 5, the trials "
-                     "before it are skipped."));
+  EXPECT_TRUE(
+      LogHas("TrialContainer::ProcessTrials() - Starting at trial #4 of 5, the trials "
+             "before it are skipped."));
   EXPECT_TRUE(LogHas("Start Trial #4"));
   EXPECT_FALSE(LogHas("Start Trial #3"));
   EXPECT_TRUE(LogHas(std::string(kRunCompletedLogText) + "4 to 5 of 5"));

@@ -21,8 +21,8 @@ using namespace std::chrono_literals;
 RunControlState Idle(bool anyType) {
   return {true, false, false, true, true, anyType, anyType, "Pause", true, true, true};
 }
-const RunControlState kRunning{false, true, true, false, false, false, false,
-                               "Pause", true,  true, true};
+const RunControlState kRunning{false, true,    true, false, false, false,
+                               false, "Pause", true, true,  true};
 
 class RunControlsTest : public SimDialogTest {
  protected:
@@ -90,8 +90,8 @@ TEST_F(RunControlsTest, ThreeCardRunCountsAndHighlightsEachTrialThenKeepsTheLast
   ConnectThroughMenu();
   auto* number = Find<QLabel>("currentTrialNumberText");
   auto* order = Find<QListWidget>("trialList");
-  ASSERT_EQ(Entries(order), (std::vector<std::string>{"1.  Trial Type 1", "2.  Trial Type 1",
-                                                      "3.  Trial Type 1"}));
+  ASSERT_EQ(Entries(order),
+            (std::vector<std::string>{"1.  Trial Type 1", "2.  Trial Type 1", "3.  Trial Type 1"}));
 
   Click(Find<QPushButton>("startButton"));
   EXPECT_EQ(ReadRunControls(window.get()), kRunning);
@@ -213,7 +213,8 @@ TEST_F(DialogTest, ThreeOfAAndTwoOfBGiveFiveLinesInDeckOrder) {
   Pump();
   window->UpdateTrialList();
   auto* order = Find<QListWidget>("trialList");
-  EXPECT_EQ(Entries(order), (std::vector<std::string>{"1.  A", "2.  A", "3.  A", "4.  B", "5.  B"}));
+  EXPECT_EQ(Entries(order),
+            (std::vector<std::string>{"1.  A", "2.  A", "3.  A", "4.  B", "5.  B"}));
 
   Click(Find<QPushButton>("shuffleButton"));
   std::vector<std::string> expected;

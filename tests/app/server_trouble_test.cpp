@@ -89,8 +89,9 @@ TEST_F(ServerTroubleTest, SilentServerTheWindowStaysResponsiveAndCancelEndsTheCo
             "Error, unable to connect to server, please check the Vintra logfile for details.");
   EXPECT_EQ(window->windowTitle(), "Orvanta - Disconnected From Server");
   EXPECT_FALSE(client.HasConnection());
-  EXPECT_TRUE(LogListHas("OrvantaDlg::OnConnectToServer() - Error, unable to connect to server "
-                         "127.0.0.1: the connection attempt was cancelled"));
+  EXPECT_TRUE(
+      LogListHas("OrvantaDlg::OnConnectToServer() - Error, unable to connect to server "
+                 "127.0.0.1: the connection attempt was cancelled"));
 }
 
 TEST_F(ServerTroubleTest, SilentServerACloseRequestCancelsTheWaitAndCloses) {
@@ -113,7 +114,10 @@ TEST_F(ServerTroubleTest, LostConnectionDuringARunTheTitleTheBoxAndConnectAgain)
   ConnectAndRun(3);
   ASSERT_EQ(boxes.texts().size(), 1u);
   EXPECT_EQ(boxes.texts()[0].rfind("Trial processing ended at trial #2, the connection to "
-                                   "Quorvin was lost: ", 0), 0u) << boxes.texts()[0];
+                                   "Quorvin was lost: ",
+                                   0),
+            0u)
+      << boxes.texts()[0];
   EXPECT_EQ(window->windowTitle(), "Orvanta");
   EXPECT_EQ(Find<QLabel>("statusRunState")->text(), "Failed");
   EXPECT_TRUE(LogListHas("OrvantaDlg - Warning, the connection to the server has been lost"));

@@ -73,7 +73,8 @@ TEST_F(SessionRecordsTest, RunLeavesARecordWhoseReportTheWindowShowsAndOpens) {
   ASSERT_EQ(made.size(), 1u);
   const std::string report = made[0] + "/report.html";
   ASSERT_EQ(boxes.texts(), std::vector<std::string>{"Trials Completed Successfully\r\n\r\n"
-                                                    "Session report: " + report});
+                                                    "Session report: " +
+                                                    report});
   EXPECT_TRUE(std::filesystem::is_regular_file(report));
   const record::LoadedRecord rec = Load(made[0]);
   EXPECT_EQ(rec.outcome, "completed");
@@ -105,9 +106,8 @@ TEST_F(SessionRecordsTest, ResumeShowsWhatWillRunThenContinuesAStoppedRun) {
     for (const std::string& command : CommandTexts()) n += command.rfind("-PostEvent", 0) == 0;
     return n;
   };
-  ASSERT_TRUE(RunUntil([&] {
-    return Find<QLabel>("currentTrialNumberText")->text() == "2" && events() == 2;
-  }));
+  ASSERT_TRUE(RunUntil(
+      [&] { return Find<QLabel>("currentTrialNumberText")->text() == "2" && events() == 2; }));
   Click(Find<QPushButton>("stopButton"));
   // The window is idle before the worker has wound down; Resume waits for both.
   ASSERT_TRUE(RunUntil([&] { return !window->isRunning() && !trials.IsProcessing(); }));

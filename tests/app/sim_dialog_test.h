@@ -123,17 +123,13 @@ inline RunControlState ReadRunControls(QWidget* window) {
     return w != nullptr && w->isEnabled();
   };
   auto* pause = window->findChild<QPushButton*>("pauseButton");
-  return {enabled("startButton"),
-          enabled("pauseButton"),
-          enabled("stopButton"),
-          enabled("shuffleButton"),
-          enabled("addTypeButton"),
-          enabled("removeTypeButton"),
-          enabled("trialCountEdit"),
-          pause != nullptr ? pause->text().toStdString() : std::string(),
-          enabled("shuffleTypeCombo"),
-          enabled("maxConsecutiveEdit"),
-          enabled("trialTypeList")};
+  return {
+      enabled("startButton"),      enabled("pauseButton"),
+      enabled("stopButton"),       enabled("shuffleButton"),
+      enabled("addTypeButton"),    enabled("removeTypeButton"),
+      enabled("trialCountEdit"),   pause != nullptr ? pause->text().toStdString() : std::string(),
+      enabled("shuffleTypeCombo"), enabled("maxConsecutiveEdit"),
+      enabled("trialTypeList")};
 }
 
 }  // namespace orvanta::testing

@@ -160,22 +160,22 @@ INSTANTIATE_TEST_SUITE_P(
                      true,
                      "Error, invalid version number, data has been corrupted or improperly "
                      "formatted"},
-        BadFrameCase{"Version2", Header(2, frame::kValidationCode, 5), Kind::kVersionTooHigh,
-                     true, true,
+        BadFrameCase{"Version2", Header(2, frame::kValidationCode, 5), Kind::kVersionTooHigh, true,
+                     true,
                      "Error, this Version of Veltrix Network Communication is not Supported, "
                      "please update to the latest version of the software.  Version #2"},
         BadFrameCase{"BadValidation", Header(1, 0xA5A5A5A4u, 5), Kind::kBadValidation, true, true,
                      "Error, invalid validation code, data has been corrupted or improperly "
                      "formatted"},
-        BadFrameCase{"SizeZero", Header(1, frame::kValidationCode, 0), Kind::kBadSize, false,
-                     false,
+        BadFrameCase{"SizeZero", Header(1, frame::kValidationCode, 0), Kind::kBadSize, false, false,
                      "NetworkNodeClient::RecieveMessage() - Invalid message size for recieving "
                      "message, messageSize: 0"},
         BadFrameCase{"SizeNegative", Header(1, frame::kValidationCode, -7), Kind::kBadSize, true,
                      false,
                      "NetworkNodeClient::RecieveMessage() - Invalid message size for recieving "
                      "message, messageSize: -7"},
-        BadFrameCase{"OverTheBound", Header(1, frame::kValidationCode, FrameReader::kMaxPayloadSize + 1),
+        BadFrameCase{"OverTheBound",
+                     Header(1, frame::kValidationCode, FrameReader::kMaxPayloadSize + 1),
                      Kind::kTooLarge, true, false,
                      "NetworkNodeClient::RecieveMessage() - Error allocating memory for recieving "
                      "a message, point returned a NULL"}),

@@ -446,8 +446,9 @@ TEST_F(MessageConnectionTest, AnOwedReplyThatNeverComesHoldsUpTheNextCommandOnly
 TEST_F(MessageConnectionTest, AShutdownFromAnotherThreadEndsAnExchangeThatGetsNoReply) {
   auto peer = Connect();
   std::atomic<int> result{-1};
-  std::thread trial(
-      [&] { result = static_cast<int>(client_->Exchange("-NeverAnswered", nullptr, nullptr).result); });
+  std::thread trial([&] {
+    result = static_cast<int>(client_->Exchange("-NeverAnswered", nullptr, nullptr).result);
+  });
   EXPECT_EQ("-NeverAnswered", peer->ReadCommand());
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(client_->ShutdownClient());

@@ -575,9 +575,10 @@ TEST_F(StreamTest, ACallbackThatBlocksIsLetGoAfterItsWait) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(client_->ShutdownClient());
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
-  EXPECT_TRUE(Contains(Entries(), "NOTICE: NodeConnectionClient::CloseServerStream() - Error, "
-                                  "mDmaProcessor thread was unable to terminate. lastError: " +
-                                      std::to_string(ETIMEDOUT)));
+  EXPECT_TRUE(Contains(Entries(),
+                       "NOTICE: NodeConnectionClient::CloseServerStream() - Error, "
+                       "mDmaProcessor thread was unable to terminate. lastError: " +
+                           std::to_string(ETIMEDOUT)));
   {
     std::lock_guard<std::mutex> lock(context.mutex);
     context.release = true;

@@ -239,9 +239,11 @@ TEST_F(VintraClientTest, AHandedOutPortBeyond65535IsRefusedNotWrapped) {
                                         message_listener_.port()));
   negotiation_->Join();
   EXPECT_FALSE(client_->GetNetworkNodeClient().IsInitialized());
-  EXPECT_TRUE(Contains(Entries(), "ERROR: NetworkNodeClient::InitializeClient() - Error, the port "
-                                  "number " + std::to_string(wrapped) +
-                                      " is outside 1..65535, unable to initialize message client"));
+  EXPECT_TRUE(Contains(Entries(),
+                       "ERROR: NetworkNodeClient::InitializeClient() - Error, the port "
+                       "number " +
+                           std::to_string(wrapped) +
+                           " is outside 1..65535, unable to initialize message client"));
 }
 
 TEST_F(VintraClientTest, AConnectWhoseStreamsCannotBeSetUpLeavesNoConnection) {

@@ -60,8 +60,8 @@ TEST_F(ConnectTest, NegotiatedConnectRunsTheWholeSequenceInOrder) {
     const int port = client.GetNetworkNodeClient().Stream(i).GetPortNumber();
     EXPECT_EQ(request.reply, "0 " + std::to_string(port)) << kStreamTypes[i];
     EXPECT_EQ(create.reply, "0");
-    EXPECT_EQ(create.note, std::string("stream ") + kStreamTypes[i] + " connected to 127.0.0.1:" +
-                               std::to_string(port));
+    EXPECT_EQ(create.note, std::string("stream ") + kStreamTypes[i] +
+                               " connected to 127.0.0.1:" + std::to_string(port));
     ports.insert(port);
   }
   EXPECT_EQ(ports.size(), 6u);
@@ -194,8 +194,8 @@ TEST_F(ConnectTest, ObjectListsWithBlanksArriveQuotedAndSplitWhole) {
 
   // Each stream knows the objects of its own types, in the server's order.
   NetworkNodeClient& node = client.GetNetworkNodeClient();
-  for (int i : {NetworkNodeClient::kStreamSE, NetworkNodeClient::kStreamST,
-                NetworkNodeClient::kStreamTT}) {
+  for (int i :
+       {NetworkNodeClient::kStreamSE, NetworkNodeClient::kStreamST, NetworkNodeClient::kStreamTT}) {
     EXPECT_EQ(node.Stream(i).GetTypeObjects(), std::vector<std::string>{"TT3"});
   }
   EXPECT_EQ(node.Stream(NetworkNodeClient::kStreamCSC).GetTypeObjects(),
@@ -212,9 +212,9 @@ TEST_F(ConnectTest, TheDefaultObjectListIsReadWhole) {
   ASSERT_TRUE(client.GetObjectsAndTypes(names, types));
   EXPECT_EQ(names, (std::vector<std::string>{"SE1", "SE2", "ST1", "TT1", "CSC1", "CSC2",
                                              "CSC Reference", "VT1", "Digital Events"}));
-  EXPECT_EQ(types, (std::vector<std::string>{"SEScAcqEnt", "SEScAcqEnt", "STScAcqEnt",
-                                             "TTScAcqEnt", "CscAcqEnt", "CscAcqEnt", "CscAcqEnt",
-                                             "VTAcqEnt", "EventAcqEnt"}));
+  EXPECT_EQ(types, (std::vector<std::string>{"SEScAcqEnt", "SEScAcqEnt", "STScAcqEnt", "TTScAcqEnt",
+                                             "CscAcqEnt", "CscAcqEnt", "CscAcqEnt", "VTAcqEnt",
+                                             "EventAcqEnt"}));
 }
 
 TEST_F(ConnectTest, TypedRequestsGiveTheSimulatorsValues) {

@@ -26,12 +26,12 @@
 #include <vector>
 
 #include "client/vintra_client.h"
-#include "support/program_env.h"
 #include "fakes/fakes.h"
 #include "fakes/sim_transcript.h"
 #include "fakes/temp_folder.h"
 #include "fakes/unused_port.h"
 #include "fakes/wait.h"
+#include "support/program_env.h"
 #include "tools/quorvin-sim/sim_server.h"
 #include "tools/quorvin-sim/transcript.h"
 
@@ -125,7 +125,7 @@ class E2eTest : public ::testing::Test, public E2eSinks, public testing::Program
 
   bool ConnectNegotiated() {
     return client.ConnectToServer("127.0.0.1", true, server->negotiation_port(),
-                                   server->message_port());
+                                  server->message_port());
   }
   bool ConnectDirect() {
     return client.ConnectToServer("127.0.0.1", false, UnusedPort(), server->message_port());
@@ -210,8 +210,8 @@ class E2eTest : public ::testing::Test, public E2eSinks, public testing::Program
     for (int i = 0; i < NetworkNodeClient::kStreamCount; ++i) {
       out.emplace_back("-GetNextAvailablePortNumber");
       out.push_back("-CreateStream 127.0.0.1 " +
-                    std::to_string(client.GetNetworkNodeClient().Stream(i).GetPortNumber()) +
-                    " " + kStreamTypes[i]);
+                    std::to_string(client.GetNetworkNodeClient().Stream(i).GetPortNumber()) + " " +
+                    kStreamTypes[i]);
     }
     out.push_back("-SetComputerName " + VintraClient::GetComputerName());
     return out;

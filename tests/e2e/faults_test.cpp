@@ -185,8 +185,8 @@ TEST_F(FaultsTest, AServerThatHangsUpShutsTheClientDown) {
   std::string reply;
   ASSERT_TRUE(client.SendCommand("-PostEvent \"Last\" 2 0", reply));
   EXPECT_EQ(reply.rfind('0', 0), 0u);
-  ASSERT_TRUE(WaitForLine("1/message", "close",
-                          "closed by simulator after command 1 (--close-after)"));
+  ASSERT_TRUE(
+      WaitForLine("1/message", "close", "closed by simulator after command 1 (--close-after)"));
 
   reply = "untouched";
   EXPECT_FALSE(client.SendCommand("-PostEvent \"Unheard\" 3 0", reply));
@@ -243,10 +243,16 @@ TEST_P(BrokenHeaderTest, IsShownInAMessageBoxAndFailsTheExchange) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, BrokenHeaderTest,
     ::testing::Values(
-        HeaderFault{"VersionTwo", [](sim::SimOptions& o) { o.bad_version = {1, 2}; },
+        HeaderFault{"VersionTwo",
+                    [](sim::SimOptions& o) {
+                      o.bad_version = {1, 2};
+                    },
                     "Error, this Version of Veltrix Network Communication is not Supported, "
                     "please update to the latest version of the software.  Version #2"},
-        HeaderFault{"VersionZero", [](sim::SimOptions& o) { o.bad_version = {1, 0}; },
+        HeaderFault{"VersionZero",
+                    [](sim::SimOptions& o) {
+                      o.bad_version = {1, 0};
+                    },
                     "Error, invalid version number, data has been corrupted or improperly "
                     "formatted"},
         HeaderFault{"ValidationCode", [](sim::SimOptions& o) { o.bad_validation_nth = 1; },

@@ -46,9 +46,8 @@ void ExpectCscRecords(const std::vector<RecordSink::Record>& records, int channe
 TEST_F(StreamsTest, CscRecordsReachTheCallbackWholeWithTheirObjectsName) {
   ASSERT_TRUE(client.OpenStream("CSC1", "CscAcqEnt"));
   ASSERT_TRUE(client.OpenStream("CSC Reference", "CscAcqEnt"));
-  ASSERT_TRUE(WaitUntil([&] {
-    return csc.Named("CSC1").size() >= 5 && csc.Named("CSC Reference").size() >= 5;
-  }));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return csc.Named("CSC1").size() >= 5 && csc.Named("CSC Reference").size() >= 5; }));
   ASSERT_TRUE(client.CloseStream("CSC1", "CscAcqEnt"));
   ASSERT_TRUE(client.CloseStream("CSC Reference", "CscAcqEnt"));
 
@@ -159,7 +158,8 @@ TEST_F(StreamsTest, DisconnectClosesTheOpenObjectsAndEndsTheStreamThreads) {
   EXPECT_EQ(cmds[5].text, "-CloseStream Digital Events EventAcqEnt");
   EXPECT_EQ(cmds[4].reply, "0");
   EXPECT_EQ(cmds[5].reply, "0");
-  EXPECT_EQ(client.GetNetworkNodeClient().Stream(NetworkNodeClient::kStreamCSC)
+  EXPECT_EQ(client.GetNetworkNodeClient()
+                .Stream(NetworkNodeClient::kStreamCSC)
                 .GetStreamObjectCount("CSC2"),
             1);
   EXPECT_TRUE(WaitForLine("1/message", "close", "closed by client"));

@@ -18,7 +18,9 @@ namespace orvanta::testing {
 // "SetCurrentTrialNumber:3", "OnStop". Thread-safe.
 class RecordingWindow : public WindowListener {
  public:
-  void AddTrialTypeToList(const std::string& name) override { Record("AddTrialTypeToList:" + name); }
+  void AddTrialTypeToList(const std::string& name) override {
+    Record("AddTrialTypeToList:" + name);
+  }
   void RemoveTrialTypeFromList(const std::string& name) override {
     Record("RemoveTrialTypeFromList:" + name);
   }

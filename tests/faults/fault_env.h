@@ -96,8 +96,7 @@ class FaultEnv : public ::testing::Test, public testing::ProgramEnv {
   bool Connect() { return client.ConnectToServer("127.0.0.1", false, 0, server->message_port()); }
 
   // A trial type with `count` trials; events at start and end are on.
-  Trial* AddEventType(const std::string& name, int32_t count, int32_t duration,
-                      int32_t interval) {
+  Trial* AddEventType(const std::string& name, int32_t count, int32_t duration, int32_t interval) {
     Trial* trial = AddType(name, count, duration, interval);
     trial->SetStartOfTrialGenerateEvent(true);
     trial->SetStartOfTrialEventString(name + " on");

@@ -128,10 +128,14 @@ TEST_F(RunFaultsTest, ServerHangsUpMidRunTheRunEndsAtOnceAsAFailure) {
   EXPECT_EQ(LogCount("Start Trial #3"), 1u);
   EXPECT_EQ(LogCount("End Trial #3"), 0u);
   EXPECT_EQ(LogCount("Start Trial #4"), 0u);
-  EXPECT_EQ(LogCount("TrialContainer::ProcessTrials() - Error, a command of trial #3 failed: "), 1u);
+  EXPECT_EQ(LogCount("TrialContainer::ProcessTrials() - Error, a command of trial #3 failed: "),
+            1u);
   ASSERT_EQ(boxes.texts().size(), 1u);
   EXPECT_EQ(boxes.texts()[0].rfind("Trial processing ended at trial #3, the connection to Quorvin "
-                                   "was lost: ", 0), 0u) << boxes.texts()[0];
+                                   "was lost: ",
+                                   0),
+            0u)
+      << boxes.texts()[0];
   EXPECT_EQ(CountPrefix("-PostEvent"), 4u);
   EXPECT_FALSE(client.IsConnected());
 }
@@ -184,18 +188,30 @@ TEST_P(BrokenReplyTest, MidRunEndsTheRunAsAFailureWithBoundedMemory) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, BrokenReplyTest,
     ::testing::Values(
-        HeaderFault{"VersionTwo", [](sim::SimOptions& o) { o.bad_version = {3, 2}; },
+        HeaderFault{"VersionTwo",
+                    [](sim::SimOptions& o) {
+                      o.bad_version = {3, 2};
+                    },
                     "Error, this Version of Veltrix Network Communication is not Supported, "
                     "please update to the latest version of the software.  Version #2"},
-        HeaderFault{"VersionZero", [](sim::SimOptions& o) { o.bad_version = {3, 0}; },
+        HeaderFault{"VersionZero",
+                    [](sim::SimOptions& o) {
+                      o.bad_version = {3, 0};
+                    },
                     "Error, invalid version number, data has been corrupted or improperly "
                     "formatted"},
         HeaderFault{"ValidationCode", [](sim::SimOptions& o) { o.bad_validation_nth = 3; },
                     "Error, invalid validation code, data has been corrupted or improperly "
                     "formatted"},
-        HeaderFault{"AbsurdSize", [](sim::SimOptions& o) { o.absurd_size = {3, 0x7FFFFFFF}; },
+        HeaderFault{"AbsurdSize",
+                    [](sim::SimOptions& o) {
+                      o.absurd_size = {3, 0x7FFFFFFF};
+                    },
                     nullptr},
-        HeaderFault{"NegativeSize", [](sim::SimOptions& o) { o.absurd_size = {3, -8}; },
+        HeaderFault{"NegativeSize",
+                    [](sim::SimOptions& o) {
+                      o.absurd_size = {3, -8};
+                    },
                     nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 

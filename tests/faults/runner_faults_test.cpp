@@ -91,8 +91,7 @@ TEST_F(RunnerFaultsTest, SavingToAFullDiskFailsWithItsReason) {
   EXPECT_EQ(r.status, kExitSetupFailed) << r.err;
   EXPECT_NE(r.err.find("orvanta-run: cannot save the setup file /dev/full: "), std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("No space left on device"), std::string::npos)
-      << r.err;
+  EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
 }
 
 TEST_F(RunnerFaultsTest, ADiskThatFillsUpDuringASaveLeavesTheEarlierFileWhole) {
@@ -167,8 +166,8 @@ TEST_F(RunnerFaultsTest, SoakOfTenThousandTrialsLogsEveryTrialInOrder) {
   StartSimulator();
   WriteFile("p.cfg", Protocol(kTrials, 1));
   std::vector<std::string> args = ServerArgs();
-  for (const std::string& a : {std::string("--quiet"), std::string("--log"), Path("log.txt"),
-                               Path("p.cfg")})
+  for (const std::string& a :
+       {std::string("--quiet"), std::string("--log"), Path("log.txt"), Path("p.cfg")})
     args.push_back(a);
   const auto start = SteadyClock::now();
   const ProcessResult r = Runner(args, 0, 120000ms);

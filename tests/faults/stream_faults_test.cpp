@@ -202,8 +202,9 @@ TEST(StreamFaultsTest, AStreamCutInTheMiddleOfARecordDeliversOnlyWholeRecordsAnd
   ::close(cscFd);
   ASSERT_TRUE(WaitUntil([&] {
     return ReadWholeFile(folder.path() + "/client.txt")
-               .find("NodeConnectionClient::RecieveData() - Attempt to recieve data has failed, "
-                     "socket has been closed gracefully.  mStreamType: CSC") != std::string::npos;
+               .find(
+                   "NodeConnectionClient::RecieveData() - Attempt to recieve data has failed, "
+                   "socket has been closed gracefully.  mStreamType: CSC") != std::string::npos;
   }));
   EXPECT_EQ(csc.Count(), 1u);
   EXPECT_EQ(csc.names, std::vector<std::string>{"CSC1"});

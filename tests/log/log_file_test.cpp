@@ -96,8 +96,9 @@ TEST_F(LogFileTest, HeaderEntriesAndEchoAreExact) {
                                             "-* NOTICE  *-  09:05:03.007 - hello\r\n"
                                             "-* UNKNOWN *-  09:05:03.007 - odd level\r\n");
   // The header is not echoed; entries are, without their line end.
-  EXPECT_EQ(window_.log_lines(), (std::vector<std::string>{"-* NOTICE  *-  09:05:03.007 - hello",
-                                                           "-* UNKNOWN *-  09:05:03.007 - odd level"}));
+  EXPECT_EQ(window_.log_lines(),
+            (std::vector<std::string>{"-* NOTICE  *-  09:05:03.007 - hello",
+                                      "-* UNKNOWN *-  09:05:03.007 - odd level"}));
 }
 
 TEST_F(LogFileTest, ClosedLogStillEchoes) {
@@ -132,8 +133,10 @@ TEST_F(LogFileTest, RelativePathsLoseTheirDirectory) {
   const fs::path old_cwd = fs::current_path();
   fs::current_path(dir_.path);
   const std::pair<std::string, std::string> cases[] = {
-      {"run.log", "run.txt"},      {"logs/other.txt", "other.txt"},
-      {"logs\\third", "third.txt"}, {"C:fourth.txt", "fourth.txt"},
+      {"run.log", "run.txt"},
+      {"logs/other.txt", "other.txt"},
+      {"logs\\third", "third.txt"},
+      {"C:fourth.txt", "fourth.txt"},
       {"C:\\logs\\fifth.log", "C:\\logs\\fifth.txt"},  // a drive and a directory are kept
   };
   for (const auto& [given, opened] : cases) {
@@ -170,8 +173,8 @@ TEST_F(LogFileTest, FileThatCannotBeOpenedKeepsTheOldLogAndSaysSo) {
   EXPECT_EQ(log_.GetFilePath(), dir_ / "a.txt");
   EXPECT_EQ(log_.GetSetupFileLines(), "-SetLogFile \"" + (dir_ / "a.txt") + "\"\r\n\r\n\r\n");
   ASSERT_EQ(boxes_.boxes().size(), 1u);
-  EXPECT_EQ(boxes_.boxes()[0].text,
-            "Error openning filename: " + missing + ", file may be invalid, please check the filename ");
+  EXPECT_EQ(boxes_.boxes()[0].text, "Error openning filename: " + missing +
+                                        ", file may be invalid, please check the filename ");
   const std::vector<LogOpenFailure> failures = log_.TakeOpenFailures();
   ASSERT_EQ(failures.size(), 1u);
   EXPECT_EQ(failures[0].path, missing);
@@ -181,8 +184,9 @@ TEST_F(LogFileTest, FileThatCannotBeOpenedKeepsTheOldLogAndSaysSo) {
   EXPECT_EQ(ReadFile(dir_ / "a.txt"),
             Header(dir_ / "a.txt") +
                 "-*  ERROR  *-  09:05:03.007 - LogFile::OpenLogFile() - Error, unable to open the "
-                "log file " + missing + ", its folder does not exist.  Logging goes on in " +
-                (dir_ / "a.txt") + ".\r\n-* NOTICE  *-  09:05:03.007 - still here\r\n");
+                "log file " +
+                missing + ", its folder does not exist.  Logging goes on in " + (dir_ / "a.txt") +
+                ".\r\n-* NOTICE  *-  09:05:03.007 - still here\r\n");
   // A name-only switch after the failure still keeps the earlier folder.
   ASSERT_EQ(log_.SetLogFilename(dir_ / "b.txt"), 0);
   EXPECT_EQ(log_.GetFilePath(), dir_ / "b.txt");
@@ -235,8 +239,9 @@ TEST_F(LogFileTest, ViewLogFileMapsShellResults) {
     EXPECT_EQ(SplitCrLf(ReadFile(dir_ / "a.txt")).back(),
               "-*  ERROR  *-  09:05:03.007 - LogFile::ViewLogFile() - Error, shell execute failed "
               "to open the log file.");
-    EXPECT_EQ(boxes_.texts(), std::vector<std::string>{
-                                  "LogFile::ViewLogFile() - Error, unable to open logfile, " + ending});
+    EXPECT_EQ(boxes_.texts(),
+              std::vector<std::string>{"LogFile::ViewLogFile() - Error, unable to open logfile, " +
+                                       ending});
   }
 }
 
@@ -258,7 +263,8 @@ TEST_F(LogFileTest, ConcurrentWritersNeverInterleave) {
   ASSERT_EQ(log_.SetLogFilename(dir_ / "mt.txt"), 0);
   constexpr int kEntries = 2000;
   auto writer = [this](const std::string& who) {
-    for (int i = 0; i < kEntries; ++i) log_.WriteLogEntry(kLogNotice, who + " " + std::to_string(i));
+    for (int i = 0; i < kEntries; ++i)
+      log_.WriteLogEntry(kLogNotice, who + " " + std::to_string(i));
   };
   std::thread a(writer, "A"), b(writer, "B");
   a.join();

@@ -2,8 +2,8 @@
 // client: the command texts on the wire, the gaps between them read from the
 // simulator's transcript, Stop and Pause, withheld replies and a server that
 // has gone away.
-#include <algorithm>
 #include <gtest/gtest.h>
+#include <algorithm>
 
 #include <string>
 #include <vector>
@@ -106,8 +106,9 @@ TEST_F(EndToEndTest, PulsesOnBits0And3And15And16) {
     EXPECT_GE(width + kStampJitterUs, 40000u);
     EXPECT_LT(width, 40000u + kSlackUs);
   }
-  EXPECT_TRUE(LogHas("Sent TTL Pulse Start.  Sub System Name: VRXBD, Board Number: 1, Bit "
-                     "Number: 15, Reply: 0"));
+  EXPECT_TRUE(
+      LogHas("Sent TTL Pulse Start.  Sub System Name: VRXBD, Board Number: 1, Bit "
+             "Number: 15, Reply: 0"));
 }
 
 TEST_F(EndToEndTest, EventStringsWithSpacesAndEmptyAndTheFourWavCommands) {
@@ -137,8 +138,9 @@ TEST_F(EndToEndTest, EventStringsWithSpacesAndEmptyAndTheFourWavCommands) {
                             }));
   for (const auto& c : Commands()) EXPECT_EQ(c.reply, "0") << c.text;
   EXPECT_TRUE(LogHas("Sent Quorvin Event.  Event String: Tone  On A, TTL Value: 12, Reply: 0"));
-  EXPECT_TRUE(LogHas("Sent -PlayDAWavFile  command.  Sub System Name: AO 1, Board Number: 1, "
-                     "Reply: 0"));
+  EXPECT_TRUE(
+      LogHas("Sent -PlayDAWavFile  command.  Sub System Name: AO 1, Board Number: 1, "
+             "Reply: 0"));
 }
 
 // Stop during the trial's duration: nothing more reaches the server, and the
@@ -288,7 +290,9 @@ TEST_F(EndToEndTest, ServerGoneTheRunEndsAtTheFirstCommandAsAFailure) {
   for (const auto& text : LogTexts()) EXPECT_EQ(text.rfind("Sent ", 0), std::string::npos) << text;
   ASSERT_EQ(boxes.texts().size(), 1u);
   EXPECT_EQ(boxes.texts()[0].rfind("Trial processing ended at trial #1, the connection to "
-                                   "Quorvin was lost: ", 0), 0u);
+                                   "Quorvin was lost: ",
+                                   0),
+            0u);
 }
 
 }  // namespace

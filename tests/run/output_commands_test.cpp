@@ -29,12 +29,13 @@ TEST_F(OutputCommandsTest, PostEventQuotesTheStringUnchanged) {
   EXPECT_EQ(trials.PostEvent("", -3), 0);
   EXPECT_EQ(scripted.commands(),
             (std::vector<std::string>{"-PostEvent \"Tone On  now\" 7 0", "-PostEvent \"\" -3 0"}));
-  EXPECT_EQ(LogTexts(),
-            (std::vector<std::string>{
-                "Sent Quorvin Event.  Event String: Tone On  now, TTL Value: 7, Reply: ok "
-                "-PostEvent \"Tone On  now\" 7 0",
-                "Sent Quorvin Event.  Event String: , TTL Value: -3, Reply: ok -PostEvent \"\" -3 0",
-            }));
+  EXPECT_EQ(
+      LogTexts(),
+      (std::vector<std::string>{
+          "Sent Quorvin Event.  Event String: Tone On  now, TTL Value: 7, Reply: ok "
+          "-PostEvent \"Tone On  now\" 7 0",
+          "Sent Quorvin Event.  Event String: , TTL Value: -3, Reply: ok -PostEvent \"\" -3 0",
+      }));
   EXPECT_EQ(LogEntries()[0].tag, "-* NOTICE  *- ");
   EXPECT_EQ(trials.GetMessage(), LogTexts().back());
 }
@@ -148,8 +149,9 @@ TEST_F(OutputCommandsTest, RepliesAreEscapedAndCutInTheLogButNotInTheRecord) {
   trials.PostEvent("big", 2);
   const auto texts = LogTexts();
   ASSERT_EQ(texts.size(), 2u);
-  EXPECT_EQ(texts[0], "Sent Quorvin Event.  Event String: E, TTL Value: 1, Reply: "
-                      "0\\r\\n-* ERROR *- forged\\x1b[2J\\x7f");
+  EXPECT_EQ(texts[0],
+            "Sent Quorvin Event.  Event String: E, TTL Value: 1, Reply: "
+            "0\\r\\n-* ERROR *- forged\\x1b[2J\\x7f");
   EXPECT_EQ(texts[1], "Sent Quorvin Event.  Event String: big, TTL Value: 2, Reply: " +
                           std::string(1000, 'x') + " ... (cut, 3000 characters in all)");
   const auto records = observer.commands();

@@ -150,8 +150,8 @@ struct LogEntry {
 class ModelEnv : public ProgramEnv {
  public:
   ModelEnv()
-      : ProgramEnv(Options{.now = LocalTime{2009, 3, 7, 9, 5, 3, 7},
-                           .folderPrefix = "orvanta-run-"}) {
+      : ProgramEnv(
+            Options{.now = LocalTime{2009, 3, 7, 9, 5, 3, 7}, .folderPrefix = "orvanta-run-"}) {
     trials.SetRunObserver(&observer);
     trials.SetCommandChannel(&scripted);
   }

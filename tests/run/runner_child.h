@@ -216,9 +216,9 @@ class RunnerCliTest : public ::testing::Test {
     ASSERT_TRUE(server_->Start(&error)) << error;
   }
   Args ServerArgs() const {
-    return {"--server", "127.0.0.1", "--negotiation-port",
-            std::to_string(server_->negotiation_port()), "--message-port",
-            std::to_string(server_->message_port())};
+    return {"--server",           "127.0.0.1",
+            "--negotiation-port", std::to_string(server_->negotiation_port()),
+            "--message-port",     std::to_string(server_->message_port())};
   }
 
   std::string WriteSetup(const std::string& name, const std::string& text) {

@@ -101,18 +101,17 @@ TEST_F(RunnerCliTest, RunFromALaterTrialWithATimeline) {
 }
 
 TEST_F(RunnerCliTest, CheckReportsEachProblemAndConnectsNowhere) {
-  const std::string setup = WriteSetup(
-      "bad.cfg",
-      "-AddTrial \"P\"\n"
-      "-SetStartOfTrialGenerateTTLPulse \"P\" true\n"
-      "-SetStartOfTrialTTLPulseBitNumber \"P\" 16\n"
-      "-SetEndOfTrialGenerateTTLPulse \"P\" true\n"
-      "-SetEndOfTrialTTLPulseDuration \"P\" -5\n"
-      "-SetTrialDuration \"P\" -1\n"
-      "-AddTrial \"W\"\n"
-      "-SetTrialCount \"W\" 0\n"
-      "-SetPlayWavFile \"W\" true\n"
-      "-SetStartOfTrialTTLPulseBoardNumber \"P\" -2\n");
+  const std::string setup = WriteSetup("bad.cfg",
+                                       "-AddTrial \"P\"\n"
+                                       "-SetStartOfTrialGenerateTTLPulse \"P\" true\n"
+                                       "-SetStartOfTrialTTLPulseBitNumber \"P\" 16\n"
+                                       "-SetEndOfTrialGenerateTTLPulse \"P\" true\n"
+                                       "-SetEndOfTrialTTLPulseDuration \"P\" -5\n"
+                                       "-SetTrialDuration \"P\" -1\n"
+                                       "-AddTrial \"W\"\n"
+                                       "-SetTrialCount \"W\" 0\n"
+                                       "-SetPlayWavFile \"W\" true\n"
+                                       "-SetStartOfTrialTTLPulseBoardNumber \"P\" -2\n");
   Child child({"--quiet", "--check", "--server", "127.0.0.1", "--message-port",
                std::to_string(ClosedPort()), setup},
               dir_);
@@ -139,8 +138,7 @@ TEST_F(RunnerCliTest, CheckReportsEachProblemAndConnectsNowhere) {
 
   Child beyond({"--quiet", "--check", "--start-at", "6", good}, dir_);
   EXPECT_EQ(beyond.Wait(), runner::kExitCheckFailed);
-  EXPECT_EQ(beyond.out(),
-            "problem: --start-at 6 is beyond the last trial of the run order (5).\n");
+  EXPECT_EQ(beyond.out(), "problem: --start-at 6 is beyond the last trial of the run order (5).\n");
 }
 
 TEST_F(RunnerCliTest, FailedConnectionExitsWith2) {
@@ -193,7 +191,8 @@ TEST_F(RunnerCliTest, SigintStopsTheRunAndDisconnects) {
                   .WaitForLine(
                       [](const std::string& l) {
                         const auto f = sim::SplitTranscriptLine(l);
-                        return f.size() == 7 && f[3] == "close" && f[2].find("message") != std::string::npos;
+                        return f.size() == 7 && f[3] == "close" &&
+                               f[2].find("message") != std::string::npos;
                       },
                       2000ms)
                   .has_value());
@@ -254,8 +253,8 @@ class RunnerTroubleTest : public RunnerCliTest {
   // timeline rows (header dropped) land in `rows`.
   int Run(const Args& extra, std::string* err) {
     Args args = ServerArgs();
-    for (const char* a : {"--quiet", "--no-negotiate", "--timeline", "tl.csv", "--client-log",
-                          "client.log"})
+    for (const char* a :
+         {"--quiet", "--no-negotiate", "--timeline", "tl.csv", "--client-log", "client.log"})
       args.push_back(a);
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(WriteSetup("events.cfg", kEvents));
@@ -278,12 +277,18 @@ TEST_F(RunnerTroubleTest, ServerGoneMidRunExits6WithTheErrorLineAndNoSuccess) {
   EXPECT_EQ(Run({}, &err), runner::kExitRunTrouble);
   EXPECT_EQ(err.find("Trials Completed Successfully"), std::string::npos) << err;
   EXPECT_NE(err.find("orvanta-run: the run failed at trial 2 of 3: the connection was lost ("),
-            std::string::npos) << err;
+            std::string::npos)
+      << err;
   const auto log = LogFileTexts(dir_ + "/OrvantaLogFile.txt");
-  EXPECT_NE(std::find_if(log.begin(), log.end(), [](const std::string& t) {
-              return t.rfind("TrialContainer::ProcessTrials() - Error, a command of trial #2 "
-                             "failed: ", 0) == 0;
-            }), log.end());
+  EXPECT_NE(
+      std::find_if(log.begin(), log.end(),
+                   [](const std::string& t) {
+                     return t.rfind(
+                                "TrialContainer::ProcessTrials() - Error, a command of trial #2 "
+                                "failed: ",
+                                0) == 0;
+                   }),
+      log.end());
   EXPECT_EQ(std::count(log.begin(), log.end(), std::string("End Trial #2")), 0);
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[0][7], "replied");
@@ -307,7 +312,8 @@ TEST_F(RunnerTroubleTest, OneMissingReplyTheRunCompletesExits6AndCountsIt) {
   EXPECT_EQ(Run({"--reply-timeout", "1000"}, &err), runner::kExitRunTrouble);
   EXPECT_NE(err.find("orvanta-run: the run ended with trouble: 1 command failed; the first in "
                      "trial 2: no reply within 1000 ms (command -PostEvent \"\" 0 0)"),
-            std::string::npos) << err;
+            std::string::npos)
+      << err;
   EXPECT_NE(err.find("Trials completed with errors, 1 command failed."), std::string::npos);
   const auto log = LogFileTexts(dir_ + "/OrvantaLogFile.txt");
   EXPECT_EQ(std::count(log.begin(), log.end(), std::string("End Trial #3")), 1);
@@ -330,8 +336,9 @@ TEST_F(RunnerTroubleTest, AnUnsolicitedFrameIsDiscardedAndLaterRepliesStayPaired
     EXPECT_EQ(row[4], "0");
     EXPECT_EQ(row[7], "replied");
   }
-  EXPECT_NE(ReadFile(dir_ + "/client.log").find("a message that no command asked for has been "
-                                                 "discarded"),
+  EXPECT_NE(ReadFile(dir_ + "/client.log")
+                .find("a message that no command asked for has been "
+                      "discarded"),
             std::string::npos);
 }
 
@@ -374,7 +381,8 @@ TEST(TimelineFileTest, FieldsAreQuotedOnlyWhenTheyNeedIt) {
 TEST(ProgressTest, LineShowsTrialTypeElapsedAndLeft) {
   EXPECT_EQ(runner::FormatProgress(3, 9, "Tone", 4400, 8600),
             "trial 3 of 9  Tone  elapsed 0:04  left 0:09");
-  EXPECT_EQ(runner::FormatProgress(1, 1, "L", 3725000, -5), "trial 1 of 1  L  elapsed 1:02:05  left 0:00");
+  EXPECT_EQ(runner::FormatProgress(1, 1, "L", 3725000, -5),
+            "trial 1 of 1  L  elapsed 1:02:05  left 0:00");
 }
 
 // ---- Setup files as untrusted input; outputs shared by two programs ----
@@ -426,12 +434,21 @@ TEST(SetupFileAbuse, NoSetupFileLineChangesAFileThatIsThere) {
   fs::create_directory(dir + "/sub");
   WriteFile(dir + "/abuse.cfg",
             "-AddTrial \"A\"\n-SetTrialCount \"A\" 2\n"
-            "-SetLogFile \"" + dir + "/x.md\"\n"             // another extension: x.txt
-            "-SetLogFile \"" + dir + "/link.txt\"\n"         // a link to data
-            "-SetLogFile \"../same.txt\"\n"                  // ".." is dropped
-            "-SetLogFile \"" + dir + "/no/such/folder.txt\"\n"
-            "-SetLogFile \"" + dir + "/" + std::string(300, 'n') + "\"\n"
-            "-SetLogFile \"" + dir + "/sub\"\n");           // sub.txt: a name that is free
+            "-SetLogFile \"" +
+                dir +
+                "/x.md\"\n"  // another extension: x.txt
+                "-SetLogFile \"" +
+                dir +
+                "/link.txt\"\n"                  // a link to data
+                "-SetLogFile \"../same.txt\"\n"  // ".." is dropped
+                "-SetLogFile \"" +
+                dir +
+                "/no/such/folder.txt\"\n"
+                "-SetLogFile \"" +
+                dir + "/" + std::string(300, 'n') +
+                "\"\n"
+                "-SetLogFile \"" +
+                dir + "/sub\"\n");  // sub.txt: a name that is free
   WriteFile(dir + "/self.txt", "-SetLogFile \"self.txt\"\n");
   std::string bomb = "%a = x\n";
   for (int i = 0; i < 40; ++i) bomb += "%a := %a\n";
@@ -454,10 +471,9 @@ TEST(SetupFileAbuse, NoSetupFileLineChangesAFileThatIsThere) {
   EXPECT_EQ(RunRunner(args({"--dry-run"}), dir).status, 0);
   EXPECT_EQ(Snapshot(dir), before) << "--check or --dry-run touched the folder";
 
-  const Outcome run = RunRunner(
-      args({"--no-negotiate", "--server", "127.0.0.1", "--message-port",
-            std::to_string(ClosedPort())}),
-      dir);
+  const Outcome run = RunRunner(args({"--no-negotiate", "--server", "127.0.0.1", "--message-port",
+                                      std::to_string(ClosedPort())}),
+                                dir);
   EXPECT_EQ(run.status, 2) << run.err;  // the setup half ran whole, then no server
   auto after = Snapshot(dir);
   // The one name that was free became a log; everything else is as it was.
@@ -468,7 +484,8 @@ TEST(SetupFileAbuse, NoSetupFileLineChangesAFileThatIsThere) {
 
   EXPECT_NE(run.err.find("warning: abuse.cfg: the log file " + dir +
                          "/link.txt could not be opened: it is a symbolic link, which is not "
-                         "followed; the log stays in " + logs.path() + "/run.txt"),
+                         "followed; the log stays in " +
+                         logs.path() + "/run.txt"),
             std::string::npos)
       << run.err;
   EXPECT_EQ(Count(run.err, "Error openning filename: "), 6) << run.err;
@@ -478,8 +495,8 @@ TEST(SetupFileAbuse, NoSetupFileLineChangesAFileThatIsThere) {
   EXPECT_EQ(Count(log, "LogFile::OpenLogFile() - Error, unable to open the log file "), 5);
 
   // The macro bomb stops its load at the line that would pass the limit.
-  EXPECT_EQ(RunRunner({"--quiet", "--check", "--log", logs.path() + "/bomb", "bomb.cfg"}, dir).status,
-            1);
+  EXPECT_EQ(
+      RunRunner({"--quiet", "--check", "--log", logs.path() + "/bomb", "bomb.cfg"}, dir).status, 1);
   EXPECT_NE(ReadFile(logs.path() + "/bomb.txt")
                 .find("FormatCmdLine::ProcessMacroLine() - Error, the value of macro %a would be "
                       "longer than 999 characters, the longest line a setup file may hold."),
@@ -511,7 +528,8 @@ TEST(TwoWriters, ASecondProgramIsRefusedAndAnEarlierLogIsMovedAside) {
   ASSERT_EQ(aside.size(), 1u);
   EXPECT_NE(ReadFile(dir + "/OrvantaLogFile.txt")
                 .find("LogFile::OpenLogFile() - The earlier log file of this name was moved "
-                      "aside to " + dir + "/" + aside[0] + "."),
+                      "aside to " +
+                      dir + "/" + aside[0] + "."),
             std::string::npos);
 
   // Another program holds the log, then the timeline.
@@ -523,14 +541,15 @@ TEST(TwoWriters, ASecondProgramIsRefusedAndAnEarlierLogIsMovedAside) {
   const auto before = Snapshot(dir);
   const Outcome log = RunRunner({"--quiet", "--dry-run", "--log", "shared", "s.cfg"}, dir);
   EXPECT_EQ(log.status, 1);
-  EXPECT_NE(log.err.find("orvanta-run: cannot open the log file " + dir + "/shared.txt: it is in "
+  EXPECT_NE(log.err.find("orvanta-run: cannot open the log file " + dir +
+                         "/shared.txt: it is in "
                          "use by another program (it is locked)"),
             std::string::npos)
       << log.err;
-  const Outcome timeline = RunRunner(
-      {"--quiet", "--no-negotiate", "--server", "127.0.0.1", "--message-port",
-       std::to_string(ClosedPort()), "--log", "own", "--timeline", "shared.txt", "s.cfg"},
-      dir);
+  const Outcome timeline =
+      RunRunner({"--quiet", "--no-negotiate", "--server", "127.0.0.1", "--message-port",
+                 std::to_string(ClosedPort()), "--log", "own", "--timeline", "shared.txt", "s.cfg"},
+                dir);
   EXPECT_EQ(timeline.status, 1);
   EXPECT_NE(timeline.err.find("cannot write the timeline file shared.txt: it is in use by another "
                               "program"),

@@ -65,8 +65,7 @@ class ScheduleTest : public ::testing::Test, public ModelEnv {
       const CommandRecord& r = records[i];
       if (out.size() < static_cast<size_t>(r.trialNumber)) out.resize(r.trialNumber);
       out[r.trialNumber - 1].push_back(
-          std::chrono::duration_cast<std::chrono::microseconds>(r.sentAt - origin).count() /
-          1000);
+          std::chrono::duration_cast<std::chrono::microseconds>(r.sentAt - origin).count() / 1000);
     }
     return out;
   }
@@ -119,9 +118,10 @@ TEST_F(ScheduleTest, ALateStepIsLoggedAndTheRunStartedLaterKeepsItsPlan) {
   EXPECT_TRUE(sent[0].empty());
   EXPECT_EQ(sent[1], (std::vector<long long>{0, 1, 2, 12, 25, 26, 30, 31}));
   EXPECT_EQ(sent[2], (std::vector<long long>{59, 60, 61, 66, 84, 85, 89, 90}));
-  EXPECT_TRUE(LogHas("TrialContainer::ProcessTrials() - Warning, trial #2: the end of the start "
-                     "pulse came 5.000 ms late; the fixed schedule keeps the planned times of the "
-                     "steps after it."));
+  EXPECT_TRUE(
+      LogHas("TrialContainer::ProcessTrials() - Warning, trial #2: the end of the start "
+             "pulse came 5.000 ms late; the fixed schedule keeps the planned times of the "
+             "steps after it."));
   EXPECT_EQ(LogCount("TrialContainer::ProcessTrials() - Warning"), 1u);
 }
 
@@ -136,8 +136,9 @@ TEST_F(ScheduleTest, PauseShiftsThePlanByTheTimePaused) {
   const auto t0 = clock.Now();
   ASSERT_EQ(trials.StartProcessingTrials(), 0);
   ASSERT_TRUE(WaitUntil([&] {
-    return LogHas("TrialContainer::ProcessTrials() - Trial processing is paused before trial #2, "
-                  "waiting for Resume or Stop.");
+    return LogHas(
+        "TrialContainer::ProcessTrials() - Trial processing is paused before trial #2, "
+        "waiting for Resume or Stop.");
   }));
   clock.Advance(100ms);
   trials.TogglePauseProcessingTrials();

@@ -46,7 +46,8 @@ class SessionRecordTest : public RunnerCliTest {
   std::vector<std::string> Records(const std::string& parent = "recs") const {
     std::vector<std::string> out;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dir_ + "/" + parent, ec)) out.push_back(e.path().string());
+    for (const auto& e : fs::directory_iterator(dir_ + "/" + parent, ec))
+      out.push_back(e.path().string());
     std::sort(out.begin(), out.end());
     return out;
   }
@@ -72,8 +73,10 @@ std::vector<std::vector<std::string>> PlainTsv(const std::string& text) {
   for (const std::string& line : SplitLines(text)) {
     std::vector<std::string> fields(1);
     for (char c : line) {
-      if (c == '\t') fields.emplace_back();
-      else fields.back() += c;
+      if (c == '\t')
+        fields.emplace_back();
+      else
+        fields.back() += c;
     }
     rows.push_back(fields);
   }
@@ -149,8 +152,8 @@ TEST_F(SessionRecordTest, CompletedRunLeavesAWholeConsistentRecord) {
   // events.tsv read as plain TSV: its onsets are the timeline's send times.
   const auto tsv = PlainTsv(ReadFile(folder + "/events.tsv"));
   ASSERT_FALSE(tsv.empty());
-  const std::vector<std::string> header{"onset", "duration", "trial_type", "value", "trial",
-                                        "acknowledged"};
+  const std::vector<std::string> header{"onset", "duration", "trial_type",
+                                        "value", "trial",    "acknowledged"};
   EXPECT_EQ(tsv[0], header);
   std::vector<std::string> expected, onsets;
   for (const auto& row : rec.timeline) {

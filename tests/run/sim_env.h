@@ -29,15 +29,15 @@ class SimEnv : public ModelEnv {
   void Start(bool messageOnly = false) {
     ASSERT_NO_FATAL_FAILURE(StartSim());
     if (messageOnly) {
-      ASSERT_TRUE(client.GetNetworkNodeClient().InitializeClient("127.0.0.1",
-                                                                 server->message_port()));
+      ASSERT_TRUE(
+          client.GetNetworkNodeClient().InitializeClient("127.0.0.1", server->message_port()));
       trials.SetCommandChannel(&client);
     } else {
       ASSERT_TRUE(ConnectClient());
     }
     // Only the commands from here on count.
-    ASSERT_TRUE(WaitUntil(
-        [&] { return static_cast<int64_t>(CommandLines(0).size()) == received(); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return static_cast<int64_t>(CommandLines(0).size()) == received(); }));
     first_ = CommandLines(0).size();
   }
 

@@ -37,13 +37,13 @@ TEST_F(WorkerTest, ThreeTrialsRunInOrderAndComplete) {
   EXPECT_GE(MillisSince(start), 3 * (30 + 50));
   EXPECT_FALSE(trials.IsProcessing());
 
-  EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Start Trial #1", "End Trial #1",
-                                                  "Start Trial #2", "End Trial #2",
-                                                  "Start Trial #3", "End Trial #3"}));
-  EXPECT_EQ(window.model_calls(),
-            (std::vector<std::string>{"AddTrialTypeToList:A", "SetCurrentTrialNumber:1",
-                                      "SetCurrentTrialNumber:2", "SetCurrentTrialNumber:3",
-                                      "OnStop"}));
+  EXPECT_EQ(LogTexts(),
+            (std::vector<std::string>{"Start Trial #1", "End Trial #1", "Start Trial #2",
+                                      "End Trial #2", "Start Trial #3", "End Trial #3"}));
+  EXPECT_EQ(
+      window.model_calls(),
+      (std::vector<std::string>{"AddTrialTypeToList:A", "SetCurrentTrialNumber:1",
+                                "SetCurrentTrialNumber:2", "SetCurrentTrialNumber:3", "OnStop"}));
   const auto shown = boxes.boxes();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0].text, "Trials Completed Successfully");
@@ -106,9 +106,9 @@ TEST_F(WorkerTest, EveryActionOfATrialInItsOrder) {
     EXPECT_TRUE(r.replied);
     EXPECT_EQ(r.reply, "ok " + r.command);
   }
-  EXPECT_EQ(steps, (std::vector<std::string>{
-                       "start event", "wav", "wav", "wav", "wav", "start pulse", "start pulse",
-                       "start pulse", "end pulse", "end pulse", "end pulse", "end event"}));
+  EXPECT_EQ(steps, (std::vector<std::string>{"start event", "wav", "wav", "wav", "wav",
+                                             "start pulse", "start pulse", "start pulse",
+                                             "end pulse", "end pulse", "end pulse", "end event"}));
 }
 
 TEST_F(WorkerTest, EmptyDeckCompletesAtOnce) {
@@ -164,8 +164,7 @@ TEST_F(WorkerTest, StopWhileTheReplyIsWithheldReturnsPromptlyAndLogsNoReply) {
   ASSERT_TRUE(WaitForEnd(1000ms));
   std::this_thread::sleep_for(30ms);
   EXPECT_EQ(scripted.commands(), (std::vector<std::string>{"-PostEvent \"\" 0 0"}));
-  EXPECT_EQ(LogTexts(),
-            (std::vector<std::string>{"Start Trial #1", kTerminatedLine, kWaitLine}));
+  EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Start Trial #1", kTerminatedLine, kWaitLine}));
   // The abandoned exchange is in the observer's record, without a reply.
   const auto records = observer.commands();
   ASSERT_EQ(records.size(), 1u);
@@ -317,8 +316,8 @@ TEST_F(WorkerTest, SettingsAreReadWhenTheirStepComes) {
   ASSERT_TRUE(WaitUntil([&] { return TrialStarted(1); }));
   t->SetEndOfTrialEventString("after");
   ASSERT_TRUE(WaitForEnd());
-  EXPECT_EQ(scripted.commands(), (std::vector<std::string>{"-PostEvent \"after\" 0 0",
-                                                           "-PostEvent \"after\" 0 0"}));
+  EXPECT_EQ(scripted.commands(),
+            (std::vector<std::string>{"-PostEvent \"after\" 0 0", "-PostEvent \"after\" 0 0"}));
 }
 
 // The destructor stops a running run and waits for its worker, so nothing

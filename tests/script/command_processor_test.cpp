@@ -108,7 +108,8 @@ TEST_F(CommandProcessorTest, ArgumentCountMessageNamesHandlerCommandAndCounts) {
 }
 
 TEST(NumericRule, DigitsWithOneSignFirstAndOnePointAnywhere) {
-  for (const char* text : {"0", "2000", "-5", "+5", "2000.9", ".5", "5.", "-", "+", ".", "-.", "007"})
+  for (const char* text :
+       {"0", "2000", "-5", "+5", "2000.9", ".5", "5.", "-", "+", ".", "-.", "007"})
     EXPECT_TRUE(IsNumericString(text)) << text;
   for (const char* text : {"", "1e3", "1.2.3", "5-", "--5", " 5", "5 ", "0x10", "abc", "1,5"})
     EXPECT_FALSE(IsNumericString(text)) << text;
@@ -257,7 +258,7 @@ TEST_F(CommandProcessorTest, SetTrialCount) {
   EXPECT_EQ(Run("-SetTrialCount \"Tone\" 5"), 0);
   EXPECT_EQ(m.CountOf("Tone"), 5);
   EXPECT_EQ(m.deck.GetNumCards(), 5);
-  EXPECT_EQ(Run("-SetTrialCount \"tone\" 3"), -1);   // letter case counts
+  EXPECT_EQ(Run("-SetTrialCount \"tone\" 3"), -1);  // letter case counts
   EXPECT_EQ(Run("-SetTrialCount \"Tone\" five"), -1);
   EXPECT_EQ(Run("-SetTrialCount \"Tone\" -1"), -1);  // the deck refuses it
   EXPECT_EQ(m.Errors(),

@@ -71,28 +71,26 @@ Args Describe(ScriptModel& m) {
   Args out;
   for (const std::string& name : m.trials.GetTrialNames()) {
     Trial* t = m.TrialNamed(name);
-    out.push_back(name + " count=" + std::to_string(m.CountOf(name)) +
-                  " dur=" + std::to_string(t->GetTrialDuration()) +
-                  " iti=" + std::to_string(t->GetInterTrialInterval()) +
-                  " wav=" + std::to_string(t->GetPlayWavFile()) + "|" + t->GetWavFileName() + "|" +
-                  std::to_string(t->GetWavFileBufferNumber()) + "|" +
-                  std::to_string(t->GetWavFileBoardNumber()) + "|" + t->GetWavFileSubSystemName() +
-                  " start=" + std::to_string(t->GetStartOfTrialGenerateEvent()) + "|" +
-                  t->GetStartOfTrialEventString() + "|" +
-                  std::to_string(t->GetStartOfTrialEventTTLValue()) + "|" +
-                  std::to_string(t->GetStartOfTrialGenerateTTLPulse()) + "|" +
-                  std::to_string(t->GetStartOfTrialTTLPulseBitNumber()) + "|" +
-                  std::to_string(t->GetStartOfTrialTTLPulseDuration()) + "|" +
-                  std::to_string(t->GetStartOfTrialTTLPulseBoardNumber()) + "|" +
-                  t->GetStartOfTrialTTLPulseSubSystemName() +
-                  " end=" + std::to_string(t->GetEndOfTrialGenerateEvent()) + "|" +
-                  t->GetEndOfTrialEventString() + "|" +
-                  std::to_string(t->GetEndOfTrialEventTTLValue()) + "|" +
-                  std::to_string(t->GetEndOfTrialGenerateTTLPulse()) + "|" +
-                  std::to_string(t->GetEndOfTrialTTLPulseBitNumber()) + "|" +
-                  std::to_string(t->GetEndOfTrialTTLPulseDuration()) + "|" +
-                  std::to_string(t->GetEndOfTrialTTLPulseBoardNumber()) + "|" +
-                  t->GetEndOfTrialTTLPulseSubSystemName());
+    out.push_back(
+        name + " count=" + std::to_string(m.CountOf(name)) +
+        " dur=" + std::to_string(t->GetTrialDuration()) + " iti=" +
+        std::to_string(t->GetInterTrialInterval()) + " wav=" + std::to_string(t->GetPlayWavFile()) +
+        "|" + t->GetWavFileName() + "|" + std::to_string(t->GetWavFileBufferNumber()) + "|" +
+        std::to_string(t->GetWavFileBoardNumber()) + "|" + t->GetWavFileSubSystemName() +
+        " start=" + std::to_string(t->GetStartOfTrialGenerateEvent()) + "|" +
+        t->GetStartOfTrialEventString() + "|" + std::to_string(t->GetStartOfTrialEventTTLValue()) +
+        "|" + std::to_string(t->GetStartOfTrialGenerateTTLPulse()) + "|" +
+        std::to_string(t->GetStartOfTrialTTLPulseBitNumber()) + "|" +
+        std::to_string(t->GetStartOfTrialTTLPulseDuration()) + "|" +
+        std::to_string(t->GetStartOfTrialTTLPulseBoardNumber()) + "|" +
+        t->GetStartOfTrialTTLPulseSubSystemName() +
+        " end=" + std::to_string(t->GetEndOfTrialGenerateEvent()) + "|" +
+        t->GetEndOfTrialEventString() + "|" + std::to_string(t->GetEndOfTrialEventTTLValue()) +
+        "|" + std::to_string(t->GetEndOfTrialGenerateTTLPulse()) + "|" +
+        std::to_string(t->GetEndOfTrialTTLPulseBitNumber()) + "|" +
+        std::to_string(t->GetEndOfTrialTTLPulseDuration()) + "|" +
+        std::to_string(t->GetEndOfTrialTTLPulseBoardNumber()) + "|" +
+        t->GetEndOfTrialTTLPulseSubSystemName());
   }
   out.push_back("shuffle=" + std::to_string(m.deck.GetShuffleType()) +
                 " max=" + std::to_string(m.deck.GetMaxConsectutiveSameSuitCards()));
@@ -104,34 +102,34 @@ TEST(SetupFileWriter, WritesTheExactFile) {
   ScriptModel m;
   ASSERT_EQ(m.log.SetLogFilename(dir.File("run.txt")), 0);
   ASSERT_EQ(m.trials.AddTrial("Tone"), 0);
-  const std::string expected =
-      std::string(kHeader) + "-SetLogFile \"" + dir.File("run.txt") + "\"\r\n\r\n\r\n" +
-      "-AddTrial \"Tone\"\r\n"
-      "-SetTrialCount \"Tone\" 1\r\n"
-      "-SetTrialDuration \"Tone\" 2000\r\n"
-      "-SetInterTrialInterval \"Tone\" 5000\r\n"
-      "-SetPlayWavFile \"Tone\" false\r\n"
-      "-SetWavFileBufferNumber \"Tone\" 0\r\n"
-      "-SetWavFileBoardNumber \"Tone\" 0\r\n"
-      "-SetWavFileSubSystemName \"Tone\" \"VRXBD\"\r\n"
-      "-SetStartOfTrialGenerateEvent \"Tone\" false\r\n"
-      "-SetStartOfTrialEventTTLValue \"Tone\" 0\r\n"
-      "-SetStartOfTrialGenerateTTLPulse \"Tone\" false\r\n"
-      "-SetStartOfTrialTTLPulseBitNumber \"Tone\" 0\r\n"
-      "-SetStartOfTrialTTLPulseDuration \"Tone\" 0\r\n"
-      "-SetStartOfTrialTTLPulseBoardNumber \"Tone\" 0\r\n"
-      "-SetStartOfTrialTTLPulseSubSystemName \"Tone\" \"VRXBD\"\r\n"
-      "-SetEndOfTrialGenerateEvent \"Tone\" false\r\n"
-      "-SetEndOfTrialEventTTLValue \"Tone\" 0\r\n"
-      "-SetEndOfTrialGenerateTTLPulse \"Tone\" false\r\n"
-      "-SetEndOfTrialTTLPulseBitNumber \"Tone\" 0\r\n"
-      "-SetEndOfTrialTTLPulseDuration \"Tone\" 0\r\n"
-      "-SetEndOfTrialTTLPulseBoardNumber \"Tone\" 0\r\n"
-      "-SetEndOfTrialTTLPulseSubSystemName \"Tone\" \"VRXBD\"\r\n"
-      "\r\n"
-      "-SetShuffleType Normal\r\n"
-      "-SetShuffleMaxConsecutiveTypeCount 1\r\n"
-      "-SetTrialOrder \"Tone\" 0\r\n";
+  const std::string expected = std::string(kHeader) + "-SetLogFile \"" + dir.File("run.txt") +
+                               "\"\r\n\r\n\r\n" +
+                               "-AddTrial \"Tone\"\r\n"
+                               "-SetTrialCount \"Tone\" 1\r\n"
+                               "-SetTrialDuration \"Tone\" 2000\r\n"
+                               "-SetInterTrialInterval \"Tone\" 5000\r\n"
+                               "-SetPlayWavFile \"Tone\" false\r\n"
+                               "-SetWavFileBufferNumber \"Tone\" 0\r\n"
+                               "-SetWavFileBoardNumber \"Tone\" 0\r\n"
+                               "-SetWavFileSubSystemName \"Tone\" \"VRXBD\"\r\n"
+                               "-SetStartOfTrialGenerateEvent \"Tone\" false\r\n"
+                               "-SetStartOfTrialEventTTLValue \"Tone\" 0\r\n"
+                               "-SetStartOfTrialGenerateTTLPulse \"Tone\" false\r\n"
+                               "-SetStartOfTrialTTLPulseBitNumber \"Tone\" 0\r\n"
+                               "-SetStartOfTrialTTLPulseDuration \"Tone\" 0\r\n"
+                               "-SetStartOfTrialTTLPulseBoardNumber \"Tone\" 0\r\n"
+                               "-SetStartOfTrialTTLPulseSubSystemName \"Tone\" \"VRXBD\"\r\n"
+                               "-SetEndOfTrialGenerateEvent \"Tone\" false\r\n"
+                               "-SetEndOfTrialEventTTLValue \"Tone\" 0\r\n"
+                               "-SetEndOfTrialGenerateTTLPulse \"Tone\" false\r\n"
+                               "-SetEndOfTrialTTLPulseBitNumber \"Tone\" 0\r\n"
+                               "-SetEndOfTrialTTLPulseDuration \"Tone\" 0\r\n"
+                               "-SetEndOfTrialTTLPulseBoardNumber \"Tone\" 0\r\n"
+                               "-SetEndOfTrialTTLPulseSubSystemName \"Tone\" \"VRXBD\"\r\n"
+                               "\r\n"
+                               "-SetShuffleType Normal\r\n"
+                               "-SetShuffleMaxConsecutiveTypeCount 1\r\n"
+                               "-SetTrialOrder \"Tone\" 0\r\n";
 
   // The plain writer into a file the caller opened.
   const std::string plain = dir.File("plain.cfg");
@@ -154,8 +152,10 @@ TEST(SetupFileWriter, WritesTheExactFile) {
   EXPECT_EQ(empty.config.GetSetupFileText(LocalTime{2031, 12, 31, 23, 59, 58, 999}),
             "#Orvanta system setup file\r\n#Generated using Orvanta v1.0\r\n"
             "#File Generation Date: 2031-12-31 23:59:58\r\n\r\n#Orvanta Setup\r\n"
-            "-SetLogFile \"" + dir.File("run2.txt") + "\"\r\n\r\n\r\n"
-            "-SetShuffleType Normal\r\n-SetShuffleMaxConsecutiveTypeCount 1\r\n");
+            "-SetLogFile \"" +
+                dir.File("run2.txt") +
+                "\"\r\n\r\n\r\n"
+                "-SetShuffleType Normal\r\n-SetShuffleMaxConsecutiveTypeCount 1\r\n");
 }
 
 class RoundTrip : public ::testing::TestWithParam<ShuffleType> {};
@@ -235,14 +235,16 @@ TEST(ScriptRunner, LoadingIntoAModelThatHoldsTheTypesStopsAtLine9) {
                       path}));
   const auto boxes = m.boxes.boxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text,
-            "There was an error processing your configuration file.  See the logfile for "
-            "details.\r\n\r\nFile: " + path +
-                "\r\nLine Number: 9\r\nCommand: -AddTrial \"Tone A\"\r\nReason: "
-                "TrialContainer::AddTrial() - Error, unable to add new trial to list, the trial name "
-                "is already in use.  Name: Tone A\r\n\r\nThe lines before line 9 were loaded and "
-                "stay in the setup (3 trial types are now loaded); line 9 and the lines after it "
-                "were not run.\r\n");
+  EXPECT_EQ(
+      boxes[0].text,
+      "There was an error processing your configuration file.  See the logfile for "
+      "details.\r\n\r\nFile: " +
+          path +
+          "\r\nLine Number: 9\r\nCommand: -AddTrial \"Tone A\"\r\nReason: "
+          "TrialContainer::AddTrial() - Error, unable to add new trial to list, the trial name "
+          "is already in use.  Name: Tone A\r\n\r\nThe lines before line 9 were loaded and "
+          "stay in the setup (3 trial types are now loaded); line 9 and the lines after it "
+          "were not run.\r\n");
   EXPECT_EQ(boxes[0].caption, "Configuration File Error");
   EXPECT_EQ(boxes[0].icon, BoxIcon::kError);
   EXPECT_EQ(boxes[0].buttons, BoxButtons::kOk);
@@ -272,19 +274,23 @@ TEST(ScriptRunner, AThirdFailingCommandKeepsTheFirstTwo) {
       "NOTICE|FormatCmdLine::GetNextLine() - Processing line number: 1",
       "NOTICE|FormatCmdLine::GetNextLine() - Processing line: -AddTrial \"A\"   # first",
       "NOTICE|ConfigFileProcessor::ProcessScript() - Next Ascii Command to Process.  Line Number: "
-      "1, Command Line: -AddTrial \"A\"   , Filename: " + path,
+      "1, Command Line: -AddTrial \"A\"   , Filename: " +
+          path,
       "NOTICE|FormatCmdLine::GetNextLine() - Processing line number: 2",
       "NOTICE|FormatCmdLine::GetNextLine() - Processing line: -SetTrialCount \"A\" 3",
       "NOTICE|ConfigFileProcessor::ProcessScript() - Next Ascii Command to Process.  Line Number: "
-      "2, Command Line: -SetTrialCount \"A\" 3, Filename: " + path,
+      "2, Command Line: -SetTrialCount \"A\" 3, Filename: " +
+          path,
       "NOTICE|FormatCmdLine::GetNextLine() - Processing line number: 3",
       "NOTICE|FormatCmdLine::GetNextLine() - Processing line: -SetTrialDuration \"A\" soon",
       "NOTICE|ConfigFileProcessor::ProcessScript() - Next Ascii Command to Process.  Line Number: "
-      "3, Command Line: -SetTrialDuration \"A\" soon, Filename: " + path,
+      "3, Command Line: -SetTrialDuration \"A\" soon, Filename: " +
+          path,
       "ERROR|CommandProcessor::SetTrialDuration() - Error, invalid argument received. Argument 2 "
       "must be a numeric value.  Argument 2: soon",
       "ERROR|ConfigFileProcessor::ProcessScript() - Error, Command String failed to execute.  Line "
-      "Number: 3, Command Line: -SetTrialDuration \"A\" soon, Filename: " + path,
+      "Number: 3, Command Line: -SetTrialDuration \"A\" soon, Filename: " +
+          path,
   };
   EXPECT_EQ(entries, expected);
   EXPECT_EQ(m.boxes.boxes().size(), 1u);
@@ -296,17 +302,18 @@ TEST(ScriptRunner, AFileOfCommentsOnlyLogsOnlyTheReading) {
   const std::string path = dir.Write("c.cfg", "# one\r\n\r\n  // two\r\n");
   EXPECT_EQ(m.config.ProcessScript(path), 0);
   EXPECT_EQ(m.config.GetLastOutcome().kind, ScriptOutcome::kCompleted);
-  EXPECT_EQ(m.Entries(),
-            (Args{"NOTICE|ConfigFileProcessor::ProcessScript() - Started Processing Filename: " + path,
-                  "NOTICE|FormatCmdLine::GetNextLine() - Processing line number: 1",
-                  "NOTICE|FormatCmdLine::GetNextLine() - Processing line: # one",
-                  "NOTICE|FormatCmdLine::GetNextLine() - Processing line number: 2",
-                  "NOTICE|FormatCmdLine::GetNextLine() - Processing line: ",
-                  "NOTICE|FormatCmdLine::GetNextLine() - Processing line number: 3",
-                  "NOTICE|FormatCmdLine::GetNextLine() - Processing line:   // two",
-                  "NOTICE|FormatCmdLine::GetLineFromFile() - The end of the file has been reached.",
-                  "NOTICE|ConfigFileProcessor::ProcessScript() - Finished Processing Filename: " +
-                      path}));
+  EXPECT_EQ(
+      m.Entries(),
+      (Args{
+          "NOTICE|ConfigFileProcessor::ProcessScript() - Started Processing Filename: " + path,
+          "NOTICE|FormatCmdLine::GetNextLine() - Processing line number: 1",
+          "NOTICE|FormatCmdLine::GetNextLine() - Processing line: # one",
+          "NOTICE|FormatCmdLine::GetNextLine() - Processing line number: 2",
+          "NOTICE|FormatCmdLine::GetNextLine() - Processing line: ",
+          "NOTICE|FormatCmdLine::GetNextLine() - Processing line number: 3",
+          "NOTICE|FormatCmdLine::GetNextLine() - Processing line:   // two",
+          "NOTICE|FormatCmdLine::GetLineFromFile() - The end of the file has been reached.",
+          "NOTICE|ConfigFileProcessor::ProcessScript() - Finished Processing Filename: " + path}));
   EXPECT_TRUE(m.boxes.boxes().empty());
 }
 
@@ -316,13 +323,15 @@ TEST(ScriptRunner, MissingFileAndReaderStops) {
   EXPECT_EQ(m.config.ProcessScript(dir.File("none.cfg")), -1);
   EXPECT_EQ(m.config.GetLastOutcome().kind, ScriptOutcome::kOpenFailed);
   EXPECT_EQ(m.Errors(), (Args{"FormatCmdLine::OpenFileCfg() - Error, attempt to open filename "
-                              "failed.  filename: " + dir.File("none.cfg")}));
+                              "failed.  filename: " +
+                              dir.File("none.cfg")}));
   EXPECT_TRUE(m.boxes.boxes().empty());
 
   // An invalid line stops the load as a failure, with a box that gives the
   // line and the reader's reason; what came before it stays.
   m.ClearLog();
-  const std::string path = dir.Write("bad.cfg", "-AddTrial \"A\"\nAddTrial \"B\"\n-AddTrial \"C\"\n");
+  const std::string path =
+      dir.Write("bad.cfg", "-AddTrial \"A\"\nAddTrial \"B\"\n-AddTrial \"C\"\n");
   EXPECT_EQ(m.config.ProcessScript(path), -1);
   const ScriptOutcome& outcome = m.config.GetLastOutcome();
   EXPECT_EQ(outcome.kind, ScriptOutcome::kStoppedEarly);
@@ -335,17 +344,19 @@ TEST(ScriptRunner, MissingFileAndReaderStops) {
   EXPECT_EQ(m.trials.GetTrialNames(), (Args{"A"}));
   ASSERT_EQ(m.boxes.boxes().size(), 1u);
   EXPECT_EQ(m.boxes.boxes()[0].caption, "Configuration File Error");
-  EXPECT_EQ(m.boxes.boxes()[0].text,
-            "Your configuration file could not be read to its end.  See the logfile for "
-            "details.\r\n\r\nFile: " + path + "\r\nLine Number: 2\r\nLine: AddTrial \"B\"\r\nReason: " +
-                reason +
-                "\r\n\r\nThe lines before line 2 were loaded and stay in the setup (1 trial type is "
-                "now loaded); line 2 and the lines after it were not run.\r\n");
+  EXPECT_EQ(
+      m.boxes.boxes()[0].text,
+      "Your configuration file could not be read to its end.  See the logfile for "
+      "details.\r\n\r\nFile: " +
+          path + "\r\nLine Number: 2\r\nLine: AddTrial \"B\"\r\nReason: " + reason +
+          "\r\n\r\nThe lines before line 2 were loaded and stay in the setup (1 trial type is "
+          "now loaded); line 2 and the lines after it were not run.\r\n");
   EXPECT_EQ(m.Errors(),
             (Args{reason,
                   "ConfigFileProcessor::ProcessScript() - Error, processing stopped at a line that "
                   "could not be read; the rest of the file was not run.  Line Number: 2, Line: "
-                  "AddTrial \"B\", Filename: " + path}));
+                  "AddTrial \"B\", Filename: " +
+                      path}));
 
   // An overlong line shows the part read, cut for the box.
   m.boxes.Clear();
@@ -353,8 +364,9 @@ TEST(ScriptRunner, MissingFileAndReaderStops) {
   EXPECT_EQ(m.config.ProcessScript(dir.Write("long.cfg", "-AddTrial \"D\"\n" + longLine)), -1);
   EXPECT_EQ(m.config.GetLastOutcome().lineNumber, 2);
   ASSERT_EQ(m.boxes.boxes().size(), 1u);
-  EXPECT_NE(m.boxes.boxes()[0].text.find("\r\nLine: -AddTrial \"" + std::string(189, 'x') + "...\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      m.boxes.boxes()[0].text.find("\r\nLine: -AddTrial \"" + std::string(189, 'x') + "...\r\n"),
+      std::string::npos);
   EXPECT_NE(m.boxes.boxes()[0].text.find("(2 trial types are now loaded)"), std::string::npos);
 }
 
@@ -430,11 +442,13 @@ TEST_F(SaveTest, AMissingFolderOrAFolderNameIsReported) {
   EXPECT_EQ(saved.status, -1);
   EXPECT_EQ(m.Errors(),
             (Args{"ConfigFileProcessor::SaveSetupFile() - Error, unable to save the setup file.  "
-                  "Filename: " + dir.File("no such folder/setup.cfg") +
+                  "Filename: " +
+                      dir.File("no such folder/setup.cfg") +
                       ", Reason: cannot create a file in the folder " + dir.File("no such folder") +
                       ": No such file or directory",
                   "ConfigFileProcessor::SaveSetupFile() - Error, unable to save the setup file.  "
-                  "Filename: " + dir.path() + ", Reason: the name is that of a folder",
+                  "Filename: " +
+                      dir.path() + ", Reason: the name is that of a folder",
                   "ConfigFileProcessor::SaveSetupFile() - Error, unable to save the setup file.  "
                   "Filename: , Reason: no file name was given"}));
 }
@@ -465,7 +479,8 @@ std::string SaveWithoutPrivileges(const std::string& path) {
   std::string error;
   char buffer[256];
   ssize_t n;
-  while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0) error.append(buffer, static_cast<size_t>(n));
+  while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+    error.append(buffer, static_cast<size_t>(n));
   ::close(fds[0]);
   int status = 0;
   ::waitpid(child, &status, 0);
@@ -541,17 +556,18 @@ TEST_F(SaveTest, ValuesThatWillNotReadBackAreReported) {
   t->SetEndOfTrialEventString(std::string(1000, 'e'));
   const SetupFileSaveResult saved = m.config.SaveSetupFile(dir.File("s.cfg"));
   EXPECT_EQ(saved.status, 0);
-  EXPECT_EQ(saved.warnings,
-            (Args{"Trial type \"Tone\": the wav file name \"say \"hi\"\tnow\" holds a double quote "
-                  "and a tab and will not read back from the setup file.",
-                  "Trial type \"Tone\": the start of trial event string \"see http://x\" holds "
-                  "\"//\" and will not read back from the setup file.",
-                  "Trial type \"Tone\": the end of trial pulse subsystem name is empty and will not "
-                  "read back from the setup file.",
-                  "The trial type name \"A#1\" holds \"#\" and will not read back from the setup "
-                  "file.",
-                  "Line 27 of the setup file is 1035 characters long; lines longer than 999 "
-                  "characters do not read back."}));
+  EXPECT_EQ(
+      saved.warnings,
+      (Args{"Trial type \"Tone\": the wav file name \"say \"hi\"\tnow\" holds a double quote "
+            "and a tab and will not read back from the setup file.",
+            "Trial type \"Tone\": the start of trial event string \"see http://x\" holds "
+            "\"//\" and will not read back from the setup file.",
+            "Trial type \"Tone\": the end of trial pulse subsystem name is empty and will not "
+            "read back from the setup file.",
+            "The trial type name \"A#1\" holds \"#\" and will not read back from the setup "
+            "file.",
+            "Line 27 of the setup file is 1035 characters long; lines longer than 999 "
+            "characters do not read back."}));
 
   // The warning is right: the saved file does not load back whole.
   ScriptModel fresh;

@@ -25,7 +25,8 @@ class FormatCmdLineTest : public ::testing::Test {
     Args out;
     std::string line;
     int32_t number = 0;
-    while (reader.GetNextLine(line, number) == 0) out.push_back(std::to_string(number) + ":" + line);
+    while (reader.GetNextLine(line, number) == 0)
+      out.push_back(std::to_string(number) + ":" + line);
     return out;
   }
   // The value of macro `name`, or "<none>".
@@ -119,36 +120,40 @@ TEST_F(FormatCmdLineTest, OpenFailuresAndReadingWithoutAFile) {
   EXPECT_EQ(m.Errors(),
             (Args{"FormatCmdLine::GetNextLine() - Error, a file in not currently opened.",
                   "FormatCmdLine::OpenFileCfg() - Error, attempt to open filename failed.  "
-                  "filename: " + dir.File("missing.cfg"),
+                  "filename: " +
+                      dir.File("missing.cfg"),
                   "FormatCmdLine::OpenFileCfg() - Error, attempt to open filename failed.  "
-                  "filename: " + dir.path(),
+                  "filename: " +
+                      dir.path(),
                   "FormatCmdLine::GetNextLine() - Error, a file in not currently opened."}));
 }
 
 TEST_F(FormatCmdLineTest, CommentsAreCutAnywhereInCommandLines) {
-  Open("-AddTrial \"A\" # trailing note\n"
-       "-SetStartOfTrialEventString \"A\" \"x#y\"\n"
-       "-SetWavFileName \"A\" \"http://host/a.wav\"\n"
-       "-AddTrial \"B\"// note # more\n");
+  Open(
+      "-AddTrial \"A\" # trailing note\n"
+      "-SetStartOfTrialEventString \"A\" \"x#y\"\n"
+      "-SetWavFileName \"A\" \"http://host/a.wav\"\n"
+      "-AddTrial \"B\"// note # more\n");
   EXPECT_EQ(ReadAll(), (Args{"1:-AddTrial \"A\" ", "2:-SetStartOfTrialEventString \"A\" \"x",
                              "3:-SetWavFileName \"A\" \"http:", "4:-AddTrial \"B\""}));
 }
 
 // The worked example, line by line.
 TEST_F(FormatCmdLineTest, WorkedMacroExample) {
-  Open("%count = 5\n"
-       "%count += 2.5\n"
-       "%count *= 2\n"
-       "%label = Tone\n"
-       "%label := A\n"
-       "%copy = %count\n"
-       "-SetTrialCount %label %count\n"
-       "-SetTrialCount %label %count2\n");
+  Open(
+      "%count = 5\n"
+      "%count += 2.5\n"
+      "%count *= 2\n"
+      "%label = Tone\n"
+      "%label := A\n"
+      "%copy = %count\n"
+      "-SetTrialCount %label %count\n"
+      "-SetTrialCount %label %count2\n");
   reader.SetReturnMacroLines(true);
   std::string line;
   int32_t number = 0;
   const std::pair<const char*, const char*> steps[] = {
-      {"%count", "5"}, {"%count", "7.50"}, {"%count", "15"},
+      {"%count", "5"},    {"%count", "7.50"},  {"%count", "15"},
       {"%label", "Tone"}, {"%label", "ToneA"}, {"%copy", "15"},
   };
   for (const auto& [name, value] : steps) {
@@ -165,28 +170,31 @@ TEST_F(FormatCmdLineTest, WorkedMacroExample) {
 }
 
 TEST_F(FormatCmdLineTest, MacroSubstitutionRules) {
-  Open("%n = tone1.wav\n"
-       "%x = y%x\n"
-       "%title = \"Stim A\"\n"
-       "%bare = Stim A\n"
-       "-SetWavFileName T C:\\wav\\%n\n"
-       "-A %x %x\t%x\n"
-       "-AddTrial %title\n"
-       "-AddTrial %bare\n"
-       "%pct = 50%\n"
-       "-A %pct %nope %n\n");
-  EXPECT_EQ(ReadAll(), (Args{"5:-SetWavFileName T C:\\wav\\tone1.wav", "6:-A y%x y%x\ty%x",
-                             "7:-AddTrial \"Stim A\"", "8:-AddTrial Stim", "10:-A 50% %nope tone1.wav"}));
+  Open(
+      "%n = tone1.wav\n"
+      "%x = y%x\n"
+      "%title = \"Stim A\"\n"
+      "%bare = Stim A\n"
+      "-SetWavFileName T C:\\wav\\%n\n"
+      "-A %x %x\t%x\n"
+      "-AddTrial %title\n"
+      "-AddTrial %bare\n"
+      "%pct = 50%\n"
+      "-A %pct %nope %n\n");
+  EXPECT_EQ(ReadAll(),
+            (Args{"5:-SetWavFileName T C:\\wav\\tone1.wav", "6:-A y%x y%x\ty%x",
+                  "7:-AddTrial \"Stim A\"", "8:-AddTrial Stim", "10:-A 50% %nope tone1.wav"}));
 }
 
 TEST_F(FormatCmdLineTest, MacroArithmeticInSinglePrecision) {
-  Open("%a = abc\n%a += 2\n"
-       "%b = 7.5\n%b -= 7.5\n"
-       "%c = 1\n%c /= 3\n"
-       "%d = 0.1\n%d *= 3\n"
-       "%e = -1\n%e *= 0\n"
-       "%f = 16777216\n%f += 1\n"
-       "%g = 2.5e1xyz\n%g += 0\n");
+  Open(
+      "%a = abc\n%a += 2\n"
+      "%b = 7.5\n%b -= 7.5\n"
+      "%c = 1\n%c /= 3\n"
+      "%d = 0.1\n%d *= 3\n"
+      "%e = -1\n%e *= 0\n"
+      "%f = 16777216\n%f += 1\n"
+      "%g = 2.5e1xyz\n%g += 0\n");
   ReadAll();
   EXPECT_EQ(Macro("%a"), "2");
   EXPECT_EQ(Macro("%b"), "0");
@@ -199,16 +207,17 @@ TEST_F(FormatCmdLineTest, MacroArithmeticInSinglePrecision) {
 }
 
 TEST_F(FormatCmdLineTest, NonFiniteMacroResultsHaveStableTexts) {
-  Open("%p = 1\n%p /= 0\n"
-       "%n = -1\n%n /= 0\n"
-       "%z = 0\n%z /= 0\n"
-       "%big = 3e38\n%big *= 10\n"
-       "%huge = 1e400\n%huge += 0\n"
-       "%tiny = 1e-400\n%tiny += 1\n"
-       "%p2 = %p\n%p2 += 1\n"
-       "%n2 = %n\n%n2 *= 2\n"
-       "%z2 = %z\n%z2 -= 1\n"
-       "-SetTrialDuration T %p\n");
+  Open(
+      "%p = 1\n%p /= 0\n"
+      "%n = -1\n%n /= 0\n"
+      "%z = 0\n%z /= 0\n"
+      "%big = 3e38\n%big *= 10\n"
+      "%huge = 1e400\n%huge += 0\n"
+      "%tiny = 1e-400\n%tiny += 1\n"
+      "%p2 = %p\n%p2 += 1\n"
+      "%n2 = %n\n%n2 *= 2\n"
+      "%z2 = %z\n%z2 -= 1\n"
+      "-SetTrialDuration T %p\n");
   EXPECT_EQ(ReadAll(), (Args{"19:-SetTrialDuration T inf"}));
   EXPECT_EQ(Macro("%p"), "inf");
   EXPECT_EQ(Macro("%n"), "-inf");
@@ -246,18 +255,24 @@ TEST_F(FormatCmdLineTest, MacroLineErrors) {
     const char* line;
     const char* error;
   } cases[] = {
-      {"%a =", "FormatCmdLine::ProcessMacroLine() - Error, Invalid number of arguments, unable to "
-               "process macro line.  commandLine: %a ="},
-      {"%a ++ 1", "FormatCmdLine::ProcessMacroLine() - Error, Invalid Syntax for macro "
-                  "operation, unknown operator = ++."},
-      {"%a = %b", "FormatCmdLine::ProcessMacroLine() - Error, Invalid Syntax, Macro substitution "
-                  "value not found, value = %b"},
-      {"%a += 1", "FormatCmdLine::ProcessMacroLine() - Error, Invalid Syntax, Attempting to "
-                  "modify a macro that does not exist."},
-      {"%a := x", "FormatCmdLine::ProcessMacroLine() - Error, Invalid Syntax, Attempting to "
-                  "modify a macro that does not exist."},
-      {"%a = \"open", "FormatCmdLine::ParseCommandString() - Error Processing command string, "
-                      "unable to find matching double quotes. command string: open"},
+      {"%a =",
+       "FormatCmdLine::ProcessMacroLine() - Error, Invalid number of arguments, unable to "
+       "process macro line.  commandLine: %a ="},
+      {"%a ++ 1",
+       "FormatCmdLine::ProcessMacroLine() - Error, Invalid Syntax for macro "
+       "operation, unknown operator = ++."},
+      {"%a = %b",
+       "FormatCmdLine::ProcessMacroLine() - Error, Invalid Syntax, Macro substitution "
+       "value not found, value = %b"},
+      {"%a += 1",
+       "FormatCmdLine::ProcessMacroLine() - Error, Invalid Syntax, Attempting to "
+       "modify a macro that does not exist."},
+      {"%a := x",
+       "FormatCmdLine::ProcessMacroLine() - Error, Invalid Syntax, Attempting to "
+       "modify a macro that does not exist."},
+      {"%a = \"open",
+       "FormatCmdLine::ParseCommandString() - Error Processing command string, "
+       "unable to find matching double quotes. command string: open"},
   };
   for (const Case& c : cases) {
     m.ClearLog();

@@ -9,12 +9,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <thread>
-#include <cstring>
 
-#include "script_test_support.h"
 #include "platform/version.h"
+#include "script_test_support.h"
 #include "tools/orvanta-run/runner_options.h"
 #include "tools/orvanta-run/runner_setup.h"
 
@@ -139,7 +139,8 @@ TEST_F(RunnerTest, HelpAndUsageErrors) {
       {{"--seed", "-1", "a.cfg"},
        "orvanta-run: option --seed needs a whole number from 0 to 4294967295, not '-1' (see "
        "orvanta-run --help)\n"},
-      {{"--log=", "a.cfg"}, "orvanta-run: option --log needs a file name (see orvanta-run --help)\n"},
+      {{"--log=", "a.cfg"},
+       "orvanta-run: option --log needs a file name (see orvanta-run --help)\n"},
       {{"--quiet=yes", "a.cfg"},
        "orvanta-run: option --quiet takes no value (see orvanta-run --help)\n"},
   };
@@ -156,10 +157,10 @@ TEST_F(RunnerTest, HelpAndUsageErrors) {
 TEST(RunnerOptions, ParsesEveryOption) {
   runner::RunnerOptions o;
   std::string error;
-  ASSERT_EQ(runner::ParseRunnerOptions({"a.cfg", "--log", "x.txt", "--seed=7", "--shuffle",
-                                        "--print-order", "--save", "s.cfg", "--dry-run", "--quiet",
-                                        "--", "--b.cfg"},
-                                       o, error),
+  ASSERT_EQ(runner::ParseRunnerOptions(
+                {"a.cfg", "--log", "x.txt", "--seed=7", "--shuffle", "--print-order", "--save",
+                 "s.cfg", "--dry-run", "--quiet", "--", "--b.cfg"},
+                o, error),
             runner::ParseOutcome::kRun);
   EXPECT_EQ(o.setupFiles, (Args{"a.cfg", "--b.cfg"}));
   EXPECT_EQ(o.logPath, "x.txt");
@@ -207,7 +208,8 @@ TEST(StreamLogEcho, NeverBlocksTheLogOnAStalledStream) {
     std::thread reader([&] {
       char buffer[65536];
       ssize_t n;
-      while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0) received.append(buffer, static_cast<size_t>(n));
+      while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+        received.append(buffer, static_cast<size_t>(n));
     });
     added.wait();
     echo.Flush();
@@ -217,7 +219,8 @@ TEST(StreamLogEcho, NeverBlocksTheLogOnAStalledStream) {
   ::close(fds[0]);
   const Args lines = Lines(received);
   ASSERT_EQ(lines.size(), static_cast<size_t>(kLines));
-  for (int i = 0; i < kLines; i += 997) EXPECT_EQ(lines[static_cast<size_t>(i)], std::to_string(i) + pad);
+  for (int i = 0; i < kLines; i += 997)
+    EXPECT_EQ(lines[static_cast<size_t>(i)], std::to_string(i) + pad);
   EXPECT_EQ(lines.back(), std::to_string(kLines - 1) + pad);
 }
 
@@ -229,7 +232,8 @@ TEST_F(RunnerTest, DryRunEchoesEveryLogEntry) {
   // The default log, as the window names it, holds the same entries.
   const Args logLines = Lines(ReadFile(dir.File("OrvantaLogFile.txt")), "\r\n");
   ASSERT_GE(logLines.size(), 3u);
-  EXPECT_EQ(logLines[0], "Veltrix Base Log File Opened - File Name:  " + dir.File("OrvantaLogFile.txt"));
+  EXPECT_EQ(logLines[0],
+            "Veltrix Base Log File Opened - File Name:  " + dir.File("OrvantaLogFile.txt"));
   EXPECT_EQ(Lines(r.out), Args(logLines.begin() + 2, logLines.end()));
   EXPECT_EQ(Lines(r.out).front().substr(kEntryPrefix),
             "ConfigFileProcessor::ProcessScript() - Started Processing Filename: " + setup);
@@ -307,7 +311,8 @@ TEST_F(RunnerTest, AFailingCommandPrintsTheConfigurationFileError) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err,
             "Configuration File Error: There was an error processing your configuration file.  See "
-            "the logfile for details.\r\n\r\nFile: " + bad +
+            "the logfile for details.\r\n\r\nFile: " +
+                bad +
                 "\r\nLine Number: 2\r\nCommand: -SetTrialCount \"A\" many\r\nReason: "
                 "CommandProcessor::SetTrialCount() - Error, invalid argument received. Argument 2 "
                 "must be a numeric value.  Argument 2: many\r\n\r\nThe lines before line 2 were "
@@ -322,17 +327,20 @@ TEST_F(RunnerTest, AFailingCommandPrintsTheConfigurationFileError) {
 }
 
 TEST_F(RunnerTest, AFileThatStopsEarlyFailsWithItsBox) {
-  const std::string setup = dir.Write("s.cfg", "-AddTrial \"A\"\nAddTrial \"B\"\n-AddTrial \"C\"\n");
+  const std::string setup =
+      dir.Write("s.cfg", "-AddTrial \"A\"\nAddTrial \"B\"\n-AddTrial \"C\"\n");
   const Result r = Run({"--quiet", "--print-order", "--dry-run", setup});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err,
-            "Configuration File Error: Your configuration file could not be read to its end.  See "
-            "the logfile for details.\r\n\r\nFile: " + setup +
-                "\r\nLine Number: 2\r\nLine: AddTrial \"B\"\r\nReason: FormatCmdLine::ProcessLine() "
-                "- Error, Invalid Syntax, unable to determine what type of line to process.\r\n\r\n"
-                "The lines before line 2 were loaded and stay in the setup (1 trial type is now "
-                "loaded); line 2 and the lines after it were not run.\r\n\n");
+  EXPECT_EQ(
+      r.err,
+      "Configuration File Error: Your configuration file could not be read to its end.  See "
+      "the logfile for details.\r\n\r\nFile: " +
+          setup +
+          "\r\nLine Number: 2\r\nLine: AddTrial \"B\"\r\nReason: FormatCmdLine::ProcessLine() "
+          "- Error, Invalid Syntax, unable to determine what type of line to process.\r\n\r\n"
+          "The lines before line 2 were loaded and stay in the setup (1 trial type is now "
+          "loaded); line 2 and the lines after it were not run.\r\n\n");
 }
 
 TEST_F(RunnerTest, LogOptionAndSaving) {
@@ -364,14 +372,16 @@ TEST_F(RunnerTest, LogOptionAndSaving) {
   const std::string quote = dir.Write("q.cfg", "-AddTrial A\n-SetStartOfTrialEventString A x\"y\n");
   r = Run({"--quiet", "--dry-run", "--save", "q-out.cfg", quote});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err,
-            "orvanta-run: warning: Trial type \"A\": the start of trial event string \"x\"y\" holds "
-            "a double quote and will not read back from the setup file.\n");
+  EXPECT_EQ(
+      r.err,
+      "orvanta-run: warning: Trial type \"A\": the start of trial event string \"x\"y\" holds "
+      "a double quote and will not read back from the setup file.\n");
 }
 
 TEST_F(RunnerTest, TheShippedExamplesLoad) {
   const std::string examples = ORVANTA_EXAMPLES_DIR;
-  Result r = Run({"--quiet", "--shuffle", "--print-order", "--dry-run", examples + "/protocol.cfg"});
+  Result r =
+      Run({"--quiet", "--shuffle", "--print-order", "--dry-run", examples + "/protocol.cfg"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(Lines(r.out).size(), 9u);

@@ -25,7 +25,8 @@ namespace orvanta::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "orvanta-script-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "orvanta-script-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
     path_ = pattern;
   }

@@ -152,7 +152,8 @@ class RawClient {
   int fd() const { return fd_; }
 
   bool SendRaw(const std::string& bytes) {
-    return fd_ >= 0 && send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    return fd_ >= 0 && send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+                           static_cast<ssize_t>(bytes.size());
   }
 
   bool Send(const std::string& text) { return SendRaw(CommandFrame(text)); }

@@ -124,7 +124,8 @@ class SimProcess {
 // "quorvin-sim listening negotiation=P message=Q" -> P and Q (-1 for "off").
 bool ParseStartup(const std::string& line, int* negotiation, int* message) {
   char neg[16] = {};
-  if (std::sscanf(line.c_str(), "quorvin-sim listening negotiation=%15s message=%d", neg, message) != 2) {
+  if (std::sscanf(line.c_str(), "quorvin-sim listening negotiation=%15s message=%d", neg,
+                  message) != 2) {
     return false;
   }
   *negotiation = std::string(neg) == "off" ? -1 : std::atoi(neg);
@@ -189,12 +190,15 @@ TEST(SimCliTest, BusyPortExits69AndUnwritableTranscriptExits73) {
   {
     SimProcess p({"--negotiation-port", "0", "--message-port", std::to_string(busy.port())});
     EXPECT_EQ(p.WaitExit(), 69);
-    EXPECT_NE(p.Stderr().find("cannot listen on 127.0.0.1:" + std::to_string(busy.port())), std::string::npos);
+    EXPECT_NE(p.Stderr().find("cannot listen on 127.0.0.1:" + std::to_string(busy.port())),
+              std::string::npos);
   }
   {
-    SimProcess p({"--negotiation-port", "0", "--message-port", "0", "--transcript", "/nonexistent-dir/t.tsv"});
+    SimProcess p({"--negotiation-port", "0", "--message-port", "0", "--transcript",
+                  "/nonexistent-dir/t.tsv"});
     EXPECT_EQ(p.WaitExit(), 73);
-    EXPECT_NE(p.Stderr().find("cannot write transcript '/nonexistent-dir/t.tsv'"), std::string::npos);
+    EXPECT_NE(p.Stderr().find("cannot write transcript '/nonexistent-dir/t.tsv'"),
+              std::string::npos);
   }
 }
 
@@ -202,8 +206,8 @@ TEST(SimCliTest, ServesOnFreePortsWritesTranscriptAndStopsOnSigterm) {
   TempDir dir;
   const std::string transcript = dir.File("t.tsv");
   const std::string port_file = dir.File("ports");
-  SimProcess p({"--negotiation-port", "0", "--message-port", "0", "--transcript", transcript, "--port-file",
-                port_file});
+  SimProcess p({"--negotiation-port", "0", "--message-port", "0", "--transcript", transcript,
+                "--port-file", port_file});
   const auto startup = p.ReadLine();
   ASSERT_TRUE(startup);
   int negotiation = 0, message = 0;
@@ -234,7 +238,8 @@ TEST(SimCliTest, ServesOnFreePortsWritesTranscriptAndStopsOnSigterm) {
   for (int i = 0; i < 20 && !echoed; ++i) {
     const auto line = p.ReadLine();
     if (!line) break;
-    echoed = line->find("/handout\tcmd\t-GetApplicationName\t0 Quorvin Simulator\t") != std::string::npos;
+    echoed = line->find("/handout\tcmd\t-GetApplicationName\t0 Quorvin Simulator\t") !=
+             std::string::npos;
   }
   EXPECT_TRUE(echoed);
 
@@ -242,7 +247,8 @@ TEST(SimCliTest, ServesOnFreePortsWritesTranscriptAndStopsOnSigterm) {
   EXPECT_EQ(p.WaitExit(), 0);
   const std::string content = ReadFile(transcript);
   EXPECT_EQ(content.rfind("# time_us\t", 0), 0u);
-  EXPECT_NE(content.find("\t-\t-\tstop\tsimulator stopped\t\t2 commands received\n"), std::string::npos)
+  EXPECT_NE(content.find("\t-\t-\tstop\tsimulator stopped\t\t2 commands received\n"),
+            std::string::npos)
       << content;
   EXPECT_EQ(content.back(), '\n');
   struct stat st;

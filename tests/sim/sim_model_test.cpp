@@ -33,13 +33,39 @@ TEST(SimOptionsTest, DefaultsAreTheServerPortsOnLoopback) {
 }
 
 TEST(SimOptionsTest, EveryOptionInBothSpellings) {
-  const ParseResult r = Parse({"--negotiation-port", "0", "--message-port=0", "--bind", "0.0.0.0",
-                               "--transcript", "t.tsv", "--port-file=p.txt", "--quiet", "--app-name",
-                               "Rig 2", "--record-rate", "max", "--seed", "7", "--reply-delay", "25",
-                               "--no-reply", "3", "--close-after=4", "--bad-version", "5:-1",
-                               "--bad-validation", "6", "--absurd-size", "7", "--fault-command",
-                               "-PostEvent", "--check-wav-files", "--handout-timeout", "500",
-                               "--replace-reply", "8:0 a:b"});
+  const ParseResult r = Parse({"--negotiation-port",
+                               "0",
+                               "--message-port=0",
+                               "--bind",
+                               "0.0.0.0",
+                               "--transcript",
+                               "t.tsv",
+                               "--port-file=p.txt",
+                               "--quiet",
+                               "--app-name",
+                               "Rig 2",
+                               "--record-rate",
+                               "max",
+                               "--seed",
+                               "7",
+                               "--reply-delay",
+                               "25",
+                               "--no-reply",
+                               "3",
+                               "--close-after=4",
+                               "--bad-version",
+                               "5:-1",
+                               "--bad-validation",
+                               "6",
+                               "--absurd-size",
+                               "7",
+                               "--fault-command",
+                               "-PostEvent",
+                               "--check-wav-files",
+                               "--handout-timeout",
+                               "500",
+                               "--replace-reply",
+                               "8:0 a:b"});
   ASSERT_EQ(r.status, ParseStatus::kRun) << r.error;
   const SimOptions& o = r.options;
   EXPECT_EQ(o.negotiation_port, 0);
@@ -104,12 +130,30 @@ TEST(SimOptionsTest, BadCommandLinesGiveOneLineReasons) {
 TEST(SimOptionsTest, HelpWinsAndDocumentsEveryOption) {
   EXPECT_EQ(Parse({"--quiet", "--help", "--bogus"}).status, ParseStatus::kHelp);
   const std::string help = HelpText();
-  for (const char* name :
-       {"--negotiation-port", "--message-port", "--no-negotiation", "--bind", "--port-file",
-        "--transcript", "--quiet", "--app-name", "--object", "--record-rate", "--check-wav-files",
-        "--seed", "--handout-timeout", "--fault-command", "--reply-delay", "--no-reply",
-        "--close-after", "--bad-version", "--bad-validation", "--absurd-size", "--replace-reply", "--help",
-        "quorvin-sim listening negotiation=PORT message=PORT", "time_us  reply_us  conn  kind"}) {
+  for (const char* name : {"--negotiation-port",
+                           "--message-port",
+                           "--no-negotiation",
+                           "--bind",
+                           "--port-file",
+                           "--transcript",
+                           "--quiet",
+                           "--app-name",
+                           "--object",
+                           "--record-rate",
+                           "--check-wav-files",
+                           "--seed",
+                           "--handout-timeout",
+                           "--fault-command",
+                           "--reply-delay",
+                           "--no-reply",
+                           "--close-after",
+                           "--bad-version",
+                           "--bad-validation",
+                           "--absurd-size",
+                           "--replace-reply",
+                           "--help",
+                           "quorvin-sim listening negotiation=PORT message=PORT",
+                           "time_us  reply_us  conn  kind"}) {
     EXPECT_NE(help.find(name), std::string::npos) << name;
   }
 }
@@ -143,7 +187,9 @@ class ModelTest : public ::testing::Test {
     EXPECT_TRUE(reply.has_value()) << command;
     return reply.value_or(Reply{});
   }
-  std::string Text(const std::string& command, uint64_t now_us = 1000) { return Do(command, now_us).text; }
+  std::string Text(const std::string& command, uint64_t now_us = 1000) {
+    return Do(command, now_us).text;
+  }
 
   SimOptions options_;
   AcquisitionModel model_{options_};
@@ -222,13 +268,15 @@ TEST_F(ModelTest, PulseCommandsDriveThePort) {
 
   // Ports are kept per subsystem and board; an input port still takes the
   // value but the note warns.
-  EXPECT_NE(Do("-SetDIOPortOutput \"Other Board\" 1 4").note.find("warning: the port is not set to Output"),
+  EXPECT_NE(Do("-SetDIOPortOutput \"Other Board\" 1 4")
+                .note.find("warning: the port is not set to Output"),
             std::string::npos);
   EXPECT_EQ(model_.DioPort("Other Board", 1)->value, 4);
   EXPECT_EQ(model_.DioPort("DigitalIO", 0)->value, 0);
 
   EXPECT_EQ(Text("-SetDIOPortOutput \"DigitalIO\" 0 65536"), "-1 Port value out of range: 65536");
-  EXPECT_EQ(Text("-SetDigitalIOPortDirection \"DigitalIO\" 0 Sideways"), "-1 Invalid port direction: Sideways");
+  EXPECT_EQ(Text("-SetDigitalIOPortDirection \"DigitalIO\" 0 Sideways"),
+            "-1 Invalid port direction: Sideways");
   EXPECT_EQ(Text("-SetDIOPortOutput \"DigitalIO\" -1 1"), "-1 Invalid board number: -1");
 }
 
@@ -251,7 +299,8 @@ TEST_F(ModelTest, PostedEventsAreKeptInOrderAndHeardByTheListener) {
 
 TEST_F(ModelTest, WavPlaybackFollowsTheFourCommands) {
   EXPECT_EQ(Text("-PlayDAWavFile \"AO\" 0"), "-1 No wav buffer selected on \"AO\" 0");
-  EXPECT_EQ(Text("-SelectDAWavBuffer  \"AO\" 0 2"), "-1 No wav file loaded in buffer 2 of \"AO\" 0");
+  EXPECT_EQ(Text("-SelectDAWavBuffer  \"AO\" 0 2"),
+            "-1 No wav file loaded in buffer 2 of \"AO\" 0");
   EXPECT_EQ(Text("-SetDAOutputMode  \"AO\" 0 BufferedOutput"), "0");
   EXPECT_EQ(Text("-SetDAWavFile \"AO\" 0 \"C:\\sounds\\tone 1.wav\" 2"), "0");
   EXPECT_EQ(Text("-SelectDAWavBuffer  \"AO\" 0 2"), "0");

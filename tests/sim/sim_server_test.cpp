@@ -67,9 +67,7 @@ class SimServerTest : public ::testing::Test {
     ASSERT_TRUE(server_->Start(&error)) << error;
   }
 
-  void ConnectDirect(RawClient* client) {
-    ASSERT_TRUE(client->Connect(server_->message_port()));
-  }
+  void ConnectDirect(RawClient* client) { ASSERT_TRUE(client->Connect(server_->message_port())); }
 
   // The first transcript line of `kind` whose text is `text`, as fields.
   std::vector<std::string> WaitForLine(const std::string& kind, const std::string& text) {
@@ -157,7 +155,8 @@ TEST_F(SimServerTest, FullClientSessionWithAllSixStreams) {
   ASSERT_TRUE(m.Connect(port));
   ASSERT_EQ(m.Exchange("-GetApplicationName"), "0 Quorvin Simulator");
 
-  const char* types[] = {"SEScAcqEnt", "STScAcqEnt", "TTScAcqEnt", "CscAcqEnt", "VTAcqEnt", "EventAcqEnt"};
+  const char* types[] = {"SEScAcqEnt", "STScAcqEnt", "TTScAcqEnt",
+                         "CscAcqEnt",  "VTAcqEnt",   "EventAcqEnt"};
   const size_t sizes[] = {112, 176, 304, 1044, 1828, 184};
   std::vector<std::unique_ptr<RawListener>> listeners;
   std::vector<std::unique_ptr<FdCloser>> streams;
@@ -166,7 +165,9 @@ TEST_F(SimServerTest, FullClientSessionWithAllSixStreams) {
     ASSERT_TRUE(reply);
     listeners.push_back(std::make_unique<RawListener>(std::stoi(reply->substr(2))));
     ASSERT_GT(listeners.back()->port(), 0) << "the handed-out port must be free to listen on";
-    ASSERT_EQ(m.Exchange("-CreateStream 127.0.0.1 " + std::to_string(listeners.back()->port()) + " " + type), "0");
+    ASSERT_EQ(m.Exchange("-CreateStream 127.0.0.1 " + std::to_string(listeners.back()->port()) +
+                         " " + type),
+              "0");
     streams.push_back(std::make_unique<FdCloser>(listeners.back()->Accept(5000)));
     ASSERT_GE(streams.back()->get(), 0) << type;
   }
@@ -175,7 +176,7 @@ TEST_F(SimServerTest, FullClientSessionWithAllSixStreams) {
             "0 SE1 SE2 ST1 TT1 CSC1 CSC2 \"CSC Reference\" VT1 \"Digital Events\"");
 
   // One object on each stream; the spike streams index the combined list.
-  const std::pair<const char*, int> opened[] = {{"SE1", 0}, {"ST1", 2}, {"TT1", 3},
+  const std::pair<const char*, int> opened[] = {{"SE1", 0},  {"ST1", 2}, {"TT1", 3},
                                                 {"CSC2", 1}, {"VT1", 0}, {"Digital Events", -1}};
   for (int k = 0; k < 6; ++k) {
     ASSERT_EQ(m.Exchange(std::string("-OpenStream ") + opened[k].first + " " + types[k]), "0");
@@ -327,15 +328,15 @@ TEST_P(SimStreamTest, OpenSendsRecordsOfTheObjectAndCloseStopsThem) {
   EXPECT_TRUE(QuietFor(data, 300));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    AllSix, SimStreamTest,
-    ::testing::Values(StreamCase{"SEScAcqEnt", "SE2", 112, 1, false},
-                      StreamCase{"STScAcqEnt", "ST1", 176, 2, false},
-                      StreamCase{"TTScAcqEnt", "TT1", 304, 3, false},
-                      StreamCase{"CscAcqEnt", "CSC Reference", 1044, 2, false},
-                      StreamCase{"VTAcqEnt", "VT1", 1828, 0, true},
-                      StreamCase{"EventAcqEnt", "Digital Events", 184, -1, false}),
-    [](const auto& info) { return std::string(info.param.type); });
+INSTANTIATE_TEST_SUITE_P(AllSix, SimStreamTest,
+                         ::testing::Values(StreamCase{"SEScAcqEnt", "SE2", 112, 1, false},
+                                           StreamCase{"STScAcqEnt", "ST1", 176, 2, false},
+                                           StreamCase{"TTScAcqEnt", "TT1", 304, 3, false},
+                                           StreamCase{"CscAcqEnt", "CSC Reference", 1044, 2, false},
+                                           StreamCase{"VTAcqEnt", "VT1", 1828, 0, true},
+                                           StreamCase{"EventAcqEnt", "Digital Events", 184, -1,
+                                                      false}),
+                         [](const auto& info) { return std::string(info.param.type); });
 
 TEST_F(SimServerTest, PostedEventsReachOpenEventStreamsAtOnce) {
   options_.record_rate_hz = 0.2;  // one simulated TTL record, then a long pause
@@ -421,7 +422,9 @@ TEST_F(SimServerTest, TranscriptLinesCarryTimesConnectionReplyAndState) {
   EXPECT_GE(reply_us, recv_us);
   EXPECT_EQ(pulse[2], "1/message");
   EXPECT_EQ(pulse[5], "0");
-  EXPECT_EQ(pulse[6], "dio \"DigitalIO\" 0 value 0x0008 (8) direction Input (warning: the port is not set to Output)");
+  EXPECT_EQ(pulse[6],
+            "dio \"DigitalIO\" 0 value 0x0008 (8) direction Input (warning: the port is not set to "
+            "Output)");
   // Control characters are escaped, so a line stays one line of 7 fields.
   EXPECT_EQ(WaitForLine("cmd", "-LogMessage tab\\there 1").size(), 7u);
 
@@ -465,7 +468,8 @@ TEST_F(SimServerTest, TranscriptFileHasTheHeaderAndEveryLine) {
     server.Stop();
   }
   const std::string content = ReadWholeFile(path);
-  EXPECT_NE(content.find("\tstop\tsimulator stopped\t\t1 commands received\n"), std::string::npos) << content;
+  EXPECT_NE(content.find("\tstop\tsimulator stopped\t\t1 commands received\n"), std::string::npos)
+      << content;
   std::remove(path.c_str());
   rmdir(dir_template);
 }
@@ -619,7 +623,8 @@ TEST_F(SimServerTest, BadValidationCodeInTheNthReply) {
   EXPECT_EQ(f->payload, std::string("0\0", 2));
   const auto line = WaitForLine("cmd", "-SetComputerName pc");
   ASSERT_EQ(line.size(), 7u);
-  EXPECT_NE(line[6].find("fault: validation code 0x5A5A5A5A in the reply header"), std::string::npos);
+  EXPECT_NE(line[6].find("fault: validation code 0x5A5A5A5A in the reply header"),
+            std::string::npos);
 }
 
 TEST_F(SimServerTest, AbsurdPayloadSizeInTheNthReply) {
@@ -675,8 +680,8 @@ TEST_F(SimServerTest, RefusedNegotiationOpensOnlyTheMessagePort) {
   options_.negotiation_enabled = false;
   StartServer();
   EXPECT_EQ(server_->negotiation_port(), 0);
-  EXPECT_EQ(server_->StartupLine(),
-            "quorvin-sim listening negotiation=off message=" + std::to_string(server_->message_port()));
+  EXPECT_EQ(server_->StartupLine(), "quorvin-sim listening negotiation=off message=" +
+                                        std::to_string(server_->message_port()));
   EXPECT_FALSE(WaitForLine("start", "negotiation off").empty());
   RawClient c;
   ConnectDirect(&c);
@@ -746,7 +751,8 @@ TEST(SimServerOpenTest, BusyPortIsReportedNotFatal) {
   SimServer server(options, transcript);
   std::string error;
   EXPECT_FALSE(server.Open(&error));
-  EXPECT_NE(error.find("cannot listen on 127.0.0.1:" + std::to_string(busy_any.port())), std::string::npos)
+  EXPECT_NE(error.find("cannot listen on 127.0.0.1:" + std::to_string(busy_any.port())),
+            std::string::npos)
       << error;
 }
 
@@ -772,17 +778,17 @@ TEST_F(SimServerTest, LimitsHoldAgainstAFloodingClient) {
   EXPECT_TRUE(transcript_.WaitForLine(
       [](const std::string& l) {
         return l.find("\terror\tconnection from 127.0.0.1:") != std::string::npos &&
-               l.find(" on message port " ) != std::string::npos &&
+               l.find(" on message port ") != std::string::npos &&
                l.find(" refused: 3 connections open (--max-connections 3)") != std::string::npos;
       },
       kWait));
 
   // Streams go back to the address the message connection came from only.
   RawListener listener;
-  EXPECT_EQ(first.Exchange("-CreateStream 127.0.0.2 " + std::to_string(listener.port()) +
-                           " CscAcqEnt"),
-            "-1 Refused to stream to 127.0.0.2: streams go back to the client's own address "
-            "127.0.0.1 (--stream-to-any-address allows others)");
+  EXPECT_EQ(
+      first.Exchange("-CreateStream 127.0.0.2 " + std::to_string(listener.port()) + " CscAcqEnt"),
+      "-1 Refused to stream to 127.0.0.2: streams go back to the client's own address "
+      "127.0.0.1 (--stream-to-any-address allows others)");
   EXPECT_EQ(listener.Accept(200), -1);
 }
 
@@ -798,8 +804,9 @@ TEST_F(SimServerTest, FramesBeingReadTakeBoundedMemory) {
   }
   EXPECT_TRUE(transcript_.WaitForLine(
       [](const std::string& l) {
-        return l.find("\terror\tframe of 1048576 bytes refused: frames being read over all "
-                      "connections would take more than 16777216 bytes") != std::string::npos;
+        return l.find(
+                   "\terror\tframe of 1048576 bytes refused: frames being read over all "
+                   "connections would take more than 16777216 bytes") != std::string::npos;
       },
       kWait));
   RawClient fresh;

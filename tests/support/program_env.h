@@ -84,10 +84,12 @@ class ProgramEnv {
   // The commands in the simulator's transcript, once it has written the line
   // of every command it received (bounded wait).
   std::vector<TranscriptLine> SimCommands() const {
-    WaitUntil([&] {
-      return static_cast<int64_t>(TranscriptCommands(transcript).size()) >=
-             server->commands_received();
-    }, std::chrono::milliseconds(2000));
+    WaitUntil(
+        [&] {
+          return static_cast<int64_t>(TranscriptCommands(transcript).size()) >=
+                 server->commands_received();
+        },
+        std::chrono::milliseconds(2000));
     return TranscriptCommands(transcript);
   }
 

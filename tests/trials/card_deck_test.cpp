@@ -46,8 +46,8 @@ TEST(DeckRandomTest, MatchesTheRuntimeGenerator) {
   std::vector<int> drawn;
   drawn.reserve(10);
   for (int i = 0; i < 10; ++i) drawn.push_back(random.Next());
-  EXPECT_EQ(drawn, (std::vector<int>{41, 18467, 6334, 26500, 19169, 15724, 11478, 29358, 26962,
-                                     24464}));
+  EXPECT_EQ(drawn,
+            (std::vector<int>{41, 18467, 6334, 26500, 19169, 15724, 11478, 29358, 26962, 24464}));
   random.Seed(0);
   EXPECT_EQ(random.Next(), 38);  // 2531011 >> 16
   EXPECT_EQ(random.Next(), 7719);
@@ -195,17 +195,21 @@ TEST_F(CardDeckTest, CountsAndSuitsWithTheirMessages) {
       "CardDeck::SetNumCardsInSuit() - Error, the number of cards to set is a negative number, "
       "this value must be positive.  Card Count: -1");
   EXPECT_EQ(deck().SetNumCardsInSuit(77, 2), -1);
-  env_.ExpectLastError("CardDeck::SetNumCardsInSuit() - Error, the suit ID was not found.  Suit ID: 77");
+  env_.ExpectLastError(
+      "CardDeck::SetNumCardsInSuit() - Error, the suit ID was not found.  Suit ID: 77");
   int32_t count = -5;
   EXPECT_EQ(deck().GetNumCardsInSuit(77, count), -1);
   EXPECT_EQ(count, -5);
-  env_.ExpectLastError("CardDeck::GetNumCardsInSuit() - Error, the suit ID was not found.  Suit ID: 77");
+  env_.ExpectLastError(
+      "CardDeck::GetNumCardsInSuit() - Error, the suit ID was not found.  Suit ID: 77");
   EXPECT_EQ(deck().AddSuit(Y), -1);
   env_.ExpectLastError(
-      "CardDeck::AddSuit() - Error, unable to add suit, the suit ID is already in use.  Suit ID: 1");
+      "CardDeck::AddSuit() - Error, unable to add suit, the suit ID is already in use.  Suit ID: "
+      "1");
   EXPECT_EQ(deck().RemoveSuit(77), -1);
   env_.ExpectLastError(
-      "CardDeck::RemoveSuit() - Error, unable to remove suit, the suit ID was not found.  Suit ID: 77");
+      "CardDeck::RemoveSuit() - Error, unable to remove suit, the suit ID was not found.  Suit ID: "
+      "77");
   EXPECT_EQ(deck().SetShuffleSwapCount(0), -1);
   env_.ExpectLastError(
       "CardDeck::SetShuffleSwapCount() - Error, the swap count must be greater than zero.  Swap "
@@ -246,7 +250,8 @@ TEST_F(CardDeckTest, SetSuitPositionRestoresASavedOrder) {
       "CardDeck::SetSuitPosition() - Error, the list index is out of range.  Range(0..6) Index: 6");
   EXPECT_EQ(deck().SetSuitPosition(X, -1), -1);
   env_.ExpectLastError(
-      "CardDeck::SetSuitPosition() - Error, the list index is out of range.  Range(0..6) Index: -1");
+      "CardDeck::SetSuitPosition() - Error, the list index is out of range.  Range(0..6) Index: "
+      "-1");
   const int32_t last = saved.back();
   const int32_t other = last == X ? Y : X;
   EXPECT_EQ(deck().SetSuitPosition(other, 5), -1);

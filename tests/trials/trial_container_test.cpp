@@ -172,9 +172,10 @@ TEST_F(TrialContainerTest, SuitIDsAreNeverReused) {
   env_.ExpectLastError(
       "TrialContainer::GetTrial() - Error, unable to retrieve trial from the list, the suit id was "
       "not found.  Suit ID: 1");
-  EXPECT_EQ(trials().GetMessage(),
-            "TrialContainer::GetTrial() - Error, unable to retrieve trial from the list, the suit id "
-            "was not found.  Suit ID: 1");
+  EXPECT_EQ(
+      trials().GetMessage(),
+      "TrialContainer::GetTrial() - Error, unable to retrieve trial from the list, the suit id "
+      "was not found.  Suit ID: 1");
 }
 
 TEST_F(TrialContainerTest, NamesAreCaseSensitiveAndUnique) {
@@ -205,7 +206,8 @@ TEST_F(TrialContainerTest, FailureMessages) {
        "TrialContainer::RemoveTrial() - Error, unable to remove trial from list, the trial name is "
        "blank.  Name: "},
       {trials().RemoveTrial("x"),
-       "TrialContainer::RemoveTrial() - Error, unable to remove trial from the list, the trial name "
+       "TrialContainer::RemoveTrial() - Error, unable to remove trial from the list, the trial "
+       "name "
        "was not found.  Name: x"},
       {trials().GetTrial("", trial),
        "TrialContainer::GetTrial() - Error, unable to retrieve trial from list, the trial name is "

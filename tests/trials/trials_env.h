@@ -15,8 +15,8 @@ namespace orvanta::testing {
 class TrialsEnv : public ProgramEnv {
  public:
   TrialsEnv()
-      : ProgramEnv(Options{.now = LocalTime{2009, 3, 7, 9, 5, 3, 7},
-                           .folderPrefix = "orvanta-trials-"}) {}
+      : ProgramEnv(
+            Options{.now = LocalTime{2009, 3, 7, 9, 5, 3, 7}, .folderPrefix = "orvanta-trials-"}) {}
 
   // The entry lines of the log file (header lines left out), without CR LF.
   std::vector<std::string> LogEntries() const { return LogLines(); }

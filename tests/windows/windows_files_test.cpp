@@ -74,8 +74,8 @@ TEST(WindowsRecordIoTest, RunLockRowFilesAndTimeStamps) {
   EXPECT_TRUE(file.Create(rows, true, error)) << error;
 
   const std::string when = record::LocalIsoTime(std::chrono::system_clock::now());
-  EXPECT_TRUE(std::regex_match(
-      when, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")))
+  EXPECT_TRUE(
+      std::regex_match(when, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")))
       << when;
   EXPECT_EQ(static_cast<long>(::GetCurrentProcessId()), record::ThisProcessId());
   EXPECT_FALSE(record::ThisHostName().empty());

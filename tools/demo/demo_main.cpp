@@ -82,7 +82,8 @@ int main() {
     Trial* trial = nullptr;
     const std::string name = trials.GetTrial(order[i], trial) == 0 ? trial->GetName() : "?";
     std::printf("%i.  %s\n", static_cast<int>(i + 1), name.c_str());
-    log.WriteLogEntry(kLogNotice, "orvanta-demo - run order " + std::to_string(i + 1) + ": " + name);
+    log.WriteLogEntry(kLogNotice,
+                      "orvanta-demo - run order " + std::to_string(i + 1) + ": " + name);
   }
 
   if (shuffled != 0) {

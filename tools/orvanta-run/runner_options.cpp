@@ -68,12 +68,11 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
       value = argument.substr(equals + 1);
       hasValue = true;
     }
-    const bool takesValue = name == "--log" || name == "--seed" || name == "--save" ||
-                            name == "--server" || name == "--negotiation-port" ||
-                            name == "--message-port" || name == "--client-log" ||
-                            name == "--start-at" || name == "--timeline" ||
-                            name == "--schedule" || name == "--record" || name == "--report" ||
-                            name == "--resume" || name == "--reply-timeout";
+    const bool takesValue =
+        name == "--log" || name == "--seed" || name == "--save" || name == "--server" ||
+        name == "--negotiation-port" || name == "--message-port" || name == "--client-log" ||
+        name == "--start-at" || name == "--timeline" || name == "--schedule" ||
+        name == "--record" || name == "--report" || name == "--resume" || name == "--reply-timeout";
     if (hasValue && !takesValue) {
       error = "option " + name + " takes no value";
       return ParseOutcome::kUsageError;
@@ -161,8 +160,9 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         error = "option " + name + " needs a folder name";
         return ParseOutcome::kUsageError;
       }
-      (name == "--record" ? options.recordFolder
-                          : name == "--report" ? options.reportOf : options.resumeFrom) = value;
+      (name == "--record"   ? options.recordFolder
+       : name == "--report" ? options.reportOf
+                            : options.resumeFrom) = value;
       if (name == "--record") recordGiven = true;
     } else if (name == "--no-record") {
       options.noRecord = true;

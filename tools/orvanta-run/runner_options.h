@@ -51,7 +51,7 @@ struct RunnerOptions {
   bool hasSchedule = false;   // --schedule given: it overrides the setup's timing mode
   TimingMode schedule = TimingMode::kRelative;
   int32_t replyTimeoutMs = 5000;  // bound of every reply wait; 0: wait for ever
-  bool check = false;         // validate the setup instead of running it
+  bool check = false;             // validate the setup instead of running it
 
   // The session record.
   std::string recordFolder = "OrvantaSessions";  // where record folders are made
@@ -65,10 +65,9 @@ struct RunnerOptions {
 enum class ParseOutcome { kRun, kHelp, kVersion, kUsageError };
 
 // Parses the arguments after the program name. --resume takes the place of
-// the setup files (its record's setup.cfg is loaded); --report needs none. Options and setup files may
-// be mixed; "--" ends the options. Options that take a value accept it as
-// the next argument or after "=". On kUsageError `error` holds a one-line
-// reason (without the program name).
+// the setup files (its record's setup.cfg is loaded); --report needs none. Options and setup files
+// may be mixed; "--" ends the options. Options that take a value accept it as the next argument or
+// after "=". On kUsageError `error` holds a one-line reason (without the program name).
 ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, RunnerOptions& options,
                                 std::string& error);
 

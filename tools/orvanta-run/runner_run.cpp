@@ -5,10 +5,10 @@
 #include <filesystem>
 
 #include "client/socket_layer.h"
-#include "trials/run_progress.h"
 #include "platform/version.h"
 #include "record/session_record.h"
 #include "record/timeline_file.h"
+#include "trials/run_progress.h"
 #include "trials/run_timing.h"
 #include "trials/trial.h"
 
@@ -134,9 +134,7 @@ void TimelineFile::SetRunStart(SteadyClock::time_point start) {
   start_ = start;
 }
 
-std::string TimelineFile::CsvField(const std::string& text) {
-  return record::CsvField(text);
-}
+std::string TimelineFile::CsvField(const std::string& text) { return record::CsvField(text); }
 
 void TimelineFile::Write(const CommandRecord& record) {
   MutexLock lock(&mutex_);
@@ -318,9 +316,8 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
       return kExitRunStopped;
     }
     echo.Flush();
-    program.boxes.Show(
-        "Unable to process trials, a connection to Quorvin has not been established",
-        "Trial Processing", BoxIcon::kError, BoxButtons::kOk);
+    program.boxes.Show("Unable to process trials, a connection to Quorvin has not been established",
+                       "Trial Processing", BoxIcon::kError, BoxButtons::kOk);
     program.client.DisconnectFromServer();
     return kExitConnectFailed;
   }

@@ -167,8 +167,8 @@ class StopRequest {
 // waits for the end, and disconnects. A stop request (from a signal) cancels
 // the connect or stops the run through StopProcessingTrials; the result is
 // then kExitRunStopped. A run that failed (lost connection, failed
-// commands) gives kExitRunTrouble with a summary line. Messages go to `err`, one line each, after the entries
-// echoed before them.
+// commands) gives kExitRunTrouble with a summary line. Messages go to `err`, one line each, after
+// the entries echoed before them.
 int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEcho& echo,
                bool progress, StopRequest& stop, std::FILE* err);
 

@@ -37,7 +37,7 @@ std::string LogPathFor(const RunnerProgram& program, const RunnerOptions& option
 void WarnLogOpenFailures(RunnerProgram& program, const std::string& setupFile, std::FILE* err) {
   for (const LogOpenFailure& failed : program.log.TakeOpenFailures()) {
     const std::string where = failed.keptPath.empty() ? std::string("no log file is open")
-                                                    : "the log stays in " + failed.keptPath;
+                                                      : "the log stays in " + failed.keptPath;
     std::fprintf(err, "orvanta-run: warning: %s: the log file %s could not be opened: %s; %s\n",
                  setupFile.c_str(), failed.path.c_str(), failed.failure.reason.c_str(),
                  where.c_str());
@@ -138,16 +138,16 @@ std::string CheckOutputPaths(const RunnerProgram& program, const RunnerOptions& 
     for (size_t j = i + 1; j < outputs.size(); ++j) {
       if (outputs[i].second.empty() || outputs[j].second.empty()) continue;
       if (SameOutputFile(outputs[i].second, outputs[j].second)) {
-        return "options " + outputs[i].first + " and " + outputs[j].first +
-               " name the same file " + outputs[j].second + "; each output needs a file of its own";
+        return "options " + outputs[i].first + " and " + outputs[j].first + " name the same file " +
+               outputs[j].second + "; each output needs a file of its own";
       }
     }
   }
   return std::string();
 }
 
-int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* out,
-             std::FILE* err, StreamLogEcho* echo, std::vector<std::string>& problems) {
+int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* out, std::FILE* err,
+             StreamLogEcho* echo, std::vector<std::string>& problems) {
   // Output of our own comes after the entries echoed before it.
   auto sync = [echo] {
     if (echo != nullptr) echo->Flush();
@@ -162,8 +162,9 @@ int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* ou
       std::fflush(err);
       return kExitSetupFailed;
     }
-    std::fprintf(err, "orvanta-run: warning: the log file %s could not be opened: %s; log "
-                      "entries are not written to a file\n",
+    std::fprintf(err,
+                 "orvanta-run: warning: the log file %s could not be opened: %s; log "
+                 "entries are not written to a file\n",
                  failed.path.c_str(), failed.failure.reason.c_str());
   }
 
@@ -183,8 +184,9 @@ int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* ou
         problems.push_back(path + ": -SetLogFile \"" + skipped + "\" was not carried out (a " +
                            "check opens no file); a run would write its log to " + target + ".");
       } else {
-        std::fprintf(err, "orvanta-run: warning: %s: -SetLogFile \"%s\" was not carried out (a "
-                          "dry run writes no log but its own); a run would write its log to %s\n",
+        std::fprintf(err,
+                     "orvanta-run: warning: %s: -SetLogFile \"%s\" was not carried out (a "
+                     "dry run writes no log but its own); a run would write its log to %s\n",
                      path.c_str(), skipped.c_str(), target.c_str());
       }
     }

@@ -67,7 +67,7 @@ class StreamLogEcho : public WindowListener {
   std::string status_ GUARDED_BY(mutex_);          // the status line wanted
   bool statusChanged_ GUARDED_BY(mutex_) = false;  // not drawn yet
   bool statusShown_ = false;  // a status line is on the screen (writer thread only)
-  std::thread writer_;  // started last, once the members above exist
+  std::thread writer_;        // started last, once the members above exist
 };
 
 // Message boxes printed to stderr, after the log entries echoed so far.
@@ -115,8 +115,8 @@ struct RunnerProgram {
 // A "-SetLogFile" that cannot be opened keeps the log where it was and is a
 // warning. Under --check and --dry-run no "-SetLogFile" is carried out: each
 // is a warning for --dry-run, and a line of `problems` for --check.
-int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* out,
-             std::FILE* err, StreamLogEcho* echo, std::vector<std::string>& problems);
+int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* out, std::FILE* err,
+             StreamLogEcho* echo, std::vector<std::string>& problems);
 
 // The application log's file for these options, as the log will name it.
 std::string RunnerLogPath(const RunnerProgram& program, const RunnerOptions& options);

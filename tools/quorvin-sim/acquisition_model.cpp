@@ -16,10 +16,14 @@ const char* kSpikeFeatures[] = {"Peak",  "Valley",    "Energy",      "Height",
 
 int32_t RingCapacity(StreamKind kind) {
   switch (kind) {
-    case StreamKind::kCSC: return 512;
-    case StreamKind::kVT: return 256;
-    case StreamKind::kEV: return 512;
-    default: return 1024;
+    case StreamKind::kCSC:
+      return 512;
+    case StreamKind::kVT:
+      return 256;
+    case StreamKind::kEV:
+      return 512;
+    default:
+      return 1024;
   }
 }
 
@@ -129,7 +133,8 @@ Reply AcquisitionModel::ObjectRequest(std::string_view word, std::string_view re
                        std::to_string(RecordSize(*kind)));
   }
   if (EqualsNoCase(word, "-RequestSamplingFrequency")) {
-    if (!kind || *kind == StreamKind::kEV) return Reply::Error("Object has no sampling frequency: " + name);
+    if (!kind || *kind == StreamKind::kEV)
+      return Reply::Error("Object has no sampling frequency: " + name);
     return Reply::Text(*kind == StreamKind::kVT ? "0 30" : "0 " + std::to_string(kCscSamplingHz));
   }
   // -RequestADRange: the input range in microvolts.
@@ -142,7 +147,8 @@ Reply AcquisitionModel::ObjectRequest(std::string_view word, std::string_view re
 Reply AcquisitionModel::RequestFeature(std::string_view rest) const {
   std::string_view head;
   std::vector<std::string> tail;
-  if (!SplitTrailing(rest, 1, &head, &tail)) return Reply::Error("Usage: -RequestFeature OBJECT INDEX");
+  if (!SplitTrailing(rest, 1, &head, &tail))
+    return Reply::Error("Usage: -RequestFeature OBJECT INDEX");
   const auto index = ParseInt32(tail[0]);
   if (!index) return Reply::Error("Usage: -RequestFeature OBJECT INDEX");
   const std::string name = Unquote(head);
@@ -166,10 +172,12 @@ Reply AcquisitionModel::RequestRingBuffer(std::string_view rest, uint64_t now_us
   MutexLock lock(&mutex_);
   if (*kind == StreamKind::kEV) {
     const size_t first = events_.size() > kRingBufferRecordsReturned
-                             ? events_.size() - kRingBufferRecordsReturned : 0;
+                             ? events_.size() - kRingBufferRecordsReturned
+                             : 0;
     for (size_t i = first; i < events_.size(); ++i) {
       const PostedEvent& e = events_[i];
-      ring_records_.AppendEvent(e.time_us, static_cast<int32_t>(e.number), e.ttl, 1, e.text, &reply.bytes);
+      ring_records_.AppendEvent(e.time_us, static_cast<int32_t>(e.number), e.ttl, 1, e.text,
+                                &reply.bytes);
     }
     if (reply.bytes.empty()) return Reply::Error("Ring buffer is empty: " + name);
   } else {
@@ -205,8 +213,8 @@ Reply AcquisitionModel::PostEvent(std::string_view rest, uint64_t now_us) {
     events_.push_back(event);
   }
   if (event_listener_) event_listener_(event);
-  return Reply::Text("0", "event " + std::to_string(event.number) + " \"" + event.text +
-                              "\" ttl " + std::to_string(event.ttl));
+  return Reply::Text("0", "event " + std::to_string(event.number) + " \"" + event.text + "\" ttl " +
+                              std::to_string(event.ttl));
 }
 
 Reply AcquisitionModel::SetPortDirection(std::string_view rest) {
@@ -229,13 +237,15 @@ Reply AcquisitionModel::SetPortDirection(std::string_view rest) {
   DioPortState& port = dio_[{subsystem, board}];
   port.output = output;
   return Reply::Text("0", "dio " + BoardLabel(subsystem, board) + " direction " +
-                              (output ? "Output" : "Input") + " value " + PortValueText(port.value));
+                              (output ? "Output" : "Input") + " value " +
+                              PortValueText(port.value));
 }
 
 Reply AcquisitionModel::SetPortOutput(std::string_view rest, uint64_t now_us) {
   std::string subsystem;
   std::vector<std::string> tail;
-  if (!SplitBoardCommand(rest, 2, &subsystem, &tail) || !ParseInt32(tail[0]) || !ParseInt32(tail[1])) {
+  if (!SplitBoardCommand(rest, 2, &subsystem, &tail) || !ParseInt32(tail[0]) ||
+      !ParseInt32(tail[1])) {
     return Reply::Error("Usage: -SetDIOPortOutput \"SUBSYSTEM\" BOARD VALUE");
   }
   const int32_t board = *ParseInt32(tail[0]);
@@ -295,15 +305,16 @@ Reply AcquisitionModel::SetWavFile(std::string_view rest) {
   if (check_wav_files_ && !readable) return Reply::Error("Unable to open wav file: " + file);
   MutexLock lock(&mutex_);
   da_[{subsystem, *board}].buffers[buffer] = file;
-  return Reply::Text("0", "da " + BoardLabel(subsystem, *board) + " buffer " + std::to_string(buffer) +
-                              " loaded \"" + file + "\"" +
+  return Reply::Text("0", "da " + BoardLabel(subsystem, *board) + " buffer " +
+                              std::to_string(buffer) + " loaded \"" + file + "\"" +
                               (readable ? "" : " (not found on this computer)"));
 }
 
 Reply AcquisitionModel::SelectWavBuffer(std::string_view rest) {
   std::string subsystem;
   std::vector<std::string> tail;
-  if (!SplitBoardCommand(rest, 2, &subsystem, &tail) || !ParseInt32(tail[0]) || !ParseInt32(tail[1])) {
+  if (!SplitBoardCommand(rest, 2, &subsystem, &tail) || !ParseInt32(tail[0]) ||
+      !ParseInt32(tail[1])) {
     return Reply::Error("Usage: -SelectDAWavBuffer \"SUBSYSTEM\" BOARD BUFFER");
   }
   const int32_t board = *ParseInt32(tail[0]);
@@ -311,11 +322,12 @@ Reply AcquisitionModel::SelectWavBuffer(std::string_view rest) {
   MutexLock lock(&mutex_);
   auto it = da_.find({subsystem, board});
   if (it == da_.end() || it->second.buffers.count(buffer) == 0) {
-    return Reply::Error("No wav file loaded in buffer " + tail[1] + " of " + BoardLabel(subsystem, board));
+    return Reply::Error("No wav file loaded in buffer " + tail[1] + " of " +
+                        BoardLabel(subsystem, board));
   }
   it->second.selected_buffer = buffer;
-  return Reply::Text("0", "da " + BoardLabel(subsystem, board) + " selected buffer " + tail[1] + " \"" +
-                              it->second.buffers[buffer] + "\"");
+  return Reply::Text("0", "da " + BoardLabel(subsystem, board) + " selected buffer " + tail[1] +
+                              " \"" + it->second.buffers[buffer] + "\"");
 }
 
 Reply AcquisitionModel::PlayWavFile(std::string_view rest, uint64_t now_us) {
@@ -332,24 +344,27 @@ Reply AcquisitionModel::PlayWavFile(std::string_view rest, uint64_t now_us) {
   }
   DaBoardState& da = it->second;
   if (!EqualsNoCase(da.output_mode, "BufferedOutput")) {
-    return Reply::Error("Output mode of " + BoardLabel(subsystem, board) + " is not BufferedOutput");
+    return Reply::Error("Output mode of " + BoardLabel(subsystem, board) +
+                        " is not BufferedOutput");
   }
   da.plays += 1;
   da.last_played = da.buffers[da.selected_buffer];
   da.last_played_us = now_us;
   return Reply::Text("0", "da " + BoardLabel(subsystem, board) + " playing buffer " +
-                              std::to_string(da.selected_buffer) + " \"" + da.last_played + "\" (play " +
-                              std::to_string(da.plays) + ")");
+                              std::to_string(da.selected_buffer) + " \"" + da.last_played +
+                              "\" (play " + std::to_string(da.plays) + ")");
 }
 
-std::optional<DioPortState> AcquisitionModel::DioPort(const std::string& subsystem, int32_t board) const {
+std::optional<DioPortState> AcquisitionModel::DioPort(const std::string& subsystem,
+                                                      int32_t board) const {
   MutexLock lock(&mutex_);
   auto it = dio_.find({subsystem, board});
   if (it == dio_.end()) return std::nullopt;
   return it->second;
 }
 
-std::optional<DaBoardState> AcquisitionModel::DaBoard(const std::string& subsystem, int32_t board) const {
+std::optional<DaBoardState> AcquisitionModel::DaBoard(const std::string& subsystem,
+                                                      int32_t board) const {
   MutexLock lock(&mutex_);
   auto it = da_.find({subsystem, board});
   if (it == da_.end()) return std::nullopt;

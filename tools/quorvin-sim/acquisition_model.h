@@ -22,10 +22,10 @@ namespace orvanta::sim {
 
 // One reply frame's payload and what the transcript says about it.
 struct Reply {
-  std::string text;      // text replies: sent followed by one NUL
-  std::string bytes;     // binary replies: sent as they stand
+  std::string text;   // text replies: sent followed by one NUL
+  std::string bytes;  // binary replies: sent as they stand
   bool binary = false;
-  std::string note;      // the state changed, for the transcript
+  std::string note;  // the state changed, for the transcript
 
   static Reply Text(std::string text, std::string note = {}) {
     Reply r;
@@ -38,18 +38,18 @@ struct Reply {
 };
 
 struct DioPortState {
-  bool output = false;   // direction: false Input (the power-on state), true Output
-  uint16_t value = 0;    // the bits of the port as last set
-  int64_t changes = 0;   // number of -SetDIOPortOutput commands
+  bool output = false;  // direction: false Input (the power-on state), true Output
+  uint16_t value = 0;   // the bits of the port as last set
+  int64_t changes = 0;  // number of -SetDIOPortOutput commands
   uint64_t changed_us = 0;
 };
 
 struct DaBoardState {
-  std::string output_mode;               // as last set, "" before
+  std::string output_mode;                 // as last set, "" before
   std::map<int32_t, std::string> buffers;  // buffer number -> wav file loaded
   int32_t selected_buffer = -1;
   int64_t plays = 0;
-  std::string last_played;               // file of the last playback
+  std::string last_played;  // file of the last playback
   uint64_t last_played_us = 0;
 };
 

@@ -85,10 +85,18 @@ std::string EscapeField(std::string_view s) {
   out.reserve(s.size());
   for (unsigned char c : s) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
       default:
         if (c < 0x20 || c == 0x7F) {
           char buf[5];

@@ -27,9 +27,12 @@ int16_t Clamp16(double v) {
 
 int SpikeChannels(StreamKind kind) {
   switch (kind) {
-    case StreamKind::kSE: return 1;
-    case StreamKind::kST: return 2;
-    default: return 4;
+    case StreamKind::kSE:
+      return 1;
+    case StreamKind::kST:
+      return 2;
+    default:
+      return 4;
   }
 }
 
@@ -44,24 +47,36 @@ char* Grow(std::string* out, size_t size) {
 
 const char* StreamTypeName(StreamKind kind) {
   switch (kind) {
-    case StreamKind::kSE: return "SEScAcqEnt";
-    case StreamKind::kST: return "STScAcqEnt";
-    case StreamKind::kTT: return "TTScAcqEnt";
-    case StreamKind::kCSC: return "CscAcqEnt";
-    case StreamKind::kVT: return "VTAcqEnt";
-    case StreamKind::kEV: return "EventAcqEnt";
+    case StreamKind::kSE:
+      return "SEScAcqEnt";
+    case StreamKind::kST:
+      return "STScAcqEnt";
+    case StreamKind::kTT:
+      return "TTScAcqEnt";
+    case StreamKind::kCSC:
+      return "CscAcqEnt";
+    case StreamKind::kVT:
+      return "VTAcqEnt";
+    case StreamKind::kEV:
+      return "EventAcqEnt";
   }
   return "";
 }
 
 size_t RecordSize(StreamKind kind) {
   switch (kind) {
-    case StreamKind::kSE: return 112;
-    case StreamKind::kST: return 176;
-    case StreamKind::kTT: return 304;
-    case StreamKind::kCSC: return 1044;
-    case StreamKind::kVT: return 1828;
-    case StreamKind::kEV: return 184;
+    case StreamKind::kSE:
+      return 112;
+    case StreamKind::kST:
+      return 176;
+    case StreamKind::kTT:
+      return 304;
+    case StreamKind::kCSC:
+      return 1044;
+    case StreamKind::kVT:
+      return 1828;
+    case StreamKind::kEV:
+      return 184;
   }
   return 0;
 }
@@ -87,7 +102,8 @@ RecordFactory::RecordFactory(uint32_t seed) : rng_(seed), noise_(kNoiseTableSize
   }
 }
 
-void RecordFactory::AppendSpike(StreamKind kind, int32_t channel, uint64_t time_us, std::string* out) {
+void RecordFactory::AppendSpike(StreamKind kind, int32_t channel, uint64_t time_us,
+                                std::string* out) {
   const int channels = SpikeChannels(kind);
   char* p = Grow(out, RecordSize(kind));
   Put64(time_us, p);
@@ -107,18 +123,27 @@ void RecordFactory::AppendSpike(StreamKind kind, int32_t channel, uint64_t time_
       const int16_t sample = Clamp16(v);
       Put16(static_cast<uint16_t>(sample), p + 48 + 2 * (s * channels + c));
       if (c == 0) {
-        if (sample > peak) { peak = sample; peak_at = s; }
-        if (sample < valley) { valley = sample; valley_at = s; }
+        if (sample > peak) {
+          peak = sample;
+          peak_at = s;
+        }
+        if (sample < valley) {
+          valley = sample;
+          valley_at = s;
+        }
         energy += static_cast<double>(sample) * sample;
         area += std::abs(static_cast<double>(sample));
       }
     }
   }
-  const int32_t features[8] = {
-      static_cast<int32_t>(peak),         static_cast<int32_t>(valley),
-      static_cast<int32_t>(std::sqrt(energy / 32)), static_cast<int32_t>(peak - valley),
-      static_cast<int32_t>(std::abs(peak_at - valley_at)), peak_at, valley_at,
-      static_cast<int32_t>(area)};
+  const int32_t features[8] = {static_cast<int32_t>(peak),
+                               static_cast<int32_t>(valley),
+                               static_cast<int32_t>(std::sqrt(energy / 32)),
+                               static_cast<int32_t>(peak - valley),
+                               static_cast<int32_t>(std::abs(peak_at - valley_at)),
+                               peak_at,
+                               valley_at,
+                               static_cast<int32_t>(area)};
   for (int f = 0; f < 8; ++f) Put32(static_cast<uint32_t>(features[f]), p + 16 + 4 * f);
 }
 
@@ -163,8 +188,10 @@ void RecordFactory::AppendVideo(uint16_t tracker_id, uint64_t time_us, std::stri
   Put32(points, p + 28);
   for (uint32_t i = 0; i < points; ++i) {
     const double a = 2 * kPi * i / points;
-    const uint32_t px = static_cast<uint32_t>(std::clamp(x + static_cast<int>(6 * std::cos(a)), 0, 4095));
-    const uint32_t py = static_cast<uint32_t>(std::clamp(y + static_cast<int>(6 * std::sin(a)), 0, 4095));
+    const uint32_t px =
+        static_cast<uint32_t>(std::clamp(x + static_cast<int>(6 * std::cos(a)), 0, 4095));
+    const uint32_t py =
+        static_cast<uint32_t>(std::clamp(y + static_cast<int>(6 * std::sin(a)), 0, 4095));
     Put32(px | (py << 16), p + 32 + 4 * i);
   }
 }

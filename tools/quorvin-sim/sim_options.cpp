@@ -12,11 +12,9 @@ namespace orvanta::sim {
 
 std::vector<AcqObject> DefaultObjects() {
   return {
-      {"SE1", "SEScAcqEnt"},       {"SE2", "SEScAcqEnt"},
-      {"ST1", "STScAcqEnt"},       {"TT1", "TTScAcqEnt"},
-      {"CSC1", "CscAcqEnt"},       {"CSC2", "CscAcqEnt"},
-      {"CSC Reference", "CscAcqEnt"}, {"VT1", "VTAcqEnt"},
-      {"Digital Events", "EventAcqEnt"},
+      {"SE1", "SEScAcqEnt"},          {"SE2", "SEScAcqEnt"}, {"ST1", "STScAcqEnt"},
+      {"TT1", "TTScAcqEnt"},          {"CSC1", "CscAcqEnt"}, {"CSC2", "CscAcqEnt"},
+      {"CSC Reference", "CscAcqEnt"}, {"VT1", "VTAcqEnt"},   {"Digital Events", "EventAcqEnt"},
   };
 }
 
@@ -208,9 +206,7 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       has_inline_value = true;
     }
 
-    auto flag = [&]() {
-      return !has_inline_value;
-    };
+    auto flag = [&]() { return !has_inline_value; };
     // Fetches the option's value; false when it is missing.
     auto take = [&]() {
       if (has_inline_value) return true;
@@ -242,7 +238,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       o.check_wav_files = true;
     } else if (name == "--negotiation-port") {
       if (!take()) return needs_value();
-      if (!ParsePort(value, &o.negotiation_port)) return bad_value("expected a port from 0 to 65535");
+      if (!ParsePort(value, &o.negotiation_port))
+        return bad_value("expected a port from 0 to 65535");
     } else if (name == "--message-port") {
       if (!take()) return needs_value();
       if (!ParsePort(value, &o.message_port)) return bad_value("expected a port from 0 to 65535");
@@ -272,7 +269,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       const size_t sep = value.rfind('=');
       if (sep == std::string::npos) return bad_value("expected NAME=TYPE");
       AcqObject obj{value.substr(0, sep), value.substr(sep + 1)};
-      if (!ValidName(obj.name)) return bad_value("the name must be non-empty, without double quotes or control characters");
+      if (!ValidName(obj.name))
+        return bad_value("the name must be non-empty, without double quotes or control characters");
       if (!ValidName(obj.type) || obj.type.find(' ') != std::string::npos) {
         return bad_value("the type must be one word");
       }
@@ -290,7 +288,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
         char* end = nullptr;
         errno = 0;
         const double hz = std::strtod(value.c_str(), &end);
-        if (value.empty() || errno != 0 || *end != '\0' || !std::isfinite(hz) || hz <= 0 || hz > 1e6) {
+        if (value.empty() || errno != 0 || *end != '\0' || !std::isfinite(hz) || hz <= 0 ||
+            hz > 1e6) {
           return bad_value("expected a rate above 0 and up to 1000000, or max");
         }
         o.record_rate_hz = hz;
@@ -298,7 +297,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "--seed") {
       if (!take()) return needs_value();
       int64_t v = 0;
-      if (!ParseInt64(value, &v) || v < 0 || v > 0xFFFFFFFFll) return bad_value("expected 0 to 4294967295");
+      if (!ParseInt64(value, &v) || v < 0 || v > 0xFFFFFFFFll)
+        return bad_value("expected 0 to 4294967295");
       o.seed = static_cast<uint32_t>(v);
     } else if (name == "--max-connections" || name == "--max-handouts") {
       if (!take()) return needs_value();
@@ -311,16 +311,19 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "--handout-timeout") {
       if (!take()) return needs_value();
       int64_t v = 0;
-      if (!ParseCount(value, &v) || v > 3600000) return bad_value("expected 1 to 3600000 milliseconds");
+      if (!ParseCount(value, &v) || v > 3600000)
+        return bad_value("expected 1 to 3600000 milliseconds");
       o.handout_timeout_ms = static_cast<int>(v);
     } else if (name == "--fault-command") {
       if (!take()) return needs_value();
-      if (value.empty() || value.find(' ') != std::string::npos) return bad_value("expected one command word");
+      if (value.empty() || value.find(' ') != std::string::npos)
+        return bad_value("expected one command word");
       o.fault_command = value;
     } else if (name == "--reply-delay") {
       if (!take()) return needs_value();
       int64_t v = 0;
-      if (!ParseInt64(value, &v) || v < 0 || v > 3600000) return bad_value("expected 0 to 3600000 milliseconds");
+      if (!ParseInt64(value, &v) || v < 0 || v > 3600000)
+        return bad_value("expected 0 to 3600000 milliseconds");
       o.reply_delay_ms = static_cast<int>(v);
     } else if (name == "--no-reply") {
       if (!take()) return needs_value();
@@ -334,7 +337,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       if (o.bad_version.value == 1) return bad_value("version 1 is the valid one");
     } else if (name == "--bad-validation") {
       if (!take()) return needs_value();
-      if (!ParseCount(value, &o.bad_validation_nth)) return bad_value("expected a command count from 1");
+      if (!ParseCount(value, &o.bad_validation_nth))
+        return bad_value("expected a command count from 1");
     } else if (name == "--absurd-size") {
       if (!take()) return needs_value();
       if (!ParseFault(value, &o.absurd_size)) return bad_value("expected N or N:SIZE");
@@ -349,7 +353,8 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "--extra-frame") {
       if (!take()) return needs_value();
       const size_t colon = value.find(':');
-      if (!ParseCount(value.substr(0, colon), &o.extra_frame_nth)) return bad_value("expected N or N:TEXT");
+      if (!ParseCount(value.substr(0, colon), &o.extra_frame_nth))
+        return bad_value("expected N or N:TEXT");
       if (colon != std::string::npos) o.extra_frame_text = value.substr(colon + 1);
       if (o.extra_frame_text.find('\0') != std::string::npos) return bad_value("no NUL allowed");
     } else {

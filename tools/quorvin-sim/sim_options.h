@@ -42,9 +42,9 @@ struct SimOptions {
   // Simulated server.
   std::string application_name = "Quorvin Simulator";
   std::vector<AcqObject> objects = DefaultObjects();
-  double record_rate_hz = 10.0;  // records per second per open object; 0 = as fast as possible
-  bool check_wav_files = false;  // refuse wav files that cannot be read here
-  uint32_t seed = 1;             // noise generator seed
+  double record_rate_hz = 10.0;    // records per second per open object; 0 = as fast as possible
+  bool check_wav_files = false;    // refuse wav files that cannot be read here
+  uint32_t seed = 1;               // noise generator seed
   int handout_timeout_ms = 30000;  // how long a handed-out message port waits for its connection
 
   // Limits against a client that floods the simulator.

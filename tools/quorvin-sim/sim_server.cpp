@@ -55,7 +55,8 @@ bool SimServer::Open(std::string* error) {
         net::Listen(options_.bind_address, options_.negotiation_port, 8, &negotiation_port_, error);
     if (negotiation_listener_ == net::kNoSocket) return false;
   }
-  message_listener_ = net::Listen(options_.bind_address, options_.message_port, 8, &message_port_, error);
+  message_listener_ =
+      net::Listen(options_.bind_address, options_.message_port, 8, &message_port_, error);
   if (message_listener_ == net::kNoSocket) {
     net::Close(negotiation_listener_);
     negotiation_listener_ = net::kNoSocket;
@@ -68,12 +69,13 @@ bool SimServer::Open(std::string* error) {
 void SimServer::Run() {
   const uint64_t now = clock_.NowUs();
   transcript_.Write(now, std::nullopt, "-", "start",
-                    options_.negotiation_enabled
-                        ? "negotiation " + options_.bind_address + ":" + std::to_string(negotiation_port_)
-                        : "negotiation off",
+                    options_.negotiation_enabled ? "negotiation " + options_.bind_address + ":" +
+                                                       std::to_string(negotiation_port_)
+                                                 : "negotiation off",
                     "", "");
   transcript_.Write(now, std::nullopt, "-", "start",
-                    "message " + options_.bind_address + ":" + std::to_string(message_port_), "", "");
+                    "message " + options_.bind_address + ":" + std::to_string(message_port_), "",
+                    "");
 
   char rate[64];
   std::snprintf(rate, sizeof rate, "record rate %g Hz", options_.record_rate_hz);
@@ -81,9 +83,12 @@ void SimServer::Run() {
   settings += ", " + std::to_string(options_.objects.size()) + " objects";
   std::string faults;
   if (!options_.fault_command.empty()) AddNote(&faults, "counting only " + options_.fault_command);
-  if (options_.reply_delay_ms > 0) AddNote(&faults, "reply delay " + std::to_string(options_.reply_delay_ms) + " ms");
-  if (options_.no_reply_nth > 0) AddNote(&faults, "no reply to command " + std::to_string(options_.no_reply_nth));
-  if (options_.close_after_n > 0) AddNote(&faults, "close after command " + std::to_string(options_.close_after_n));
+  if (options_.reply_delay_ms > 0)
+    AddNote(&faults, "reply delay " + std::to_string(options_.reply_delay_ms) + " ms");
+  if (options_.no_reply_nth > 0)
+    AddNote(&faults, "no reply to command " + std::to_string(options_.no_reply_nth));
+  if (options_.close_after_n > 0)
+    AddNote(&faults, "close after command " + std::to_string(options_.close_after_n));
   if (options_.bad_version.nth > 0) {
     AddNote(&faults, "version " + std::to_string(options_.bad_version.value) + " in reply " +
                          std::to_string(options_.bad_version.nth));
@@ -103,7 +108,8 @@ void SimServer::Run() {
     AddNote(&faults, "reply \"" + options_.replace_reply_text + "\" to command " +
                          std::to_string(options_.replace_reply_nth));
   }
-  transcript_.Write(now, std::nullopt, "-", "start", settings, "", faults.empty() ? "" : "faults: " + faults);
+  transcript_.Write(now, std::nullopt, "-", "start", settings, "",
+                    faults.empty() ? "" : "faults: " + faults);
 
   if (negotiation_listener_ != net::kNoSocket) {
     const net::Socket s = negotiation_listener_;
@@ -191,7 +197,8 @@ bool SimServer::IsStopping() {
   return stopping_;
 }
 
-bool SimServer::Admit(net::Socket socket, const std::string& via, const std::string& peer, int port) {
+bool SimServer::Admit(net::Socket socket, const std::string& via, const std::string& peer,
+                      int port) {
   size_t open = 0;
   {
     MutexLock lock(&connections_mutex_);
@@ -201,7 +208,8 @@ bool SimServer::Admit(net::Socket socket, const std::string& via, const std::str
     net::Close(socket);
     transcript_.Write(clock_.NowUs(), std::nullopt, "-", "error",
                       "connection from " + peer + " on " + via + " port " + std::to_string(port) +
-                          " refused: " + std::to_string(open) + " connections open (--max-connections " +
+                          " refused: " + std::to_string(open) +
+                          " connections open (--max-connections " +
                           std::to_string(options_.max_connections) + ")",
                       "", "");
     return true;
@@ -209,7 +217,8 @@ bool SimServer::Admit(net::Socket socket, const std::string& via, const std::str
   auto conn = NewConnection(socket, via, peer, port);
   if (AddWorker([this, conn] { Serve(conn); })) return true;
   const bool stopping = IsStopping();
-  EndConnection(*conn, stopping ? "simulator stopping" : "refused: no thread could be started for it");
+  EndConnection(*conn,
+                stopping ? "simulator stopping" : "refused: no thread could be started for it");
   return !stopping;
 }
 
@@ -219,12 +228,14 @@ void SimServer::ListenLoop(net::Socket listener, const std::string& via) {
     const net::WaitResult w = net::WaitReadable(listener, wakeup_, -1);
     if (w == net::WaitResult::kWoken) return;
     std::string peer;
-    const net::Socket s = w == net::WaitResult::kReady ? net::Accept(listener, &peer) : net::kNoSocket;
+    const net::Socket s =
+        w == net::WaitResult::kReady ? net::Accept(listener, &peer) : net::kNoSocket;
     if (s == net::kNoSocket) {
       if (errno == EAGAIN || errno == ECONNABORTED || errno == EINTR) continue;
-      transcript_.Write(clock_.NowUs(), std::nullopt, "-", "error",
-                        "accept on " + via + " port " + std::to_string(port) + " failed: " + net::LastErrorText(),
-                        "", "");
+      transcript_.Write(
+          clock_.NowUs(), std::nullopt, "-", "error",
+          "accept on " + via + " port " + std::to_string(port) + " failed: " + net::LastErrorText(),
+          "", "");
       if (!net::SleepFor(wakeup_, 100)) return;
       continue;
     }
@@ -239,14 +250,16 @@ void SimServer::HandoutLoop(net::Socket listener, int port) {
   } release{pending_handouts_};
   const net::WaitResult w = net::WaitReadable(listener, wakeup_, options_.handout_timeout_ms);
   std::string peer;
-  const net::Socket s = w == net::WaitResult::kReady ? net::Accept(listener, &peer) : net::kNoSocket;
+  const net::Socket s =
+      w == net::WaitResult::kReady ? net::Accept(listener, &peer) : net::kNoSocket;
   net::Close(listener);
   if (s == net::kNoSocket) {
     if (w != net::WaitResult::kWoken) {
       transcript_.Write(clock_.NowUs(), std::nullopt, "-", "error",
                         "handed-out message port " + std::to_string(port) +
                             (w == net::WaitResult::kTimeout
-                                 ? " got no connection within " + std::to_string(options_.handout_timeout_ms) + " ms"
+                                 ? " got no connection within " +
+                                       std::to_string(options_.handout_timeout_ms) + " ms"
                                  : " failed: " + net::LastErrorText()),
                         "", "");
     }
@@ -268,7 +281,8 @@ void SimServer::HandoutLoop(net::Socket listener, int port) {
   Serve(NewConnection(s, "handout", peer, port));
 }
 
-std::shared_ptr<SimServer::Connection> SimServer::NewConnection(net::Socket socket, const std::string& via,
+std::shared_ptr<SimServer::Connection> SimServer::NewConnection(net::Socket socket,
+                                                                const std::string& via,
                                                                 const std::string& peer, int port) {
   auto conn = std::make_shared<Connection>();
   conn->id = next_connection_id_.fetch_add(1);
@@ -298,7 +312,8 @@ void SimServer::EndConnection(Connection& conn, const std::string& why) {
   conn.socket = net::kNoSocket;
   {
     MutexLock lock(&connections_mutex_);
-    connections_.remove_if([&conn](const std::shared_ptr<Connection>& c) { return c.get() == &conn; });
+    connections_.remove_if(
+        [&conn](const std::shared_ptr<Connection>& c) { return c.get() == &conn; });
   }
   transcript_.Write(clock_.NowUs(), std::nullopt, conn.label, "close", why, "", "");
 }
@@ -327,18 +342,20 @@ void SimServer::Serve(const std::shared_ptr<Connection>& conn) {
       bad = "payload size " + std::to_string(h.payload_size);
     }
     if (!bad.empty()) {
-      transcript_.Write(clock_.NowUs(), std::nullopt, conn->label, "error", "bad frame from client: " + bad,
-                        "", "connection closed");
+      transcript_.Write(clock_.NowUs(), std::nullopt, conn->label, "error",
+                        "bad frame from client: " + bad, "", "connection closed");
       why = "closed after a bad frame";
       break;
     }
     // Command-sized frames always get in; large ones share one budget.
     const int64_t reserved = h.payload_size > kSmallFrameBytes ? h.payload_size : 0;
-    if (reserved > 0 && pending_frame_bytes_.fetch_add(reserved) + reserved > kMaxPendingFrameBytes) {
+    if (reserved > 0 &&
+        pending_frame_bytes_.fetch_add(reserved) + reserved > kMaxPendingFrameBytes) {
       pending_frame_bytes_.fetch_sub(reserved);
       transcript_.Write(clock_.NowUs(), std::nullopt, conn->label, "error",
-                        "frame of " + std::to_string(reserved) + " bytes refused: frames being read "
-                        "over all connections would take more than " +
+                        "frame of " + std::to_string(reserved) +
+                            " bytes refused: frames being read "
+                            "over all connections would take more than " +
                             std::to_string(kMaxPendingFrameBytes) + " bytes",
                         "", "connection closed");
       why = "closed: too much frame data pending";
@@ -369,12 +386,14 @@ void SimServer::Serve(const std::shared_ptr<Connection>& conn) {
     }
 
     const bool replaced = options_.replace_reply_nth > 0 && count == options_.replace_reply_nth;
-    const Reply reply = replaced ? Reply::Text(options_.replace_reply_text,
-                                               "fault: reply replaced, command not carried out (command " +
-                                                   std::to_string(count) + ")")
-                                 : Dispatch(*conn, text, recv_us);
+    const Reply reply =
+        replaced ? Reply::Text(options_.replace_reply_text,
+                               "fault: reply replaced, command not carried out (command " +
+                                   std::to_string(count) + ")")
+                 : Dispatch(*conn, text, recv_us);
     std::string note = reply.note;
-    const std::string shown = reply.binary ? "<" + std::to_string(reply.bytes.size()) + " bytes>" : reply.text;
+    const std::string shown =
+        reply.binary ? "<" + std::to_string(reply.bytes.size()) + " bytes>" : reply.text;
     const bool close_after = options_.close_after_n > 0 && count == options_.close_after_n;
 
     if (options_.no_reply_nth > 0 && count == options_.no_reply_nth) {
@@ -390,17 +409,19 @@ void SimServer::Serve(const std::shared_ptr<Connection>& conn) {
       const bool sent = SendReply(*conn, reply, count, &note);
       const uint64_t reply_us = clock_.NowUs();
       if (!sent) AddNote(&note, "reply could not be sent");
-      transcript_.Write(recv_us, sent ? std::optional<uint64_t>(reply_us) : std::nullopt, conn->label, "cmd",
-                        text, sent ? shown : "", note);
+      transcript_.Write(recv_us, sent ? std::optional<uint64_t>(reply_us) : std::nullopt,
+                        conn->label, "cmd", text, sent ? shown : "", note);
       if (!sent) {
         why = wakeup_.IsRaised() ? "simulator stopping" : "closed by client";
         break;
       }
       if (options_.extra_frame_nth > 0 && count == options_.extra_frame_nth) {
-        std::string extra_note = "fault: frame sent unasked (after command " + std::to_string(count) + ")";
-        const bool extra_sent = SendReply(*conn, Reply::Text(options_.extra_frame_text, ""), 0, &extra_note);
-        transcript_.Write(clock_.NowUs(), std::nullopt, conn->label, "extra", options_.extra_frame_text, "",
-                          extra_note);
+        std::string extra_note =
+            "fault: frame sent unasked (after command " + std::to_string(count) + ")";
+        const bool extra_sent =
+            SendReply(*conn, Reply::Text(options_.extra_frame_text, ""), 0, &extra_note);
+        transcript_.Write(clock_.NowUs(), std::nullopt, conn->label, "extra",
+                          options_.extra_frame_text, "", extra_note);
         if (!extra_sent) {
           why = wakeup_.IsRaised() ? "simulator stopping" : "closed by client";
           break;
@@ -459,8 +480,9 @@ Reply SimServer::HandOutPort(Connection& conn) {
     // makes its message connection on the port handed out.
     if (pending_handouts_.fetch_add(1) >= options_.max_handouts) {
       pending_handouts_.fetch_sub(1);
-      return Reply::Error("Too many message ports handed out and not yet connected (--max-handouts " +
-                          std::to_string(options_.max_handouts) + "); try again later");
+      return Reply::Error(
+          "Too many message ports handed out and not yet connected (--max-handouts " +
+          std::to_string(options_.max_handouts) + "); try again later");
     }
     int port = 0;
     const net::Socket listener = net::Listen(options_.bind_address, 0, 1, &port, &error);
@@ -474,8 +496,8 @@ Reply SimServer::HandOutPort(Connection& conn) {
       return Reply::Error(IsStopping() ? "The server is shutting down"
                                        : "Unable to start a thread for a message port");
     }
-    return Reply::Text("0 " + std::to_string(port),
-                       "message port " + std::to_string(port) + " handed out, waiting for its connection");
+    return Reply::Text("0 " + std::to_string(port), "message port " + std::to_string(port) +
+                                                        " handed out, waiting for its connection");
   }
   // Asked on a message connection: the client listens on the port itself, for
   // one of its data streams, so the simulator must leave it free.
@@ -496,8 +518,10 @@ Reply SimServer::HandOutPort(Connection& conn) {
       if (recent_stream_ports_.size() > 256) recent_stream_ports_.pop_front();
     }
   }
-  if (port == 0) return Reply::Error("Unable to find a free port: " + (error.empty() ? "none left" : error));
-  return Reply::Text("0 " + std::to_string(port), "port " + std::to_string(port) + " handed out for a client stream");
+  if (port == 0)
+    return Reply::Error("Unable to find a free port: " + (error.empty() ? "none left" : error));
+  return Reply::Text("0 " + std::to_string(port),
+                     "port " + std::to_string(port) + " handed out for a client stream");
 }
 
 Reply SimServer::CreateStream(Connection& conn, std::string_view rest) {
@@ -515,8 +539,9 @@ Reply SimServer::CreateStream(Connection& conn, std::string_view rest) {
   const std::string client_address = conn.peer.substr(0, conn.peer.rfind(':'));
   if (!options_.stream_any_address && address != client_address) {
     // Pushing data to a third party on a client's word is not the server's job.
-    return Reply::Error("Refused to stream to " + address + ": streams go back to the client's own address " +
-                        client_address + " (--stream-to-any-address allows others)");
+    return Reply::Error("Refused to stream to " + address +
+                        ": streams go back to the client's own address " + client_address +
+                        " (--stream-to-any-address allows others)");
   }
 
   const std::string peer = address + ":" + tail[0];
@@ -525,15 +550,16 @@ Reply SimServer::CreateStream(Connection& conn, std::string_view rest) {
   if (s == net::kNoSocket) return Reply::Error("Unable to connect to " + peer + ": " + error);
 
   const int k = static_cast<int>(*kind);
-  auto sender = std::make_unique<StreamSender>(*kind, s, conn.label, peer, options_.record_rate_hz,
-                                               options_.seed + 7919u * static_cast<uint32_t>(conn.id) + k,
-                                               clock_, transcript_, wakeup_);
+  auto sender = std::make_unique<StreamSender>(
+      *kind, s, conn.label, peer, options_.record_rate_hz,
+      options_.seed + 7919u * static_cast<uint32_t>(conn.id) + k, clock_, transcript_, wakeup_);
   std::unique_ptr<StreamSender> replaced;
   std::string note = "stream " + tail[1] + " connected to " + peer;
   {
     MutexLock lock(&conn.mutex);
     for (const std::string& name : conn.open[k]) sender->Open(name, model_.RecordIndex(name));
-    if (!conn.open[k].empty()) note += ", sending " + std::to_string(conn.open[k].size()) + " open objects";
+    if (!conn.open[k].empty())
+      note += ", sending " + std::to_string(conn.open[k].size()) + " open objects";
     if (!sender->Start()) return Reply::Error("Unable to start a thread for stream " + tail[1]);
     replaced = std::move(conn.streams[k]);
     conn.streams[k] = std::move(sender);
@@ -549,7 +575,8 @@ Reply SimServer::OpenOrCloseStream(Connection& conn, std::string_view rest, bool
   std::string_view head;
   std::vector<std::string> tail;
   if (!SplitTrailing(rest, 1, &head, &tail) || head.empty()) {
-    return Reply::Error(open ? "Usage: -OpenStream OBJECT TYPE" : "Usage: -CloseStream OBJECT TYPE");
+    return Reply::Error(open ? "Usage: -OpenStream OBJECT TYPE"
+                             : "Usage: -CloseStream OBJECT TYPE");
   }
   const std::string name = Unquote(head);
   const std::string& type = tail[0];
@@ -561,8 +588,9 @@ Reply SimServer::OpenOrCloseStream(Connection& conn, std::string_view rest, bool
   if (!kind) return Reply::Error("No data stream serves type " + type);
   const int k = static_cast<int>(*kind);
   const int32_t index = model_.RecordIndex(name);
-  const std::string where = QuoteToken(name) + " on the " + type + " stream" +
-                            (*kind == StreamKind::kEV ? "" : ", object index " + std::to_string(index));
+  const std::string where =
+      QuoteToken(name) + " on the " + type + " stream" +
+      (*kind == StreamKind::kEV ? "" : ", object index " + std::to_string(index));
 
   MutexLock lock(&conn.mutex);
   auto& list = conn.open[k];

@@ -44,7 +44,8 @@ enum class IoResult { kOk, kClosed, kError, kWoken };
 // A listening TCP socket on `address`:`port` (port 0 picks one), with
 // SO_REUSEADDR. Sets `*bound_port`. kNoSocket and a one-line `error` on
 // failure.
-Socket Listen(const std::string& address, int port, int backlog, int* bound_port, std::string* error);
+Socket Listen(const std::string& address, int port, int backlog, int* bound_port,
+              std::string* error);
 
 // A port that is free on every local address right now; the port is not kept.
 // 0 and `error` on failure.

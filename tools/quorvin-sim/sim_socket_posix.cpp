@@ -79,7 +79,8 @@ bool IsIPv4Address(const std::string& address) {
   return inet_pton(AF_INET, address.c_str(), &a) == 1;
 }
 
-Socket Listen(const std::string& address, int port, int backlog, int* bound_port, std::string* error) {
+Socket Listen(const std::string& address, int port, int backlog, int* bound_port,
+              std::string* error) {
   sockaddr_in addr;
   if (!MakeAddress(address, port, &addr)) {
     if (error) *error = "invalid address " + address;
@@ -93,12 +94,14 @@ Socket Listen(const std::string& address, int port, int backlog, int* bound_port
   int one = 1;
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (error) *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + LastErrorText();
+    if (error)
+      *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + LastErrorText();
     close(s);
     return kNoSocket;
   }
   if (listen(s, backlog) != 0) {
-    if (error) *error = "listen on " + address + ":" + std::to_string(port) + ": " + LastErrorText();
+    if (error)
+      *error = "listen on " + address + ":" + std::to_string(port) + ": " + LastErrorText();
     close(s);
     return kNoSocket;
   }
@@ -121,7 +124,8 @@ int FindFreePort(std::string* error) {
   if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
     sockaddr_in bound;
     socklen_t len = sizeof bound;
-    if (getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len) == 0) port = ntohs(bound.sin_port);
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len) == 0)
+      port = ntohs(bound.sin_port);
   } else if (error) {
     *error = "bind: " + LastErrorText();
   }
@@ -202,9 +206,12 @@ IoResult ReadExact(Socket s, void* buffer, size_t size, const Wakeup& wakeup, si
       return errno == ECONNRESET ? IoResult::kClosed : IoResult::kError;
     }
     switch (WaitFor(s, POLLIN, wakeup, -1)) {
-      case WaitResult::kWoken: return IoResult::kWoken;
-      case WaitResult::kError: return IoResult::kError;
-      default: break;
+      case WaitResult::kWoken:
+        return IoResult::kWoken;
+      case WaitResult::kError:
+        return IoResult::kError;
+      default:
+        break;
     }
   }
   return IoResult::kOk;
@@ -227,9 +234,12 @@ IoResult WriteAll(Socket s, const void* data, size_t size, const Wakeup& wakeup,
     }
     // No room: wait for it, looking at the cancel flag every 100 ms.
     switch (WaitFor(s, POLLOUT, wakeup, cancel ? 100 : -1)) {
-      case WaitResult::kWoken: return IoResult::kWoken;
-      case WaitResult::kError: return IoResult::kError;
-      default: break;
+      case WaitResult::kWoken:
+        return IoResult::kWoken;
+      case WaitResult::kError:
+        return IoResult::kError;
+      default:
+        break;
     }
   }
   return IoResult::kOk;

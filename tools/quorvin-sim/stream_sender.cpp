@@ -15,8 +15,8 @@ constexpr auto kMaxLag = std::chrono::seconds(1);
 }  // namespace
 
 StreamSender::StreamSender(StreamKind kind, net::Socket socket, std::string conn, std::string peer,
-                           double rate_hz, uint32_t seed, const SimClock& clock, Transcript& transcript,
-                           const net::Wakeup& wakeup)
+                           double rate_hz, uint32_t seed, const SimClock& clock,
+                           Transcript& transcript, const net::Wakeup& wakeup)
     : kind_(kind),
       socket_(socket),
       conn_(std::move(conn)),
@@ -92,14 +92,20 @@ void StreamSender::Stop() {
 void StreamSender::AppendRecord(const std::pair<std::string, int32_t>& object, uint64_t time_us,
                                 std::string* out) {
   switch (kind_) {
-    case StreamKind::kCSC: factory_.AppendCsc(object.second, time_us, out); break;
-    case StreamKind::kVT: factory_.AppendVideo(static_cast<uint16_t>(object.second), time_us, out); break;
+    case StreamKind::kCSC:
+      factory_.AppendCsc(object.second, time_us, out);
+      break;
+    case StreamKind::kVT:
+      factory_.AppendVideo(static_cast<uint16_t>(object.second), time_us, out);
+      break;
     case StreamKind::kEV:
       // Between posted events the stream carries simulated TTL input changes.
       ++simulated_ttl_;
       factory_.AppendEvent(time_us, ++event_number_, simulated_ttl_, 0, "Simulated TTL Input", out);
       break;
-    default: factory_.AppendSpike(kind_, object.second, time_us, out); break;
+    default:
+      factory_.AppendSpike(kind_, object.second, time_us, out);
+      break;
   }
 }
 

@@ -58,8 +58,10 @@ class StreamSender {
   void Run();
   // Builds what is due now into `batch`; sets `*wait_until` to the next due
   // time when nothing is due. REQUIRES mutex_.
-  void Collect(std::string* batch, std::chrono::steady_clock::time_point* wait_until) REQUIRES(mutex_);
-  void AppendRecord(const std::pair<std::string, int32_t>& object, uint64_t time_us, std::string* out);
+  void Collect(std::string* batch, std::chrono::steady_clock::time_point* wait_until)
+      REQUIRES(mutex_);
+  void AppendRecord(const std::pair<std::string, int32_t>& object, uint64_t time_us,
+                    std::string* out);
 
   const StreamKind kind_;
   const net::Socket socket_;
@@ -70,8 +72,8 @@ class StreamSender {
   Transcript& transcript_;
   const net::Wakeup& wakeup_;
 
-  RecordFactory factory_;     // sending thread only
-  int32_t event_number_ = 0;  // sending thread only
+  RecordFactory factory_;       // sending thread only
+  int32_t event_number_ = 0;    // sending thread only
   uint16_t simulated_ttl_ = 0;  // sending thread only
 
   Mutex mutex_;

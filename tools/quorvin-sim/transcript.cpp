@@ -31,7 +31,8 @@ struct Transcript::Echo {
       // line of this batch was queued: the note goes after them.
       for (const std::string& line : lines) std::fwrite(line.data(), 1, line.size(), out);
       if (lost > 0) {
-        const std::string note = "# " + std::to_string(lost) + " transcript lines not echoed: stdout was not read\n";
+        const std::string note =
+            "# " + std::to_string(lost) + " transcript lines not echoed: stdout was not read\n";
         std::fwrite(note.data(), 1, note.size(), out);
       }
       std::fflush(out);
@@ -156,8 +157,8 @@ std::vector<std::string> Transcript::Lines() const {
   return lines_;
 }
 
-std::optional<std::string> Transcript::WaitForLine(const std::function<bool(const std::string&)>& match,
-                                                   std::chrono::milliseconds timeout) const {
+std::optional<std::string> Transcript::WaitForLine(
+    const std::function<bool(const std::string&)>& match, std::chrono::milliseconds timeout) const {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   MutexLock lock(&mutex_);
   size_t checked = 0;
@@ -179,7 +180,8 @@ std::vector<std::string> SplitTranscriptLine(const std::string& line) {
   size_t start = 0;
   while (true) {
     const size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+    fields.push_back(
+        line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
     if (tab == std::string::npos) break;
     start = tab + 1;
   }

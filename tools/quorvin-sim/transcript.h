@@ -35,12 +35,13 @@ class SimClock {
   const std::chrono::steady_clock::time_point epoch_;
 };
 
-inline constexpr const char* kTranscriptHeader = "# time_us\treply_us\tconn\tkind\ttext\treply\tnote";
+inline constexpr const char* kTranscriptHeader =
+    "# time_us\treply_us\tconn\tkind\ttext\treply\tnote";
 
 struct TranscriptConfig {
-  std::string path;             // empty: no file
-  FILE* echo = nullptr;         // stdout for the executable; null: no echo
-  bool keep_lines = false;      // keep every line in memory (tests)
+  std::string path;                 // empty: no file
+  FILE* echo = nullptr;             // stdout for the executable; null: no echo
+  bool keep_lines = false;          // keep every line in memory (tests)
   size_t echo_queue_limit = 20000;  // echo lines waiting beyond this are dropped
 };
 
