@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
   orvanta::QtShellOpener shell;
   orvanta::QtFileChooser files;
   {
-    orvanta::ProgramObjects objects({clock, boxes, mainWindow, shell, files});
+    orvanta::ProgramObjects objects({{clock, boxes, mainWindow, shell}, files});
     objects.app.SetWindowCreatedHook([&](orvanta::OrvantaDlg& window) {
       boxes.SetOwner(&window);
       files.SetOwner(&window);

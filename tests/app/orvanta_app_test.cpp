@@ -37,7 +37,7 @@ class StartUpTest : public ::testing::Test {
 };
 
 TEST_F(StartUpTest, SocketLayerFailureShowsItsBoxAndCreatesNoWindow) {
-  ProgramObjects objects({clock, boxes, mainWindow, shell, files});
+  ProgramObjects objects({{clock, boxes, mainWindow, shell}, files});
   objects.app.SetSocketStartup([] { return 10091; });
   bool windowCreated = false;
   objects.app.SetWindowCreatedHook([&](OrvantaDlg&) { windowCreated = true; });
@@ -51,7 +51,7 @@ TEST_F(StartUpTest, SocketLayerFailureShowsItsBoxAndCreatesNoWindow) {
 }
 
 TEST_F(StartUpTest, StartUpRunsTheWindowModallyWithItsLogInTheWorkingDirectory) {
-  ProgramObjects objects({clock, boxes, mainWindow, shell, files});
+  ProgramObjects objects({{clock, boxes, mainWindow, shell}, files});
   bool registeredWhileShown = false;
   std::string title;
   objects.app.SetWindowCreatedHook([&](OrvantaDlg& window) {
@@ -89,7 +89,7 @@ TEST_F(StartUpTest, ClosingMidRunStopsTheRunThenDisconnectsFromTheServer) {
   sim::SimServer server(options, transcript);
   ASSERT_TRUE(server.Start(&error)) << error;
   {
-    ProgramObjects objects({clock, boxes, mainWindow, shell, files});
+    ProgramObjects objects({{clock, boxes, mainWindow, shell}, files});
     bool connected = false;
     bool running = false;
     objects.app.SetWindowCreatedHook([&](OrvantaDlg& window) {
