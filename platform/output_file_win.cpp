@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/win_files.h"
 #include "platform/output_file.h"
 
 namespace orvanta {
@@ -22,20 +23,6 @@ constexpr int kOpenAttempts = 4;
 // reader out of the text.
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
-std::string SystemText(DWORD error) {
-  char* buffer = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  std::string text =
-      length > 0 ? std::string(buffer, length) : "system error " + std::to_string(error);
-  ::LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
-    text.pop_back();
-  }
-  return text;
-}
-
 OutputFileFailure OpenFailed(DWORD error) {
   switch (error) {
     case ERROR_PATH_NOT_FOUND:
@@ -46,7 +33,7 @@ OutputFileFailure OpenFailed(DWORD error) {
     case ERROR_LOCK_VIOLATION:
       return {OutputFileFailure::kInUse, "it is in use by another program (it is open)"};
     default:
-      return {OutputFileFailure::kCannotCreate, SystemText(error)};
+      return {OutputFileFailure::kCannotCreate, win::ErrorText(error)};
   }
 }
 
@@ -64,7 +51,7 @@ bool TryLock(HANDLE file, OutputFileFailure& failure) {
   if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING) {
     failure = {OutputFileFailure::kInUse, "it is in use by another program (it is locked)"};
   } else {
-    failure = {OutputFileFailure::kCannotCreate, "it cannot be locked: " + SystemText(error)};
+    failure = {OutputFileFailure::kCannotCreate, "it cannot be locked: " + win::ErrorText(error)};
   }
   return false;
 }
@@ -138,7 +125,7 @@ Step MoveExistingAside(const std::string& path, const std::string& ownHeader, st
 
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(file, &info)) {
-    failure = {OutputFileFailure::kCannotCreate, SystemText(::GetLastError())};
+    failure = {OutputFileFailure::kCannotCreate, win::ErrorText(::GetLastError())};
     return Step::kFailed;
   }
   if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -172,7 +159,7 @@ Step MoveExistingAside(const std::string& path, const std::string& ownHeader, st
     const DWORD error = ::GetLastError();
     if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) {
       failure = {OutputFileFailure::kCannotCreate, "the earlier file could not be moved aside to " +
-                                                       aside + ": " + SystemText(error)};
+                                                       aside + ": " + win::ErrorText(error)};
       return Step::kFailed;
     }
   }

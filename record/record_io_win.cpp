@@ -12,30 +12,12 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/win_files.h"
 #include "record/record_io.h"
 
 namespace orvanta::record {
 
 namespace {
-
-// How long a replace waits for another program that has the old file open
-// without allowing it to be replaced (a viewer reading it, a virus scanner).
-constexpr auto kReplaceRetryFor = std::chrono::milliseconds(1000);
-constexpr auto kReplaceRetryStep = std::chrono::milliseconds(50);
-
-std::string ErrorText(DWORD error) {
-  char* buffer = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  std::string text =
-      length > 0 ? std::string(buffer, length) : "system error " + std::to_string(error);
-  ::LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
-    text.pop_back();
-  }
-  return text;
-}
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -95,7 +77,7 @@ bool CreateFreshFolder(const std::string& parent, const std::string& name, std::
     }
     const DWORD code = ::GetLastError();
     if (code != ERROR_ALREADY_EXISTS) {
-      error = "cannot create the folder " + candidate + ": " + ErrorText(code);
+      error = "cannot create the folder " + candidate + ": " + win::ErrorText(code);
       return false;
     }
   }
@@ -117,7 +99,7 @@ bool RowFile::Create(const std::string& path, bool truncate, std::string& error)
   }
   const HANDLE file = CreateForWriting(path, truncate ? CREATE_ALWAYS : CREATE_NEW);
   if (file == INVALID_HANDLE_VALUE) {
-    error = ErrorText(::GetLastError());
+    error = win::ErrorText(::GetLastError());
     return false;
   }
   fd_ = AsDescriptor(file);
@@ -134,7 +116,7 @@ void RowFile::Append(const std::string& row) {
   if (fd_ < 0 || !ok_) return;
   if (!WriteAll(HandleOf(fd_), row.data(), row.size())) {
     ok_ = false;
-    error_ = ErrorText(::GetLastError());
+    error_ = win::ErrorText(::GetLastError());
   }
 }
 
@@ -150,28 +132,19 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& text, std
   ::DeleteFileA(temp.c_str());  // a leftover of an earlier attempt of this process id
   const HANDLE file = CreateForWriting(temp, CREATE_NEW);
   if (file == INVALID_HANDLE_VALUE) {
-    error = "cannot create " + temp + ": " + ErrorText(::GetLastError());
+    error = "cannot create " + temp + ": " + win::ErrorText(::GetLastError());
     return false;
   }
   bool ok = WriteAll(file, text.data(), text.size()) && ::FlushFileBuffers(file);
   DWORD saved = ok ? 0 : ::GetLastError();
   ::CloseHandle(file);
-  const auto giveUp = std::chrono::steady_clock::now() + kReplaceRetryFor;
-  while (ok && !::MoveFileExA(temp.c_str(), path.c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    saved = ::GetLastError();
-    // Another program has the old file open without sharing its deletion;
-    // such readers usually let go soon.
-    const bool held = saved == ERROR_ACCESS_DENIED || saved == ERROR_SHARING_VIOLATION;
-    if (!held || std::chrono::steady_clock::now() >= giveUp) {
-      ok = false;
-      break;
-    }
-    std::this_thread::sleep_for(kReplaceRetryStep);
+  if (ok) {
+    saved = win::ReplaceFileRetrying(temp, path);
+    ok = saved == 0;
   }
   if (!ok) {
     ::DeleteFileA(temp.c_str());
-    error = "cannot write " + path + ": " + ErrorText(saved);
+    error = "cannot write " + path + ": " + win::ErrorText(saved);
     return false;
   }
   return true;
@@ -180,13 +153,13 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& text, std
 bool WriteNewFile(const std::string& path, const std::string& text, std::string& error) {
   const HANDLE file = CreateForWriting(path, CREATE_NEW);
   if (file == INVALID_HANDLE_VALUE) {
-    error = "cannot create " + path + ": " + ErrorText(::GetLastError());
+    error = "cannot create " + path + ": " + win::ErrorText(::GetLastError());
     return false;
   }
   const bool ok = WriteAll(file, text.data(), text.size()) && ::FlushFileBuffers(file);
   const DWORD saved = ::GetLastError();
   ::CloseHandle(file);
-  if (!ok) error = "cannot write " + path + ": " + ErrorText(saved);
+  if (!ok) error = "cannot write " + path + ": " + win::ErrorText(saved);
   return ok;
 }
 
@@ -212,11 +185,11 @@ bool RunLock::Acquire(const std::string& path, std::string& error) {
   const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    error = "cannot create " + path + ": " + ErrorText(::GetLastError());
+    error = "cannot create " + path + ": " + win::ErrorText(::GetLastError());
     return false;
   }
   if (!LockByte(file, true)) {
-    error = "cannot lock " + path + ": " + ErrorText(::GetLastError());
+    error = "cannot lock " + path + ": " + win::ErrorText(::GetLastError());
     ::CloseHandle(file);
     return false;
   }

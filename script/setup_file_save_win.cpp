@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/win_files.h"
 #include "platform/text_format.h"
 #include "script/setup_file_save.h"
 
@@ -17,25 +18,6 @@ namespace orvanta {
 using text_format::Format;
 
 namespace {
-
-// How long the replace waits for another program that has the old file
-// open without allowing it to be replaced (an editor reading it, a scanner).
-constexpr auto kReplaceRetryFor = std::chrono::milliseconds(1000);
-constexpr auto kReplaceRetryStep = std::chrono::milliseconds(50);
-
-std::string SystemText(DWORD error) {
-  char* buffer = nullptr;
-  const DWORD length = ::FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  std::string text =
-      length > 0 ? std::string(buffer, length) : "system error " + std::to_string(error);
-  ::LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) {
-    text.pop_back();
-  }
-  return text;
-}
 
 // The file a link at `path` points to; `path` itself otherwise.
 std::string FinalPath(const std::string& path) {
@@ -71,9 +53,9 @@ std::string WriteAndClose(const std::function<void(std::FILE*)>& write, HANDLE f
   write(stream);
   std::string failure;
   if (std::fflush(stream) != 0 || std::ferror(stream)) {
-    failure = SystemText(::GetLastError());
+    failure = win::ErrorText(::GetLastError());
   } else if (flushToDisk && !::FlushFileBuffers(file)) {
-    failure = SystemText(::GetLastError());
+    failure = win::ErrorText(::GetLastError());
   }
   if (std::fclose(stream) != 0 && failure.empty()) failure = "the file could not be closed";
   return failure;
@@ -123,23 +105,17 @@ std::string ReplaceSetupFile(const std::string& path,
   }
   if (file == INVALID_HANDLE_VALUE) {
     return Format("cannot create a file in the folder %s: %s", folder.c_str(),
-                  SystemText(error).c_str());
+                  win::ErrorText(error).c_str());
   }
   const std::string failure = WriteAndClose(write, file, true);
   if (!failure.empty()) {
     ::DeleteFileA(temporary.c_str());
     return Format("writing failed: %s", failure.c_str());
   }
-  const auto giveUp = std::chrono::steady_clock::now() + kReplaceRetryFor;
-  while (!::MoveFileExA(temporary.c_str(), target.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    error = ::GetLastError();
-    const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
-    if (!held || std::chrono::steady_clock::now() >= giveUp) {
-      ::DeleteFileA(temporary.c_str());
-      return Format("cannot replace the file: %s", SystemText(error).c_str());
-    }
-    std::this_thread::sleep_for(kReplaceRetryStep);
+  error = win::ReplaceFileRetrying(temporary, target);
+  if (error != 0) {
+    ::DeleteFileA(temporary.c_str());
+    return Format("cannot replace the file: %s", win::ErrorText(error).c_str());
   }
   return std::string();
 }
