@@ -11,8 +11,8 @@
 #include <string>
 #include <utility>
 
-#include "platform/win_files.h"
 #include "platform/output_file.h"
+#include "platform/win_files.h"
 
 namespace orvanta {
 

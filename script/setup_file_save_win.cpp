@@ -9,8 +9,8 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/win_files.h"
 #include "platform/text_format.h"
+#include "platform/win_files.h"
 #include "script/setup_file_save.h"
 
 namespace orvanta {
