@@ -59,6 +59,8 @@ class ServerLink {
   virtual bool ConnectionUsable() { return HasConnection(); }
   // Why the last connect failed, in a few words (may be empty).
   virtual std::string ConnectError() { return std::string(); }
+  // What went wrong in the last connect although it succeeded (may be empty).
+  virtual std::string ConnectWarnings() { return std::string(); }
   // The reply bound in milliseconds (0: wait for ever).
   virtual int ReplyTimeoutMs() { return 5000; }
   virtual void SetReplyTimeoutMs(int ms) { (void)ms; }

@@ -45,6 +45,7 @@ class VintraServerLink : public ServerLink {
     return client_.HasConnection() && client_.GetNetworkNodeClient().IsInStep();
   }
   std::string ConnectError() override { return client_.GetConnectError(); }
+  std::string ConnectWarnings() override { return client_.GetConnectWarnings(); }
   int ReplyTimeoutMs() override { return static_cast<int>(client_.GetReplyTimeout().count()); }
   void SetReplyTimeoutMs(int ms) override {
     client_.SetReplyTimeout(std::chrono::milliseconds(ms));

@@ -20,9 +20,11 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 
 #include "app/control_ids.h"
@@ -41,6 +43,8 @@ namespace orvanta {
 namespace {
 
 constexpr const char kLogFileName[] = "OrvantaLogFile.txt";
+// How often a Stop whose worker is still ending looks again.
+constexpr int kStopPollMs = 100;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 std::string S(const QString& text) { return text.toStdString(); }
@@ -1110,6 +1114,18 @@ void OrvantaDlg::ShowRunRefusal(const std::string& text) {
 void OrvantaDlg::StopRunControls() {
   CommitBlock block(this);
   services_.trials.StopProcessingTrials();
+  if (mRunning && isVisible() && !services_.trials.WaitForRunEnd(std::chrono::milliseconds(0))) {
+    // The worker outlasted Stop's wait (a pulse port reset that takes its
+    // time): the run's controls stay as they are until it has ended, so that
+    // nothing new starts while it still talks to the server.
+    mStopButton->setEnabled(false);
+    mPauseButton->setEnabled(false);
+    if (!mStopPending) {
+      mStopPending = true;
+      QTimer::singleShot(kStopPollMs, this, [this] { FinishStopWhenEnded(); });
+    }
+    return;
+  }
   if (mRunning) ReportRunEnded();
   mRunning = false;
   mPaused = false;
@@ -1139,6 +1155,16 @@ void OrvantaDlg::RemoveTrialTypeFromList(const std::string& name) {
 
 void OrvantaDlg::SetCurrentTrialNumber(int number) {
   Post({PendingCall::Kind::kTrialNumber, std::string(), number});
+}
+
+void OrvantaDlg::FinishStopWhenEnded() {
+  if (!services_.trials.WaitForRunEnd(std::chrono::milliseconds(0))) {
+    QTimer::singleShot(kStopPollMs, this, [this] { FinishStopWhenEnded(); });
+    return;
+  }
+  mStopPending = false;
+  StopRunControls();
+  CheckConnectionAfterRun();
 }
 
 void OrvantaDlg::OnStop() {

@@ -57,8 +57,6 @@ inline constexpr const char kOpenDuringRunMessage[] =
     "run was not changed.  Stop the run first, then open the file again.";
 inline constexpr const char kConnectedTitle[] = "Orvanta - Connected To Server";
 inline constexpr const char kDisconnectedTitle[] = "Orvanta - Disconnected From Server";
-// The title once the connection has been found lost.
-inline constexpr const char kLinkLostTitle[] = "Orvanta";
 // The client's own log, beside the application log.
 inline constexpr const char kClientLogFileName[] = "VintraClientLog.txt";
 inline constexpr const char kSaveFailedCaption[] = "Save Current Settings to File Failed";
@@ -279,6 +277,8 @@ class OrvantaDlg : public QDialog, public WindowListener {
   void AppendLogLines(const std::deque<std::string>& lines);
   void ShowCurrentTrialNumber(int number);
   void StopRunControls();
+  // Finishes a Stop whose worker outlasted the wait, once it has ended.
+  void FinishStopWhenEnded();
 
   void SetSelectedTrialTypeRow(int row);
 
@@ -334,13 +334,16 @@ class OrvantaDlg : public QDialog, public WindowListener {
   std::string mServerName = "localhost";
 
   bool mInitialised = false;
-  bool mRunning = false;        // between Start and the end of the run
-  int mCommitBlock = 0;         // > 0 while the program itself changes the fields
-  int mBusy = 0;                // > 0 while the window waits for a blocking call
-  bool mCloseDeferred = false;  // a close request came in while busy
-  int mServerWaits = 0;         // > 0 while a cancellable server wait runs
-  bool mClosing = false;        // a close request cancelled a server wait
-  bool mLinkUp = false;         // the title says connected
+  bool mRunning = false;              // between Start and the end of the run
+  int mCommitBlock = 0;               // > 0 while the program itself changes the fields
+  int mBusy = 0;                      // > 0 while the window waits for a blocking call
+  bool mCloseDeferred = false;        // a close request came in while busy
+  int mServerWaits = 0;               // > 0 while a cancellable server wait runs
+  bool mClosing = false;              // a close request cancelled a server wait
+  bool mLinkUp = false;               // the title says connected
+  bool mLinkLost = false;             // the connection was found lost and not yet closed
+  bool mStopPending = false;          // a Stop waits for its worker to end
+  bool mServerWaitCancelled = false;  // the last server wait was cancelled
   KeyboardFilter* mKeyboardFilter = nullptr;
 
   // Controls (owned by the Qt parent chain).

@@ -46,10 +46,13 @@ void OrvantaDlg::FinishBusy() {
 bool OrvantaDlg::WaitForServer(const std::string& text, const std::function<bool()>& call) {
   BusyScope busy(this);
   ++mServerWaits;
+  mServerWaitCancelled = false;
   ServerLink& server = services_.server;
-  const bool result =
-      RunWithServerWaitDialog(this, QString::fromUtf8(text.c_str()), kServerWaitDialogDelayMs, call,
-                              [&server] { server.Cancel(); });
+  const bool result = RunWithServerWaitDialog(this, QString::fromUtf8(text.c_str()),
+                                              kServerWaitDialogDelayMs, call, [this, &server] {
+                                                mServerWaitCancelled = true;
+                                                server.Cancel();
+                                              });
   --mServerWaits;
   return result;
 }
@@ -58,7 +61,10 @@ bool OrvantaDlg::ServerIsConnected() {
   ServerLink& server = services_.server;
   const bool connected = WaitForServer("Checking the connection to " + mServerName + "\u2026",
                                        [&server] { return server.IsConnected(); });
-  if (!connected && mLinkUp) MarkConnectionLost("the connection check got no reply");
+  // A check the user cancelled says nothing about the connection.
+  if (!connected && mLinkUp && !mServerWaitCancelled && !mClosing) {
+    MarkConnectionLost("the connection check got no reply");
+  }
   return connected;
 }
 
@@ -77,10 +83,12 @@ bool OrvantaDlg::ServerDisconnect() {
 void OrvantaDlg::MarkConnectionLost(const std::string& reason) {
   if (!mLinkUp) return;
   mLinkUp = false;
-  services_.log.WriteLogEntry(
-      kLogWarning, "OrvantaDlg - Warning, the connection to the server has been lost: " + reason +
-                       ".  Disconnect or connect again.");
-  setWindowTitle(QString::fromLatin1(kLinkLostTitle));
+  mLinkLost = true;
+  services_.log.WriteLogEntry(kLogWarning,
+                              "OrvantaDlg::MarkConnectionLost() - Warning, the connection to the "
+                              "server has been lost: " +
+                                  reason + ".  Disconnect or connect again.");
+  setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
 }
 
 void OrvantaDlg::CheckConnectionAfterRun() {
@@ -168,19 +176,30 @@ void OrvantaDlg::OnConnectToServer() {
     ShowError("Error, unable to connect to server, a connection has already been established");
     return;
   }
-  if (mClosing) return;  // a close request cancelled the wait
+  // A close request or the user cancelled the check: nothing more is done.
+  if (mClosing || mServerWaitCancelled) return;
   if (ServerConnect(mServerName)) {
     mLinkUp = true;
+    mLinkLost = false;
     setWindowTitle(QString::fromLatin1(kConnectedTitle));
+    const std::string warnings = services_.server.ConnectWarnings();
+    if (!warnings.empty()) {
+      services_.log.WriteLogEntry(
+          kLogWarning, "OrvantaDlg::OnConnectToServer() - Warning, connected to " + mServerName +
+                           ", but " + warnings + ".");
+    }
   } else {
-    std::string reason = services_.server.ConnectError();
-    if (reason.empty()) reason = "see the Vintra logfile";
+    const std::string reason = services_.server.ConnectError();
     services_.log.WriteLogEntry(kLogError,
                                 "OrvantaDlg::OnConnectToServer() - Error, unable to "
                                 "connect to server " +
-                                    mServerName + ": " + reason);
+                                    mServerName + ": " +
+                                    (reason.empty() ? "see the Vintra logfile" : reason));
     if (mClosing) return;
-    ShowError("Error, unable to connect to server, please check the Vintra logfile for details.");
+    std::string text =
+        "Error, unable to connect to server, please check the Vintra logfile for details.";
+    if (!reason.empty()) text += "\r\n\r\nThe reason: " + reason + ".";
+    ShowError(text);
   }
 }
 
@@ -189,18 +208,21 @@ void OrvantaDlg::OnDisconnectFromServer() {
   if (!knownLost && ServerIsConnected()) {
     ServerDisconnect();
     mLinkUp = false;
+    mLinkLost = false;
     setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
   } else if (services_.server.HasConnection()) {
     // A dead connection: its socket and stream threads are torn down.
     ServerDisconnect();
     mLinkUp = false;
+    mLinkLost = false;
     services_.log.WriteLogEntry(kLogNotice,
                                 "OrvantaDlg::OnDisconnectFromServer() - The lost "
                                 "connection has been closed.");
     setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
   } else {
-    if (!mLinkUp && windowTitle() == QString::fromLatin1(kLinkLostTitle)) {
+    if (mLinkLost) {
       // Already gone with the server: nothing is left to tear down.
+      mLinkLost = false;
       setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
       return;
     }
@@ -212,6 +234,7 @@ void OrvantaDlg::OnSetServerName() {
   VintraServerPropertiesDlg dialog(this);
   dialog.SetServerName(mServerName);
   dialog.SetReplyTimeoutMs(services_.server.ReplyTimeoutMs());
+  dialog.SetMessageBoxes(&services_.boxes);
   if (dialog.exec() == QDialog::Accepted) {
     mServerName = dialog.GetServerName();
     services_.server.SetReplyTimeoutMs(dialog.GetReplyTimeoutMs());

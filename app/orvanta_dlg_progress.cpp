@@ -95,8 +95,7 @@ void OrvantaDlg::ShowConnectionState(const QString& title) {
   if (title == QString::fromLatin1(kConnectedTitle)) {
     mStatusBar->SetConnected(true, mServerName);
     services_.log.WriteLogEntry(kLogNotice, kConnectedLogText + mServerName);
-  } else if (title == QString::fromLatin1(kDisconnectedTitle) ||
-             title == QString::fromLatin1(kLinkLostTitle)) {
+  } else if (title == QString::fromLatin1(kDisconnectedTitle)) {
     mStatusBar->SetConnected(false, std::string());
   }
 }

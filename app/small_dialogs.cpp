@@ -82,11 +82,23 @@ bool VintraServerPropertiesDlg::OnInitDialog() {
 }
 
 void VintraServerPropertiesDlg::OnOK() {
-  mServerName = mServerNameEdit->text().toStdString();
-  // Digits only; an empty field keeps the bound it showed.
+  // Digits only; an empty field keeps the bound it showed. A number beyond
+  // the range is refused, and the dialog stays open.
+  const QString text = mReplyTimeoutEdit->text();
   bool ok = false;
-  const long long ms = mReplyTimeoutEdit->text().toLongLong(&ok);
-  if (ok && ms >= 0 && ms <= 86400000) mReplyTimeoutMs = static_cast<int>(ms);
+  const long long ms = text.toLongLong(&ok);
+  if (!text.isEmpty() && (!ok || ms < 0 || ms > kMaxReplyTimeoutMs)) {
+    if (mBoxes != nullptr) {
+      mBoxes->Show(kReplyTimeoutRangeMessage, "Vintra Server Properties", BoxIcon::kError,
+                   BoxButtons::kOk);
+    }
+    mReplyTimeoutEdit->setText(QString::number(mReplyTimeoutMs));
+    mReplyTimeoutEdit->selectAll();
+    mReplyTimeoutEdit->setFocus(Qt::OtherFocusReason);
+    return;
+  }
+  if (!text.isEmpty()) mReplyTimeoutMs = static_cast<int>(ms);
+  mServerName = mServerNameEdit->text().toStdString();
   accept();
 }
 

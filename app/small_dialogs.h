@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "platform/message_box.h"
 #include "platform/version.h"
 
 class QLineEdit;
@@ -31,6 +32,14 @@ class VintraServerPropertiesDlg : public QDialog {
   void SetReplyTimeoutMs(int ms) { mReplyTimeoutMs = ms; }
   int GetReplyTimeoutMs() const { return mReplyTimeoutMs; }
 
+  // The longest reply bound the field takes: 24 hours.
+  static constexpr long long kMaxReplyTimeoutMs = 86400000;
+  static constexpr const char kReplyTimeoutRangeMessage[] =
+      "Unable to set the reply time-out, it must lie between 0 and 86400000 ms (24 hours; 0 waits "
+      "for ever).  The previous value was not changed.";
+  // Where a refused value is told; without boxes it is only put back.
+  void SetMessageBoxes(MessageBoxes* boxes) { mBoxes = boxes; }
+
   // Shows the member in the field; runs by itself when the dialog opens.
   bool OnInitDialog();
   // OK: takes the field's text into the member and closes with Accepted.
@@ -41,6 +50,7 @@ class VintraServerPropertiesDlg : public QDialog {
  private:
   std::string mServerName;
   int mReplyTimeoutMs = 5000;
+  MessageBoxes* mBoxes = nullptr;
   QLineEdit* mServerNameEdit = nullptr;
   QLineEdit* mReplyTimeoutEdit = nullptr;
 };

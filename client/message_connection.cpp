@@ -174,6 +174,22 @@ std::string MessageConnection::GetConnectError() const {
   return mConnectError;
 }
 
+void MessageConnection::AddConnectWarning(const std::string& warning) {
+  MutexLock lock(&mStateLock);
+  if (!mConnectWarnings.empty()) mConnectWarnings += "; ";
+  mConnectWarnings += warning;
+}
+
+void MessageConnection::ClearConnectWarnings() {
+  MutexLock lock(&mStateLock);
+  mConnectWarnings.clear();
+}
+
+std::string MessageConnection::GetConnectWarnings() const {
+  MutexLock lock(&mStateLock);
+  return mConnectWarnings;
+}
+
 std::string MessageConnection::GetServerName() const {
   MutexLock lock(&mStateLock);
   return mServerName;

@@ -56,6 +56,12 @@ class MessageConnection {
 
   std::string GetConnectError() const EXCLUDES(mStateLock);
   void SetConnectError(const std::string& reason) EXCLUDES(mStateLock);
+  // What went wrong in a connect that still succeeded (a command of the
+  // sequence that got no reply), "; "-separated; cleared by the caller at
+  // the start of a connect.
+  void AddConnectWarning(const std::string& warning) EXCLUDES(mStateLock);
+  void ClearConnectWarnings() EXCLUDES(mStateLock);
+  std::string GetConnectWarnings() const EXCLUDES(mStateLock);
   std::string GetServerName() const EXCLUDES(mStateLock);
   std::string GetServerIPAddress() const EXCLUDES(mStateLock);
   std::string GetServerApplicationName() const EXCLUDES(mStateLock);
@@ -79,6 +85,7 @@ class MessageConnection {
   std::string mServerIPAddress GUARDED_BY(mStateLock) = "Not Connected";
   std::string mServerApplicationName GUARDED_BY(mStateLock) = "Not Connected";
   std::string mConnectError GUARDED_BY(mStateLock);
+  std::string mConnectWarnings GUARDED_BY(mStateLock);
 };
 
 }  // namespace orvanta

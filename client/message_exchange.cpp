@@ -20,6 +20,15 @@ constexpr int kReplyPollMs = 20;
 // How long a shutdown from another thread waits for a running exchange
 // before it cuts the connection so that the exchange ends.
 constexpr auto kShutdownLockWait = std::chrono::milliseconds(2000);
+// The receive buffer: a reply of the usual size arrives in one receive.
+constexpr size_t kInputSize = 64 * 1024;
+// How long a frame that arrived unasked may take to arrive whole.
+constexpr auto kUnsolicitedFrameWait = std::chrono::milliseconds(1000);
+
+std::string Shortened(std::string text) {
+  if (text.size() > 200) text = text.substr(0, 200) + "...";
+  return text;
+}
 
 ExchangeStatus NotConnected() {
   return ExchangeStatus::Failed(ExchangeResult::kNotSent, ExchangeReason::kNotConnected);
@@ -108,7 +117,9 @@ void MessageExchange::Release() {
 
 void MessageExchange::ResetLocked() {
   mReader.Reset();
-  mReplyOwed.store(false);
+  mInputBegin = mInputEnd = 0;
+  mOwedReplies.clear();
+  mOwedCount.store(0);
   mConnectionLost = false;
   mFramingLost = false;
 }
@@ -117,10 +128,6 @@ void MessageExchange::HandleConnectionLostLocked() {
   if (!mConnectionLost) return;
   mConnectionLost = false;
   mConnectionLostHandler();
-}
-
-void MessageExchange::SetOwedReplyTimeout(std::chrono::milliseconds timeout) {
-  mOwedReplyTimeoutMs.store(std::max<long long>(0, timeout.count()));
 }
 
 void MessageExchange::SetReplyTimeout(std::chrono::milliseconds timeout) {
@@ -204,45 +211,84 @@ bool MessageExchange::GetBuffer(char* buffer, int count) {
 
 ReadStatus MessageExchange::GetBufferLocked(char* buffer, int count, int* progress,
                                             const Wait& wait) {
+  const size_t want = static_cast<size_t>(count);
+  size_t got = 0;
+  while (got < want) {
+    if (mInputBegin < mInputEnd) {
+      const size_t take = std::min(want - got, mInputEnd - mInputBegin);
+      std::memcpy(buffer + got, mInput.data() + mInputBegin, take);
+      mInputBegin += take;
+      got += take;
+      *progress += static_cast<int>(take);
+      continue;
+    }
+    // A large remainder goes straight to its place; a small one is read
+    // into the buffer together with whatever follows it.
+    const bool direct = want - got >= kInputSize;
+    if (!direct && mInput.size() < kInputSize) mInput.resize(kInputSize);
+    char* into = direct ? buffer + got : mInput.data();
+    long n = 0;
+    const ReadStatus s = ReceiveSomeLocked(into, direct ? want - got : kInputSize, wait, &n);
+    if (s != ReadStatus::kOk) return s;
+    if (direct) {
+      got += static_cast<size_t>(n);
+      *progress += static_cast<int>(n);
+    } else {
+      mInputBegin = 0;
+      mInputEnd = static_cast<size_t>(n);
+    }
+  }
+  return ReadStatus::kOk;
+}
+
+ReadStatus MessageExchange::ReceiveSomeLocked(char* into, size_t room, const Wait& wait,
+                                              long* got) {
   const net::SocketHandle socket = mConnection.Socket();
   const bool sliced = wait.stop != nullptr || wait.hasDeadline;
-  int got = 0;
-  while (got < count) {
-    if (sliced) {
-      for (;;) {
-        if (wait.stop != nullptr && wait.stop->IsRequested()) return ReadStatus::kStopped;
-        int slice = kReplyPollMs;
-        if (wait.hasDeadline) {
-          const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-              wait.deadline - std::chrono::steady_clock::now());
-          if (left.count() <= 0) return ReadStatus::kTimedOut;
-          slice = static_cast<int>(std::min<long long>(left.count(), slice));
-        }
-        int error = 0;
-        const net::WaitResult r = net::WaitReadable(socket, slice, &error);
-        if (r == net::WaitResult::kReady) break;
-        if (r == net::WaitResult::kError) {
-          LogSocketError(mLog, net::SocketCall::kRecieve, error);
-          return ReadStatus::kFailed;
+  int error = 0;
+  long n = 0;
+  if (!sliced) {
+    n = net::RecvSome(socket, into, room, &error);
+  } else {
+    // One wait serves the bound and the stop request: the socket is waited
+    // on in short slices, between which the stop request is looked at. A
+    // deadline already passed still gets one look at the socket.
+    for (;;) {
+      if (wait.stop != nullptr && wait.stop->IsRequested()) return ReadStatus::kStopped;
+      int slice = kReplyPollMs;
+      bool last = false;
+      if (wait.hasDeadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            wait.deadline - std::chrono::steady_clock::now());
+        if (left.count() <= slice) {
+          slice = static_cast<int>(std::max<long long>(0, left.count()));
+          last = true;
         }
       }
+      const net::WaitResult r = net::WaitReadable(socket, slice, &error);
+      if (r == net::WaitResult::kError) {
+        LogSocketError(mLog, net::SocketCall::kRecieve, error);
+        return ReadStatus::kFailed;
+      }
+      if (r == net::WaitResult::kReady) {
+        n = net::RecvReady(socket, into, room, &error);
+        if (n != net::kRecvWouldBlock) break;
+      }
+      if (last && std::chrono::steady_clock::now() >= wait.deadline) return ReadStatus::kTimedOut;
     }
-    int error = 0;
-    const long n = net::RecvSome(socket, buffer + got, static_cast<size_t>(count - got), &error);
-    if (n == 0) {
-      Log(client_log::kNotice,
-          "NetworkNodeClient::GetBuffer() - Attempting to recieve data has failed, socket has "
-          "been closed gracefully");
-      mConnectionLost = true;
-      return ReadStatus::kFailed;
-    }
-    if (n < 0) {
-      LogSocketError(mLog, net::SocketCall::kRecieve, error);
-      return ReadStatus::kFailed;
-    }
-    got += static_cast<int>(n);
-    *progress += static_cast<int>(n);
   }
+  if (n == 0) {
+    Log(client_log::kNotice,
+        "NetworkNodeClient::GetBuffer() - Attempting to recieve data has failed, socket has "
+        "been closed gracefully");
+    mConnectionLost = true;
+    return ReadStatus::kFailed;
+  }
+  if (n < 0) {
+    LogSocketError(mLog, net::SocketCall::kRecieve, error);
+    return ReadStatus::kFailed;
+  }
+  *got = n;
   return ReadStatus::kOk;
 }
 
@@ -292,38 +338,97 @@ ExchangeStatus MessageExchange::Exchange(const std::string& command, std::vector
 
 ExchangeStatus MessageExchange::ReceiveFailureLocked() {
   // A header that failed its checks leaves the connection out of step; a
-  // close or reset by the server has shut it down (or left it dead).
+  // frame refused whole (an empty payload) leaves it in step; a close or
+  // reset by the server has shut it down (or left it dead).
   if (mFramingLost)
     return ExchangeStatus::Failed(ExchangeResult::kNoReply, ExchangeReason::kBrokenReply);
+  if (mReader.fault().kind != FrameFault::Kind::kNone && mConnection.IsConnected())
+    return ExchangeStatus::Failed(ExchangeResult::kNoReply, ExchangeReason::kBrokenReplyInStep);
   return ExchangeStatus::Failed(ExchangeResult::kNoReply, ExchangeReason::kConnectionClosed);
 }
 
+void MessageExchange::OweReplyLocked(const std::string& command) {
+  mOwedReplies.push_back(command);
+  mOwedCount.store(static_cast<int>(mOwedReplies.size()));
+}
+
+ExchangeStatus MessageExchange::DrainOwedLocked(const std::string& command,
+                                                const StopSignal* stop) {
+  while (!mOwedReplies.empty()) {
+    long long bound = mReplyTimeoutMs.load();
+    if (bound <= 0) bound = kDefaultReplyTimeout.count();
+    Wait wait;
+    wait.stop = stop;
+    wait.hasDeadline = true;
+    wait.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(bound);
+    std::vector<char> late;
+    const ReadStatus s = ReceiveFrameLocked(&late, wait);
+    if (s == ReadStatus::kStopped)
+      return ExchangeStatus::Failed(ExchangeResult::kStopped, ExchangeReason::kStopped);
+    const std::string& owed = mOwedReplies.front();
+    if (s == ReadStatus::kTimedOut) {
+      Log(client_log::kError,
+          Format("NetworkNodeClient::SendCommand() - Error, the server has not answered an "
+                 "earlier command within %lli ms, the command was not sent.  earlier command: "
+                 "%s, command: %s",
+                 bound, owed.c_str(), command.c_str()));
+      return ExchangeStatus::Failed(ExchangeResult::kNotSent, ExchangeReason::kEarlierReplyOwed,
+                                    bound);
+    }
+    const ExchangeStatus failure =
+        s == ReadStatus::kOk ? ExchangeStatus::Replied() : ReceiveFailureLocked();
+    if (!failure.IsReplied() && failure.reason != ExchangeReason::kBrokenReplyInStep) {
+      return ExchangeStatus::Failed(ExchangeResult::kNotSent, failure.reason);
+    }
+    // The owed reply has come (a refused frame counts: it was that reply,
+    // and the connection is still in step).
+    Log(client_log::kNotice,
+        Format("NetworkNodeClient::SendCommand() - Notice, the late reply to an earlier command "
+               "has been discarded.  command: %s, reply: %s",
+               owed.c_str(),
+               Shortened(frame::PayloadText(std::string_view(late.data(), late.size()))).c_str()));
+    mOwedReplies.pop_front();
+    mOwedCount.store(static_cast<int>(mOwedReplies.size()));
+    if (!mConnection.IsConnected()) return NotConnected();
+  }
+  return ExchangeStatus::Replied();
+}
+
 bool MessageExchange::DiscardUnsolicitedLocked(const std::string& command) {
-  const net::SocketHandle socket = mConnection.Socket();
   for (;;) {
-    int error = 0;
-    if (net::WaitReadable(socket, 0, &error) != net::WaitResult::kReady) return true;
+    // The cheapest look: bytes already buffered, or one wait that does not
+    // wait. Nothing there is the usual case.
+    std::vector<char> extra;
+    if (mInputBegin == mInputEnd && !mReader.InFrame()) {
+      int error = 0;
+      if (net::WaitReadable(mConnection.Socket(), 0, &error) != net::WaitResult::kReady)
+        return true;
+    }
     // Something is waiting although no reply is owed: a frame nobody asked
     // for, or a close. It is read whole (bounded) and dropped.
     Wait wait;
     wait.hasDeadline = true;
-    wait.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
-    std::vector<char> extra;
+    wait.deadline = std::chrono::steady_clock::now() + kUnsolicitedFrameWait;
     const ReadStatus s = ReceiveFrameLocked(&extra, wait);
     if (s == ReadStatus::kOk) {
-      std::string text = frame::PayloadText(std::string_view(extra.data(), extra.size()));
-      if (text.size() > 200) text = text.substr(0, 200) + "...";
+      const std::string text =
+          Shortened(frame::PayloadText(std::string_view(extra.data(), extra.size())));
       Log(client_log::kWarning,
           Format("NetworkNodeClient::SendCommand() - Warning, a message that no command asked for "
                  "has been discarded before the next command.  message: %s, command: %s",
                  text.c_str(), command.c_str()));
       continue;
     }
+    if (s == ReadStatus::kFailed &&
+        ReceiveFailureLocked().reason == ExchangeReason::kBrokenReplyInStep) {
+      continue;  // a refused frame, logged; the next one starts where it should
+    }
     if (s == ReadStatus::kTimedOut) {
       // Part of a frame and then silence: where the next frame begins is
       // unknown.
       mFramingLost = true;
       mReader.Reset();
+      mInputBegin = mInputEnd = 0;
     }
     return false;
   }
@@ -358,39 +463,13 @@ ExchangeStatus MessageExchange::ExchangeStepLocked(const std::string& command,
     return NotConnected();
   }
 
-  if (mReplyOwed.load()) {
-    // A reply abandoned by an earlier stop comes first; it is read and
-    // dropped, so that it is not taken as the answer to this command.
-    Wait wait;
-    wait.stop = stop;
-    wait.hasDeadline = true;
-    wait.deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(mOwedReplyTimeoutMs.load());
-    std::vector<char> late;
-    const ReadStatus s = ReceiveFrameLocked(&late, wait);
-    if (s == ReadStatus::kStopped)
-      return ExchangeStatus::Failed(ExchangeResult::kStopped, ExchangeReason::kStopped);
-    if (s == ReadStatus::kTimedOut) {
-      Log(client_log::kError,
-          Format("NetworkNodeClient::SendCommand() - Error, the reply to an abandoned command has "
-                 "not arrived within %lli ms, the command was not sent.  command: %s",
-                 static_cast<long long>(mOwedReplyTimeoutMs.load()), command.c_str()));
-      return ExchangeStatus::Failed(ExchangeResult::kNotSent, ExchangeReason::kNoReplyInTime,
-                                    mOwedReplyTimeoutMs.load());
-    }
-    mReplyOwed.store(false);
-    if (s == ReadStatus::kOk) {
-      Log(client_log::kNotice,
-          Format("NetworkNodeClient::SendCommand() - Notice, the late reply to an abandoned "
-                 "command has been discarded.  reply: %s",
-                 frame::PayloadText(std::string_view(late.data(), late.size())).c_str()));
-    }
-    if (s != ReadStatus::kOk) {
-      const ExchangeStatus failure = ReceiveFailureLocked();
-      return ExchangeStatus::Failed(ExchangeResult::kNotSent, failure.reason);
-    }
-    if (!mConnection.IsConnected()) return NotConnected();
-  } else if (!DiscardUnsolicitedLocked(command)) {
+  // Replies owed by earlier commands come first: each is read and dropped,
+  // so that none is taken as the answer to this command.
+  if (!mOwedReplies.empty()) {
+    const ExchangeStatus drained = DrainOwedLocked(command, stop);
+    if (!drained.IsReplied()) return drained;
+  }
+  if (!DiscardUnsolicitedLocked(command)) {
     const ExchangeStatus failure = ReceiveFailureLocked();
     return ExchangeStatus::Failed(ExchangeResult::kNotSent, failure.reason);
   }
@@ -412,20 +491,19 @@ ExchangeStatus MessageExchange::ExchangeStepLocked(const std::string& command,
     case ReadStatus::kOk:
       return ExchangeStatus::Replied();
     case ReadStatus::kStopped:
-      mReplyOwed.store(true);
+      OweReplyLocked(command);
       Log(client_log::kNotice,
           Format("NetworkNodeClient::SendCommand() - Notice, stopped while waiting for the reply, "
                  "the reply will be discarded when it arrives.  command: %s",
                  command.c_str()));
       return ExchangeStatus::Failed(ExchangeResult::kStopped, ExchangeReason::kStopped);
     case ReadStatus::kTimedOut:
-      // Not owed: the bound has been waited out. A reply that still comes
-      // is discarded as unsolicited before the next command; a frame caught
-      // half-way is finished first.
-      if (mReader.InFrame()) mReplyOwed.store(true);
+      // The reply is owed: it is awaited and dropped before the next
+      // command, which is not sent while it is missing.
+      OweReplyLocked(command);
       Log(client_log::kError,
           Format("NetworkNodeClient::SendCommand() - Error, no reply within %lli ms, the reply "
-                 "will be discarded if it arrives later.  command: %s",
+                 "will be discarded when it arrives.  command: %s",
                  bound, command.c_str()));
       return ExchangeStatus::Failed(ExchangeResult::kNoReply, ExchangeReason::kNoReplyInTime,
                                     bound);

@@ -2,14 +2,20 @@
 // one reply frame back, as one operation under the exchange lock, and the
 // rule for replies that are owed.
 //
-// The owed-reply rule. A reply abandoned by a stop is read and discarded
-// before the next command is sent; if it has not arrived within the
-// owed-reply time-out, that next exchange fails without sending anything.
-// Frames that arrive unasked (a reply later than its bound among them) are
-// discarded before each command, so a late reply is never taken as the
-// answer to a later command. After a broken reply header the connection is
-// out of step: every later exchange fails without sending (logged) until
-// the connection is made again (ResetLocked).
+// The owed-reply rule. The protocol has no request ids: a reply belongs to
+// its command by order alone. Every command whose reply did not come (past
+// the reply bound, or abandoned by a stop) leaves that reply owed, in a
+// queue that names the command. Before the next command is sent, each owed
+// reply is awaited (bounded by the reply bound), read whole and discarded
+// with a notice; while one is still missing, nothing is sent and the
+// exchange fails as kNotSent (kEarlierReplyOwed). Sending resumes, in step,
+// as soon as the queue is empty. Frames that arrive although nothing is
+// owed are read and discarded before each command too. After a broken
+// reply header the connection is out of step: every later exchange fails
+// without sending (logged) until the connection is made again (ResetLocked).
+//
+// Replies are read through a buffer of the exchange's own, so that a reply
+// costs one wait and one receive in the usual case.
 //
 // Threads. Any thread may exchange; the exchange lock serialises them, and
 // the connection's owner takes it for every change of the connection too.
@@ -20,6 +26,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -71,7 +79,6 @@ class MessageExchange {
  public:
   using ExchangeStatus = orvanta::ExchangeStatus;
 
-  static constexpr std::chrono::milliseconds kDefaultOwedReplyTimeout{5000};
   static constexpr std::chrono::milliseconds kDefaultReplyTimeout{5000};
 
   // Nothing is owned; all must outlive the exchange. `connectionLost` is
@@ -130,14 +137,17 @@ class MessageExchange {
   ExchangeStatus LastStatusLocked() const REQUIRES(mLock) { return mLastStatus; }
   void SetLastStatusLocked(const ExchangeStatus& status) REQUIRES(mLock) { mLastStatus = status; }
 
-  // Forgets a reply read part-way, an owed reply and a lost step: for a new
-  // or a closed connection.
+  // Forgets a reply read part-way, the owed replies, buffered bytes and a
+  // lost step: for a new or a closed connection.
   void ResetLocked() REQUIRES(mLock);
 
-  bool IsReplyOwed() const { return mReplyOwed.load(); }
+  bool IsReplyOwed() const { return mOwedCount.load() > 0; }
+  // How many replies are owed (read anywhere).
+  int OwedReplies() const { return mOwedCount.load(); }
   bool IsInStep() const { return !mFramingLost.load(); }
 
-  void SetOwedReplyTimeout(std::chrono::milliseconds timeout);
+  // The reply bound; 0 waits for ever (owed replies are then awaited for
+  // kDefaultReplyTimeout).
   void SetReplyTimeout(std::chrono::milliseconds timeout);
   std::chrono::milliseconds GetReplyTimeout() const;
 
@@ -153,9 +163,20 @@ class MessageExchange {
   void Log(int level, const std::string& text) { mLog.WriteLogEntry(level, text); }
   ExchangeStatus ExchangeStepLocked(const std::string& command, std::vector<char>* payload,
                                     const StopSignal* stop) REQUIRES(mLock);
+  // Awaits, reads and drops each owed reply in turn. Replied() once none is
+  // owed; otherwise the failure of the command about to be sent (kNotSent,
+  // or kStopped).
+  ExchangeStatus DrainOwedLocked(const std::string& command, const StopSignal* stop)
+      REQUIRES(mLock);
   // Reads and discards whole frames waiting on the connection before a
   // command is sent. False when the connection broke meanwhile.
   bool DiscardUnsolicitedLocked(const std::string& command) REQUIRES(mLock);
+  // Leaves the reply to `command` owed.
+  void OweReplyLocked(const std::string& command) REQUIRES(mLock);
+  // One receive of at most `room` bytes into `into` within `wait`; *got is
+  // the count (above 0 when kOk).
+  ReadStatus ReceiveSomeLocked(char* into, size_t room, const Wait& wait, long* got)
+      REQUIRES(mLock);
   // The failure status of a receive that returned kFailed.
   ExchangeStatus ReceiveFailureLocked() REQUIRES(mLock);
   bool SendCommandLocked(const std::string& command) REQUIRES(mLock);
@@ -177,14 +198,20 @@ class MessageExchange {
   std::atomic<int> mRefuseExchanges{0};
 
   FrameReader mReader GUARDED_BY(mLock);
-  std::atomic<bool> mReplyOwed{false};
+  // Bytes received but not yet handed to the reader: [mInputBegin, mInputEnd).
+  std::vector<char> mInput GUARDED_BY(mLock);
+  size_t mInputBegin GUARDED_BY(mLock) = 0;
+  size_t mInputEnd GUARDED_BY(mLock) = 0;
+  // The commands whose replies are owed, oldest first; mOwedCount mirrors
+  // its size for readers outside the lock.
+  std::deque<std::string> mOwedReplies GUARDED_BY(mLock);
+  std::atomic<int> mOwedCount{0};
   bool mConnectionLost GUARDED_BY(mLock) = false;
   // A reply header failed its checks: the rest of that frame is still on the
   // connection and the next frame's start is unknown, so later exchanges are
   // refused (not sent) until the connection is made again.
   // Written under the exchange lock; read anywhere (IsInStep).
   std::atomic<bool> mFramingLost{false};
-  std::atomic<long long> mOwedReplyTimeoutMs{kDefaultOwedReplyTimeout.count()};
   std::atomic<long long> mReplyTimeoutMs{kDefaultReplyTimeout.count()};
   std::vector<std::string> mPendingBoxes GUARDED_BY(mLock);
   // What became of the last exchange made under the lock.

@@ -108,6 +108,8 @@ bool NetworkNodeClient::InitializeClient(const std::string& serverName, int port
     SetConnectError("the connection attempt was cancelled");
     return false;
   }
+  if (status != ExchangeStatus::kReplied)
+    NoteConnectCommandUnanswered("-GetApplicationName", status);
   if (status != ExchangeStatus::kNotSent) {
     std::string name = "-1";
     if (status == ExchangeStatus::kReplied) {
@@ -227,10 +229,6 @@ bool NetworkNodeClient::RecieveReply(std::string& reply) {
   return true;
 }
 
-void NetworkNodeClient::SetOwedReplyTimeout(std::chrono::milliseconds timeout) {
-  mExchange.SetOwedReplyTimeout(timeout);
-}
-
 void NetworkNodeClient::SetReplyTimeout(std::chrono::milliseconds timeout) {
   mExchange.SetReplyTimeout(timeout);
 }
@@ -246,6 +244,13 @@ std::string NetworkNodeClient::GetLocalIPAddress() { return mConnection.GetLocal
 
 void NetworkNodeClient::SetConnectError(const std::string& reason) {
   mConnection.SetConnectError(reason);
+}
+
+void NetworkNodeClient::NoteConnectCommandUnanswered(const std::string& command,
+                                                     const ExchangeStatus& status) {
+  const std::string what = "the server did not answer " + command + " (" + status.Describe() + ")";
+  Log(client_log::kWarning, "NetworkNodeClient::InitializeClient() - Warning, " + what);
+  mConnection.AddConnectWarning(what);
 }
 
 std::string NetworkNodeClient::GetConnectError() const { return mConnection.GetConnectError(); }

@@ -60,8 +60,6 @@ class NetworkNodeClient {
   // The largest reply payload accepted; a larger announced size fails the
   // receive with the allocation error.
   static constexpr int kMaxPayloadSize = FrameReader::kMaxPayloadSize;
-  static constexpr std::chrono::milliseconds kDefaultOwedReplyTimeout =
-      MessageExchange::kDefaultOwedReplyTimeout;
 
   // How long an exchange waits for its reply unless set otherwise; 0 waits
   // without limit.
@@ -145,6 +143,11 @@ class NetworkNodeClient {
   // Empty after a successful InitializeClient.
   std::string GetConnectError() const;
   void SetConnectError(const std::string& reason);
+  // A command of the connect sequence that got no reply: logged at WARNING
+  // and kept for GetConnectWarnings.
+  void NoteConnectCommandUnanswered(const std::string& command, const ExchangeStatus& status);
+  void ClearConnectWarnings() { mConnection.ClearConnectWarnings(); }
+  std::string GetConnectWarnings() const { return mConnection.GetConnectWarnings(); }
 
   std::string GetServerName() const;
   std::string GetServerIPAddress() const;
@@ -160,7 +163,8 @@ class NetworkNodeClient {
   std::vector<std::string> GetObjectNames() const;
   std::vector<std::string> GetObjectTypes() const;
 
-  void SetOwedReplyTimeout(std::chrono::milliseconds timeout);
+  // How many replies are owed (see client/message_exchange.h).
+  int OwedReplies() const { return mExchange.OwedReplies(); }
   // The bound of every reply wait and of the TCP connect; 0 waits without
   // limit. Thread-safe; applies from the next exchange on.
   void SetReplyTimeout(std::chrono::milliseconds timeout);

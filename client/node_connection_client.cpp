@@ -24,6 +24,8 @@ using text_format::Format;
 constexpr int kStopPollMs = 50;
 // How long CloseServerStream waits for the receive thread before it logs.
 constexpr auto kThreadEndWait = std::chrono::milliseconds(500);
+// How long a new set-up waits for a receive thread that was let go.
+constexpr auto kOrphanEndWait = std::chrono::milliseconds(2000);
 
 constexpr int kListenBacklog = 2;
 // How much one receive call may read: as many whole records as fit.
@@ -70,7 +72,7 @@ void NodeConnectionClient::ProcessCloseError(int code) {
 // Set-up and tear-down
 
 bool NodeConnectionClient::InitServerStream(int port) {
-  if (IsSetUp()) CloseServerStream();
+  if (IsSetUp() && !StopThreadAndCloseSockets(true)) return false;
   if (port < 0 || port > 65535) {
     // 0 lets the system choose; a larger number would wrap to another port.
     Log(client_log::kError,
@@ -192,7 +194,7 @@ void NodeConnectionClient::CloseServerStream() { StopThreadAndCloseSockets(true)
 
 void NodeConnectionClient::StopSilently() { StopThreadAndCloseSockets(false); }
 
-void NodeConnectionClient::StopThreadAndCloseSockets(bool logged) {
+bool NodeConnectionClient::StopThreadAndCloseSockets(bool logged) {
   if (mDmaProcessor.joinable() && mDmaProcessor.get_id() == std::this_thread::get_id()) {
     // Closed from the stream's own callback: the thread cannot wait for
     // itself. It ends as soon as the callback returns and closes its sockets
@@ -208,43 +210,29 @@ void NodeConnectionClient::StopThreadAndCloseSockets(bool logged) {
     }
     mOrphaned.store(true);
     mDmaProcessor.detach();
-    return;
+    return true;
   }
   if (mDmaProcessor.joinable()) {
     // The thread checks no flag while it is blocked in accept or recv;
     // shutting its sockets down makes those calls return, and it never holds
     // the log's lock while it waits.
     RequestStop();
-    if (logged) {
-      Log(client_log::kNotice,
-          "NodeConnectionClient::CloseServerStream() - mDmaProcessor thread has been terminated "
-          "successfully.");
-    }
-    bool ended = false;
-    {
-      const auto deadline = std::chrono::steady_clock::now() + kThreadEndWait;
-      MutexLock lock(&mThreadStateLock);
-      while (!mThreadEnded) {
-        if (!mThreadEndedCv.WaitUntil(deadline)) break;
-      }
-      ended = mThreadEnded;
-    }
-    if (!ended && logged) {
+    if (logged && !WaitForThreadEnd(kThreadEndWait)) {
       // Still inside the user's callback, which blocks. The thread is let go:
       // it closes its sockets itself once the callback returns, and the
-      // object waits for it before it is destroyed or set up again.
-      Log(client_log::kNotice,
+      // object waits for it (bounded) before it is set up again.
+      Log(client_log::kError,
           Format("NodeConnectionClient::CloseServerStream() - Error, mDmaProcessor thread was "
                  "unable to terminate. lastError: %i",
                  ETIMEDOUT));
       mOrphaned.store(true);
       mDmaProcessor.detach();
-      Log(client_log::kNotice,
-          "NodeConnectionClient::CloseServerStream() - WaitForSingleObject for mDmaProcessor "
-          "thread completed successfully.");
-      return;
+      return false;
     }
     if (logged) {
+      Log(client_log::kNotice,
+          "NodeConnectionClient::CloseServerStream() - mDmaProcessor thread has been terminated "
+          "successfully.");
       Log(client_log::kNotice,
           "NodeConnectionClient::CloseServerStream() - WaitForSingleObject for mDmaProcessor "
           "thread completed successfully.");
@@ -252,14 +240,35 @@ void NodeConnectionClient::StopThreadAndCloseSockets(bool logged) {
     // Outside a close (the destructor, a silent stop) the thread is waited
     // for: the sockets and the buffer must outlive it.
     mDmaProcessor.join();
+  } else if (logged) {
+    // A thread let go earlier: a new set-up waits for it, bounded. One that
+    // is still inside its callback keeps the stream from being set up again.
+    if (!WaitForThreadEnd(kOrphanEndWait)) {
+      Log(client_log::kError,
+          Format("NodeConnectionClient::CloseServerStream() - Error, the mDmaProcessor thread of "
+                 "an earlier connection is still inside its callback, the stream cannot be set "
+                 "up again yet.  mStreamType: %s",
+                 mStreamType.c_str()));
+      return false;
+    }
   } else {
-    // A thread let go by a close from its own callback is waited for here.
+    // The destructor: the thread uses this object's sockets and buffer.
     MutexLock lock(&mThreadStateLock);
     while (!mThreadEnded) mThreadEndedCv.Wait();
   }
 
   CloseSockets(logged);
   mStopRequested.store(false);
+  return true;
+}
+
+bool NodeConnectionClient::WaitForThreadEnd(std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  MutexLock lock(&mThreadStateLock);
+  while (!mThreadEnded) {
+    if (!mThreadEndedCv.WaitUntil(deadline)) break;
+  }
+  return mThreadEnded;
 }
 
 void NodeConnectionClient::CloseSockets(bool logged) {

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -88,8 +89,11 @@ class NodeConnectionClient {
   bool InitServerStream(int port);
 
   // Stops the receive thread (it may be blocked in accept or recv; its
-  // sockets are shut down so that the call returns), waits for it and closes
-  // the sockets. Safe on a stream never set up.
+  // sockets are shut down so that the call returns), waits for it (500 ms)
+  // and closes the sockets. A thread still inside a blocking callback then
+  // is let go (logged at ERROR): it closes its sockets itself when the
+  // callback returns, and the next set-up waits for it, bounded (2 s). Safe
+  // on a stream never set up.
   void CloseServerStream();
 
   // Asks the receive thread to stop and shuts its sockets down, without
@@ -158,7 +162,10 @@ class NodeConnectionClient {
   void ProcessCloseError(int code);
   void LogSocketError(net::SocketCall call, int code);
   void ReceiveThreadMain();
-  void StopThreadAndCloseSockets(bool logged);
+  // False when the thread was let go, or one let go earlier has not ended.
+  bool StopThreadAndCloseSockets(bool logged);
+  // Waits up to `bound` for the receive thread to end; true once it has.
+  bool WaitForThreadEnd(std::chrono::milliseconds bound) EXCLUDES(mThreadStateLock);
   void CloseSockets(bool logged);
   // Waits until the socket can be read or a stop is requested; false on stop.
   bool WaitForData(net::SocketHandle socket);

@@ -43,11 +43,21 @@ bool VintraClient::ConnectToServer(const std::string& serverName, bool negotiate
   // being refused as already initialized. One that still answers is kept.
   if (client.IsInitialized() && !IsConnected(cancel)) client.ShutdownClient();
   if (cancelled()) return false;
+  client.ClearConnectWarnings();
   if (negotiatePort) {
     if (client.InitializeClient(serverName, negotiationPort, cancel)) {
-      std::string reply;
-      if (!client.ExchangeText("-GetNextAvailablePortNumber", reply, cancel)) reply = "-1";
+      std::vector<char> payload;
+      const ExchangeStatus status =
+          client.Exchange("-GetNextAvailablePortNumber", &payload, cancel);
       if (cancelled()) return false;
+      if (!status.IsReplied()) {
+        client.ShutdownClient();
+        client.SetConnectError("the server did not answer -GetNextAvailablePortNumber (" +
+                               status.Describe() + ")");
+        return false;
+      }
+      const std::string reply =
+          frame::PayloadText(std::string_view(payload.data(), payload.size()));
       int values[2] = {0, 0};
       client_text::ReadIntegers(reply, values, 2);
       if (values[0] != 0) {
@@ -70,9 +80,15 @@ bool VintraClient::ConnectToServer(const std::string& serverName, bool negotiate
     if (!cancelled()) client.SetConnectError("the data streams could not be set up");
     return false;
   }
-  SetComputerName(cancel);
+  const ExchangeStatus named =
+      client.Exchange("-SetComputerName " + GetComputerName(), nullptr, cancel);
   if (cancelled()) return false;
+  if (!named.IsReplied()) client.NoteConnectCommandUnanswered("-SetComputerName", named);
   return true;
+}
+
+std::string VintraClient::GetConnectWarnings() const {
+  return mNetworkNodeClient->GetConnectWarnings();
 }
 
 std::string VintraClient::GetConnectError() const { return mNetworkNodeClient->GetConnectError(); }
@@ -256,10 +272,6 @@ void VintraClient::SetCallbackFunctionEV(StreamCallback callback, void* context)
 }
 void VintraClient::SetCallbackFunctionVT(StreamCallback callback, void* context) {
   mNetworkNodeClient->Stream(NetworkNodeClient::kStreamVT).SetCallbackFunctionVT(callback, context);
-}
-
-void VintraClient::SetOwedReplyTimeout(std::chrono::milliseconds timeout) {
-  mNetworkNodeClient->SetOwedReplyTimeout(timeout);
 }
 
 void VintraClient::SetReplyTimeout(std::chrono::milliseconds timeout) {

@@ -60,6 +60,10 @@ class VintraClient : public CommandChannel {
                        int messagePort, const StopSignal* cancel = nullptr);
   // Why the last connect failed, in a few words; empty after a success.
   std::string GetConnectError() const;
+  // What went wrong in the last connect although it succeeded (a command of
+  // the sequence that got no reply, e.g. "the server did not answer
+  // -SetComputerName (no reply within 300 ms)"); empty when nothing did.
+  std::string GetConnectWarnings() const;
   // The ports used by the two-argument ConnectToServer.
   void SetServerPorts(int negotiationPort, int messagePort);
   int GetNegotiationPort() const { return mNegotiationPort.load(); }
@@ -125,9 +129,6 @@ class VintraClient : public CommandChannel {
   void SetCallbackFunctionEV(StreamCallback callback, void* context);
   void SetCallbackFunctionVT(StreamCallback callback, void* context);
 
-  // How long the exchange after a stopped one waits for the abandoned reply
-  // (5 s by default).
-  void SetOwedReplyTimeout(std::chrono::milliseconds timeout);
   // The bound of every reply wait, of the TCP connect, and so of Connect,
   // the connection check and Disconnect (5 s by default); 0 waits without
   // limit. A reply that comes later is discarded.

@@ -19,13 +19,16 @@ enum class ExchangeResult {
 // Why an exchange failed; kNone when it was replied.
 enum class ExchangeReason {
   kNone,
-  kNotConnected,      // no connection, or a connection left out of step
-  kSendFailed,        // the command could not be written to the socket
-  kNoReplyInTime,     // the reply bound passed (the reply is still drained)
-  kNoReply,           // the reply could not be received (no further detail)
-  kBrokenReply,       // the reply frame's header or size was invalid
-  kConnectionClosed,  // the server closed or reset the connection
-  kStopped,           // ended by a stop or cancel request
+  kNotConnected,       // no connection, or a connection left out of step
+  kSendFailed,         // the command could not be written to the socket
+  kNoReplyInTime,      // the reply bound passed (the reply is still drained)
+  kNoReply,            // the reply could not be received (no further detail)
+  kBrokenReply,        // the reply frame's header or size was invalid: out of step
+  kBrokenReplyInStep,  // the reply frame was refused (an empty payload) but the
+                       // next frame starts where it should: the connection holds
+  kEarlierReplyOwed,   // not sent: the reply to an earlier command has not come
+  kConnectionClosed,   // the server closed or reset the connection
+  kStopped,            // ended by a stop or cancel request
 };
 
 struct ExchangeStatus {
@@ -53,7 +56,8 @@ struct ExchangeStatus {
            reason == ExchangeReason::kBrokenReply || reason == ExchangeReason::kConnectionClosed;
   }
   // "not connected", "send failed", "no reply within 5000 ms", "no reply",
-  // "broken reply", "connection closed", "stopped"; empty when replied.
+  // "broken reply", "the server has not answered an earlier command",
+  // "connection closed", "stopped"; empty when replied.
   std::string Describe() const {
     switch (reason) {
       case ExchangeReason::kNone:
@@ -67,7 +71,10 @@ struct ExchangeStatus {
       case ExchangeReason::kNoReply:
         return "no reply";
       case ExchangeReason::kBrokenReply:
+      case ExchangeReason::kBrokenReplyInStep:
         return "broken reply";
+      case ExchangeReason::kEarlierReplyOwed:
+        return "the server has not answered an earlier command";
       case ExchangeReason::kConnectionClosed:
         return "connection closed";
       case ExchangeReason::kStopped:

@@ -17,6 +17,10 @@ namespace orvanta::record {
 
 inline constexpr char kTimelineHeader[] =
     "trial,type,step,command,reply,sent_us,replied_us,status\n";
+// The start of the header row that every version of this program wrote (the
+// first had no status column): an existing timeline that starts with it is
+// ours, and is moved aside rather than refused.
+inline constexpr char kTimelineHeaderStem[] = "trial,type,step,command,reply,sent_us,replied_us";
 
 // One row (with its line break) for `record`, times counted from `start`.
 std::string FormatTimelineRow(const CommandRecord& record,

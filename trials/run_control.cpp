@@ -17,13 +17,6 @@
 
 namespace orvanta {
 
-namespace {
-
-// How long Stop waits for the worker to end.
-constexpr std::chrono::milliseconds kStopWait{500};
-
-}  // namespace
-
 bool TrialContainer::IsProcessing() const {
   MutexLock lock(&mRunMutex);
   return mProcessing;
@@ -194,7 +187,7 @@ int TrialContainer::StopProcessingTrials() {
 bool TrialContainer::RetiredRunsPending() const {
   for (const auto& r : mRetiredRuns) {
     // A run that a Stop on another thread still waits for is that Stop's
-    // until it returns (at most its 500 ms wait).
+    // until it returns (at most its kStopWait).
     if (r->stoppers > 0) return true;
     if (!r->ended && r->thread.get_id() != std::this_thread::get_id()) return true;
   }

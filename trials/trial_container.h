@@ -80,6 +80,13 @@ class LogFile;
 // destructor does both as well.
 class TrialContainer {
  public:
+  // The bound of the port reset that a run ended during a TTL pulse sends.
+  static constexpr std::chrono::milliseconds kPulseResetBound{2000};
+  // How long Stop waits for the worker: a worker that still resets a pulse
+  // port gets the whole of that reset's bound.
+  static constexpr std::chrono::milliseconds kStopWait =
+      kPulseResetBound + std::chrono::milliseconds(500);
+
   // None of the arguments is owned; all must outlive the container. Without
   // `boxes`, the completion box of a run is skipped.
   TrialContainer(LogFile& log, CardDeck& deck, MainWindowRef& window);
@@ -220,17 +227,18 @@ class TrialContainer {
   bool PlayWavFileIn(Step& step, const std::string& fileName, const std::string& subSystemName,
                      int32_t boardNumber, int32_t bufferNumber);
   // One exchange: sends `command` unless the run is stopping and writes the
-  // reply into `reply` when one arrived. Within a run a failure is logged at
-  // ERROR and counted. False when Stop cut it short or the connection was
-  // lost; nothing more may be sent then (but a pulse reset).
-  bool Exchange(Step& step, const std::string& command, std::string& reply);
+  // reply into `reply` (empty when none arrived). Logs the NOTICE line
+  // `sentLine` + the shown reply for a replied exchange, for one that may
+  // have reached the server without a reply (the reply empty), and outside
+  // a run; within a run a failure then gets its ERROR line and is counted.
+  // False when Stop cut it short or the connection was lost; nothing more
+  // may be sent then (but a pulse reset).
+  bool Exchange(Step& step, const std::string& command, std::string& reply,
+                const std::string& sentLine);
   // Waits until `deadline`; in a fixed-schedule run a deadline already
   // passed is logged at WARNING as `what` coming late. False when the run
   // was stopped.
   bool WaitUntil(Step& step, RunClock::TimePoint deadline, const char* what);
-  // Logs a command's line: the NOTICE "Sent ..." line when its exchange was
-  // replied (or outside a run), else nothing (Exchange logged the ERROR).
-  void NoteSent(const Step& step, const std::string& line);
   // After a Stop or a lost connection during a pulse: sends the one reset
   // command of that pulse, bounded, and logs what became of it.
   void ResetPendingPulse(Step& step);

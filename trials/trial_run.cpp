@@ -18,10 +18,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-// The bound of the port reset sent after a Stop or a lost connection during
-// a pulse.
-constexpr std::chrono::milliseconds kPulseResetBound{2000};
-
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 }  // namespace
@@ -298,7 +294,8 @@ std::string TrialContainer::FailureText(const RunSummary& end) {
   return std::string();
 }
 
-bool TrialContainer::Exchange(Step& step, const std::string& command, std::string& reply) {
+bool TrialContainer::Exchange(Step& step, const std::string& command, std::string& reply,
+                              const std::string& sentLine) {
   // After Stop, or once the connection is lost, nothing more is sent.
   if (step.Stopped() || step.ConnectionLost()) {
     step.last = ExchangeStatus::Failed(
@@ -319,6 +316,7 @@ bool TrialContainer::Exchange(Step& step, const std::string& command, std::strin
   step.mark = record.repliedAt;
   step.last = record.status;
   const bool replied = record.status == ExchangeResult::kReplied;
+  reply.clear();
   if (replied) {
     reply = received;
     record.replied = true;
@@ -328,7 +326,12 @@ bool TrialContainer::Exchange(Step& step, const std::string& command, std::strin
   // all; it is neither logged nor counted.
   const bool stopped = !replied && (record.status == ExchangeResult::kStopped || step.Stopped());
   // Without a channel at all (the model on its own) nothing is counted.
-  if (!replied && !stopped && step.end != nullptr && mChannel.load() != nullptr) {
+  const bool inRun = step.end != nullptr && mChannel.load() != nullptr;
+  // The "Sent" line stands for every command that may have reached the rig:
+  // one that got no reply has it too, with the reply empty, before its error.
+  const bool mayHaveArrived = replied || record.status == ExchangeResult::kNoReply;
+  if (!stopped && (!inRun || mayHaveArrived)) Note(kLogNotice, sentLine + ShownReply(reply));
+  if (!replied && !stopped && inRun) {
     RunSummary& end = *step.end;
     record.failed = true;
     if (end.failedCommands++ == 0) end.firstFailure = record;
@@ -343,13 +346,6 @@ bool TrialContainer::Exchange(Step& step, const std::string& command, std::strin
   if (RunObserver* observer = mObserver.load()) observer->OnCommand(record);
   if (stopped || step.ConnectionLost()) return false;
   return true;
-}
-
-void TrialContainer::NoteSent(const Step& step, const std::string& line) {
-  // Within a run a failed exchange has its ERROR line instead.
-  if (step.end == nullptr || step.last == ExchangeResult::kReplied || mChannel.load() == nullptr) {
-    Note(kLogNotice, line);
-  }
 }
 
 void TrialContainer::ResetPendingPulse(Step& step) {
@@ -416,9 +412,10 @@ bool TrialContainer::WaitUntil(Step& step, RunClock::TimePoint deadline, const c
 bool TrialContainer::PostEventIn(Step& step, const std::string& eventString, int32_t ttlValue) {
   std::string reply;
   const std::string ttl = std::to_string(ttlValue);
-  if (!Exchange(step, "-PostEvent " + Quoted(eventString) + " " + ttl + " 0", reply)) return false;
-  NoteSent(step, "Sent Quorvin Event.  Event String: " + eventString + ", TTL Value: " + ttl +
-                     ", Reply: " + ShownReply(reply));
+  if (!Exchange(step, "-PostEvent " + Quoted(eventString) + " " + ttl + " 0", reply,
+                "Sent Quorvin Event.  Event String: " + eventString + ", TTL Value: " + ttl +
+                    ", Reply: "))
+    return false;
   return true;
 }
 
@@ -431,16 +428,15 @@ bool TrialContainer::GenerateTTLPulseIn(Step& step, const std::string& subSystem
 
   if (!Exchange(step,
                 "-SetDigitalIOPortDirection " + Quoted(subSystemName) + " " + board + " Output",
-                reply)) {
+                reply, "Sent SetDigitalIOPortDirection Command.  " + target + ", Reply: ")) {
     return false;
   }
-  NoteSent(step,
-           "Sent SetDigitalIOPortDirection Command.  " + target + ", Reply: " + ShownReply(reply));
 
   const int32_t portValue = PortValueForBit(bitNumber);
   const std::string value = std::to_string(portValue);
-  const bool sent = Exchange(
-      step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " " + value, reply);
+  const bool sent =
+      Exchange(step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " " + value,
+               reply, "Sent TTL Pulse Start.  " + target + ", Bit Number: " + bit + ", Reply: ");
   // From here until the end command has gone out, the bit may be set.
   if (step.end != nullptr && portValue != 0 && step.last != ExchangeResult::kNotSent) {
     step.pulseSet = true;
@@ -449,8 +445,6 @@ bool TrialContainer::GenerateTTLPulseIn(Step& step, const std::string& subSystem
     step.pulseBit = bitNumber;
   }
   if (!sent) return false;
-  NoteSent(step, "Sent TTL Pulse Start.  " + target + ", Bit Number: " + bit +
-                     ", Reply: " + ShownReply(reply));
 
   // The pulse's width counts from the return of the exchange that set the
   // bit (relative) or from when the set was handed over (fixed); writing its
@@ -465,11 +459,10 @@ bool TrialContainer::GenerateTTLPulseIn(Step& step, const std::string& subSystem
   }
 
   const bool ended =
-      Exchange(step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " 0", reply);
+      Exchange(step, "-SetDIOPortOutput " + Quoted(subSystemName) + " " + board + " 0", reply,
+               "Sent TTL Pulse End.  " + target + ", Bit Number: " + bit + ", Reply: ");
   if (step.last != ExchangeResult::kNotSent) step.pulseSet = false;
   if (!ended) return false;
-  NoteSent(step, "Sent TTL Pulse End.  " + target + ", Bit Number: " + bit +
-                     ", Reply: " + ShownReply(reply));
   return true;
 }
 
@@ -483,31 +476,30 @@ bool TrialContainer::PlayWavFileIn(Step& step, const std::string& fileName,
 
   if (!Exchange(step,
                 "-SetDAOutputMode  " + Quoted(subSystemName) + " " + board + " BufferedOutput",
-                reply)) {
+                reply, "Sent -SetDAOutputMode command.  " + target + ", Reply: ")) {
     return false;
   }
-  NoteSent(step, "Sent -SetDAOutputMode command.  " + target + ", Reply: " + ShownReply(reply));
 
   if (!Exchange(step,
                 "-SetDAWavFile " + Quoted(subSystemName) + " " + board + " " + Quoted(fileName) +
                     " " + buffer,
-                reply)) {
+                reply,
+                "Sent -SetDAWavFile command.  " + target + ", Filename: " + fileName +
+                    ", Buffer Number: " + buffer + ", Reply: ")) {
     return false;
   }
-  NoteSent(step, "Sent -SetDAWavFile command.  " + target + ", Filename: " + fileName +
-                     ", Buffer Number: " + buffer + ", Reply: " + ShownReply(reply));
 
   if (!Exchange(step, "-SelectDAWavBuffer  " + Quoted(subSystemName) + " " + board + " " + buffer,
-                reply)) {
+                reply,
+                "Sent -SelectDAWavBuffer  command.  " + target + ", Buffer Number: " + buffer +
+                    ", Reply: ")) {
     return false;
   }
-  NoteSent(step, "Sent -SelectDAWavBuffer  command.  " + target + ", Buffer Number: " + buffer +
-                     ", Reply: " + ShownReply(reply));
 
-  if (!Exchange(step, "-PlayDAWavFile " + Quoted(subSystemName) + " " + board, reply)) {
+  if (!Exchange(step, "-PlayDAWavFile " + Quoted(subSystemName) + " " + board, reply,
+                "Sent -PlayDAWavFile  command.  " + target + ", Reply: ")) {
     return false;
   }
-  NoteSent(step, "Sent -PlayDAWavFile  command.  " + target + ", Reply: " + ShownReply(reply));
   return true;
 }
 

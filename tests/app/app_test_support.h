@@ -133,6 +133,11 @@ class FakeServerLink : public ServerLink {
     connectCalls.push_back(name + (negotiate ? ":negotiate" : ""));
     return connected = connectResult;
   }
+  std::string ConnectError() override { return connectResult ? std::string() : connectError; }
+  int ReplyTimeoutMs() override { return replyTimeoutMs; }
+  void SetReplyTimeoutMs(int ms) override { replyTimeoutMs = ms; }
+  std::string connectError;
+  int replyTimeoutMs = 5000;
   bool DisconnectFromServer() override {
     ++disconnectCalls;
     connected = false;

@@ -14,6 +14,7 @@
 #include <future>
 #include <sstream>
 
+#include "app/small_dialogs.h"
 #include "fakes/unused_port.h"
 #include "sim_dialog_test.h"
 
@@ -290,9 +291,13 @@ TEST_F(ServerMenuTest, ConnectTwiceThenDisconnectTwice) {
 TEST_F(ServerMenuTest, FailedConnectKeepsTheTitleAndPointsToTheClientLog) {
   client.SetServerPorts(UnusedPort(), UnusedPort());
   ConnectThroughMenu();
-  ExpectOneBox(boxes,
-               "Error, unable to connect to server, please check the Vintra logfile for details.",
-               "Trial Type Properties Error", BoxIcon::kError);
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_EQ(boxes.boxes()[0].text.rfind("Error, unable to connect to server, please check the "
+                                        "Vintra logfile for details.\r\n\r\nThe reason: no "
+                                        "connection could be made to 127.0.0.1 on port ",
+                                        0),
+            0u)
+      << boxes.boxes()[0].text;
   EXPECT_EQ(window->windowTitle(), "Orvanta - Disconnected From Server");
   EXPECT_FALSE(client.IsConnected());
 }
@@ -353,13 +358,38 @@ TEST_F(DialogTest, SetServerNameShowsTheNameCancelKeepsItEmptyIsAccepted) {
   Menu("setServerNameAction");
   EXPECT_EQ(window->serverName(), "");
 
-  // The next Connect passes the empty name, with port negotiation on.
+  // The next Connect passes the empty name, with port negotiation on; the
+  // box gives the reason after its own text.
   server.connectResult = false;
+  server.connectError = "the server name \"\" could not be resolved";
   Menu("connectToServerAction");
   EXPECT_EQ(server.connectCalls, std::vector<std::string>{":negotiate"});
   ExpectOneBox(boxes,
-               "Error, unable to connect to server, please check the Vintra logfile for details.",
+               "Error, unable to connect to server, please check the Vintra logfile for "
+               "details.\r\n\r\nThe reason: the server name \"\" could not be resolved.",
                "Trial Type Properties Error", BoxIcon::kError);
+}
+
+// A reply time-out beyond 24 hours is refused with a box; the dialog stays
+// open and the bound in force is kept.
+TEST_F(DialogTest, AReplyTimeOutOutOfRangeIsRefusedWithABox) {
+  server.replyTimeoutMs = 300;
+  bool stillOpen = false;
+  WhenModalOpens([&](QWidget* modal) {
+    auto* edit = modal->findChild<QLineEdit*>("replyTimeoutEdit");
+    auto* ok = modal->findChild<QPushButton*>("okButton");
+    ASSERT_TRUE(edit && ok);
+    edit->setText("90000000");
+    QTest::mouseClick(ok, Qt::LeftButton);
+    stillOpen = modal->isVisible();
+    EXPECT_EQ(edit->text(), "300");
+    QTest::keyClick(edit, Qt::Key_Escape);
+  });
+  Menu("setServerNameAction");
+  EXPECT_TRUE(stillOpen);
+  EXPECT_EQ(server.replyTimeoutMs, 300);
+  ExpectOneBox(boxes, VintraServerPropertiesDlg::kReplyTimeoutRangeMessage,
+               "Vintra Server Properties", BoxIcon::kError);
 }
 
 // ---------------------------------------------------------------------------

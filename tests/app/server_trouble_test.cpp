@@ -86,12 +86,33 @@ TEST_F(ServerTroubleTest, SilentServerTheWindowStaysResponsiveAndCancelEndsTheCo
   EXPECT_LT(waited, 10s);
   ASSERT_EQ(boxes.boxes().size(), 1u);
   EXPECT_EQ(boxes.boxes()[0].text,
-            "Error, unable to connect to server, please check the Vintra logfile for details.");
+            "Error, unable to connect to server, please check the Vintra logfile for "
+            "details.\r\n\r\nThe reason: the connection attempt was cancelled.");
   EXPECT_EQ(window->windowTitle(), "Orvanta - Disconnected From Server");
   EXPECT_FALSE(client.HasConnection());
   EXPECT_TRUE(
       LogListHas("OrvantaDlg::OnConnectToServer() - Error, unable to connect to server "
                  "127.0.0.1: the connection attempt was cancelled"));
+}
+
+// Cancelling a slow connection check ends the wait and nothing else: the
+// connection, the title and the log stay as they were, and no connect follows.
+TEST_F(ServerTroubleTest, CancellingASlowConnectionCheckLeavesTheConnectionAsItIs) {
+  simOptions.fault_command = "-SetComputerName";
+  simOptions.late_reply = {2, 3000};  // the check's, after the connect's own
+  SetUpSim();
+  ConnectThroughMenu();
+  ASSERT_EQ(window->windowTitle(), "Orvanta - Connected To Server");
+  WhenModalOpens([](QWidget* modal) {
+    QTimer::singleShot(100, modal, [modal] {
+      QTest::mouseClick(modal->findChild<QPushButton*>("serverWaitCancel"), Qt::LeftButton);
+    });
+  });
+  Menu("connectToServerAction");  // checks the connection first
+  EXPECT_EQ(window->windowTitle(), "Orvanta - Connected To Server");
+  EXPECT_FALSE(LogListHas("has been lost"));
+  EXPECT_TRUE(client.HasConnection());
+  EXPECT_TRUE(boxes.boxes().empty()) << boxes.boxes()[0].text;
 }
 
 TEST_F(ServerTroubleTest, SilentServerACloseRequestCancelsTheWaitAndCloses) {
@@ -118,9 +139,10 @@ TEST_F(ServerTroubleTest, LostConnectionDuringARunTheTitleTheBoxAndConnectAgain)
                                    0),
             0u)
       << boxes.texts()[0];
-  EXPECT_EQ(window->windowTitle(), "Orvanta");
+  EXPECT_EQ(window->windowTitle(), "Orvanta - Disconnected From Server");
   EXPECT_EQ(Find<QLabel>("statusRunState")->text(), "Failed");
-  EXPECT_TRUE(LogListHas("OrvantaDlg - Warning, the connection to the server has been lost"));
+  EXPECT_TRUE(LogListHas(
+      "OrvantaDlg::MarkConnectionLost() - Warning, the connection to the server has been lost"));
   boxes.Clear();
   Menu("connectToServerAction");
   EXPECT_TRUE(boxes.boxes().empty());
@@ -135,7 +157,8 @@ TEST_F(ServerTroubleTest, AMissingReplyTheRunGoesOnAndEndsFailed) {
   client.SetReplyTimeout(500ms);
   ConnectAndRun(2);
   ASSERT_EQ(boxes.texts().size(), 1u);
-  EXPECT_EQ(boxes.texts()[0].rfind("Trials completed with errors, 1 command failed.", 0), 0u)
+  // The reply never comes, so the next command is not sent either.
+  EXPECT_EQ(boxes.texts()[0].rfind("Trials completed with errors, 2 commands failed.", 0), 0u)
       << boxes.texts()[0];
   EXPECT_EQ(Find<QLabel>("statusRunState")->text(), "Failed");
   EXPECT_EQ(window->windowTitle(), "Orvanta - Connected To Server");
@@ -148,7 +171,7 @@ TEST_F(ServerTroubleTest, DisconnectAfterADeadConnectionTearsItDown) {
   simOptions.bad_validation_nth = 1;
   SetUpSim();
   ConnectAndRun(2);
-  EXPECT_EQ(window->windowTitle(), "Orvanta");
+  EXPECT_EQ(window->windowTitle(), "Orvanta - Disconnected From Server");
   ASSERT_TRUE(client.HasConnection());
   boxes.Clear();
   Menu("disconnectFromServerAction");

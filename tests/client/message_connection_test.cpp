@@ -398,7 +398,26 @@ TEST_F(MessageConnectionTest, AStopEndsTheWaitAndTheLateReplyIsDiscarded) {
   EXPECT_FALSE(client_->IsReplyOwed());
   EXPECT_TRUE(Contains(Entries(),
                        "NOTICE: NetworkNodeClient::SendCommand() - Notice, the late reply to an "
-                       "abandoned command has been discarded.  reply: reply A"));
+                       "earlier command has been discarded.  command: -A, reply: reply A"));
+}
+
+// An empty reply frame is refused, but the next frame starts where it
+// should: one broken reply, and the connection goes on in step.
+TEST_F(MessageConnectionTest, AnEmptyReplyFrameIsOneFailureOnAConnectionThatHolds) {
+  auto peer = Connect();
+  PeerThread script([&] {
+    if (peer->ReadCommand() != "-A") return;
+    peer->Write(frame::EncodeFrame(std::string_view()));
+    if (peer->ReadCommand() == "-B") peer->WriteReply("reply B");
+  });
+  const Status a = client_->Exchange("-A", nullptr, nullptr);
+  EXPECT_EQ(a.result, ExchangeResult::kNoReply);
+  EXPECT_EQ(a.Describe(), "broken reply");
+  EXPECT_FALSE(a.ConnectionLost());
+  std::string reply;
+  ASSERT_TRUE(client_->ExchangeText("-B", reply, nullptr));
+  EXPECT_EQ("reply B", reply);
+  EXPECT_TRUE(client_->IsInitialized());
 }
 
 TEST_F(MessageConnectionTest, AStopRequestedBeforehandSendsNothing) {
@@ -412,7 +431,7 @@ TEST_F(MessageConnectionTest, AStopRequestedBeforehandSendsNothing) {
 
 TEST_F(MessageConnectionTest, AnOwedReplyThatNeverComesHoldsUpTheNextCommandOnlyForAWhile) {
   auto peer = Connect();
-  client_->SetOwedReplyTimeout(200ms);
+  client_->SetReplyTimeout(200ms);
   StopSignal stop;
   std::thread stopper([&] {
     std::this_thread::sleep_for(50ms);
@@ -428,10 +447,11 @@ TEST_F(MessageConnectionTest, AnOwedReplyThatNeverComesHoldsUpTheNextCommandOnly
   EXPECT_GE(waited, 190);
   EXPECT_LT(waited, 2000);
   EXPECT_TRUE(peer->QuietFor(300));  // -B never went out
-  EXPECT_TRUE(Contains(Entries(),
-                       "ERROR: NetworkNodeClient::SendCommand() - Error, the reply to an abandoned "
-                       "command has not arrived within 200 ms, the command was not sent.  "
-                       "command: -B"));
+  EXPECT_TRUE(
+      Contains(Entries(),
+               "ERROR: NetworkNodeClient::SendCommand() - Error, the server has not answered "
+               "an earlier command within 200 ms, the command was not sent.  earlier "
+               "command: -A, command: -B"));
 
   // Once the late reply is there, the connection is in step again.
   PeerThread script([&] {

@@ -75,6 +75,28 @@ TEST_F(ConnectTest, NegotiatedConnectRunsTheWholeSequenceInOrder) {
   EXPECT_TRUE(boxes.texts().empty());
 }
 
+// The negotiation port answers -GetApplicationName later than the bound: its
+// reply is awaited and dropped before the port request, so the port handed
+// out is the one used, and the connect says that a command got no reply.
+TEST_F(ConnectTest, ALateApplicationNameReplyIsNeverReadAsThePortReply) {
+  options.late_reply = {1, 800};
+  StartSim();
+  client.SetReplyTimeout(500ms);
+  ASSERT_TRUE(ConnectNegotiated()) << client.GetConnectError();
+  const std::vector<Line> cmds = Commands();
+  ASSERT_GE(cmds.size(), 2u);
+  EXPECT_EQ(cmds[1].text, "-GetNextAvailablePortNumber");
+  ASSERT_TRUE(cmds[0].replyUs.has_value());
+  EXPECT_GE(cmds[1].timeUs, *cmds[0].replyUs);  // sent only once the late reply was in
+  EXPECT_EQ(client.GetNetworkNodeClient().GetPortNumber(), std::stoi(cmds[1].reply.substr(2)));
+  EXPECT_EQ(client.GetConnectWarnings(),
+            "the server did not answer -GetApplicationName (no reply within 500 ms)");
+  EXPECT_TRUE(HasLogEntry(
+      "NOTICE: NetworkNodeClient::SendCommand() - Notice, the late reply to an earlier command "
+      "has been discarded.  command: -GetApplicationName, reply: 0 Quorvin Simulator"));
+  EXPECT_TRUE(client.IsConnected());
+}
+
 TEST_F(ConnectTest, RefusedNegotiationFallsBackToTheMessagePortWithoutAFirstPortRequest) {
   options.negotiation_enabled = false;
   StartSim();

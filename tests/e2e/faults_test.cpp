@@ -77,8 +77,8 @@ TEST_F(FaultsTest, AStoppedExchangeReturnsAtOnceAndItsLateReplyIsDrained) {
   ASSERT_TRUE(cmds[0].replyUs.has_value());
   EXPECT_GE(cmds[1].timeUs, *cmds[0].replyUs);
   EXPECT_TRUE(HasLogEntry(
-      "NOTICE: NetworkNodeClient::SendCommand() - Notice, the late reply to an abandoned command "
-      "has been discarded.  reply: 0 32000"));
+      "NOTICE: NetworkNodeClient::SendCommand() - Notice, the late reply to an earlier command "
+      "has been discarded.  command: -RequestSamplingFrequency CSC1, reply: 0 32000"));
 }
 
 // The server never answers one command. A stop ends the wait; the reply
@@ -92,7 +92,7 @@ TEST_F(FaultsTest, ANeverAnsweredCommandIsAbandonedOnStopAndNothingIsReadOutOfSt
   std::vector<std::string> names, types;
   ASSERT_TRUE(client.GetObjectsAndTypes(names, types));
   ASSERT_TRUE(client.OpenStream("CSC1", "CscAcqEnt"));
-  client.SetOwedReplyTimeout(300ms);
+  client.SetReplyTimeout(300ms);
   const int64_t before = Received();
 
   StopSignal stop;
@@ -113,8 +113,9 @@ TEST_F(FaultsTest, ANeverAnsweredCommandIsAbandonedOnStopAndNothingIsReadOutOfSt
   EXPECT_FALSE(client.SendCommand("-GetApplicationName", reply));
   EXPECT_EQ(reply, "untouched");
   EXPECT_TRUE(HasLogEntry(
-      "ERROR: NetworkNodeClient::SendCommand() - Error, the reply to an abandoned command has not "
-      "arrived within 300 ms, the command was not sent.  command: -GetApplicationName"));
+      "ERROR: NetworkNodeClient::SendCommand() - Error, the server has not answered an earlier "
+      "command within 300 ms, the command was not sent.  earlier command: -PostEvent \"Lost\" 1 "
+      "0, command: -GetApplicationName"));
   EXPECT_EQ(Received(), before + 1);
 
   // The disconnect cannot send its "-CloseStream" either, but still ends.
@@ -138,7 +139,7 @@ TEST_F(FaultsTest, AConnectionStuckOnAnAbandonedReplyIsReplacedByTheNextConnect)
   options.no_reply_nth = 1;
   StartSim();
   ASSERT_TRUE(ConnectDirect());
-  client.SetOwedReplyTimeout(200ms);
+  client.SetReplyTimeout(200ms);
   StopSignal stop;
   std::string reply = "untouched";
   {

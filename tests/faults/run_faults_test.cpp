@@ -27,7 +27,7 @@ TEST_F(RunFaultsTest, WithheldReplyMidRunStopReturnsPromptlyAndNothingIsReadOutO
   options.fault_command = "-PostEvent";
   options.no_reply_nth = 5;  // the start event of trial 3
   StartAndConnect();
-  client.SetOwedReplyTimeout(300ms);
+  client.SetReplyTimeout(300ms);
   AddEventType("Tone", 6, 5, 5);
   ASSERT_EQ(trials.StartProcessingTrials(), 0);
 
@@ -93,7 +93,7 @@ TEST_F(RunFaultsTest, SlowRepliesStopReturnsAtOnceAndTheLateReplyIsDiscardedNotM
   EXPECT_EQ(reply, "0 Quorvin Simulator");
   ASSERT_TRUE(client.SendCommand("-RequestADRange CSC1", reply));
   EXPECT_EQ(reply, "0 -1000 1000");
-  EXPECT_NE(ClientLog().find("the late reply to an abandoned command has been discarded"),
+  EXPECT_NE(ClientLog().find("the late reply to an earlier command has been discarded"),
             std::string::npos);
 
   // A new run goes through in step: each logged reply is the simulator's

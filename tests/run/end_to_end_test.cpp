@@ -197,6 +197,31 @@ TEST_F(EndToEndTest, StopDuringAPulseSendsTheOneResetCommand) {
   EXPECT_EQ(observer.end().outcome, RunOutcome::kStopped);
 }
 
+// The same against a server that answers after 700 ms: the reset takes that
+// long (within its 2 s bound), and Stop waits for it, so a healthy worker is
+// reported ended, never "unable to terminate".
+TEST_F(EndToEndTest, StopDuringAPulseWaitsForASlowReset) {
+  options.reply_delay_ms = 700;
+  Start(/*messageOnly=*/true);
+  client.SetReplyTimeout(3000ms);
+  Trial* t = AddType("A", 1, 0, 0);
+  t->SetStartOfTrialGenerateTTLPulse(true);
+  t->SetStartOfTrialTTLPulseBitNumber(2);
+  t->SetStartOfTrialTTLPulseDuration(10000);
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(WaitForCommands(2));
+  std::this_thread::sleep_for(900ms);  // the bit is set; the worker waits out the pulse
+  const auto start = SteadyClock::now();
+  trials.StopProcessingTrials();
+  EXPECT_GE(MillisSince(start), 500);
+  EXPECT_TRUE(trials.WaitForRunEnd(0ms));
+  EXPECT_EQ(LogCount("TrialContainer::StopProcessingTrials() - Error"), 0u);
+  EXPECT_EQ(LogCount(kTerminatedLine), 1u);
+  EXPECT_EQ(LogCount("TrialContainer::ProcessTrials() - The run ended during a TTL pulse, the port "
+                     "has been reset."),
+            1u);
+}
+
 // The server holds its replies back for 700 ms. Stop while the worker waits
 // for one returns at once; the late reply is drained, so the next exchange
 // gets its own answer and not the event's.
@@ -228,7 +253,7 @@ TEST_F(EndToEndTest, StopWhileTheServerNeverAnswers) {
   options.fault_command = "-PostEvent";
   options.no_reply_nth = 1;
   Start();
-  client.SetOwedReplyTimeout(200ms);
+  client.SetReplyTimeout(200ms);
   Trial* t = AddType("A", 1, 0, 0);
   t->SetStartOfTrialGenerateEvent(true);
   t->SetStartOfTrialGenerateTTLPulse(true);

@@ -79,9 +79,9 @@ TEST_F(OutputCommandsTest, WavPlaybackSendsFourCommandsInOrder) {
             }));
 }
 
-// A failed exchange logs the last reply of the same call, or an empty one;
-// the next call starts empty again.
-TEST_F(OutputCommandsTest, FailedExchangeLogsTheStaleReplyOfItsOwnCall) {
+// A failed exchange logs an empty reply, never the reply of the command
+// before it in the same call.
+TEST_F(OutputCommandsTest, FailedExchangeLogsAnEmptyReplyNeverAnotherCommands) {
   int n = 0;
   scripted.answer = [&n](const std::string&) -> std::optional<std::string> {
     ++n;
@@ -100,7 +100,7 @@ TEST_F(OutputCommandsTest, FailedExchangeLogsTheStaleReplyOfItsOwnCall) {
             "Reply: reply 2");
   EXPECT_EQ(t[2],
             "Sent TTL Pulse End.  Sub System Name: VRXBD, Board Number: 0, Bit Number: 1, "
-            "Reply: reply 2");
+            "Reply: ");
   EXPECT_EQ(t[3], "Sent Quorvin Event.  Event String: E, TTL Value: 1, Reply: ");
 }
 

@@ -304,23 +304,25 @@ TEST_F(RunnerTroubleTest, ServerGoneMidRunExits6WithTheErrorLineAndNoSuccess) {
   }
 }
 
+// A reply that never comes stays owed: the run completes, but nothing after
+// it is sent, since any reply read later could be that one.
 TEST_F(RunnerTroubleTest, OneMissingReplyTheRunCompletesExits6AndCountsIt) {
   options_.fault_command = "-PostEvent";
   options_.no_reply_nth = 3;  // trial 2's start event
   StartSim();
   std::string err;
-  EXPECT_EQ(Run({"--reply-timeout", "1000"}, &err), runner::kExitRunTrouble);
-  EXPECT_NE(err.find("orvanta-run: the run ended with trouble: 1 command failed; the first in "
-                     "trial 2: no reply within 1000 ms (command -PostEvent \"\" 0 0)"),
+  EXPECT_EQ(Run({"--reply-timeout", "300"}, &err), runner::kExitRunTrouble);
+  EXPECT_NE(err.find("orvanta-run: the run ended with trouble: 4 commands failed; the first in "
+                     "trial 2: no reply within 300 ms (command -PostEvent \"\" 0 0)"),
             std::string::npos)
       << err;
-  EXPECT_NE(err.find("Trials completed with errors, 1 command failed."), std::string::npos);
+  EXPECT_NE(err.find("Trials completed with errors, 4 commands failed."), std::string::npos);
   const auto log = LogFileTexts(dir_ + "/OrvantaLogFile.txt");
   EXPECT_EQ(std::count(log.begin(), log.end(), std::string("End Trial #3")), 1);
   ASSERT_EQ(rows.size(), 6u);
   for (size_t i = 0; i < rows.size(); ++i) {
-    EXPECT_EQ(rows[i][7], i == 2 ? "no reply" : "replied") << i;
-    EXPECT_EQ(rows[i][4], i == 2 ? "" : "0") << i;
+    EXPECT_EQ(rows[i][7], i < 2 ? "replied" : i == 2 ? "no reply" : "not sent") << i;
+    EXPECT_EQ(rows[i][4], i < 2 ? "0" : "") << i;
   }
 }
 
@@ -340,6 +342,113 @@ TEST_F(RunnerTroubleTest, AnUnsolicitedFrameIsDiscardedAndLaterRepliesStayPaired
                 .find("a message that no command asked for has been "
                       "discarded"),
             std::string::npos);
+}
+
+// A server that answers one event late (echoing each command, numbered, in
+// its reply): that reply is owed, awaited before the next command and
+// dropped; the commands that find it still missing are not sent. In the
+// timeline and the log every reply belongs to the very command that caused
+// it, and pairing resumes in step once the late reply is in.
+struct LateReplyCase {
+  int lateMs;
+  size_t minNotSent;
+};
+
+class LateReplyTest : public RunnerTroubleTest,
+                      public ::testing::WithParamInterface<LateReplyCase> {};
+
+TEST_P(LateReplyTest, NoRowOrLogLineCarriesAnotherCommandsReply) {
+  options_.fault_command = "-PostEvent";
+  options_.echo = true;
+  options_.late_reply = {3, GetParam().lateMs};  // trial 2's start event
+  StartSim();
+  std::string setup = kEvents;
+  setup.replace(setup.find("\"E\" 3"), 5, "\"E\" 8");
+  std::string err;
+  Args args = ServerArgs();
+  for (const char* a : {"--quiet", "--no-negotiate", "--reply-timeout", "300", "--timeline",
+                        "tl.csv", "--client-log", "client.log"})
+    args.push_back(a);
+  args.push_back(WriteSetup("late.cfg", setup));
+  Child child(args, dir_);
+  EXPECT_EQ(child.Wait(), runner::kExitRunTrouble) << child.err();
+  const auto lines = SplitLines(ReadFile(dir_ + "/tl.csv"));
+  ASSERT_EQ(lines.size(), 17u);
+
+  size_t notSent = 0;
+  int64_t counted = 0;  // the simulator's number of each command it received
+  std::vector<std::string> sentLines;
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const auto row = CsvRow(lines[i]);
+    ASSERT_EQ(row.size(), 8u);
+    const size_t n = i - 1;
+    if (n == 2) {
+      EXPECT_EQ(row[7], "no reply");
+      EXPECT_EQ(row[4], "");
+    } else if (n > 2 && n <= 2 + GetParam().minNotSent) {
+      EXPECT_EQ(row[7], "not sent") << n;
+    }
+    if (row[7] == "not sent") {
+      ++notSent;
+      EXPECT_EQ(row[5], "") << n;
+      continue;
+    }
+    ++counted;
+    if (row[7] == "replied") {
+      EXPECT_EQ(row[4], "0 <- #" + std::to_string(counted) + " " + row[3]) << n;
+    }
+    sentLines.push_back("Sent Quorvin Event.  Event String: , TTL Value: 0, Reply: " + row[4]);
+  }
+  EXPECT_GE(notSent, GetParam().minNotSent);
+  EXPECT_EQ(CsvRow(lines.back())[7], "replied");  // back in step
+
+  // One "Sent" line per command that may have reached the rig, with its own
+  // reply (empty for the one that got none), in the order sent.
+  std::vector<std::string> logged;
+  const auto log = LogFileTexts(dir_ + "/OrvantaLogFile.txt");
+  for (size_t i = 0; i < log.size(); ++i) {
+    if (log[i].rfind("Sent Quorvin Event.", 0) != 0) continue;
+    logged.push_back(log[i]);
+    if (logged.size() == 3) {
+      ASSERT_LT(i + 1, log.size());
+      EXPECT_EQ(log[i + 1],
+                "TrialContainer::ProcessTrials() - Error, a command of trial #2 failed: no reply "
+                "within 300 ms.  Command: -PostEvent \"\" 0 0");
+    }
+  }
+  EXPECT_EQ(logged, sentLines);
+  const std::string clientLog = ReadFile(dir_ + "/client.log");
+  EXPECT_NE(clientLog.find("Notice, the late reply to an earlier command has been discarded.  "
+                           "command: -PostEvent \"\" 0 0, reply: 0 <- #3 -PostEvent \"\" 0 0"),
+            std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Late, LateReplyTest,
+                         ::testing::Values(LateReplyCase{800, 1},     // drained by the next but one
+                                           LateReplyCase{1500, 3}));  // late by several bounds
+
+// A previous version's timeline (no status column) of the same name is ours:
+// it is moved aside like any other, not refused.
+TEST_F(RunnerTroubleTest, AnOlderTimelineOfTheSameNameIsMovedAside) {
+  StartSim();
+  const std::string old =
+      "trial,type,step,command,reply,sent_us,replied_us\n1,E,start event,x,0,1,2\n";
+  {
+    std::ofstream out(dir_ + "/tl.csv", std::ios::binary);
+    out << old;
+  }
+  std::string err;
+  EXPECT_EQ(Run({}, &err), runner::kExitOk) << err;
+  EXPECT_EQ(rows.size(), 6u);
+  size_t aside = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("tl.", 0) == 0 && name != "tl.csv") {
+      ++aside;
+      EXPECT_EQ(ReadFile(entry.path().string()), old);
+    }
+  }
+  EXPECT_EQ(aside, 1u);
 }
 
 TEST_F(RunnerTroubleTest, SigtermDuringAConnectThatGetsNoReplyExits3WithinASecond) {

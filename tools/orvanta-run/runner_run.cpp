@@ -119,8 +119,9 @@ TimelineFile::~TimelineFile() = default;
 
 bool TimelineFile::Open(const std::string& path, OutputFileFailure& failure) {
   MutexLock lock(&mutex_);
-  // An existing timeline is known by its header row, without the line end.
-  file_ = OpenOutputFile(path, std::string(kTimelineHeader, sizeof kTimelineHeader - 2), failure);
+  // An existing timeline is known by the start of its header row, which the
+  // timelines of earlier versions share.
+  file_ = OpenOutputFile(path, record::kTimelineHeaderStem, failure);
   if (file_ == nullptr) return false;
   if (std::fputs(kTimelineHeader, file_->stream()) < 0 || std::fflush(file_->stream()) != 0) {
     failure = {OutputFileFailure::kCannotCreate, std::strerror(errno)};

@@ -79,6 +79,11 @@ Fault injection (N counts the commands the simulator receives, from 1, over
 all connections; with --fault-command only commands of that name count):
   --fault-command NAME   count only commands whose first word is NAME
   --reply-delay MS       wait MS milliseconds before every reply
+  --late-reply N:MS      answer the Nth command MS milliseconds late; later
+                         commands wait for it, as on a slow server
+  --echo                 end each reply to a counted command with
+                         " <- #N " and the command, to show which reply
+                         answered which command
   --no-reply N           send no reply to the Nth command
   --close-after N        close the connection after replying to the Nth
                          command
@@ -325,6 +330,18 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
       if (!ParseInt64(value, &v) || v < 0 || v > 3600000)
         return bad_value("expected 0 to 3600000 milliseconds");
       o.reply_delay_ms = static_cast<int>(v);
+    } else if (name == "--late-reply") {
+      if (!take()) return needs_value();
+      const size_t colon = value.find(':');
+      int64_t ms = -1;
+      if (colon == std::string::npos || !ParseCount(value.substr(0, colon), &o.late_reply.nth) ||
+          !ParseInt64(value.substr(colon + 1), &ms) || ms < 0 || ms > 3600000) {
+        return bad_value("expected N:MS, MS from 0 to 3600000");
+      }
+      o.late_reply.value = ms;
+    } else if (name == "--echo") {
+      if (!flag()) return fail("option --echo takes no value");
+      o.echo = true;
     } else if (name == "--no-reply") {
       if (!take()) return needs_value();
       if (!ParseCount(value, &o.no_reply_nth)) return bad_value("expected a command count from 1");

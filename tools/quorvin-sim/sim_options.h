@@ -59,6 +59,8 @@ struct SimOptions {
   // commands whose first word is that name are counted.
   int reply_delay_ms = 0;
   std::string fault_command;
+  ReplyFault late_reply{0, 0};  // answer the Nth command `value` ms late, commands in order
+  bool echo = false;            // end each reply to a counted command with " <- #N COMMAND"
   int64_t no_reply_nth = 0;
   int64_t close_after_n = 0;
   ReplyFault bad_version{0, 2};

@@ -87,6 +87,10 @@ void SimServer::Run() {
     AddNote(&faults, "reply delay " + std::to_string(options_.reply_delay_ms) + " ms");
   if (options_.no_reply_nth > 0)
     AddNote(&faults, "no reply to command " + std::to_string(options_.no_reply_nth));
+  if (options_.late_reply.nth > 0)
+    AddNote(&faults, "reply to command " + std::to_string(options_.late_reply.nth) + " " +
+                         std::to_string(options_.late_reply.value) + " ms late");
+  if (options_.echo) AddNote(&faults, "replies echo their commands");
   if (options_.close_after_n > 0)
     AddNote(&faults, "close after command " + std::to_string(options_.close_after_n));
   if (options_.bad_version.nth > 0) {
@@ -386,11 +390,14 @@ void SimServer::Serve(const std::shared_ptr<Connection>& conn) {
     }
 
     const bool replaced = options_.replace_reply_nth > 0 && count == options_.replace_reply_nth;
-    const Reply reply =
-        replaced ? Reply::Text(options_.replace_reply_text,
-                               "fault: reply replaced, command not carried out (command " +
-                                   std::to_string(count) + ")")
-                 : Dispatch(*conn, text, recv_us);
+    Reply reply = replaced ? Reply::Text(options_.replace_reply_text,
+                                         "fault: reply replaced, command not carried out "
+                                         "(command " +
+                                             std::to_string(count) + ")")
+                           : Dispatch(*conn, text, recv_us);
+    if (options_.echo && count > 0 && !reply.binary) {
+      reply.text += " <- #" + std::to_string(count) + " " + text;
+    }
     std::string note = reply.note;
     const std::string shown =
         reply.binary ? "<" + std::to_string(reply.bytes.size()) + " bytes>" : reply.text;
@@ -400,7 +407,11 @@ void SimServer::Serve(const std::shared_ptr<Connection>& conn) {
       AddNote(&note, "fault: no reply (command " + std::to_string(count) + ")");
       transcript_.Write(recv_us, std::nullopt, conn->label, "cmd", text, "", note);
     } else {
-      if (options_.reply_delay_ms > 0 && !net::SleepFor(wakeup_, options_.reply_delay_ms)) {
+      const bool late = options_.late_reply.nth > 0 && count == options_.late_reply.nth;
+      const int delay_ms =
+          options_.reply_delay_ms + (late ? static_cast<int>(options_.late_reply.value) : 0);
+      if (late) AddNote(&note, "fault: reply late (command " + std::to_string(count) + ")");
+      if (delay_ms > 0 && !net::SleepFor(wakeup_, delay_ms)) {
         AddNote(&note, "reply abandoned: simulator stopping");
         transcript_.Write(recv_us, std::nullopt, conn->label, "cmd", text, "", note);
         why = "simulator stopping";
