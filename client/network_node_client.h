@@ -13,14 +13,13 @@
 //
 // Waiting. A reply is awaited at most the reply time-out (5 s unless set
 // otherwise; 0 waits without limit), and an exchange given a StopSignal gives
-// up promptly once a stop is requested. A reply abandoned by a stop is read
-// and discarded before the next command is sent; if it has not arrived within
-// the owed-reply time-out (5 s unless set otherwise), that next exchange
-// fails without sending anything (the connection check fails too, so the
-// window offers to replace the connection). Frames
-// that arrive unasked (a reply later than its bound among them) are discarded
-// before each command, so a late reply is not taken as the answer to a later
-// command.
+// up promptly once a stop is requested. A reply that did not come in time,
+// or that a stop abandoned, is owed: it is awaited (again at most the reply
+// time-out), read and discarded before the next command is sent; while it
+// is still missing, that next exchange fails without sending anything (the
+// connection check fails too, so the window offers to replace the
+// connection). Frames that arrive unasked are discarded before each command,
+// so a reply is never taken as the answer to another command.
 //
 // Message boxes about broken frame headers are shown after the exchange lock
 // has been released, so a box waiting for the window thread never keeps the
@@ -158,7 +157,7 @@ class NetworkNodeClient {
   // exchange is then refused until the client connects again).
   bool IsInStep() const { return mExchange.IsInStep(); }
   bool StreamsInitialized() const { return mStreamSide.IsInitialized(); }
-  // True while a reply abandoned by a stop is still to be discarded.
+  // True while a reply (past its bound, or abandoned by a stop) is owed.
   bool IsReplyOwed() const { return mExchange.IsReplyOwed(); }
   std::vector<std::string> GetObjectNames() const;
   std::vector<std::string> GetObjectTypes() const;

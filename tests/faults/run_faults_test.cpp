@@ -51,7 +51,7 @@ TEST_F(RunFaultsTest, WithheldReplyMidRunStopReturnsPromptlyAndNothingIsReadOutO
   EXPECT_TRUE(boxes.texts().empty()) << "no completion box after a stop";
 
   // The withheld reply never comes: the next exchange waits for it (up to
-  // the owed-reply time-out) and fails without sending anything, so no reply
+  // the reply bound) and fails without sending anything, so no reply
   // is ever paired with the wrong command.
   const int64_t before = server->commands_received();
   std::string reply = "untouched";
