@@ -15,6 +15,7 @@
 
 #include <QPushButton>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -95,7 +96,7 @@ bool SendDeleteWindow(uint32_t id) {
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(std::strlen(name)), name),
         nullptr);
-    const xcb_atom_t value = reply != nullptr ? reply->atom : XCB_ATOM_NONE;
+    const xcb_atom_t value = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     std::free(reply);
     return value;
   };
