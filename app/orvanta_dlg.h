@@ -57,8 +57,9 @@ inline constexpr const char kOpenDuringRunMessage[] =
     "run was not changed.  Stop the run first, then open the file again.";
 inline constexpr const char kConnectedTitle[] = "Orvanta - Connected To Server";
 inline constexpr const char kDisconnectedTitle[] = "Orvanta - Disconnected From Server";
-// The title once the connection has been found lost.
-inline constexpr const char kLinkLostTitle[] = "Orvanta";
+// The title once the connection has been found lost: the window is no
+// longer connected, whatever is left to tear down.
+inline constexpr const char kLinkLostTitle[] = "Orvanta - Disconnected From Server";
 // The client's own log, beside the application log.
 inline constexpr const char kClientLogFileName[] = "VintraClientLog.txt";
 inline constexpr const char kSaveFailedCaption[] = "Save Current Settings to File Failed";
@@ -85,8 +86,12 @@ inline constexpr const char kSaveWarningCaption[] = "Save Current Settings to Fi
 // The connection's state: the title says "Orvanta - Connected To Server"
 // only while the window has no sign of trouble. A failed connection check,
 // or a run that ended with the connection lost, logs a WARNING and sets the
-// title to "Orvanta"; Disconnect then tears the dead connection down without
-// complaint and Connect replaces it at once.
+// title to "Orvanta - Disconnected From Server" (before the run's end box
+// shows); Disconnect then tears the dead connection down without complaint
+// and Connect replaces it at once.
+//
+// Closing: Exit, Ctrl+Q and the close button ask before unsaved setup
+// changes are lost and before a run in progress is stopped.
 //
 // During a run (from Start until Stop or the end of the run) the window keeps
 // the order the worker deals from unchanged: Shuffle, Add Type, Remove Type
@@ -135,6 +140,9 @@ class OrvantaDlg : public QDialog, public WindowListener {
   // The close request: stops a run in progress, disconnects from the server
   // if connected and frees the menu.
   void OnClose();
+  // Asks before a close would stop a run or lose unsaved setup changes.
+  // True when the window may close.
+  bool ConfirmClose();
 
   // The run controls (window thread): the Start and the Pause / Resume
   // buttons. The Stop button is OnStop, below.
@@ -192,6 +200,8 @@ class OrvantaDlg : public QDialog, public WindowListener {
   // wait up to about half a second for the worker to end); from any other
   // thread it is queued like the other listener calls.
   void OnStop() override;
+  // The worker's call just before its end box: queued like the others.
+  void OnRunEnding() override;
 
   // Window state, for the program's own checks and tests.
   const std::string& currentTrialName() const { return mCurrentTrialName; }
@@ -236,7 +246,7 @@ class OrvantaDlg : public QDialog, public WindowListener {
   };
   // A listener call waiting for the window thread.
   struct PendingCall {
-    enum class Kind { kAddType, kRemoveType, kTrialNumber, kStop };
+    enum class Kind { kAddType, kRemoveType, kTrialNumber, kStop, kRunEnding };
     Kind kind;
     std::string name;
     int number = 0;
@@ -296,10 +306,20 @@ class OrvantaDlg : public QDialog, public WindowListener {
   // A value typed beyond a digits field's range: the error box, the
   // previous value back in the field. True when `text` was refused.
   bool RefuseOverRange(QLineEdit* edit, const std::string& text, const std::string& previous);
-  // After a shuffle that could not keep the consecutive-type limit.
-  void ShowShuffleWarning();
+  // After a shuffle that could not keep the consecutive-type limit, or (not
+  // `afterShuffle`) an opened setup whose order breaks it.
+  void ShowShuffleWarning(bool afterShuffle = true);
+  // After a Trial Count change whose order breaks the limit: a WARNING and a
+  // note in the status bar.
+  void NoteRunLimitBreaks();
   // The setup as last opened, saved or cleared, to tell unsaved changes.
   void MarkSetupSaved();
+  // The setup has trial types and changes since it was last opened, saved or
+  // cleared.
+  bool HasUnsavedChanges();
+  // Asks "Add to the current setup, or replace it?" before a setup file is
+  // opened over trial types; Replace clears the setup. False on Cancel.
+  bool AskAddOrReplace(const std::string& path);
 
   // A run is going: the window's run state, or the worker still dealing.
   bool RunInProgress() const;
@@ -341,6 +361,7 @@ class OrvantaDlg : public QDialog, public WindowListener {
   int mServerWaits = 0;         // > 0 while a cancellable server wait runs
   bool mClosing = false;        // a close request cancelled a server wait
   bool mLinkUp = false;         // the title says connected
+  bool mLinkLost = false;       // a connection was found lost and not yet closed
   KeyboardFilter* mKeyboardFilter = nullptr;
 
   // Controls (owned by the Qt parent chain).

@@ -1,14 +1,18 @@
 // The main window's menu commands, its two small dialogs and its waits for
 // the server client.
 #include <QApplication>
+#include <QPushButton>
 #include <QTimer>
 
+#include "app/digits.h"
 #include "app/orvanta_dlg.h"
+#include "app/run_status_bar.h"
 #include "app/server_wait_dialog.h"
 #include "app/small_dialogs.h"
 #include "app/window_wait.h"
 #include "log/log_file.h"
 #include "script/config_file_processor.h"
+#include "trials/trial_container.h"
 
 namespace orvanta {
 namespace {
@@ -77,6 +81,7 @@ bool OrvantaDlg::ServerDisconnect() {
 void OrvantaDlg::MarkConnectionLost(const std::string& reason) {
   if (!mLinkUp) return;
   mLinkUp = false;
+  mLinkLost = true;
   services_.log.WriteLogEntry(
       kLogWarning, "OrvantaDlg - Warning, the connection to the server has been lost: " + reason +
                        ".  Disconnect or connect again.");
@@ -105,6 +110,9 @@ void OrvantaDlg::OnOpenConfigurationFile() {
   options.defaultExtension = "cfg";
   const std::optional<std::string> path = services_.files.ChooseFileToOpen(options);
   if (!path) return;
+  if (!AskAddOrReplace(*path)) return;
+  // The last run's progress belongs to the setup it ran.
+  mStatusBar->ClearRun();
   bool loaded = false;
   {
     WaitCursor cursor;
@@ -116,6 +124,32 @@ void OrvantaDlg::OnOpenConfigurationFile() {
   UpdateTrialList();
   UpdateShuffleControls();
   if (loaded) MarkSetupSaved();
+  // An order that breaks the consecutive-type limit is not left unsaid.
+  ShowShuffleWarning(false);
+}
+
+bool OrvantaDlg::AskAddOrReplace(const std::string& path) {
+  const int32_t numTypes = services_.trials.GetNumTrials();
+  if (numTypes == 0) return true;
+  const std::string question =
+      "The current setup has " + FormatNumber(numTypes) +
+      (numTypes == 1 ? " trial type" : " trial types") + ".  Opening " + path +
+      ".\r\n\r\nAdd to the current setup, or replace it?\r\n\r\nAdd applies the file on top of "
+      "the current setup; Replace clears the current setup first.";
+  switch (services_.boxes.Show(question, "Open Configuration File", BoxIcon::kQuestion,
+                               BoxButtons::kAddReplaceCancel)) {
+    case BoxResult::kAdd:
+      return true;
+    case BoxResult::kReplace:
+      services_.config.ClearSetup();
+      // The trial list's removals reach the window now, before the file adds.
+      FlushPending();
+      UpdateTrialProperties(std::string());
+      mRemoveTypeButton->setEnabled(false);
+      return true;
+    default:
+      return false;
+  }
 }
 
 void OrvantaDlg::OnSaveConfigurationFile() {
@@ -171,6 +205,7 @@ void OrvantaDlg::OnConnectToServer() {
   if (mClosing) return;  // a close request cancelled the wait
   if (ServerConnect(mServerName)) {
     mLinkUp = true;
+    mLinkLost = false;
     setWindowTitle(QString::fromLatin1(kConnectedTitle));
   } else {
     std::string reason = services_.server.ConnectError();
@@ -189,18 +224,21 @@ void OrvantaDlg::OnDisconnectFromServer() {
   if (!knownLost && ServerIsConnected()) {
     ServerDisconnect();
     mLinkUp = false;
+    mLinkLost = false;
     setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
   } else if (services_.server.HasConnection()) {
     // A dead connection: its socket and stream threads are torn down.
     ServerDisconnect();
     mLinkUp = false;
+    mLinkLost = false;
     services_.log.WriteLogEntry(kLogNotice,
                                 "OrvantaDlg::OnDisconnectFromServer() - The lost "
                                 "connection has been closed.");
     setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
   } else {
-    if (!mLinkUp && windowTitle() == QString::fromLatin1(kLinkLostTitle)) {
+    if (mLinkLost) {
       // Already gone with the server: nothing is left to tear down.
+      mLinkLost = false;
       setWindowTitle(QString::fromLatin1(kDisconnectedTitle));
       return;
     }

@@ -111,14 +111,31 @@ TEST_F(ServerTroubleTest, LostConnectionDuringARunTheTitleTheBoxAndConnectAgain)
   simOptions.fault_command = "-PostEvent";
   simOptions.close_after_n = 1;
   SetUpSim();
+  // What the window shows when the box comes up: read on the window thread
+  // behind everything queued before the box, as a real box is shown there.
+  std::string titleAtBox, stateAtBox, connectionAtBox;
+  boxes.onShow = [&](const std::string&) {
+    QMetaObject::invokeMethod(
+        window.get(),
+        [&] {
+          titleAtBox = window->windowTitle().toStdString();
+          stateAtBox = Find<QLabel>("statusRunState")->text().toStdString();
+          connectionAtBox = Find<QLabel>("statusConnection")->text().toStdString();
+        },
+        Qt::QueuedConnection);
+  };
   ConnectAndRun(3);
+  boxes.onShow = nullptr;
+  EXPECT_EQ(titleAtBox, "Orvanta - Disconnected From Server");
+  EXPECT_EQ(stateAtBox, "Failed");
+  EXPECT_EQ(connectionAtBox, "Not connected");
   ASSERT_EQ(boxes.texts().size(), 1u);
   EXPECT_EQ(boxes.texts()[0].rfind("Trial processing ended at trial #2, the connection to "
                                    "Quorvin was lost: ",
                                    0),
             0u)
       << boxes.texts()[0];
-  EXPECT_EQ(window->windowTitle(), "Orvanta");
+  EXPECT_EQ(window->windowTitle(), "Orvanta - Disconnected From Server");
   EXPECT_EQ(Find<QLabel>("statusRunState")->text(), "Failed");
   EXPECT_TRUE(LogListHas("OrvantaDlg - Warning, the connection to the server has been lost"));
   boxes.Clear();
@@ -148,7 +165,7 @@ TEST_F(ServerTroubleTest, DisconnectAfterADeadConnectionTearsItDown) {
   simOptions.bad_validation_nth = 1;
   SetUpSim();
   ConnectAndRun(2);
-  EXPECT_EQ(window->windowTitle(), "Orvanta");
+  EXPECT_EQ(window->windowTitle(), "Orvanta - Disconnected From Server");
   ASSERT_TRUE(client.HasConnection());
   boxes.Clear();
   Menu("disconnectFromServerAction");
