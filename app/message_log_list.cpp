@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QPixmap>
+#include <QScrollBar>
 #include <QStyle>
+#include <QStyledItemDelegate>
 
 #include <cstring>
 
@@ -21,6 +23,19 @@ size_t TextStart(const std::string& line) {
   const size_t dash = line.find(" - ", kTagLength);
   return dash == std::string::npos ? line.size() : dash + 3;
 }
+
+// The selected (newest) entry keeps its own colour: its text is drawn in the
+// entry's colour on a pale highlight, not in the highlight's text colour.
+class KeepColourDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->palette.setBrush(QPalette::HighlightedText, option->palette.brush(QPalette::Text));
+  }
+};
 
 }  // namespace
 
@@ -56,6 +71,18 @@ MessageLogList::MessageLogList(int maxEntries, QWidget* parent)
   setWordWrap(false);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  // Scrolled by pixels, so that the newest entry sits wholly above the
+  // bottom edge (or the horizontal scroll bar).
+  setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+  // The scroll bar that appears once a line is wider than the list takes
+  // room from the bottom: the newest entry is brought back into view.
+  connect(horizontalScrollBar(), &QScrollBar::rangeChanged, this, [this] { KeepNewestInView(); });
+  setItemDelegate(new KeepColourDelegate(this));
+  QPalette colours = palette();
+  const QColor pale(0xcc, 0xe4, 0xf7);
+  colours.setColor(QPalette::Active, QPalette::Highlight, pale);
+  colours.setColor(QPalette::Inactive, QPalette::Highlight, pale);
+  setPalette(colours);
   // Small marks, the height of a line of text.
   const int mark = fontMetrics().height() - 2;
   setIconSize(QSize(mark, mark));
@@ -117,6 +144,17 @@ void MessageLogList::SetShowDetails(bool show) {
   }
   SelectNewestShown();
   setUpdatesEnabled(true);
+}
+
+void MessageLogList::KeepNewestInView() {
+  QListWidgetItem* current = currentItem();
+  if (current == nullptr || current->isHidden()) return;
+  for (int row = count() - 1; row >= 0; --row) {
+    if (item(row)->isHidden()) continue;
+    // Only while the list follows the newest entry.
+    if (item(row) == current) scrollToItem(current);
+    return;
+  }
 }
 
 void MessageLogList::SelectNewestShown() {

@@ -6,6 +6,8 @@
 // only cue. "Detail" entries (the setup reader's per-line NOTICE entries and
 // the per-command NOTICE entries of a run) can be hidden; hidden entries stay
 // in the list (and in the log file) and show again when details are shown.
+// The newest entry is selected and wholly in view (above the horizontal
+// scroll bar), and keeps its colour on the pale selection.
 #pragma once
 
 #include <QListWidget>
@@ -44,6 +46,7 @@ class MessageLogList : public QListWidget {
 
  private:
   void SelectNewestShown();
+  void KeepNewestInView();
 
   const int maxEntries_;
   bool showDetails_ = true;

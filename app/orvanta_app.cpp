@@ -31,8 +31,10 @@ bool OrvantaApp::InitInstance() {
     return false;
   }
 
-  // Where settings are kept (the session records folder).
-  QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
+  // Where settings are kept (the session records folder): under Orvanta's
+  // own name, organisation and application alike.
+  QCoreApplication::setOrganizationName(QStringLiteral("Orvanta"));
+  QCoreApplication::setApplicationName(QStringLiteral("Orvanta"));
 
   // The working directory at start, not the program's own folder.
   applicationDirectory_ = CurrentDirectoryWithSeparator();

@@ -642,8 +642,36 @@ void OrvantaDlg::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  if (!ConfirmClose()) {
+    event->ignore();
+    return;
+  }
   OnClose();
   QDialog::closeEvent(event);
+}
+
+bool OrvantaDlg::ConfirmClose() {
+  if (RunInProgress()) {
+    const std::string question =
+        "Trials are being processed.  Closing the window stops the run.\r\n\r\nStop the run "
+        "and close the window?";
+    if (services_.boxes.Show(question, "Exit", BoxIcon::kQuestion, BoxButtons::kYesNo) !=
+        BoxResult::kYes) {
+      return false;
+    }
+  }
+  if (HasUnsavedChanges()) {
+    const int32_t numTypes = services_.trials.GetNumTrials();
+    const std::string question =
+        "The current setup has changes that have not been saved.  Its " + FormatNumber(numTypes) +
+        (numTypes == 1 ? " trial type" : " trial types") +
+        " and the trial order will be lost.\r\n\r\nClose the window without saving?";
+    if (services_.boxes.Show(question, "Exit", BoxIcon::kQuestion, BoxButtons::kYesNo) !=
+        BoxResult::kYes) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void OrvantaDlg::OnClose() {
@@ -809,6 +837,7 @@ void OrvantaDlg::CommitTrialCount(const EditField& field) {
   }
   if (services_.deck.SetNumCardsInSuit(suitID, ParseDigitsField(text)) != 0) return;
   UpdateTrialProperties(mCurrentTrialName);
+  NoteRunLimitBreaks();
 }
 
 void OrvantaDlg::CommitName(const EditField& field) {
@@ -954,7 +983,10 @@ void OrvantaDlg::ShowRemovedTrialType(const std::string& name) {
   }
   const int next = std::min(row, count - 1);
   SetSelectedTrialTypeRow(next);
-  UpdateTrialProperties(S(mTrialTypeList->item(next)->text()));
+  const std::string nextName = S(mTrialTypeList->item(next)->text());
+  // Several types removed at once (New Setup, Replace): the next one in the
+  // list may be gone from the trial list already; its own removal follows.
+  UpdateTrialProperties(services_.trials.IsTrialNameUnused(nextName) ? std::string() : nextName);
 }
 
 // ---------------------------------------------------------------------------
@@ -1176,6 +1208,8 @@ void OrvantaDlg::OnStop() {
   }
 }
 
+void OrvantaDlg::OnRunEnding() { Post({PendingCall::Kind::kRunEnding, std::string(), 0}); }
+
 void OrvantaDlg::AddLogMessage(const std::string& line) {
   bool post = false;
   {
@@ -1234,6 +1268,11 @@ void OrvantaDlg::FlushPending() {
         break;
       case PendingCall::Kind::kStop:
         StopRunControls();
+        CheckConnectionAfterRun();
+        break;
+      case PendingCall::Kind::kRunEnding:
+        // The end box follows in the queue: the window shows the end first.
+        if (mStatusBar->following()) mStatusBar->Refresh();
         CheckConnectionAfterRun();
         break;
     }

@@ -83,8 +83,12 @@ inline constexpr const char kSaveWarningCaption[] = "Save Current Settings to Fi
 // The connection's state: the title says "Orvanta - Connected To Server"
 // only while the window has no sign of trouble. A failed connection check,
 // or a run that ended with the connection lost, logs a WARNING and sets the
-// title to "Orvanta"; Disconnect then tears the dead connection down without
-// complaint and Connect replaces it at once.
+// title to "Orvanta - Disconnected From Server" (before the run's end box
+// shows); Disconnect then tears the dead connection down without complaint
+// and Connect replaces it at once.
+//
+// Closing: Exit, Ctrl+Q and the close button ask before unsaved setup
+// changes are lost and before a run in progress is stopped.
 //
 // During a run (from Start until Stop or the end of the run) the window keeps
 // the order the worker deals from unchanged: Shuffle, Add Type, Remove Type
@@ -133,6 +137,9 @@ class OrvantaDlg : public QDialog, public WindowListener {
   // The close request: stops a run in progress, disconnects from the server
   // if connected and frees the menu.
   void OnClose();
+  // Asks before a close would stop a run or lose unsaved setup changes.
+  // True when the window may close.
+  bool ConfirmClose();
 
   // The run controls (window thread): the Start and the Pause / Resume
   // buttons. The Stop button is OnStop, below.
@@ -190,6 +197,8 @@ class OrvantaDlg : public QDialog, public WindowListener {
   // wait up to about half a second for the worker to end); from any other
   // thread it is queued like the other listener calls.
   void OnStop() override;
+  // The worker's call just before its end box: queued like the others.
+  void OnRunEnding() override;
 
   // Window state, for the program's own checks and tests.
   const std::string& currentTrialName() const { return mCurrentTrialName; }
@@ -234,7 +243,7 @@ class OrvantaDlg : public QDialog, public WindowListener {
   };
   // A listener call waiting for the window thread.
   struct PendingCall {
-    enum class Kind { kAddType, kRemoveType, kTrialNumber, kStop };
+    enum class Kind { kAddType, kRemoveType, kTrialNumber, kStop, kRunEnding };
     Kind kind;
     std::string name;
     int number = 0;
@@ -296,10 +305,20 @@ class OrvantaDlg : public QDialog, public WindowListener {
   // A value typed beyond a digits field's range: the error box, the
   // previous value back in the field. True when `text` was refused.
   bool RefuseOverRange(QLineEdit* edit, const std::string& text, const std::string& previous);
-  // After a shuffle that could not keep the consecutive-type limit.
-  void ShowShuffleWarning();
+  // After a shuffle that could not keep the consecutive-type limit, or (not
+  // `afterShuffle`) an opened setup whose order breaks it.
+  void ShowShuffleWarning(bool afterShuffle = true);
+  // After a Trial Count change whose order breaks the limit: a WARNING and a
+  // note in the status bar.
+  void NoteRunLimitBreaks();
   // The setup as last opened, saved or cleared, to tell unsaved changes.
   void MarkSetupSaved();
+  // The setup has trial types and changes since it was last opened, saved or
+  // cleared.
+  bool HasUnsavedChanges();
+  // Asks "Add to the current setup, or replace it?" before a setup file is
+  // opened over trial types; Replace clears the setup. False on Cancel.
+  bool AskAddOrReplace(const std::string& path);
 
   // A run is going: the window's run state, or the worker still dealing.
   bool RunInProgress() const;

@@ -1,14 +1,18 @@
 // The main window's menu commands, its two small dialogs and its waits for
 // the server client.
 #include <QApplication>
+#include <QPushButton>
 #include <QTimer>
 
+#include "app/digits.h"
 #include "app/orvanta_dlg.h"
+#include "app/run_status_bar.h"
 #include "app/server_wait_dialog.h"
 #include "app/small_dialogs.h"
 #include "app/window_wait.h"
 #include "log/log_file.h"
 #include "script/config_file_processor.h"
+#include "trials/trial_container.h"
 
 namespace orvanta {
 namespace {
@@ -113,6 +117,9 @@ void OrvantaDlg::OnOpenConfigurationFile() {
   options.defaultExtension = "cfg";
   const std::optional<std::string> path = services_.files.ChooseFileToOpen(options);
   if (!path) return;
+  if (!AskAddOrReplace(*path)) return;
+  // The last run's progress belongs to the setup it ran.
+  mStatusBar->ClearRun();
   bool loaded = false;
   {
     WaitCursor cursor;
@@ -124,6 +131,32 @@ void OrvantaDlg::OnOpenConfigurationFile() {
   UpdateTrialList();
   UpdateShuffleControls();
   if (loaded) MarkSetupSaved();
+  // An order that breaks the consecutive-type limit is not left unsaid.
+  ShowShuffleWarning(false);
+}
+
+bool OrvantaDlg::AskAddOrReplace(const std::string& path) {
+  const int32_t numTypes = services_.trials.GetNumTrials();
+  if (numTypes == 0) return true;
+  const std::string question =
+      "The current setup has " + FormatNumber(numTypes) +
+      (numTypes == 1 ? " trial type" : " trial types") + ".  Opening " + path +
+      ".\r\n\r\nAdd to the current setup, or replace it?\r\n\r\nAdd applies the file on top of "
+      "the current setup; Replace clears the current setup first.";
+  switch (services_.boxes.Show(question, "Open Configuration File", BoxIcon::kQuestion,
+                               BoxButtons::kAddReplaceCancel)) {
+    case BoxResult::kAdd:
+      return true;
+    case BoxResult::kReplace:
+      services_.config.ClearSetup();
+      // The trial list's removals reach the window now, before the file adds.
+      FlushPending();
+      UpdateTrialProperties(std::string());
+      mRemoveTypeButton->setEnabled(false);
+      return true;
+    default:
+      return false;
+  }
 }
 
 void OrvantaDlg::OnSaveConfigurationFile() {

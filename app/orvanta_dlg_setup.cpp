@@ -12,6 +12,8 @@
 
 #include "app/digits.h"
 #include "app/orvanta_dlg.h"
+#include "app/run_status_bar.h"
+#include "log/log_file.h"
 #include "script/config_file_processor.h"
 #include "trials/card_deck.h"
 #include "trials/trial_container.h"
@@ -89,7 +91,7 @@ void OrvantaDlg::OnNewSetup() {
     return;
   }
   const int32_t numTypes = services_.trials.GetNumTrials();
-  if (numTypes > 0 && services_.config.GetSetupLines() != mSavedSetup) {
+  if (HasUnsavedChanges()) {
     const std::string question =
         "The current setup has changes that have not been saved.  Its " + FormatNumber(numTypes) +
         (numTypes == 1 ? " trial type" : " trial types") +
@@ -106,11 +108,17 @@ void OrvantaDlg::OnNewSetup() {
   UpdateShuffleControls();
   mRemoveTypeButton->setEnabled(false);
   MarkSetupSaved();
+  // The last run's progress belongs to the setup it ran.
+  mStatusBar->ClearRun();
 }
 
 void OrvantaDlg::OnExit() { close(); }
 
 void OrvantaDlg::MarkSetupSaved() { mSavedSetup = services_.config.GetSetupLines(); }
+
+bool OrvantaDlg::HasUnsavedChanges() {
+  return services_.trials.GetNumTrials() > 0 && services_.config.GetSetupLines() != mSavedSetup;
+}
 
 bool OrvantaDlg::RefuseOverRange(QLineEdit* edit, const std::string& text,
                                  const std::string& previous) {
@@ -120,9 +128,10 @@ bool OrvantaDlg::RefuseOverRange(QLineEdit* edit, const std::string& text,
   return true;
 }
 
-void OrvantaDlg::ShowShuffleWarning() {
-  const std::vector<int32_t> breaks = services_.deck.GetRunLimitBreaks();
-  if (breaks.empty()) return;
+namespace {
+
+// "2, 5 and 9", at most kListedBreaks positions, the rest counted.
+std::string ListPositions(const std::vector<int32_t>& breaks) {
   std::string positions;
   const size_t listed = std::min(breaks.size(), kListedBreaks);
   for (size_t i = 0; i < listed; ++i) {
@@ -132,16 +141,43 @@ void OrvantaDlg::ShowShuffleWarning() {
   if (listed < breaks.size()) {
     positions += " and " + FormatNumber(static_cast<int32_t>(breaks.size() - listed)) + " more";
   }
-  const int32_t limit = services_.deck.GetMaxConsectutiveSameSuitCards();
+  return (breaks.size() == 1 ? "trial " : "trials ") + positions;
+}
+
+std::string LimitText(int32_t limit) {
+  return "the limit of " + FormatNumber(limit) + (limit == 1 ? " trial" : " trials") +
+         " of one type in a row";
+}
+
+}  // namespace
+
+void OrvantaDlg::ShowShuffleWarning(bool afterShuffle) {
+  const std::vector<int32_t> breaks = services_.deck.GetRunLimitBreaks();
+  if (breaks.empty()) return;
+  const std::string limit = LimitText(services_.deck.GetMaxConsectutiveSameSuitCards());
+  const std::string where = ListPositions(breaks) +
+                            " of the Trial List: each makes a run of one type longer than the "
+                            "limit.\r\n\r\n";
   const std::string text =
-      "The shuffle could not keep to the limit of " + FormatNumber(limit) +
-      (limit == 1 ? " trial" : " trials") +
-      " of one type in a row.\r\n\r\nThe order kept is the best one found.  It breaks the rule "
-      "at " +
-      (breaks.size() == 1 ? "trial " : "trials ") + positions +
-      " of the Trial List: each makes a run of one type longer than the limit.\r\n\r\nShuffle "
-      "again, raise the Max Consecutive Type Count, or change the trial counts.";
+      afterShuffle
+          ? "The shuffle could not keep to " + limit +
+                ".\r\n\r\nThe order kept is the best one found.  It breaks the rule at " + where +
+                "Shuffle again, raise the Max Consecutive Type Count, or change the trial counts."
+          : "The trial order of the setup does not keep to " + limit +
+                ".\r\n\r\nIt breaks the rule at " + where +
+                "Shuffle, raise the Max Consecutive Type Count, or change the trial counts.";
   services_.boxes.Show(text, "Shuffle", BoxIcon::kWarning, BoxButtons::kOk);
+}
+
+void OrvantaDlg::NoteRunLimitBreaks() {
+  const std::vector<int32_t> breaks = services_.deck.GetRunLimitBreaks();
+  if (breaks.empty()) return;
+  const std::string text = "The trial order does not keep to " +
+                           LimitText(services_.deck.GetMaxConsectutiveSameSuitCards()) +
+                           ": it breaks the rule at " + ListPositions(breaks) +
+                           ".  Shuffle before the run.";
+  services_.log.WriteLogEntry(kLogWarning, "OrvantaDlg::OnTrialCountChanged() - Warning, " + text);
+  mStatusBar->ShowNote(QString::fromStdString(text), 15000);
 }
 
 }  // namespace orvanta

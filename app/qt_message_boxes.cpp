@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QThread>
 #include <QWidget>
 
@@ -56,6 +57,7 @@ struct QtMessageBoxes::State {
     QMessageBox::StandardButtons qtButtons = QMessageBox::Ok;
     if (buttons == BoxButtons::kOkCancel) qtButtons = QMessageBox::Ok | QMessageBox::Cancel;
     if (buttons == BoxButtons::kYesNo) qtButtons = QMessageBox::Yes | QMessageBox::No;
+    if (buttons == BoxButtons::kAddReplaceCancel) qtButtons = QMessageBox::NoButton;
     // Without an owner the box belongs to whatever window is in front.
     QWidget* parent = owner.data();
     if (parent == nullptr) parent = QApplication::activeModalWidget();
@@ -64,6 +66,19 @@ struct QtMessageBoxes::State {
                     parent);
     box.setTextFormat(Qt::PlainText);
     box.setObjectName(QStringLiteral("messageBox"));
+    if (buttons == BoxButtons::kAddReplaceCancel) {
+      QPushButton* add = box.addButton(QStringLiteral("Add"), QMessageBox::AcceptRole);
+      QPushButton* replace = box.addButton(QStringLiteral("Replace"), QMessageBox::DestructiveRole);
+      QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+      add->setObjectName(QStringLiteral("addButton"));
+      replace->setObjectName(QStringLiteral("replaceButton"));
+      box.setDefaultButton(add);
+      box.setEscapeButton(cancel);
+      box.exec();
+      if (box.clickedButton() == add) return BoxResult::kAdd;
+      if (box.clickedButton() == replace) return BoxResult::kReplace;
+      return BoxResult::kCancel;
+    }
     switch (box.exec()) {
       case QMessageBox::Cancel:
         return BoxResult::kCancel;
@@ -87,6 +102,7 @@ QtMessageBoxes::~QtMessageBoxes() { Close(); }
 BoxResult QtMessageBoxes::UnansweredResult(BoxButtons buttons) {
   switch (buttons) {
     case BoxButtons::kOkCancel:
+    case BoxButtons::kAddReplaceCancel:
       return BoxResult::kCancel;
     case BoxButtons::kYesNo:
       return BoxResult::kNo;

@@ -42,6 +42,7 @@ void RunStatusBar::SetConnected(bool connected, const std::string& serverName) {
 void RunStatusBar::RunStarted(int32_t firstTrial, std::vector<int64_t> lengths) {
   lengths_ = std::move(lengths);
   ended_ = false;
+  clearMessage();
   startedAt_ = std::chrono::steady_clock::now();
   state_->setText(QStringLiteral("Running"));
   state_->setToolTip(QString());
@@ -70,7 +71,22 @@ void RunStatusBar::RunEnded(RunEnd outcome, const std::string& reason) {
       break;
   }
   state_->setToolTip(FromUtf8(reason));
-  if (!reason.empty()) ShowNote(QStringLiteral("Run failed: ") + FromUtf8(reason), 15000);
+  if (reason.empty()) {
+    clearMessage();
+  } else {
+    ShowNote(QStringLiteral("Run failed: ") + FromUtf8(reason), 15000);
+  }
+}
+
+void RunStatusBar::ClearRun() {
+  timer_.stop();
+  ended_ = true;
+  lengths_.clear();
+  for (QLabel* section : {state_, trial_, elapsed_, remaining_}) {
+    section->clear();
+    section->setToolTip(QString());
+  }
+  clearMessage();
 }
 
 void RunStatusBar::Refresh() {

@@ -39,13 +39,17 @@ class RunStatusBar : public QStatusBar {
   // A run is about to be started at `firstTrial` of an order whose trials
   // last `lengths` (ms, nominal, one per trial): shows "Running" and follows
   // the run until RunEnded. Call it just before the run is started, so that
-  // a snapshot of an earlier run is told apart.
+  // a snapshot of an earlier run is told apart. A note of an earlier run
+  // (its failure) goes.
   void RunStarted(int32_t firstTrial, std::vector<int64_t> lengths);
   // The run has ended: "Completed", "Stopped", or "Failed" with `reason`
-  // (kept in the state's tooltip and shown as a note). The last trial and
-  // the elapsed time stay.
+  // (kept in the state's tooltip and shown as a note; without a reason an
+  // earlier note goes). The last trial and the elapsed time stay.
   void RunEnded(RunEnd outcome, const std::string& reason = std::string());
   bool following() const { return timer_.isActive(); }
+  // Forgets the last run (a new or another setup): its state, trial, times
+  // and notes go; the connection stays.
+  void ClearRun();
   // True when `progress` is that of the run last started here.
   bool IsThisRun(const RunProgress& progress) const {
     return progress.state != RunProgress::State::kIdle && progress.runStart >= startedAt_;

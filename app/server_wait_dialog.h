@@ -24,16 +24,23 @@ class ServerWaitDialog : public QDialog {
   // dialog. Not shown until Start.
   ServerWaitDialog(const QString& text, std::function<void()> cancel, QWidget* parent = nullptr);
 
-  // Shows the dialog (application-modal, so the main window takes no input
-  // meanwhile) and starts counting the elapsed time.
+  // Shows the dialog and starts counting the elapsed time. Until it is
+  // hidden or destroyed, the user's input to every other window of the
+  // program is dropped, as a modal dialog would do it; but the dialog is not
+  // modal, so that the window system's close request for the main window
+  // (the window manager's close button) still reaches it and can cancel the
+  // wait. Qt drops close requests to windows a modal dialog blocks.
   void Start();
   // Whether Cancel has been pressed.
   bool cancelled() const { return mCancelled; }
 
  protected:
   void reject() override;  // Escape and the close button: as Cancel
+  void hideEvent(QHideEvent* event) override;
 
  private:
+  class InputGate;
+
   void OnCancel();
   void UpdateElapsed();
 
@@ -43,6 +50,7 @@ class ServerWaitDialog : public QDialog {
   QPushButton* mCancelButton = nullptr;
   QTimer* mTicker = nullptr;
   QElapsedTimer mElapsed;
+  InputGate* mGate = nullptr;  // installed on the application while shown
 };
 
 // Runs `call` on a helper thread and returns its result once it has

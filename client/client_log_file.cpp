@@ -20,6 +20,8 @@ int ClientLogFile::Open(const std::string& name) {
   if (file == nullptr) return -1;
   if (mLogStream != nullptr) CloseLocked();
   mLogStream = std::move(file);
+  // Each start moves one aside: only the newest few are kept.
+  if (!mLogStream->movedAside().empty()) PruneMovedAside(name, kClientLogFileHeader);
 
   WriteLineLocked("Vintra Log File Opened - File Name:  " + name);
   WriteLineLocked(writer_.OpenedLine());

@@ -202,6 +202,16 @@ int LogFile::OpenLogFile(std::vector<std::string>& boxes) {
                      "LogFile::OpenLogFile() - The earlier log file of this name was "
                      "moved aside to " +
                          mLogStream->movedAside() + ".");
+    // Each start moves one aside: only the newest few are kept.
+    const std::vector<std::string> removed = PruneMovedAside(path, kLogFileHeader);
+    if (!removed.empty()) {
+      WriteEntryLocked(kLogNotice,
+                       "LogFile::OpenLogFile() - " + std::to_string(removed.size()) +
+                           (removed.size() == 1 ? " older log file" : " older log files") +
+                           " of this name removed, the newest " +
+                           std::to_string(kKeptMovedAsideFiles) +
+                           " are kept.  Oldest removed: " + removed.front() + ".");
+    }
   }
   return 0;
 }

@@ -7,8 +7,10 @@
 namespace orvanta {
 
 enum class BoxIcon { kNone, kError, kWarning, kInformation, kQuestion };
-enum class BoxButtons { kOk, kOkCancel, kYesNo };
-enum class BoxResult { kOk, kCancel, kYes, kNo };
+// kAddReplaceCancel: "Add", "Replace" and "Cancel" (opening a setup over
+// another), answered kAdd, kReplace or kCancel.
+enum class BoxButtons { kOk, kOkCancel, kYesNo, kAddReplaceCancel };
+enum class BoxResult { kOk, kCancel, kYes, kNo, kAdd, kReplace };
 
 // Caption used where the program does not name one (the application's title).
 inline constexpr const char kDefaultBoxCaption[] = "Orvanta";
@@ -27,7 +29,7 @@ class MessageBoxes {
 };
 
 // Headless boxes: each box is one block on stderr, "caption: text", and is
-// answered at once with OK (or Yes for a yes/no question).
+// answered at once with OK (Yes for a yes/no question, Add for add/replace).
 class StderrMessageBoxes : public MessageBoxes {
  public:
   using MessageBoxes::Show;

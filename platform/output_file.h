@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace orvanta {
 
@@ -75,5 +76,19 @@ std::unique_ptr<OutputFile> OpenOutputFile(const std::string& path, const std::s
 // True when `a` and `b` name the same file: the same path text, or, when both
 // exist, the same file on disk (links and "dir/../" spellings included).
 bool SameOutputFile(const std::string& a, const std::string& b);
+
+// How many files an earlier open moved aside are kept per name
+// (PruneMovedAside).
+inline constexpr size_t kKeptMovedAsideFiles = 10;
+
+// Removes the oldest of the files that opens of `path` moved aside (named
+// "<stem>.<yyyymmdd-hhmmss>[-N]<extension>" beside it, see above) so that at
+// most `keep` of them are left, the newest by the time in their names. Only
+// regular files whose first line starts with `ownHeader` count and go; a
+// file of another name, another content, a link or a folder is never
+// touched. Returns the paths removed, oldest first. Thread-safe; failures
+// to list or remove leave the files as they are.
+std::vector<std::string> PruneMovedAside(const std::string& path, const std::string& ownHeader,
+                                         size_t keep = kKeptMovedAsideFiles);
 
 }  // namespace orvanta

@@ -39,6 +39,7 @@ BoxResult StderrMessageBoxes::Show(const std::string& text, const std::string& c
                                    BoxIcon /*icon*/, BoxButtons buttons) {
   std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
   std::fflush(stderr);
+  if (buttons == BoxButtons::kAddReplaceCancel) return BoxResult::kAdd;
   return buttons == BoxButtons::kYesNo ? BoxResult::kYes : BoxResult::kOk;
 }
 

@@ -24,6 +24,11 @@ class WindowListener {
   virtual void SetCurrentTrialNumber(int number) = 0;
   // The trial worker finished a run.
   virtual void OnStop() = 0;
+  // The run has just ended (its progress says how), before the worker shows
+  // its end box: the window shows the run's end and the connection's state
+  // first, so that the box never sits over a window that still says
+  // otherwise.
+  virtual void OnRunEnding() {}
 };
 
 // Holds the registered window, or none. Callers reach the window only through

@@ -7,9 +7,11 @@ set -euo pipefail
 # clang with its runtime libraries (libclang-rt-14-dev: the sanitizers and
 # libFuzzer) and llvm-14 (llvm-symbolizer, for readable sanitizer reports).
 # man-db and desktop-file-utils check the man pages and the desktop entry.
+# xvfb, libxcb1-dev and qt6-qpa-plugins: the window test under a real X server
+# (a window manager's close request).
 packages=(build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
           libbenchmark-dev qt6-base-dev libgl-dev clang libclang-rt-14-dev llvm-14 xdg-utils
-          man-db desktop-file-utils "$@")
+          man-db desktop-file-utils xvfb libxcb1-dev qt6-qpa-plugins "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

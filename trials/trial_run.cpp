@@ -257,6 +257,7 @@ void TrialContainer::ProcessTrials(Run& run) {
     end.outcome = RunOutcome::kFailed;
   }
   mProgress.RunEnded(end, clock.Now());
+  window_.Call([](WindowListener& window) { window.OnRunEnding(); });
   std::string note;
   if (observer != nullptr) {
     observer->OnRunEnded(end);

@@ -66,7 +66,7 @@ bool RunUntil(Pred done, std::chrono::milliseconds bound = std::chrono::seconds(
   return true;
 }
 
-// Hands the next modal window that opens to `act` (on the window thread,
+// Hands the next modal window (or server wait dialog) that opens to `act` (on the window thread,
 // from inside its own event loop). A window `act` leaves open is rejected
 // after a bound, so that a test fails instead of hanging; a modal window
 // that never comes is reported.
@@ -75,6 +75,14 @@ inline void WhenModalOpens(std::function<void(QWidget*)> act) {
   const auto started = std::chrono::steady_clock::now();
   QObject::connect(timer, &QTimer::timeout, [timer, act = std::move(act), started] {
     QWidget* modal = QApplication::activeModalWidget();
+    // The server wait dialog holds the other windows' input back itself, so
+    // that a close request still reaches the main window: it is not modal.
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+      if (modal == nullptr && top->isVisible() &&
+          top->objectName() == QLatin1String("serverWaitDialog")) {
+        modal = top;
+      }
+    }
     if (modal != nullptr && modal->isVisible()) {
       timer->stop();
       timer->deleteLater();

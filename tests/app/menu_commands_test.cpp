@@ -60,7 +60,10 @@ TEST_F(DialogTest, OpenConfigurationFileAsksThenLoadsOnTopAndRefreshes) {
          "-AddTrial \"Right\"\r\n-SetTrialDuration \"Right\" 1500\r\n-SetShuffleType Group\r\n";
   files.QueueAnswer(setup);
   Menu("openConfigurationFileAction");
-  EXPECT_TRUE(boxes.boxes().empty());
+  // Over a setup with a type: Add or Replace (the fake answers Add).
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_EQ(boxes.boxes()[0].buttons, BoxButtons::kAddReplaceCancel);
+  boxes.Clear();
   EXPECT_EQ(Entries(Find<QListWidget>("trialTypeList")),
             (std::vector<std::string>{"Trial Type 1", "Left", "Right"}));
   // The last type added is the one shown.
@@ -75,8 +78,8 @@ TEST_F(DialogTest, OpenConfigurationFileAsksThenLoadsOnTopAndRefreshes) {
   // runner shows its own box, and the list box holds no duplicate.
   files.QueueAnswer(setup);
   Menu("openConfigurationFileAction");
-  ASSERT_EQ(boxes.boxes().size(), 1u);
-  EXPECT_EQ(boxes.boxes()[0].caption, "Configuration File Error");
+  ASSERT_EQ(boxes.boxes().size(), 2u);
+  EXPECT_EQ(boxes.boxes()[1].caption, "Configuration File Error");
   EXPECT_EQ(Entries(Find<QListWidget>("trialTypeList")),
             (std::vector<std::string>{"Trial Type 1", "Left", "Right"}));
 }

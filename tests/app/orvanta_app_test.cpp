@@ -71,6 +71,9 @@ TEST_F(StartUpTest, StartUpRunsTheWindowModallyWithItsLogInTheWorkingDirectory) 
   EXPECT_EQ(objects.core.applicationDirectory(), dir.WithSeparator());
   EXPECT_TRUE(std::filesystem::exists(dir.WithSeparator() + "OrvantaLogFile.txt"));
   EXPECT_TRUE(boxes.boxes().empty());
+  // Settings are kept under the program's own name.
+  EXPECT_EQ(QCoreApplication::organizationName(), "Orvanta");
+  EXPECT_EQ(QCoreApplication::applicationName(), "Orvanta");
   // The objects work on after the window has gone.
   EXPECT_EQ(objects.core.trials().AddTrial("After"), 0);
 }

@@ -132,7 +132,24 @@ TEST_F(ServerTroubleTest, LostConnectionDuringARunTheTitleTheBoxAndConnectAgain)
   simOptions.fault_command = "-PostEvent";
   simOptions.close_after_n = 1;
   SetUpSim();
+  // What the window shows when the box comes up: read on the window thread
+  // behind everything queued before the box, as a real box is shown there.
+  std::string titleAtBox, stateAtBox, connectionAtBox;
+  boxes.onShow = [&](const std::string&) {
+    QMetaObject::invokeMethod(
+        window.get(),
+        [&] {
+          titleAtBox = window->windowTitle().toStdString();
+          stateAtBox = Find<QLabel>("statusRunState")->text().toStdString();
+          connectionAtBox = Find<QLabel>("statusConnection")->text().toStdString();
+        },
+        Qt::QueuedConnection);
+  };
   ConnectAndRun(3);
+  boxes.onShow = nullptr;
+  EXPECT_EQ(titleAtBox, "Orvanta - Disconnected From Server");
+  EXPECT_EQ(stateAtBox, "Failed");
+  EXPECT_EQ(connectionAtBox, "Not connected");
   ASSERT_EQ(boxes.texts().size(), 1u);
   EXPECT_EQ(boxes.texts()[0].rfind("Trial processing ended at trial #2, the connection to "
                                    "Quorvin was lost: ",

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -80,6 +81,7 @@ class RecordingMessageBoxes : public MessageBoxes {
   using MessageBoxes::Show;
   BoxResult Show(const std::string& text, const std::string& caption, BoxIcon icon,
                  BoxButtons buttons) override {
+    if (onShow) onShow(text);
     std::lock_guard<std::mutex> lock(mutex_);
     boxes_.push_back({text, caption, icon, buttons});
     if (!answers_.empty()) {
@@ -87,8 +89,11 @@ class RecordingMessageBoxes : public MessageBoxes {
       answers_.pop_front();
       return r;
     }
+    if (buttons == BoxButtons::kAddReplaceCancel) return BoxResult::kAdd;
     return buttons == BoxButtons::kYesNo ? BoxResult::kYes : BoxResult::kOk;
   }
+  // Called (on the caller's thread) as each box is shown; set before use.
+  std::function<void(const std::string& text)> onShow;
   void QueueAnswer(BoxResult r) {
     std::lock_guard<std::mutex> lock(mutex_);
     answers_.push_back(r);

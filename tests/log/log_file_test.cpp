@@ -309,5 +309,40 @@ TEST_F(LogFileTest, SwitchingWhileWritingLosesNothing) {
   EXPECT_EQ(found, kEntries);
 }
 
+// Every start moves the earlier log aside; only the newest ten moved-aside
+// logs of the name are kept. Files that are not ours (other content, other
+// names, links) are never removed.
+TEST_F(LogFileTest, StartsKeepTheTenNewestMovedAsideLogsAndNothingElseGoes) {
+  auto write = [this](const std::string& name, const std::string& text) {
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+  };
+  const std::string ours = "Veltrix Base Log File Opened - File Name:  x\r\n";
+  for (int day = 1; day <= 12; ++day) {  // twelve earlier starts, 1 to 12 Dec 2001
+    write("OrvantaLogFile.200112" + std::string(day < 10 ? "0" : "") + std::to_string(day) +
+              "-080000.txt",
+          ours);
+  }
+  write("OrvantaLogFile.20011101-080000.txt", "my notes\r\n");
+  write("OrvantaLogFile.20011101-080000.txt.bak", ours);
+  fs::create_symlink(dir_ / "OrvantaLogFile.txt.bak", dir_ / "OrvantaLogFile.20011102-080000.txt");
+  write("OrvantaLogFile.txt", ours);  // moved aside now: 13 of ours
+
+  ASSERT_EQ(log_.SetLogFilename(dir_ / "OrvantaLogFile.txt"), 0);
+  for (const char* gone : {"01", "02", "03"}) {
+    EXPECT_FALSE(fs::exists(dir_ / ("OrvantaLogFile.200112" + std::string(gone) + "-080000.txt")));
+  }
+  EXPECT_TRUE(fs::exists(dir_ / "OrvantaLogFile.20011204-080000.txt"));
+  EXPECT_TRUE(fs::exists(dir_ / "OrvantaLogFile.20011101-080000.txt"));
+  EXPECT_TRUE(fs::exists(dir_ / "OrvantaLogFile.20011101-080000.txt.bak"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "OrvantaLogFile.20011102-080000.txt"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path), fs::directory_iterator()), 14);
+  const std::vector<std::string> lines = SplitCrLf(ReadFile(dir_ / "OrvantaLogFile.txt"));
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines[3],
+            "-* NOTICE  *-  09:05:03.007 - LogFile::OpenLogFile() - 3 older log files of this "
+            "name removed, the newest 10 are kept.  Oldest removed: " +
+                (dir_ / "OrvantaLogFile.20011201-080000.txt") + ".");
+}
+
 }  // namespace
 }  // namespace orvanta
