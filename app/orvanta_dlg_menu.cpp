@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include "app/orvanta_dlg.h"
+#include "app/window_records.h"
 #include "app/server_wait_dialog.h"
 #include "app/small_dialogs.h"
 #include "app/window_wait.h"
@@ -112,6 +113,8 @@ void OrvantaDlg::OnOpenConfigurationFile() {
     // stopped early).
     loaded = services_.config.ProcessScript(*path) == 0;
   }
+  // Records name the setup after the files it came from.
+  if (mRecords != nullptr) mRecords->SetupLoaded(*path);
   UpdateTrialProperties(mCurrentTrialName);
   UpdateTrialList();
   UpdateShuffleControls();

@@ -12,6 +12,7 @@
 
 #include "app/digits.h"
 #include "app/orvanta_dlg.h"
+#include "app/window_records.h"
 #include "script/config_file_processor.h"
 #include "trials/card_deck.h"
 #include "trials/trial_container.h"
@@ -100,6 +101,7 @@ void OrvantaDlg::OnNewSetup() {
     }
   }
   services_.config.ClearSetup();
+  if (mRecords != nullptr) mRecords->SetupCleared();
   // The trial list's removals reach the window now, not after the refresh.
   FlushPending();
   UpdateTrialProperties(std::string());

@@ -41,8 +41,9 @@ class RunStatusBar : public QStatusBar {
   // the run until RunEnded. Call it just before the run is started, so that
   // a snapshot of an earlier run is told apart.
   void RunStarted(int32_t firstTrial, std::vector<int64_t> lengths);
-  // The run has ended: "Completed", "Stopped", or "Failed" with `reason`
-  // (kept in the state's tooltip and shown as a note). The last trial and
+  // The run has ended: "Completed" (or, given, the verdict's status text
+  // such as "Completed: timing outside tolerance"), "Stopped", or "Failed"
+  // with `reason` (kept in the state's tooltip and shown as a note). The last trial and
   // the elapsed time stay.
   void RunEnded(RunEnd outcome, const std::string& reason = std::string());
   bool following() const { return timer_.isActive(); }
