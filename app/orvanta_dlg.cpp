@@ -485,8 +485,8 @@ void OrvantaDlg::BuildControls() {
   connect(mStartButton, &QPushButton::clicked, this, [this] { OnStart(); });
   connect(mPauseButton, &QPushButton::clicked, this, [this] { OnPause(); });
   connect(mStopButton, &QPushButton::clicked, this, [this] { OnStop(); });
-  connect(mTimingToleranceEdit, &QLineEdit::editingFinished, this,
-          [this] { OnTimingToleranceChanged(); });
+  // Committed as the editor's fields are: on Enter and when it loses the focus.
+  mTimingToleranceEdit->installEventFilter(this);
   ShowTimingTolerance();
 }
 
@@ -753,6 +753,10 @@ void OrvantaDlg::UpdateTrialProperties(const std::string& name) {
 
 void OrvantaDlg::CommitField(QLineEdit* edit) {
   if (mCommitBlock > 0 || !edit->isEnabled()) return;
+  if (edit == mTimingToleranceEdit) {
+    OnTimingToleranceChanged();
+    return;
+  }
   auto it = std::find_if(mFields.begin(), mFields.end(),
                          [edit](const EditField& field) { return field.edit == edit; });
   if (it == mFields.end()) return;

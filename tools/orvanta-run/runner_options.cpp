@@ -72,7 +72,8 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         name == "--log" || name == "--seed" || name == "--save" || name == "--server" ||
         name == "--negotiation-port" || name == "--message-port" || name == "--client-log" ||
         name == "--start-at" || name == "--timeline" || name == "--schedule" ||
-        name == "--record" || name == "--report" || name == "--resume" || name == "--reply-timeout";
+        name == "--record" || name == "--report" || name == "--resume" || name == "--reply-timeout" ||
+        name == "--timing-tolerance";
     if (hasValue && !takesValue) {
       error = "option " + name + " takes no value";
       return ParseOutcome::kUsageError;
