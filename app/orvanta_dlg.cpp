@@ -1042,10 +1042,11 @@ void OrvantaDlg::OnTimingToleranceChanged() {
   if (ms == services_.trials.GetTimingTolerance()) return;
   services_.trials.SetTimingTolerance(ms);
   ShowTimingTolerance();
-  services_.log.WriteLogEntry(kLogNotice, "OrvantaDlg::OnTimingToleranceChanged() - Timing "
-                                          "tolerance set to " +
-                                              FormatNumber(services_.trials.GetTimingTolerance()) +
-                                              " ms; it applies from the next run.");
+  services_.log.WriteLogEntry(kLogNotice,
+                              "OrvantaDlg::OnTimingToleranceChanged() - Timing "
+                              "tolerance set to " +
+                                  FormatNumber(services_.trials.GetTimingTolerance()) +
+                                  " ms; it applies from the next run.");
 }
 
 void OrvantaDlg::OnShuffleTypeChanged() {
@@ -1118,8 +1119,8 @@ void OrvantaDlg::StartRun(int32_t firstTrial) {
   if (mRecords != nullptr) {
     std::string error;
     if (!mRecords->BeginRun(mServerName, firstTrial, mResumeFrom, error)) {
-      mMessage = "No session record can be made in:\r\n\r\n" + mRecords->folder() +
-                 "\r\n\r\n" + error +
+      mMessage = "No session record can be made in:\r\n\r\n" + mRecords->folder() + "\r\n\r\n" +
+                 error +
                  "\r\n\r\nRun without a session record?  Its verdict will say so.  Choose a "
                  "folder that can be written with File > Session Records Folder... to keep one.";
       if (services_.boxes.Show(mMessage, kTrialProcessingCaption, BoxIcon::kWarning,

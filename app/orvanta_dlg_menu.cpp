@@ -4,9 +4,9 @@
 #include <QTimer>
 
 #include "app/orvanta_dlg.h"
-#include "app/window_records.h"
 #include "app/server_wait_dialog.h"
 #include "app/small_dialogs.h"
+#include "app/window_records.h"
 #include "app/window_wait.h"
 #include "log/log_file.h"
 #include "script/config_file_processor.h"

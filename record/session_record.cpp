@@ -5,8 +5,8 @@
 #include <filesystem>
 
 #include "record/session_report.h"
-#include "trials/trial.h"
 #include "trials/run_verdict.h"
+#include "trials/trial.h"
 #include "trials/trial_container.h"
 
 namespace orvanta::record {
@@ -141,7 +141,8 @@ std::vector<std::string> ResumedSetupSources(const std::string& recordFolder) {
       if (!s.Str().empty()) sources.push_back(s.Str());
     }
   }
-  if (sources.empty()) sources.push_back((std::filesystem::path(recordFolder) / "setup.cfg").string());
+  if (sources.empty())
+    sources.push_back((std::filesystem::path(recordFolder) / "setup.cfg").string());
   return sources;
 }
 

@@ -67,9 +67,9 @@ struct SessionSetup {
   int negotiationPort = 0;
   int messagePort = 0;
   int32_t firstTrial = 1;
-  int32_t numTrials = 0;       // cards in the whole order
-  int64_t replyTimeoutMs = 0;  // 0: replies are awaited for ever
-  std::string timing;          // the worker's timing mode (TimingModeName)
+  int32_t numTrials = 0;                            // cards in the whole order
+  int64_t replyTimeoutMs = 0;                       // 0: replies are awaited for ever
+  std::string timing;                               // the worker's timing mode (TimingModeName)
   int32_t toleranceMs = kDefaultTimingToleranceMs;  // the run's timing tolerance
   // The record this run continues; empty for none. Its folder is then named
   // after the first of setupSources (the continued run's own sources) with

@@ -199,7 +199,8 @@ std::string TimelinePlot(const LoadedRecord& rec, const std::vector<std::string>
                 ? "\" stroke=\"" + std::string(kFailRed) + "\" stroke-width=\"2\" class=\"off\""
                 : std::string("\"")) +
            "><title>trial " + std::to_string(t.trial) + " " + Html(t.type) + " (" +
-           Html(t.outcome) + (offTrials.count(t.trial) != 0 ? ", timing outside the tolerance" : "") +
+           Html(t.outcome) +
+           (offTrials.count(t.trial) != 0 ? ", timing outside the tolerance" : "") +
            ")</title></rect>\n";
   }
   for (const EventRow& e : rec.events) {

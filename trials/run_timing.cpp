@@ -136,9 +136,8 @@ std::string TimingCheck::Describe() const {
   char worstText[40];
   std::snprintf(worstText, sizeof worstText, "%.3f", WorstMs());
   return std::to_string(stepsOut) + " of " + std::to_string(stepsChecked) +
-         (stepsChecked == 1 ? " step" : " steps") +
-         (stepsOut == 1 ? " was" : " were") + " more than " +
-         std::to_string(toleranceMs) + " ms off their " +
+         (stepsChecked == 1 ? " step" : " steps") + (stepsOut == 1 ? " was" : " were") +
+         " more than " + std::to_string(toleranceMs) + " ms off their " +
          (mode == TimingMode::kFixed ? "planned times" : "nominal periods and widths") +
          ", the worst by " + worstText + " ms";
 }

@@ -122,7 +122,7 @@ struct TimingCheck {
   TimingMode mode = TimingMode::kRelative;
   int32_t toleranceMs = kDefaultTimingToleranceMs;
   int32_t stepsChecked = 0;
-  int32_t stepsOut = 0;  // steps whose deviation was above the tolerance
+  int32_t stepsOut = 0;           // steps whose deviation was above the tolerance
   RunSchedule::Duration worst{};  // the largest deviation of any step
 
   // Counts one step that was `deviation` off (its size counts).

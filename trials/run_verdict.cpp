@@ -76,7 +76,8 @@ std::string RunVerdict::BoxText() const {
   if (outcome == RunOutcome::kCompleted) {
     head = "Trials completed ";
     if (timingOutside) head += "with timing outside the tolerance";
-    if (withoutRecord) head += timingOutside ? ", without a session record" : "without a session record";
+    if (withoutRecord)
+      head += timingOutside ? ", without a session record" : "without a session record";
     head += ".";
   } else {
     head = FailureText();

@@ -25,7 +25,9 @@ struct RunVerdict {
   static RunVerdict Of(const RunSummary& end, RunRecordState record);
 
   // Completed, with no qualifier: the only verdict that may say "successfully".
-  bool Plain() const { return outcome == RunOutcome::kCompleted && !timingOutside && !withoutRecord; }
+  bool Plain() const {
+    return outcome == RunOutcome::kCompleted && !timingOutside && !withoutRecord;
+  }
   // "completed", "completed with timing outside tolerance", "completed
   // without a record" (both qualifiers: joined with ", "), "stopped",
   // "failed".

@@ -302,8 +302,11 @@ void TrialContainer::ProcessTrials(Run& run) {
   if (endedByItself) {
     // Logged now, with the run's end time, before the box waits for OK.
     const std::string failure = verdict.FailureText();
-    const std::string trialsRun = std::to_string(run.firstTrial) + " to " +
-                                  std::to_string(numCards) + " of " + std::to_string(numCards);
+    const std::string trialsRun =
+        (run.firstTrial > numCards
+             ? std::string("none")
+             : std::to_string(run.firstTrial) + " to " + std::to_string(numCards)) +
+        " of " + std::to_string(numCards);
     if (!failure.empty()) {
       Note(kLogError, "TrialContainer::ProcessTrials() - " + failure);
     } else if (verdict.Plain()) {
@@ -320,9 +323,10 @@ void TrialContainer::ProcessTrials(Run& run) {
     if (boxes_ != nullptr) {
       std::string text = verdict.BoxText();
       if (!note.empty()) text += "\r\n\r\n" + note;
-      boxes_->Show(text, "Trial Processing", verdict.Plain() ? BoxIcon::kNone
-                                             : failure.empty() ? BoxIcon::kWarning
-                                                               : BoxIcon::kError,
+      boxes_->Show(text, "Trial Processing",
+                   verdict.Plain()   ? BoxIcon::kNone
+                   : failure.empty() ? BoxIcon::kWarning
+                                     : BoxIcon::kError,
                    BoxButtons::kOk);
     }
     // The window's OnStop calls StopProcessingTrials, which returns at once:

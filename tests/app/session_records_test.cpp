@@ -1,8 +1,8 @@
 // The window's session records against the simulator: the record of a
 // completed run and its report path in the completion box, View > Last
 // Session Report, File > Resume Session... of a stopped run, the run's
-// verdict in the end box and the status bar, a records folder that cannot be
-// written, and an empty run order.
+// verdict in the end box and the status bar, and a records folder that
+// cannot be written.
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
@@ -199,9 +199,8 @@ TEST_F(SessionRecordsTest, UnwritableRecordsFolderIsRefusedAndAStartAsksFirst) {
   boxes.QueueAnswer(BoxResult::kNo);
   Click(Find<QPushButton>("startButton"));
   ASSERT_EQ(boxes.boxes().size(), 1u);
-  EXPECT_EQ(boxes.boxes()[0].text.rfind("No session record can be made in:\r\n\r\n" + unwritable,
-                                        0),
-            0u);
+  EXPECT_EQ(
+      boxes.boxes()[0].text.rfind("No session record can be made in:\r\n\r\n" + unwritable, 0), 0u);
   EXPECT_EQ(boxes.boxes()[0].buttons, BoxButtons::kYesNo);
   EXPECT_FALSE(window->isRunning());
   EXPECT_FALSE(trials.IsProcessing());
@@ -213,15 +212,6 @@ TEST_F(SessionRecordsTest, UnwritableRecordsFolderIsRefusedAndAStartAsksFirst) {
   EXPECT_EQ(boxes.boxes()[1].text,
             "Trials completed without a session record.\r\n\r\nNo session record was written.");
   EXPECT_EQ(window->runStatusBar()->stateText(), "Completed: no record");
-}
-
-TEST_F(SessionRecordsTest, StartWithAnEmptyOrderIsRefused) {
-  ConnectThroughMenu();
-  Click(Find<QPushButton>("startButton"));
-  ASSERT_EQ(boxes.texts(), std::vector<std::string>{kEmptyRunMessage});
-  EXPECT_FALSE(window->isRunning());
-  EXPECT_FALSE(trials.IsProcessing());
-  EXPECT_TRUE(Records().empty());
 }
 
 }  // namespace

@@ -68,12 +68,12 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
       value = argument.substr(equals + 1);
       hasValue = true;
     }
-    const bool takesValue =
-        name == "--log" || name == "--seed" || name == "--save" || name == "--server" ||
-        name == "--negotiation-port" || name == "--message-port" || name == "--client-log" ||
-        name == "--start-at" || name == "--timeline" || name == "--schedule" ||
-        name == "--record" || name == "--report" || name == "--resume" || name == "--reply-timeout" ||
-        name == "--timing-tolerance";
+    const bool takesValue = name == "--log" || name == "--seed" || name == "--save" ||
+                            name == "--server" || name == "--negotiation-port" ||
+                            name == "--message-port" || name == "--client-log" ||
+                            name == "--start-at" || name == "--timeline" || name == "--schedule" ||
+                            name == "--record" || name == "--report" || name == "--resume" ||
+                            name == "--reply-timeout" || name == "--timing-tolerance";
     if (hasValue && !takesValue) {
       error = "option " + name + " takes no value";
       return ParseOutcome::kUsageError;
@@ -159,8 +159,8 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
     } else if (name == "--timing-tolerance") {
       int64_t ms = 0;
       if (!ParseNumber(value, 0, 86400000, ms)) {
-        error = "option --timing-tolerance needs milliseconds from 0 to 86400000, not '" + value +
-                "'";
+        error =
+            "option --timing-tolerance needs milliseconds from 0 to 86400000, not '" + value + "'";
         return ParseOutcome::kUsageError;
       }
       options.toleranceMs = static_cast<int32_t>(ms);

@@ -57,7 +57,7 @@ struct RunnerOptions {
   bool check = false;             // validate the setup instead of running it
   bool hasTolerance = false;      // --timing-tolerance given: it overrides the setup's
   int32_t toleranceMs = kDefaultTimingToleranceMs;
-  bool strictTiming = false;      // exit 7 when the timing was outside the tolerance
+  bool strictTiming = false;  // exit 7 when the timing was outside the tolerance
 
   // The session record.
   std::string recordFolder = "OrvantaSessions";  // where record folders are made

@@ -174,8 +174,8 @@ class StopRequest {
 // commands) gives kExitRunTrouble with a summary line. Every run that
 // started ends with the line "verdict: <the run's verdict>"; a run whose
 // timing was outside the tolerance gets a warning line first, and
-// kExitTimingOutside when options.strictTiming (and it completed). Messages go to `err`, one line each, after
-// the entries echoed before them.
+// kExitTimingOutside when options.strictTiming (and it completed). Messages go to `err`, one line
+// each, after the entries echoed before them.
 int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEcho& echo,
                bool progress, StopRequest& stop, std::FILE* err);
 
