@@ -24,6 +24,8 @@ inline constexpr ControlName kCurrentTrialNumberText{1007, "currentTrialNumberTe
 inline constexpr ControlName kStartButton{1008, "startButton"};
 inline constexpr ControlName kPauseButton{1009, "pauseButton"};
 inline constexpr ControlName kStopButton{1010, "stopButton"};
+inline constexpr ControlName kTimingToleranceLabel{0, "timingToleranceLabel"};
+inline constexpr ControlName kTimingToleranceEdit{0, "timingToleranceEdit"};
 
 // Right column: the trial type editor.
 inline constexpr ControlName kTrialTypeList{1011, "trialTypeList"};

@@ -15,6 +15,8 @@
 #include <deque>
 #include <string>
 
+#include "trials/run_verdict.h"
+
 namespace orvanta {
 
 // What an entry is, from its level tag and text.
@@ -23,11 +25,10 @@ enum class LogLineKind { kError, kWarning, kSuccess, kDetail, kPlain };
 // `line` is a whole entry as the log writes it: tag, time stamp, " - ", text.
 LogLineKind ClassifyLogLine(const std::string& line);
 
-// The texts of the window's own success entries (logged at NOTICE).
+// The texts of the success entries (logged at NOTICE): the window's connect,
+// and the worker's plain completed verdict (kRunCompletedLogText).
 inline constexpr const char kConnectedLogText[] =
     "OrvantaDlg::ShowConnectionState() - Connected to the server.  Server Name: ";
-inline constexpr const char kRunCompletedLogText[] =
-    "OrvantaDlg::OnStop() - Trials completed successfully.  Trials run: ";
 
 // Window thread only.
 class MessageLogList : public QListWidget {

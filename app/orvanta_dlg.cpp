@@ -226,6 +226,15 @@ void OrvantaDlg::BuildControls() {
   numberRow->addWidget(MakeLabel("Current Trial Number", ctl::kCurrentTrialNumberLabel));
   numberRow->addWidget(mCurrentTrialNumberText);
   numberRow->addStretch(1);
+  // How far a step of the run may stray before its verdict says so.
+  mTimingToleranceEdit = Named(new DigitsLineEdit, ctl::kTimingToleranceEdit);
+  mTimingToleranceEdit->setMaximumWidth(70);
+  mTimingToleranceEdit->setToolTip(
+      QStringLiteral("Timing tolerance of the next run, in ms: a step further than this from its "
+                     "plan (fixed schedule) or nominal value (relative) puts the run's timing "
+                     "outside the tolerance, and its verdict says so."));
+  numberRow->addWidget(MakeLabel("Tolerance (ms)", ctl::kTimingToleranceLabel));
+  numberRow->addWidget(mTimingToleranceEdit);
   listPropertiesLayout->addLayout(numberRow);
 
   auto* runRow = new QHBoxLayout;
@@ -480,6 +489,9 @@ void OrvantaDlg::BuildControls() {
   connect(mStartButton, &QPushButton::clicked, this, [this] { OnStart(); });
   connect(mPauseButton, &QPushButton::clicked, this, [this] { OnPause(); });
   connect(mStopButton, &QPushButton::clicked, this, [this] { OnStop(); });
+  // Committed as the editor's fields are: on Enter and when it loses the focus.
+  mTimingToleranceEdit->installEventFilter(this);
+  ShowTimingTolerance();
 }
 
 bool OrvantaDlg::CreateMenuBar() {
@@ -773,6 +785,10 @@ void OrvantaDlg::UpdateTrialProperties(const std::string& name) {
 
 void OrvantaDlg::CommitField(QLineEdit* edit) {
   if (mCommitBlock > 0 || !edit->isEnabled()) return;
+  if (edit == mTimingToleranceEdit) {
+    OnTimingToleranceChanged();
+    return;
+  }
   auto it = std::find_if(mFields.begin(), mFields.end(),
                          [edit](const EditField& field) { return field.edit == edit; });
   if (it == mFields.end()) return;
@@ -1043,6 +1059,30 @@ void OrvantaDlg::UpdateShuffleControls() {
     mMaxConsecutiveEdit->setEnabled(true);
     mMaxConsecutiveLabel->setEnabled(true);
   }
+  // The run settings a setup file carries show with its shuffle settings.
+  if (mTimingToleranceEdit != nullptr) ShowTimingTolerance();
+}
+
+void OrvantaDlg::ShowTimingTolerance() {
+  const QSignalBlocker blocker(mTimingToleranceEdit);
+  mTimingToleranceEdit->setText(Q(FormatNumber(services_.trials.GetTimingTolerance())));
+}
+
+void OrvantaDlg::OnTimingToleranceChanged() {
+  const std::string text = mTimingToleranceEdit->text().toStdString();
+  if (text.empty() || DigitsFieldOverflows(text)) {
+    ShowTimingTolerance();
+    return;
+  }
+  const int32_t ms = ParseDigitsField(text);
+  if (ms == services_.trials.GetTimingTolerance()) return;
+  services_.trials.SetTimingTolerance(ms);
+  ShowTimingTolerance();
+  services_.log.WriteLogEntry(kLogNotice,
+                              "OrvantaDlg::OnTimingToleranceChanged() - Timing "
+                              "tolerance set to " +
+                                  FormatNumber(services_.trials.GetTimingTolerance()) +
+                                  " ms; it applies from the next run.");
 }
 
 void OrvantaDlg::OnShuffleTypeChanged() {
@@ -1104,6 +1144,32 @@ void OrvantaDlg::StartRun(int32_t firstTrial) {
                          BoxButtons::kOk);
     return;
   }
+  // A run with nothing to play would only pretend to have run.
+  if (services_.deck.GetNumCards() == 0) {
+    ShowRunRefusal(kEmptyRunMessage);
+    return;
+  }
+  // The record begins before the first command (mResumeFrom is set by File >
+  // Resume Session... for the one start it makes). Without one, the user
+  // decides; the answer that needs no thought starts nothing.
+  if (mRecords != nullptr) {
+    std::string error;
+    if (!mRecords->BeginRun(mServerName, firstTrial, mResumeFrom, error)) {
+      mMessage = "No session record can be made in:\r\n\r\n" + mRecords->folder() + "\r\n\r\n" +
+                 error +
+                 "\r\n\r\nRun without a session record?  Its verdict will say so.  Choose a "
+                 "folder that can be written with File > Session Records Folder... to keep one.";
+      if (services_.boxes.Show(mMessage, kTrialProcessingCaption, BoxIcon::kWarning,
+                               BoxButtons::kYesNo) != BoxResult::kYes) {
+        services_.log.WriteLogEntry(kLogNotice,
+                                    "OrvantaDlg::OnStart() - The run was not started: no session "
+                                    "record can be made in " +
+                                        mRecords->folder() + ": " + error);
+        return;
+      }
+      mRecords->RunWithoutRecord(error);
+    }
+  }
   CommitBlock block(this);
   mRunning = true;
   mStartButton->setEnabled(false);
@@ -1113,9 +1179,6 @@ void OrvantaDlg::StartRun(int32_t firstTrial) {
   mPauseButton->setText(QStringLiteral("Pause"));
   // A failed start is logged by the trial list; the controls stay in the
   // running state until Stop.
-  // The record begins before the first command (mResumeFrom is set by File >
-  // Resume Session... for the one start it makes).
-  if (mRecords != nullptr) mRecords->BeginRun(mServerName, firstTrial, mResumeFrom);
   mStatusBar->RunStarted(firstTrial, NominalTrialLengths(services_.trials, services_.deck));
   if (services_.trials.StartProcessingTrials(firstTrial) != 0) {
     mStatusBar->RunEnded(RunEnd::kFailed, "the trial worker could not be started");

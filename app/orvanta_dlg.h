@@ -47,6 +47,9 @@ inline constexpr const char kEmptyFieldMessage[] =
 inline constexpr const char kTrialProcessingCaption[] = "Trial Processing";
 inline constexpr const char kNotConnectedMessage[] =
     "Unable to process trials, a connection to Quorvin has not been established";
+inline constexpr const char kEmptyRunMessage[] =
+    "Unable to process trials, the trial order is empty.  Add trial types with a Trial Count "
+    "above 0 first.";
 // What the window refuses while trials are being processed, because it would
 // change the order the run is dealing from.
 inline constexpr const char kShuffleTypeDuringRunMessage[] =
@@ -182,6 +185,11 @@ class OrvantaDlg : public QDialog, public WindowListener {
   // The trial order and shuffle controls (window thread).
   void UpdateTrialList();
   void UpdateShuffleControls();
+  // Shows the trial list's timing tolerance in its field.
+  void ShowTimingTolerance();
+  // The tolerance field was edited: a number applies from the next run; an
+  // empty field gets the tolerance in force back.
+  void OnTimingToleranceChanged();
   void OnShuffle();
   void OnShuffleTypeChanged();
   void OnMaxConsecutiveChanged();
@@ -372,6 +380,8 @@ class OrvantaDlg : public QDialog, public WindowListener {
   QLineEdit* mMaxConsecutiveEdit = nullptr;
   QListWidget* mTrialList = nullptr;
   QLabel* mCurrentTrialNumberText = nullptr;
+  // The timing tolerance of the next run, in milliseconds.
+  QLineEdit* mTimingToleranceEdit = nullptr;
   QPushButton* mStartButton = nullptr;
   QPushButton* mPauseButton = nullptr;
   QPushButton* mStopButton = nullptr;

@@ -9,6 +9,7 @@
 #include "app/run_status_bar.h"
 #include "app/server_wait_dialog.h"
 #include "app/small_dialogs.h"
+#include "app/window_records.h"
 #include "app/window_wait.h"
 #include "log/log_file.h"
 #include "script/config_file_processor.h"
@@ -127,6 +128,8 @@ void OrvantaDlg::OnOpenConfigurationFile() {
     // stopped early).
     loaded = services_.config.ProcessScript(*path) == 0;
   }
+  // Records name the setup after the files it came from.
+  if (mRecords != nullptr) mRecords->SetupLoaded(*path);
   UpdateTrialProperties(mCurrentTrialName);
   UpdateTrialList();
   UpdateShuffleControls();

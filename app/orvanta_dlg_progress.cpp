@@ -103,13 +103,10 @@ void OrvantaDlg::ShowConnectionState(const QString& title) {
 void OrvantaDlg::ReportRunEnded() {
   // A start that failed has been reported already.
   if (!mStatusBar->following()) return;
+  // The worker logged the run's verdict when it ended; the bar shows it.
   const RunProgress progress = services_.trials.GetRunProgress();
   if (mStatusBar->IsThisRun(progress) && progress.state == RunProgress::State::kCompleted) {
-    services_.log.WriteLogEntry(kLogNotice, kRunCompletedLogText +
-                                                FormatNumber(progress.firstTrial) + " to " +
-                                                FormatNumber(progress.numTrials) + " of " +
-                                                FormatNumber(progress.numTrials));
-    mStatusBar->RunEnded(RunEnd::kCompleted);
+    mStatusBar->RunEnded(RunEnd::kCompleted, progress.verdict.StatusText());
   } else if (mStatusBar->IsThisRun(progress) && progress.state == RunProgress::State::kFailed) {
     mStatusBar->RunEnded(RunEnd::kFailed, progress.failure);
   } else {

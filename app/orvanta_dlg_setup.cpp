@@ -13,6 +13,7 @@
 #include "app/digits.h"
 #include "app/orvanta_dlg.h"
 #include "app/run_status_bar.h"
+#include "app/window_records.h"
 #include "log/log_file.h"
 #include "script/config_file_processor.h"
 #include "trials/card_deck.h"
@@ -102,6 +103,7 @@ void OrvantaDlg::OnNewSetup() {
     }
   }
   services_.config.ClearSetup();
+  if (mRecords != nullptr) mRecords->SetupCleared();
   // The trial list's removals reach the window now, not after the refresh.
   FlushPending();
   UpdateTrialProperties(std::string());

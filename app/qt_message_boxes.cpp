@@ -65,6 +65,9 @@ struct QtMessageBoxes::State {
     QMessageBox box(ToQtIcon(icon), QString::fromStdString(caption), ToDisplayText(text), qtButtons,
                     parent);
     box.setTextFormat(Qt::PlainText);
+    // A yes/no question is answered No by Enter: the answer that needs no
+    // thought changes nothing.
+    if (buttons == BoxButtons::kYesNo) box.setDefaultButton(QMessageBox::No);
     box.setObjectName(QStringLiteral("messageBox"));
     if (buttons == BoxButtons::kAddReplaceCancel) {
       QPushButton* add = box.addButton(QStringLiteral("Add"), QMessageBox::AcceptRole);

@@ -60,7 +60,9 @@ void RunStatusBar::RunEnded(RunEnd outcome, const std::string& reason) {
   ended_ = true;
   switch (outcome) {
     case RunEnd::kCompleted:
-      state_->setText(QStringLiteral("Completed"));
+      // A qualified verdict ("completed with timing outside tolerance")
+      // shows whole, never as a plain "Completed".
+      state_->setText(reason.empty() ? QStringLiteral("Completed") : FromUtf8(reason));
       remaining_->setText(QStringLiteral("Remaining 0:00"));
       break;
     case RunEnd::kStopped:
@@ -71,10 +73,10 @@ void RunStatusBar::RunEnded(RunEnd outcome, const std::string& reason) {
       break;
   }
   state_->setToolTip(FromUtf8(reason));
-  if (reason.empty()) {
-    clearMessage();
-  } else {
+  if (outcome == RunEnd::kFailed && !reason.empty()) {
     ShowNote(QStringLiteral("Run failed: ") + FromUtf8(reason), 15000);
+  } else {
+    clearMessage();
   }
 }
 
@@ -100,7 +102,7 @@ void RunStatusBar::Refresh() {
       state_->setText(QStringLiteral("Paused"));
       break;
     case RunProgress::State::kCompleted:  // in its completion box
-      state_->setText(QStringLiteral("Completed"));
+      state_->setText(FromUtf8(progress.verdict.StatusText()));
       break;
     case RunProgress::State::kStopped:
       state_->setText(QStringLiteral("Stopped"));

@@ -42,9 +42,10 @@ class RunStatusBar : public QStatusBar {
   // a snapshot of an earlier run is told apart. A note of an earlier run
   // (its failure) goes.
   void RunStarted(int32_t firstTrial, std::vector<int64_t> lengths);
-  // The run has ended: "Completed", "Stopped", or "Failed" with `reason`
-  // (kept in the state's tooltip and shown as a note; without a reason an
-  // earlier note goes). The last trial and the elapsed time stay.
+  // The run has ended: "Completed" (or, given, the verdict's status text
+  // such as "Completed: timing outside tolerance"), "Stopped", or "Failed"
+  // with `reason` (kept in the state's tooltip and shown as a note; without a reason an earlier
+  // note goes). The last trial and the elapsed time stay.
   void RunEnded(RunEnd outcome, const std::string& reason = std::string());
   bool following() const { return timer_.isActive(); }
   // Forgets the last run (a new or another setup): its state, trial, times

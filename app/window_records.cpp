@@ -45,19 +45,27 @@ std::string WindowRecords::folder() const {
   return (beside / record::kRecordsFolderName).string();
 }
 
-void WindowRecords::SetFolder(const std::string& folder) {
+bool WindowRecords::SetFolder(const std::string& folder, std::string& error) {
+  if (!record::CheckRecordsFolder(folder, error)) return false;
   QSettings settings;
   settings.setValue(QString::fromLatin1(kFolderKey), QString::fromStdString(folder));
   settings.sync();
+  return true;
 }
 
-void WindowRecords::BeginRun(const std::string& serverName, int32_t firstTrial,
-                             const std::string& resumes) {
+void WindowRecords::SetupLoaded(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  sources_.push_back(ec ? path : absolute.lexically_normal().string());
+}
+
+bool WindowRecords::BeginRun(const std::string& serverName, int32_t firstTrial,
+                             const std::string& resumes, std::string& error) {
   record::SessionSetup setup;
   setup.frontEnd = "Orvanta";
   setup.version = ORVANTA_VERSION;
   setup.setupText = config_.GetSetupFileText(clock_.Now());
-  if (!resumes.empty()) setup.setupSources = {resumes};
+  setup.setupSources = sources_;
   setup.server = serverName;
   setup.negotiate = true;
   setup.negotiationPort =
@@ -71,23 +79,26 @@ void WindowRecords::BeginRun(const std::string& serverName, int32_t firstTrial,
   setup.resumes = resumes;
   setup.types = record::TrialTypeTimings(trials_);
   setup.timing = TimingModeName(trials_.GetTimingMode());
+  setup.toleranceMs = trials_.GetTimingTolerance();
 
   auto recordOfRun = std::make_unique<record::SessionRecord>();
-  std::string error;
-  const std::string where = folder();
-  if (!recordOfRun->Begin(where, setup, error)) {
+  if (!recordOfRun->Begin(folder(), setup, error)) {
     trials_.SetRunObserver(nullptr);
-    log_.WriteLogEntry(kLogError,
-                       "OrvantaDlg::OnStart() - Error, unable to write the session "
-                       "record in " +
-                           where + ": " + error + ".  The run goes on without one.");
-    return;
+    return false;
   }
   log_.WriteLogEntry(kLogNotice,
                      "OrvantaDlg::OnStart() - Session record: " + recordOfRun->folder());
   trials_.SetRunObserver(recordOfRun.get());
   records_.push_back(std::move(recordOfRun));
   endLogged_ = false;
+  return true;
+}
+
+void WindowRecords::RunWithoutRecord(const std::string& error) {
+  log_.WriteLogEntry(kLogError,
+                     "OrvantaDlg::OnStart() - Error, unable to write the session record in " +
+                         folder() + ": " + error + ".  The run goes on without one.");
+  trials_.SetRunObserver(&noRecord_);
 }
 
 void WindowRecords::RunNotStarted() {

@@ -11,13 +11,13 @@
 #include "platform/clock.h"
 #include "platform/shell_open.h"
 #include "record/session_record.h"
+#include "trials/run_observer.h"
 
 namespace orvanta {
 
 class CardDeck;
 class ConfigFileProcessor;
 class LogFile;
-class RunObserver;
 class TrialContainer;
 class VintraClient;
 
@@ -40,14 +40,28 @@ class WindowRecords {
   // Where record folders are made: the folder chosen with SetFolder, or
   // "OrvantaSessions" beside the application log.
   std::string folder() const;
-  // Remembers `folder` for this and later sessions of the program.
-  void SetFolder(const std::string& folder);
+  // Checks that records can be made in `folder` (record::CheckRecordsFolder)
+  // and remembers it for this and later sessions of the program. False with
+  // the reason, and nothing remembered, when they cannot.
+  bool SetFolder(const std::string& folder, std::string& error);
+
+  // The setup files the current setup came from, as the records name them:
+  // a loaded file is added, New Setup clears them, a resume replaces them
+  // with the continued record's.
+  void SetupLoaded(const std::string& path);
+  void SetupCleared() { sources_.clear(); }
+  const std::vector<std::string>& setupSources() const { return sources_; }
 
   // Begins the record of a run about to start at `firstTrial` and sets it as
-  // the worker's observer. Logs the record's folder, or an ERROR with the
-  // reason when no record can be written (the run then goes on without one).
-  // `resumes` names the record the run continues (empty for none).
-  void BeginRun(const std::string& serverName, int32_t firstTrial, const std::string& resumes);
+  // the worker's observer; logs the record's folder. False with the reason
+  // when no record can be made (nothing is set then: the caller asks the
+  // user, then calls RunWithoutRecord or starts nothing). `resumes` names
+  // the record the run continues (empty for none).
+  bool BeginRun(const std::string& serverName, int32_t firstTrial, const std::string& resumes,
+                std::string& error);
+  // The run about to start goes on without a record, because of `error`:
+  // logged at ERROR, and the run's verdict says so.
+  void RunWithoutRecord(const std::string& error);
 
   // The run begun last could not be started: its record ends as failed.
   void RunNotStarted();
@@ -81,6 +95,13 @@ class WindowRecords {
   ShellOpener& shell_;
   const std::string& applicationDirectory_;
   const VintraClient* client_ = nullptr;
+  std::vector<std::string> sources_;
+  // The worker's observer for a run without a record: its verdict says so.
+  class NoRecord : public RunObserver {
+   public:
+    RunRecordState RecordState() override { return RunRecordState::kNotWritten; }
+  };
+  NoRecord noRecord_;
   // Every record of this program's life: the worker may still use the last.
   std::vector<std::unique_ptr<record::SessionRecord>> records_;
   bool endLogged_ = true;  // the last record's end has been logged

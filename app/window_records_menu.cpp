@@ -72,6 +72,12 @@ void OrvantaDlg::OnResumeSession() {
     // A failed command has been shown in its own box; nothing runs.
     if (loaded != 0) return;
   }
+  // The new record lists the continued record's setup sources and is named
+  // after them, with "_resumed".
+  mRecords->SetupCleared();
+  for (const std::string& source : record::ResumedSetupSources(folder)) {
+    mRecords->SetupLoaded(source);
+  }
   mResumeFrom = folder;
   StartRun(plan.firstTrial);
   mResumeFrom.clear();
@@ -82,7 +88,18 @@ void OrvantaDlg::OnChooseRecordsFolder() {
   const std::optional<std::string> folder =
       services_.files.ChooseFolder("Session Records Folder", mRecords->folder());
   if (!folder) return;
-  mRecords->SetFolder(*folder);
+  std::string error;
+  if (!mRecords->SetFolder(*folder, error)) {
+    // Refused at once, not at the next Start: the folder in force stays.
+    mMessage = "Session records cannot be written in:\r\n\r\n" + *folder + "\r\n\r\n" + error +
+               "\r\n\r\nRecords still go to:\r\n\r\n" + mRecords->folder();
+    services_.log.WriteLogEntry(kLogError,
+                                "OrvantaDlg::OnChooseRecordsFolder() - Error, session records "
+                                "cannot be written in " +
+                                    *folder + ": " + error);
+    services_.boxes.Show(mMessage, kSessionCaption, BoxIcon::kError, BoxButtons::kOk);
+    return;
+  }
   services_.log.WriteLogEntry(
       kLogNotice, "OrvantaDlg::OnChooseRecordsFolder() - Session records go to: " + *folder);
 }

@@ -358,7 +358,12 @@ void Json::DumpTo(std::string& out, int indent) const {
       if (number_ == std::floor(number_) && std::fabs(number_) < 9e15) {
         std::snprintf(text, sizeof text, "%lld", static_cast<long long>(number_));
       } else {
-        std::snprintf(text, sizeof text, "%.17g", number_);
+        // The shortest form that reads back the same: 5994.213, not
+        // 5994.2129999999997.
+        std::snprintf(text, sizeof text, "%.15g", number_);
+        if (std::strtod(text, nullptr) != number_) {
+          std::snprintf(text, sizeof text, "%.17g", number_);
+        }
       }
       out += text;
       break;

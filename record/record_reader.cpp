@@ -170,13 +170,14 @@ bool LoadRecord(const std::string& folder, LoadedRecord& record, std::string& er
     for (std::size_t i = 1; i < rows.size(); ++i) {
       const auto& f = rows[i];
       if (f.size() < 6) continue;
-      record.failures.push_back(
-          {static_cast<int32_t>(Integer(f[0], 0)), f[1], f[2], Integer(f[3], -1), f[4], f[5]});
+      record.failures.push_back({static_cast<int32_t>(Integer(f[0], 0)), f[1], f[2],
+                                 Integer(f[3], -1), f[4], f[5],
+                                 f.size() > 6 ? Integer(f[6], -1) : -1});
     }
   } else {
     for (const TimelineRow& r : record.timeline) {
       if (r.status != "replied")
-        record.failures.push_back({r.trial, r.step, r.command, r.sentUs, r.status, ""});
+        record.failures.push_back({r.trial, r.step, r.command, r.sentUs, r.status, "", -1});
     }
   }
   return true;

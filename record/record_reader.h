@@ -22,9 +22,10 @@ struct TimelineRow {
 struct FailureRow {
   int32_t trial = 0;
   std::string step, command;
-  int64_t sentUs = -1;  // -1: not sent
-  std::string status;   // "no reply" or "not sent"
-  std::string reason;   // "no reply within 5000 ms", "connection closed", ...
+  int64_t sentUs = -1;    // -1: not sent
+  std::string status;     // "no reply" or "not sent"
+  std::string reason;     // "no reply within 5000 ms", "connection closed", ...
+  int64_t failedUs = -1;  // when the exchange gave up; -1 when the record does not say
 };
 
 struct TrialRow {

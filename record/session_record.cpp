@@ -1,9 +1,11 @@
 #include "record/session_record.h"
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 
 #include "record/session_report.h"
+#include "trials/run_verdict.h"
 #include "trials/trial.h"
 #include "trials/trial_container.h"
 
@@ -104,7 +106,7 @@ std::vector<TrialTypeTiming> TrialTypeTimings(TrialContainer& trials) {
 }
 
 std::string RecordFolderName(const std::vector<std::string>& setupSources,
-                             std::chrono::system_clock::time_point now) {
+                             std::chrono::system_clock::time_point now, bool resumed) {
   std::string stem = "session";
   if (!setupSources.empty()) {
     const std::string s = std::filesystem::path(setupSources.front()).stem().string();
@@ -116,7 +118,32 @@ std::string RecordFolderName(const std::vector<std::string>& setupSources,
                        c == '-' || c == '_' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
     if (!plain) c = '_';
   }
-  return FolderTimeStamp(now) + "_" + stem;
+  return FolderTimeStamp(now) + "_" + stem + (resumed ? "_resumed" : "");
+}
+
+bool CheckRecordsFolder(const std::string& recordsFolder, std::string& error) {
+  std::string probe;
+  if (!CreateFreshFolder(recordsFolder, ".orvanta-write-check", probe, error)) return false;
+  const bool written = WriteNewFile((std::filesystem::path(probe) / "probe").string(), "", error);
+  std::error_code ec;
+  std::filesystem::remove_all(probe, ec);
+  return written;
+}
+
+std::vector<std::string> ResumedSetupSources(const std::string& recordFolder) {
+  std::vector<std::string> sources;
+  std::string text;
+  Json session;
+  std::string why;
+  if (ReadWholeFile((std::filesystem::path(recordFolder) / "session.json").string(), text) &&
+      Json::Parse(text, session, why)) {
+    for (const Json& s : session["setup_source"].items()) {
+      if (!s.Str().empty()) sources.push_back(s.Str());
+    }
+  }
+  if (sources.empty())
+    sources.push_back((std::filesystem::path(recordFolder) / "setup.cfg").string());
+  return sources;
 }
 
 std::string TsvField(const std::string& text) {
@@ -174,7 +201,9 @@ bool SessionRecord::Begin(const std::string& recordsFolder, const SessionSetup& 
   }
   const auto now = std::chrono::system_clock::now();
   std::string folder;
-  if (!CreateFreshFolder(recordsFolder, RecordFolderName(setup.setupSources, now), folder, error)) {
+  if (!CreateFreshFolder(recordsFolder,
+                         RecordFolderName(setup.setupSources, now, !setup.resumes.empty()), folder,
+                         error)) {
     return false;
   }
   const auto in = [&folder](const char* name) {
@@ -213,7 +242,10 @@ bool SessionRecord::Begin(const std::string& recordsFolder, const SessionSetup& 
   session_.Set("end_time", Json());
   session_.Set("outcome", Json::String("running"));
   session_.Set("failed_commands", Json::Number(0));
-  session_.Set("timing", setup.timing.empty() ? Json() : Json::String(setup.timing));
+  session_.Set("verdict", Json());
+  timingMode_ = setup.timing;
+  toleranceMs_ = setup.toleranceMs;
+  session_.Set("timing", TimingJson(nullptr));
   session_.Set("reply_timeout_ms", Json::Number(static_cast<double>(setup.replyTimeoutMs)));
   session_.Set("resumes", setup.resumes.empty() ? Json() : Json::String(setup.resumes));
   session_.Set("trial_types", std::move(types));
@@ -239,7 +271,7 @@ bool SessionRecord::Begin(const std::string& recordsFolder, const SessionSetup& 
     error = "cannot create " + in("failures.tsv") + ": " + why;
     return false;
   }
-  failures_.Append("trial\tstep\tcommand\tsent_us\tstatus\treason\n");
+  failures_.Append("trial\tstep\tcommand\tsent_us\tstatus\treason\tfailed_us\n");
   if (!WriteNewFile(in("events.json"), kEventsSidecar, error)) return false;
 
   try {
@@ -376,7 +408,8 @@ void SessionRecord::OnCommand(const CommandRecord& record) {
                           TsvField(record.command) + "\t" +
                           (record.MaybeSent() ? std::to_string(Micros(record.sentAt)) : "n/a") +
                           "\t" + (record.MaybeSent() ? "no reply" : "not sent") + "\t" +
-                          TsvField(record.status.Describe()) + "\n");
+                          TsvField(record.status.Describe()) + "\t" +
+                          std::to_string(Micros(record.repliedAt)) + "\n");
   }
   if (record.trialNumber > 0) TrackEvents(record);
 }
@@ -427,10 +460,29 @@ void SessionRecord::Finish(const std::string& outcome, const std::string& lastTr
   }
 }
 
+Json SessionRecord::TimingJson(const TimingCheck* check) const {
+  Json timing = Json::Object();
+  timing.Set("mode", timingMode_.empty() ? Json() : Json::String(timingMode_));
+  timing.Set("tolerance_ms", Json::Number(check != nullptr ? check->toleranceMs : toleranceMs_));
+  if (check == nullptr) {
+    timing.Set("verdict", Json());
+    return timing;
+  }
+  timing.Set("verdict", Json::String(check->Within() ? "within tolerance" : "out of tolerance"));
+  timing.Set("steps_checked", Json::Number(check->stepsChecked));
+  timing.Set("steps_out", Json::Number(check->stepsOut));
+  // Microsecond resolution is what the clock gives.
+  timing.Set("worst_ms", Json::Number(std::round(check->WorstMs() * 1000.0) / 1000.0));
+  return timing;
+}
+
 void SessionRecord::OnRunEnded(const RunSummary& end) {
   const auto now = std::chrono::steady_clock::now();
   MutexLock lock(&mutex_);
   if (!begun_ || ended_) return;
+  session_.Set("timing", TimingJson(&end.timing));
+  // The record is being written: its verdict has no "without a record".
+  session_.Set("verdict", Json::String(RunVerdict::Of(end, RunRecordState::kWritten).Name()));
   // The worker's count is the one the front ends report.
   failed_ = end.failedCommands;
   std::string outcome = "completed";
@@ -450,7 +502,13 @@ void SessionRecord::OnRunEnded(const RunSummary& end) {
 void SessionRecord::Abandon() {
   MutexLock lock(&mutex_);
   if (!begun_ || ended_) return;
+  session_.Set("verdict", Json::String("failed"));
   Finish("failed", "failed", running_ ? Micros(std::chrono::steady_clock::now()) : 0);
+}
+
+RunRecordState SessionRecord::RecordState() {
+  MutexLock lock(&mutex_);
+  return begun_ && problem_.empty() ? RunRecordState::kWritten : RunRecordState::kNotWritten;
 }
 
 std::string SessionRecord::CompletionNote() {

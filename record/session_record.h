@@ -7,7 +7,7 @@
 //   events.json    its column descriptions (the BIDS events convention)
 //   failures.tsv   one row per exchange the server failed (a Stop's cut-short
 //                  exchange is not one): trial, step, command, sent_us,
-//                  status, reason
+//                  status, reason, failed_us (when the exchange gave up)
 //   report.html    the timing report, written when the run ends
 //   session.lock   held by the running process and removed at the end; a
 //                  record whose lock is free while session.json still says
@@ -32,6 +32,7 @@
 #include "record/record_io.h"
 #include "record/timeline_file.h"
 #include "trials/run_observer.h"
+#include "trials/run_timing.h"
 
 namespace orvanta {
 class TrialContainer;
@@ -66,17 +67,32 @@ struct SessionSetup {
   int negotiationPort = 0;
   int messagePort = 0;
   int32_t firstTrial = 1;
-  int32_t numTrials = 0;       // cards in the whole order
-  int64_t replyTimeoutMs = 0;  // 0: replies are awaited for ever
-  std::string timing;          // the worker's timing mode (TimingModeName)
-  std::string resumes;         // the record this run continues; empty for none
+  int32_t numTrials = 0;                            // cards in the whole order
+  int64_t replyTimeoutMs = 0;                       // 0: replies are awaited for ever
+  std::string timing;                               // the worker's timing mode (TimingModeName)
+  int32_t toleranceMs = kDefaultTimingToleranceMs;  // the run's timing tolerance
+  // The record this run continues; empty for none. Its folder is then named
+  // after the first of setupSources (the continued run's own sources) with
+  // "_resumed" added.
+  std::string resumes;
   std::vector<TrialTypeTiming> types;
 };
 
-// "<records>/<yyyy-mm-dd_hh-mm-ss>_<stem>" for a run starting now: the stem
-// of the first setup source without its extension, or "session".
+// "<yyyy-mm-dd_hh-mm-ss>_<stem>" for a run starting now: the stem of the
+// first setup source without its extension, or "session"; a resumed run's
+// name ends in "_resumed".
 std::string RecordFolderName(const std::vector<std::string>& setupSources,
-                             std::chrono::system_clock::time_point now);
+                             std::chrono::system_clock::time_point now, bool resumed = false);
+
+// Whether record folders can be made in `recordsFolder`: creates it when
+// missing, then makes a probe folder with a file in it and removes them
+// again. False with the reason (as Begin would give it) otherwise.
+bool CheckRecordsFolder(const std::string& recordsFolder, std::string& error);
+
+// The setup sources a resumed run lists: those of the record it continues
+// (its session.json's setup_source), or that record's setup.cfg when it
+// names none or cannot be read.
+std::vector<std::string> ResumedSetupSources(const std::string& recordFolder);
 
 // Writes the record while it listens to the worker. Begin on the front
 // end's thread before the run starts; the RunObserver calls come on the
@@ -106,6 +122,8 @@ class SessionRecord : public RunObserver {
 
   // "Session report: <path>" once the report is written, else empty.
   std::string CompletionNote() override EXCLUDES(mutex_);
+  // kWritten when every file of the record was written whole.
+  RunRecordState RecordState() override EXCLUDES(mutex_);
 
   // Ends a record whose run never started (the worker could not be
   // launched): outcome "failed". Does nothing after the run has ended.
@@ -143,6 +161,9 @@ class SessionRecord : public RunObserver {
   void FlushAction() REQUIRES(mutex_);
   void TrackEvents(const CommandRecord& record) REQUIRES(mutex_);
   bool WriteSession(const std::string& outcome, std::string& error) REQUIRES(mutex_);
+  // The "timing" object of session.json: the mode and the tolerance, and once
+  // the run has ended its check.
+  Json TimingJson(const TimingCheck* check) const REQUIRES(mutex_);
   // Ends the record with `outcome`; the open trial gets `lastTrialOutcome`,
   // or its own (completed, failed or skipped) when that is empty.
   void Finish(const std::string& outcome, const std::string& lastTrialOutcome, int64_t endUs)
@@ -177,6 +198,8 @@ class SessionRecord : public RunObserver {
   OpenTrial trial_ GUARDED_BY(mutex_);
   OpenAction action_ GUARDED_BY(mutex_);
   int64_t failed_ GUARDED_BY(mutex_) = 0;
+  std::string timingMode_ GUARDED_BY(mutex_);
+  int32_t toleranceMs_ GUARDED_BY(mutex_) = kDefaultTimingToleranceMs;
 };
 
 // One field of a TSV row: tabs and line breaks become spaces.

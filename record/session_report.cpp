@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "record/record_io.h"
 
@@ -82,16 +83,33 @@ std::string StatsLine(const Stats& s, const char* unit) {
          ", min " + Num(s.min) + " " + unit + ", max " + Num(s.max) + " " + unit + ".</p>\n";
 }
 
+// 1, 2, 2.5 or 5 times a power of ten: the smallest at or above `raw`.
+double NiceStep(double raw) {
+  const double power = std::pow(10.0, std::floor(std::log10(raw)));
+  for (double m : {1.0, 2.0, 2.5, 5.0}) {
+    if (m * power >= raw * (1 - 1e-9)) return m * power;
+  }
+  return 10.0 * power;
+}
+
 // A histogram of `values` as inline SVG, with its x axis in `unit`.
 std::string Histogram(const std::vector<double>& values, const std::string& unit,
                       const char* colour) {
   if (values.empty()) return std::string();
   const int bins = 40, height = 180, plotH = 130;
-  double lo = *std::min_element(values.begin(), values.end());
-  double hi = *std::max_element(values.begin(), values.end());
-  if (hi - lo < 1e-9) {
-    lo -= 0.5;
-    hi += 0.5;
+  // The axis takes in 0 and ends on round numbers, so that a single value,
+  // or values all close together, still read at their size.
+  double lo = std::min(0.0, *std::min_element(values.begin(), values.end()));
+  double hi = std::max(0.0, *std::max_element(values.begin(), values.end()));
+  if (hi - lo < 1e-9) hi = lo + 1.0;
+  const double step = NiceStep((hi - lo) / 4.0);
+  lo = std::floor(lo / step + 1e-9) * step;
+  hi = std::ceil(hi / step - 1e-9) * step;
+  const int ticks = static_cast<int>(std::lround((hi - lo) / step));
+  int decimals = 0;  // as many as the step needs
+  while (decimals < 6 && std::fabs(std::round(step * std::pow(10.0, decimals)) -
+                                   step * std::pow(10.0, decimals)) > 1e-6) {
+    ++decimals;
   }
   std::vector<int> counts(bins, 0);
   for (double v : values) {
@@ -115,11 +133,13 @@ std::string Histogram(const std::vector<double>& values, const std::string& unit
            "\" fill=\"" + colour + "\"><title>" +
            std::to_string(counts[static_cast<std::size_t>(b)]) + "</title></rect>\n";
   }
-  for (int i = 0; i <= 4; ++i) {
-    const double x = kMargin + i * (kPlotWidth - 2 * kMargin) / 4.0;
+  for (int i = 0; i <= ticks; ++i) {
+    const double x = kMargin + i * static_cast<double>(kPlotWidth - 2 * kMargin) / ticks;
+    const double value = lo + step * i;
     svg += "<text x=\"" + Num(x, 1) + "\" y=\"" + std::to_string(base + 16) +
-           "\" font-size=\"11\" text-anchor=\"middle\">" + Num(lo + (hi - lo) * i / 4.0) + " " +
-           Html(unit) + "</text>\n";
+           "\" font-size=\"11\" text-anchor=\"middle\">" +
+           Num(std::fabs(value) < step * 1e-6 ? 0.0 : value, decimals) + " " + Html(unit) +
+           "</text>\n";
   }
   svg += "<text x=\"" + std::to_string(kMargin - 6) + "\" y=\"" +
          std::to_string(base - plotH + 10) + "\" font-size=\"11\" text-anchor=\"end\">" +
@@ -146,12 +166,14 @@ std::map<std::string, TypeTiming> TypeTimings(const Json& session) {
   return out;
 }
 
-std::string TimelinePlot(const LoadedRecord& rec, const std::vector<std::string>& typeNames) {
+std::string TimelinePlot(const LoadedRecord& rec, const std::vector<std::string>& typeNames,
+                         const std::set<int32_t>& offTrials) {
   double endUs = 1;
   for (const TrialRow& t : rec.trials) endUs = std::max(endUs, static_cast<double>(t.endUs));
   for (const TimelineRow& r : rec.timeline) {
     endUs = std::max(endUs, static_cast<double>(std::max(r.sentUs, r.repliedUs)));
   }
+  for (const FailureRow& r : rec.failures) endUs = std::max(endUs, static_cast<double>(r.failedUs));
   const double span = kPlotWidth - 2 * kMargin;
   const auto X = [&](double us) { return kMargin + span * std::clamp(us / endUs, 0.0, 1.0); };
   const int height = 210;
@@ -173,8 +195,13 @@ std::string TimelinePlot(const LoadedRecord& rec, const std::vector<std::string>
     const double x0 = X(static_cast<double>(t.startUs)), x1 = X(static_cast<double>(t.endUs));
     svg += "<rect x=\"" + Num(x0, 2) + "\" y=\"22\" width=\"" +
            Num(std::max(0.8, x1 - x0 - 0.4), 2) + "\" height=\"24\" fill=\"" + fill +
-           "\"><title>trial " + std::to_string(t.trial) + " " + Html(t.type) + " (" +
-           Html(t.outcome) + ")</title></rect>\n";
+           (offTrials.count(t.trial) != 0
+                ? "\" stroke=\"" + std::string(kFailRed) + "\" stroke-width=\"2\" class=\"off\""
+                : std::string("\"")) +
+           "><title>trial " + std::to_string(t.trial) + " " + Html(t.type) + " (" +
+           Html(t.outcome) +
+           (offTrials.count(t.trial) != 0 ? ", timing outside the tolerance" : "") +
+           ")</title></rect>\n";
   }
   for (const EventRow& e : rec.events) {
     const double x = X(e.onset * 1e6);
@@ -192,7 +219,16 @@ std::string TimelinePlot(const LoadedRecord& rec, const std::vector<std::string>
     }
   }
   for (const FailureRow& r : rec.failures) {
-    const double x = X(static_cast<double>(r.sentUs >= 0 ? r.sentUs : 0));
+    // A command that was never sent is drawn when it failed; a record
+    // without that time places it at the start of its trial.
+    int64_t at = r.sentUs >= 0 ? r.sentUs : r.failedUs;
+    if (at < 0) {
+      for (const TrialRow& t : rec.trials) {
+        if (t.trial == r.trial) at = t.startUs;
+      }
+    }
+    if (at < 0) continue;  // nothing tells when
+    const double x = X(static_cast<double>(at));
     svg += "<line x1=\"" + Num(x, 2) + "\" y1=\"150\" x2=\"" + Num(x, 2) +
            "\" y2=\"172\" stroke=\"" + kFailRed + "\" stroke-width=\"2\"><title>" +
            Html(r.command) + (r.reason.empty() ? "" : ": " + Html(r.reason)) + "</title></line>\n";
@@ -216,6 +252,45 @@ std::string TimelinePlot(const LoadedRecord& rec, const std::vector<std::string>
   return svg + legend;
 }
 
+// A trial period or pulse width further from its nominal value than the
+// tolerance.
+struct OffStep {
+  int32_t trial = 0;
+  std::string type, what;
+  double measuredMs = 0, nominalMs = 0;
+};
+
+std::vector<OffStep> StepsOutside(const LoadedRecord& rec,
+                                  const std::map<std::string, TypeTiming>& timings,
+                                  double toleranceMs) {
+  std::vector<OffStep> out;
+  std::map<int32_t, std::string> typeOfTrial;
+  for (const TrialRow& t : rec.trials) {
+    typeOfTrial[t.trial] = t.type;
+    const auto it = timings.find(t.type);
+    if (t.outcome != "completed" || it == timings.end() || it->second.periodMs < 0) continue;
+    const double period = static_cast<double>(t.endUs - t.startUs) / 1000.0;
+    if (std::fabs(period - it->second.periodMs) > toleranceMs) {
+      out.push_back({t.trial, t.type, "period", period, it->second.periodMs});
+    }
+  }
+  for (const EventRow& e : rec.events) {
+    if ((e.trialType != "start_pulse" && e.trialType != "end_pulse") || e.duration < 0) continue;
+    const std::string type = typeOfTrial[e.trial];
+    const auto it = timings.find(type);
+    if (it == timings.end()) continue;
+    const bool start = e.trialType == "start_pulse";
+    const double nominal = start ? it->second.startPulseMs : it->second.endPulseMs;
+    if (nominal >= 0 && std::fabs(e.duration * 1000.0 - nominal) > toleranceMs) {
+      out.push_back({e.trial, type, start ? "start pulse width" : "end pulse width",
+                     e.duration * 1000.0, nominal});
+    }
+  }
+  std::stable_sort(out.begin(), out.end(),
+                   [](const OffStep& a, const OffStep& b) { return a.trial < b.trial; });
+  return out;
+}
+
 }  // namespace
 
 std::string BuildReportHtml(const LoadedRecord& rec) {
@@ -232,6 +307,17 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
 
   std::map<std::string, int> outcomes;
   for (const TrialRow& t : rec.trials) outcomes[t.outcome]++;
+
+  // The run's timing: its mode and tolerance, and (once ended) the worker's
+  // check. Records written before the tolerance existed hold the mode alone.
+  const Json& timing = s["timing"];
+  const bool timingObject = timing.kind() == Json::Kind::kObject;
+  const std::string mode = timingObject ? timing["mode"].Str() : timing.Str();
+  const double toleranceMs =
+      timingObject ? static_cast<double>(timing["tolerance_ms"].Int(5)) : 5.0;
+  const std::vector<OffStep> offSteps = StepsOutside(rec, timings, toleranceMs);
+  std::set<int32_t> offTrials;
+  for (const OffStep& o : offSteps) offTrials.insert(o.trial);
   const std::size_t failedCommands = rec.failures.size();
 
   const std::string name = std::filesystem::path(rec.folder).filename().string();
@@ -253,6 +339,9 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
          "</td></tr>\n";
   };
   row("Outcome", rec.outcome, rec.outcome != "completed");
+  if (!s["verdict"].IsNull()) {
+    row("Verdict", s["verdict"].Str(), s["verdict"].Str() != "completed");
+  }
   row("Program", s["program"].Str() + " " + s["version"].Str());
   row("Host", s["host"].Str() + " (process " + std::to_string(s["pid"].Int()) + ")");
   row("Server", s["server"].Str() + ", " +
@@ -276,13 +365,41 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
   row("Trials recorded", recorded.empty() ? "none" : recorded);
   row("Commands", std::to_string(rec.timeline.size()));
   row("Failed commands", std::to_string(failedCommands), failedCommands > 0);
-  if (!s["timing"].IsNull()) row("Timing", s["timing"].Str());
+  if (!mode.empty()) row("Timing", mode);
+  if (timingObject) {
+    const std::string verdict = timing["verdict"].Str();
+    std::string text = "tolerance " + Num(toleranceMs, 0) + " ms";
+    if (!verdict.empty()) {
+      text += ": " + verdict + ", " + std::to_string(timing["steps_out"].Int()) + " of " +
+              std::to_string(timing["steps_checked"].Int()) + " steps outside it, the worst " +
+              Num(timing["worst_ms"].number()) + " ms off";
+    }
+    row("Timing check", text, verdict == "out of tolerance");
+  }
   const int64_t bound = s["reply_timeout_ms"].Int(0);
   row("Reply bound", bound > 0 ? std::to_string(bound) + " ms" : "none (replies awaited for ever)");
   if (!s["resumes"].IsNull()) row("Continues", s["resumes"].Str());
   h += "</table>\n";
 
-  h += "<h2>Timeline</h2>\n" + TimelinePlot(rec, typeNames);
+  h += "<h2>Timeline</h2>\n" + TimelinePlot(rec, typeNames, offTrials);
+  if (!offTrials.empty()) {
+    h += "<p>Trials outlined in red have a step outside the timing tolerance.</p>\n";
+  }
+
+  h += "<h2>Steps outside the tolerance</h2>\n";
+  if (offSteps.empty()) {
+    h += "<p>Every trial period and pulse width recorded was within " + Num(toleranceMs, 0) +
+         " ms of its nominal value.</p>\n";
+  } else {
+    h += "<table id=\"steps-outside\">\n<tr><th>Trial</th><th>Type</th><th>Step</th>"
+         "<th>Measured (ms)</th><th>Nominal (ms)</th><th>Off by (ms)</th></tr>\n";
+    for (const OffStep& o : offSteps) {
+      h += "<tr class=\"bad\"><td>" + std::to_string(o.trial) + "</td><td>" + Html(o.type) +
+           "</td><td>" + Html(o.what) + "</td><td>" + Num(o.measuredMs) + "</td><td>" +
+           Num(o.nominalMs, 0) + "</td><td>" + Num(o.measuredMs - o.nominalMs) + "</td></tr>\n";
+    }
+    h += "</table>\n";
+  }
 
   std::vector<double> latency;
   for (const TimelineRow& r : rec.timeline) {

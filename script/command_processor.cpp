@@ -141,6 +141,7 @@ CommandProcessor::CommandProcessor(LogFile& log, TrialContainer& trials, CardDec
       {"-SetShuffleMaxConsecutiveTypeCount", &P::SetShuffleMaxConsecutiveTypeCount, 1},
       {"-SetTrialOrder", &P::SetTrialOrder, 2},
       {"-SetTimingMode", &P::SetTimingMode, 1},
+      {"-SetTimingTolerance", &P::SetTimingTolerance, 1},
   };
 }
 
@@ -442,6 +443,21 @@ int CommandProcessor::SetTimingMode() {
                mArguments[1].c_str()));
   }
   trials_.SetTimingMode(mode);
+  return 0;
+}
+
+// The run's timing tolerance in milliseconds (0 or more).
+int CommandProcessor::SetTimingTolerance() {
+  if (!CheckArgumentCount("SetTimingTolerance", "-SetTimingTolerance", 1)) return -1;
+  if (!CheckNumeric("SetTimingTolerance", 1)) return -1;
+  const int32_t ms = AsciiToInt32(mArguments[1]);
+  if (ms < 0) {
+    return Fail(
+        Format("CommandProcessor::SetTimingTolerance() - Error, invalid argument. Argument 1 "
+               "must be 0 or more milliseconds.  Argument 1: %s",
+               mArguments[1].c_str()));
+  }
+  trials_.SetTimingTolerance(ms);
   return 0;
 }
 

@@ -117,6 +117,7 @@ class CommandProcessor {
   int SetShuffleMaxConsecutiveTypeCount();
   int SetTrialOrder();
   int SetTimingMode();
+  int SetTimingTolerance();
 
   // Shared steps of the handlers. `handler` is the handler's name without
   // the class ("SetTrialDuration"); `command` the table name.

@@ -183,7 +183,9 @@ std::string ConfigFileProcessor::GetSetupFileText(const LocalTime& now) {
   text += log_.GetSetupFileLines();
   text += trials_.GetSetupFileLines();
   text += deck_.GetSetupFileLines(trials_);
-  text += trials_.GetTimingSetupLines();  // nothing unless the fixed schedule was chosen
+  // Nothing unless the fixed schedule or a tolerance other than the default
+  // was chosen.
+  text += trials_.GetTimingSetupLines();
   return text;
 }
 

@@ -93,7 +93,7 @@ if [ "$status" -ne 0 ]; then
   cat "$work/run.out" >&2
   fail "the installed orvanta-run ended with status $status"
 fi
-grep -q "Trials Completed Successfully" "$work/run.out" || { cat "$work/run.out" >&2; fail "the run did not complete"; }
+grep -q "orvanta-run: verdict: completed" "$work/run.out" || { cat "$work/run.out" >&2; fail "the run did not complete"; }
 grep -q "End Trial #" "$work/OrvantaLogFile.txt" || fail "the log shows no trial"
 rows=$(($(wc -l <"$work/timeline.csv") - 1))
 received=$(grep -c $'\tcmd\t' "$work/transcript.tsv" || true)

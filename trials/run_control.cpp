@@ -84,6 +84,7 @@ int TrialContainer::StartProcessingTrials(int32_t firstTrial) {
     auto run = std::make_unique<Run>();
     run->firstTrial = firstTrial < 1 ? 1 : firstTrial;
     run->timing = mTimingMode.load();
+    run->toleranceMs = mTimingTolerance.load();
     Run* worker = run.get();
     try {
       run->thread = std::thread([this, worker] { ProcessTrials(*worker); });

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/exchange_status.h"
+#include "trials/run_timing.h"
 
 namespace orvanta {
 
@@ -63,6 +64,18 @@ struct RunSummary {
   CommandRecord firstFailure;
   // The exchange that lost the connection; meaningful when connectionLost.
   CommandRecord lostAt;
+  // The trials the run was to play: firstTrial .. numTrials of the order.
+  int32_t firstTrial = 1;
+  int32_t numTrials = 0;
+  // How far its steps strayed from their plan or nominal values.
+  TimingCheck timing;
+};
+
+// Whether a run left a session record.
+enum class RunRecordState {
+  kNotKept,     // the front end keeps no records (the trial model on its own)
+  kWritten,     // the record was written whole
+  kNotWritten,  // no record, or one that could not be written whole
 };
 
 // Every call comes on the trial worker's thread, with no lock of the trial
@@ -91,6 +104,9 @@ class RunObserver {
   // session report's path, for example); empty for none. Asked right after
   // OnRunEnded.
   virtual std::string CompletionNote() { return std::string(); }
+  // Whether the run's session record was written; asked right after
+  // OnRunEnded.
+  virtual RunRecordState RecordState() { return RunRecordState::kNotKept; }
 };
 
 }  // namespace orvanta

@@ -98,7 +98,9 @@ void RunProgressTracker::TrialStarted(int32_t trial, const std::string& name,
   progress_.trialStart = at;
 }
 
-void RunProgressTracker::RunEnded(const RunSummary& end, std::chrono::steady_clock::time_point at) {
+void RunProgressTracker::RunEnded(const RunVerdict& verdict,
+                                  std::chrono::steady_clock::time_point at) {
+  const RunSummary& end = verdict.summary;
   std::string failure;
   if (end.connectionLost) {
     failure = "the connection to the server was lost";
@@ -120,6 +122,7 @@ void RunProgressTracker::RunEnded(const RunSummary& end, std::chrono::steady_clo
       break;
   }
   progress_.failure = progress_.state == RunProgress::State::kFailed ? std::move(failure) : "";
+  progress_.verdict = verdict;
   progress_.runEnd = at;
 }
 

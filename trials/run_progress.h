@@ -10,6 +10,7 @@
 
 #include "platform/mutex.h"
 #include "trials/run_observer.h"
+#include "trials/run_verdict.h"
 
 namespace orvanta {
 
@@ -49,6 +50,8 @@ struct RunProgress {
   std::chrono::steady_clock::time_point trialStart;
   // Why the last run failed, in a few words; empty unless kFailed.
   std::string failure;
+  // The run's verdict; meaningful once the run has ended.
+  RunVerdict verdict;
   // When the run ended (completed, stopped or failed); runStart before that.
   std::chrono::steady_clock::time_point runEnd;
 
@@ -65,8 +68,9 @@ class RunProgressTracker {
       EXCLUDES(mutex_);
   void TrialStarted(int32_t trial, const std::string& name,
                     std::chrono::steady_clock::time_point at) EXCLUDES(mutex_);
-  // The state follows the worker's summary of the run.
-  void RunEnded(const RunSummary& end, std::chrono::steady_clock::time_point at) EXCLUDES(mutex_);
+  // The state follows the run's verdict.
+  void RunEnded(const RunVerdict& verdict, std::chrono::steady_clock::time_point at)
+      EXCLUDES(mutex_);
   RunProgress Snapshot() const EXCLUDES(mutex_);
 
  private:

@@ -121,4 +121,25 @@ std::string LateStepText(int32_t trialNumber, const std::string& what, RunSchedu
          " ms late; the fixed schedule keeps the planned times of the steps after it.";
 }
 
+void TimingCheck::Add(RunSchedule::Duration deviation) {
+  if (deviation < RunSchedule::Duration::zero()) deviation = -deviation;
+  ++stepsChecked;
+  if (deviation > std::chrono::milliseconds(toleranceMs < 0 ? 0 : toleranceMs)) ++stepsOut;
+  if (deviation > worst) worst = deviation;
+}
+
+double TimingCheck::WorstMs() const {
+  return std::chrono::duration<double, std::milli>(worst).count();
+}
+
+std::string TimingCheck::Describe() const {
+  char worstText[40];
+  std::snprintf(worstText, sizeof worstText, "%.3f", WorstMs());
+  return std::to_string(stepsOut) + " of " + std::to_string(stepsChecked) +
+         (stepsChecked == 1 ? " step" : " steps") + (stepsOut == 1 ? " was" : " were") +
+         " more than " + std::to_string(toleranceMs) + " ms off their " +
+         (mode == TimingMode::kFixed ? "planned times" : "nominal periods and widths") +
+         ", the worst by " + worstText + " ms";
+}
+
 }  // namespace orvanta

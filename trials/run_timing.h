@@ -111,6 +111,29 @@ class RunSchedule {
   TimePoint nextOnset_{};  // the next trial's planned onset
 };
 
+// The timing tolerance of a run when none is set, in milliseconds.
+inline constexpr int32_t kDefaultTimingToleranceMs = 5;
+
+// How far a run's steps strayed from their plan (fixed schedule: each wait's
+// lateness against its planned time) or from their nominal values (relative:
+// each trial's period and each pulse's width), against the run's tolerance.
+// Filled by the trial worker alone; read once the run has ended.
+struct TimingCheck {
+  TimingMode mode = TimingMode::kRelative;
+  int32_t toleranceMs = kDefaultTimingToleranceMs;
+  int32_t stepsChecked = 0;
+  int32_t stepsOut = 0;           // steps whose deviation was above the tolerance
+  RunSchedule::Duration worst{};  // the largest deviation of any step
+
+  // Counts one step that was `deviation` off (its size counts).
+  void Add(RunSchedule::Duration deviation);
+  bool Within() const { return stepsOut == 0; }
+  double WorstMs() const;
+  // "3 of 54 steps were more than 5 ms off their planned times, the worst by
+  // 6003.125 ms" (relative: "off their nominal periods and widths").
+  std::string Describe() const;
+};
+
 // The WARNING text of a late step: `what` came `late` late in trial
 // `trialNumber`, e.g. "the end of the start pulse".
 std::string LateStepText(int32_t trialNumber, const std::string& what, RunSchedule::Duration late);

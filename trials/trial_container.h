@@ -66,7 +66,14 @@ class LogFile;
 //    planned time from the run's start, a step that comes late is logged at
 //    WARNING with how late it was, and later steps keep their planned times.
 //    A pause moves the plan by the time paused; a run started at a later
-//    trial plans from that trial.
+//    trial plans from that trial. Every run checks its timing against its
+//    tolerance (TimingCheck): fixed, each wait's lateness; relative, each
+//    trial's period and each pulse's width against their nominal values.
+//  - The end: the worker works out the run's one verdict (RunVerdict: its
+//    outcome, its timing check and whether the observer wrote a record),
+//    logs it with the run's end time, tells the progress tracker and shows
+//    it in the end box ("Trials Completed Successfully" only when nothing
+//    qualifies it).
 //  - The worker runs at the highest real-time priority the system grants,
 //    with the smallest timer slack; every wait ends at a steady-clock
 //    deadline, sleeping until shortly before it and finishing on the clock
@@ -132,9 +139,16 @@ class TrialContainer {
   // started with). Relative by default. Thread-safe.
   void SetTimingMode(TimingMode mode);
   TimingMode GetTimingMode() const;
-  // The setup-file line of the timing mode, "-SetTimingMode Fixed" with CR
-  // LF, or nothing in relative mode, so that setups that never chose the
-  // fixed schedule save exactly as before.
+  // The timing tolerance of the runs started from now on, in milliseconds
+  // (kDefaultTimingToleranceMs by default): a step further than this from
+  // its plan (fixed) or nominal value (relative) puts the run's timing
+  // outside the tolerance. Negative values count as 0. Thread-safe.
+  void SetTimingTolerance(int32_t ms);
+  int32_t GetTimingTolerance() const;
+  // The setup-file lines of the timing: "-SetTimingMode Fixed" when the
+  // fixed schedule is chosen and "-SetTimingTolerance N" when the tolerance
+  // is not the default, each with CR LF; nothing otherwise, so that setups
+  // that never chose them save exactly as before.
   std::string GetTimingSetupLines() const;
   // The worker's clock and waits (tests use a stepped fake). Not owned; null
   // restores the real one. Set it while no run is going.
@@ -194,6 +208,7 @@ class TrialContainer {
     StopSignal stop;
     int32_t firstTrial = 1;
     TimingMode timing = TimingMode::kRelative;
+    int32_t toleranceMs = kDefaultTimingToleranceMs;
     std::thread thread;
     // The worker has finished everything it does. Guarded by the
     // container's mRunMutex.
@@ -242,8 +257,6 @@ class TrialContainer {
   // After a Stop or a lost connection during a pulse: sends the one reset
   // command of that pulse, bounded, and logs what became of it.
   void ResetPendingPulse(Step& step);
-  // The end box and log line of a run that failed; empty text for success.
-  static std::string FailureText(const RunSummary& end);
   // Marks the run's worker as ended and wakes waiters.
   void MarkEnded(Run& run) EXCLUDES(mRunMutex);
   // Takes out of mRetiredRuns the runs that may be joined now (MayJoin); the
@@ -267,6 +280,7 @@ class TrialContainer {
   std::atomic<CommandChannel*> mChannel{nullptr};
   std::atomic<RunObserver*> mObserver{nullptr};
   std::atomic<TimingMode> mTimingMode{TimingMode::kRelative};
+  std::atomic<int32_t> mTimingTolerance{kDefaultTimingToleranceMs};
   PreciseRunClock mPreciseClock;
   std::atomic<RunClock*> mClock{&mPreciseClock};
   // What the worker last reported of the run (its own leaf lock).

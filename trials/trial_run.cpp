@@ -1,6 +1,7 @@
 // The run side of the trial list: the worker thread that plays the card deck
 // and the commands a trial sends to the acquisition server. Its start, pause,
 // stop and joins are in run_control.cpp.
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <utility>
@@ -9,6 +10,7 @@
 #include "platform/command_channel.h"
 #include "trials/card_deck.h"
 #include "trials/reply_text.h"
+#include "trials/run_verdict.h"
 #include "trials/trial_container.h"
 #include "trials/worker_priority.h"
 
@@ -60,6 +62,7 @@ struct TrialContainer::Step {
   RunClock* clock = nullptr;
   RunSchedule* schedule = nullptr;  // null outside a run: relative waits
   RunSummary* end = nullptr;        // the run's tally; null outside a run
+  TimingMode timing = TimingMode::kRelative;
   int32_t trialNumber = 0;
   std::string trialName;
   RunStep step = RunStep::kOther;
@@ -102,9 +105,20 @@ void TrialContainer::SetTimingMode(TimingMode mode) { mTimingMode.store(mode); }
 
 TimingMode TrialContainer::GetTimingMode() const { return mTimingMode.load(); }
 
+void TrialContainer::SetTimingTolerance(int32_t ms) { mTimingTolerance.store(ms < 0 ? 0 : ms); }
+
+int32_t TrialContainer::GetTimingTolerance() const { return mTimingTolerance.load(); }
+
 std::string TrialContainer::GetTimingSetupLines() const {
-  if (mTimingMode.load() != TimingMode::kFixed) return std::string();
-  return std::string("-SetTimingMode ") + TimingModeName(TimingMode::kFixed) + "\r\n";
+  std::string lines;
+  if (mTimingMode.load() == TimingMode::kFixed) {
+    lines += std::string("-SetTimingMode ") + TimingModeName(TimingMode::kFixed) + "\r\n";
+  }
+  const int32_t tolerance = mTimingTolerance.load();
+  if (tolerance != kDefaultTimingToleranceMs) {
+    lines += "-SetTimingTolerance " + std::to_string(tolerance) + "\r\n";
+  }
+  return lines;
 }
 
 void TrialContainer::SetRunClock(RunClock* clock) {
@@ -128,11 +142,16 @@ void TrialContainer::ProcessTrials(Run& run) {
   if (observer != nullptr) observer->OnRunStarted(run.firstTrial, numCards, clock.Now());
 
   RunSummary end;
+  end.firstTrial = run.firstTrial;
+  end.numTrials = numCards;
+  end.timing.mode = run.timing;
+  end.timing.toleranceMs = run.toleranceMs;
   Step step;
   step.stop = &run.stop;
   step.clock = &clock;
   step.schedule = &schedule;
   step.end = &end;
+  step.timing = run.timing;
   bool stopped = false;
   for (int32_t t = 1; t <= numCards && !stopped; ++t) {
     int32_t suitID = -1;
@@ -150,6 +169,7 @@ void TrialContainer::ProcessTrials(Run& run) {
     // The trial's waits count from here (relative) or from its planned onset
     // (fixed).
     step.mark = schedule.BeginTrial(clock.Now());
+    const SteadyClock::time_point onset = step.mark;
     window_.Call([t](WindowListener& window) { window.SetCurrentTrialNumber(t); });
     if (run.stop.IsRequested()) break;
     Note(kLogNotice, "Start Trial #" + std::to_string(t));
@@ -231,9 +251,17 @@ void TrialContainer::ProcessTrials(Run& run) {
     if (run.stop.IsRequested()) break;
     Note(kLogNotice, "End Trial #" + std::to_string(t));
     step.step = RunStep::kOther;
-    stopped = !WaitUntil(
-        step, schedule.NextTrial(step.mark, endPulseWidth, trial->GetInterTrialInterval()),
-        "the start of the next trial");
+    const int32_t interval = trial->GetInterTrialInterval();
+    stopped = !WaitUntil(step, schedule.NextTrial(step.mark, endPulseWidth, interval),
+                         t == numCards ? "the end of the run" : "the start of the next trial");
+    if (!stopped && run.timing == TimingMode::kRelative) {
+      // The trial's period against its nominal one, as the settings read now.
+      const auto nominal = std::chrono::milliseconds(
+          int64_t{startPulseWidth < 0 ? 0 : startPulseWidth} +
+          std::max(0, trial->GetTrialDuration()) + (endPulseWidth < 0 ? 0 : endPulseWidth) +
+          std::max(0, interval));
+      end.timing.Add(step.mark - onset - nominal);
+    }
   }
 
   // A laser or a valve must not stay on after a Stop or a lost connection.
@@ -256,43 +284,57 @@ void TrialContainer::ProcessTrials(Run& run) {
   } else if (end.connectionLost || end.failedCommands > 0) {
     end.outcome = RunOutcome::kFailed;
   }
-  mProgress.RunEnded(end, clock.Now());
-  window_.Call([](WindowListener& window) { window.OnRunEnding(); });
+  const auto endedAt = clock.Now();
   std::string note;
+  RunRecordState record = RunRecordState::kNotKept;
   if (observer != nullptr) {
     observer->OnRunEnded(end);
     note = observer->CompletionNote();
+    record = observer->RecordState();
   }
+  // The one verdict of the run, which every front end reports.
+  const RunVerdict verdict = RunVerdict::Of(end, record);
+  mProgress.RunEnded(verdict, endedAt);
+  // The window shows the end (title, status bar) before any box of the run.
+  window_.Call([](WindowListener& window) { window.OnRunEnding(); });
   if (endedByItself) {
-    const std::string failure = FailureText(end);
-    if (!failure.empty()) Note(kLogError, "TrialContainer::ProcessTrials() - " + failure);
+    // Logged now, with the run's end time, before the box waits for OK.
+    const std::string failure = verdict.FailureText();
+    const std::string trialsRun =
+        (run.firstTrial > numCards
+             ? std::string("none")
+             : std::to_string(run.firstTrial) + " to " + std::to_string(numCards)) +
+        " of " + std::to_string(numCards);
+    if (!failure.empty()) {
+      Note(kLogError, "TrialContainer::ProcessTrials() - " + failure);
+    } else if (verdict.Plain()) {
+      Note(kLogNotice, kRunCompletedLogText + trialsRun);
+    } else {
+      Note(kLogWarning, "TrialContainer::ProcessTrials() - Warning, trials " + verdict.Name() +
+                            ".  Trials run: " + trialsRun);
+    }
+    std::string more = verdict.QualifierText("  ");
+    if (!more.empty()) {
+      more[0] = static_cast<char>(more[0] - 'A' + 'a');  // "The timing...", "No session..."
+      Note(kLogWarning, "TrialContainer::ProcessTrials() - Warning, " + more);
+    }
     if (boxes_ != nullptr) {
-      std::string text = failure.empty() ? std::string("Trials Completed Successfully") : failure;
+      std::string text = verdict.BoxText();
       if (!note.empty()) text += "\r\n\r\n" + note;
-      boxes_->Show(text, "Trial Processing", failure.empty() ? BoxIcon::kNone : BoxIcon::kError,
+      boxes_->Show(text, "Trial Processing",
+                   verdict.Plain()   ? BoxIcon::kNone
+                   : failure.empty() ? BoxIcon::kWarning
+                                     : BoxIcon::kError,
                    BoxButtons::kOk);
     }
     // The window's OnStop calls StopProcessingTrials, which returns at once:
     // the run is no longer processing.
     window_.Call([](WindowListener& window) { window.OnStop(); });
+  } else if (verdict.timingOutside) {
+    Note(kLogWarning, "TrialContainer::ProcessTrials() - Warning, until the stop " +
+                          end.timing.Describe() + ".");
   }
   MarkEnded(run);
-}
-
-std::string TrialContainer::FailureText(const RunSummary& end) {
-  if (end.connectionLost) {
-    return "Trial processing ended at trial #" + std::to_string(end.lostAt.trialNumber) +
-           ", the connection to Quorvin was lost: " + end.lostAt.status.Describe() +
-           ".  Command: " + end.lostAt.command;
-  }
-  if (end.failedCommands > 0) {
-    return "Trials completed with errors, " + std::to_string(end.failedCommands) +
-           (end.failedCommands == 1 ? " command" : " commands") +
-           " failed.  The first failure was in trial #" +
-           std::to_string(end.firstFailure.trialNumber) + ": " +
-           end.firstFailure.status.Describe() + ".  Command: " + end.firstFailure.command;
-  }
-  return std::string();
 }
 
 bool TrialContainer::Exchange(Step& step, const std::string& command, std::string& reply,
@@ -400,9 +442,14 @@ void TrialContainer::ResetPendingPulse(Step& step) {
 bool TrialContainer::WaitUntil(Step& step, RunClock::TimePoint deadline, const char* what) {
   RunClock& clock = step.clock != nullptr ? *step.clock : *mClock.load();
   if (step.schedule != nullptr) {
-    const auto late = step.schedule->Lateness(deadline, clock.Now());
+    const auto now = clock.Now();
+    const auto late = step.schedule->Lateness(deadline, now);
     if (late > RunSchedule::Duration::zero()) {
       Note(kLogWarning, LateStepText(step.trialNumber, what, late));
+    }
+    // Each step of the fixed schedule is checked against its planned time.
+    if (step.end != nullptr && step.timing == TimingMode::kFixed) {
+      step.end->timing.Add(now > deadline ? now - deadline : RunSchedule::Duration::zero());
     }
   }
   if (clock.WaitUntil(deadline, step.stop)) return false;
@@ -446,6 +493,7 @@ bool TrialContainer::GenerateTTLPulseIn(Step& step, const std::string& subSystem
     step.pulseBit = bitNumber;
   }
   if (!sent) return false;
+  const auto setSent = step.lastSent;
 
   // The pulse's width counts from the return of the exchange that set the
   // bit (relative) or from when the set was handed over (fixed); writing its
@@ -464,6 +512,12 @@ bool TrialContainer::GenerateTTLPulseIn(Step& step, const std::string& subSystem
                "Sent TTL Pulse End.  " + target + ", Bit Number: " + bit + ", Reply: ");
   if (step.last != ExchangeResult::kNotSent) step.pulseSet = false;
   if (!ended) return false;
+  if (step.end != nullptr && step.timing == TimingMode::kRelative) {
+    // The width as sent (set handed over to clear handed over) against its
+    // nominal value.
+    step.end->timing.Add(step.lastSent - setSent -
+                         std::chrono::milliseconds(duration < 0 ? 0 : duration));
+  }
   return true;
 }
 

@@ -113,6 +113,13 @@ class FakeFileChooser : public FileChooser {
   std::optional<std::string> ChooseFileToSave(const FileDialogOptions& options) override {
     return Answer(options, "save");
   }
+  std::optional<std::string> ChooseFolder(const std::string& title,
+                                          const std::string& start) override {
+    FileDialogOptions options;
+    options.title = title;
+    options.initialName = start;
+    return Answer(options, "folder");
+  }
   void QueueAnswer(std::optional<std::string> answer) { answers_.push_back(std::move(answer)); }
   const std::vector<FileDialogOptions>& asked() const { return asked_; }
   const std::vector<std::string>& kinds() const { return kinds_; }

@@ -26,6 +26,7 @@ class RigWindowTest : public DialogTest {
   }
   // Types A (3 trials) and B (2), each trial `ms` long, through the model.
   void AddTwoTypes(int32_t ms) {
+    trials.SetTimingTolerance(kWideTimingToleranceMs);
     for (const char* name : {"A", "B"}) {
       trials.AddTrial(name);
       TrialNamed(name)->SetTrialDuration(ms);

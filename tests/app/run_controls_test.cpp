@@ -64,22 +64,20 @@ TEST_F(RunControlsTest, StartWhileDisconnectedShowsItsBoxAndChangesNoControl) {
   EXPECT_TRUE(CommandTexts().empty());  // no connection, no traffic
 }
 
-TEST_F(RunControlsTest, ConnectedStartWithNoTypesCompletesAndReturnsToIdle) {
+// An empty order is refused: a run of nothing must not read as a success.
+TEST_F(RunControlsTest, ConnectedStartWithNoTypesIsRefusedAndStaysIdle) {
   ConnectThroughMenu();
   ASSERT_EQ(window->windowTitle(), "Orvanta - Connected To Server");
   Click(Find<QPushButton>("startButton"));
-  ASSERT_TRUE(RunUntil([&] { return !window->isRunning(); }));
   const std::vector<ShownBox> shown = boxes.boxes();
   ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].text, "Trials Completed Successfully");
+  EXPECT_EQ(shown[0].text, kEmptyRunMessage);
   EXPECT_EQ(shown[0].caption, "Trial Processing");
-  EXPECT_EQ(shown[0].icon, BoxIcon::kNone);
+  EXPECT_EQ(shown[0].icon, BoxIcon::kError);
+  EXPECT_FALSE(window->isRunning());
+  EXPECT_FALSE(trials.IsProcessing());
   EXPECT_EQ(ReadRunControls(window.get()), Idle(false));
   EXPECT_EQ(Find<QLabel>("currentTrialNumberText")->text(), "0");
-  // A second Start runs again.
-  Click(Find<QPushButton>("startButton"));
-  ASSERT_TRUE(RunUntil([&] { return !window->isRunning(); }));
-  EXPECT_EQ(boxes.boxes().size(), 2u);
 }
 
 TEST_F(RunControlsTest, ThreeCardRunCountsAndHighlightsEachTrialThenKeepsTheLast) {

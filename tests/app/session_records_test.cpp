@@ -1,13 +1,17 @@
 // The window's session records against the simulator: the record of a
 // completed run and its report path in the completion box, View > Last
-// Session Report, and File > Resume Session... of a stopped run.
+// Session Report, File > Resume Session... of a stopped run, the run's
+// verdict in the end box and the status bar, and a records folder that
+// cannot be written.
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 
 #include <filesystem>
+#include <fstream>
 
+#include "app/run_status_bar.h"
 #include "app/window_records.h"
 #include "record/record_reader.h"
 #include "sim_dialog_test.h"
@@ -25,7 +29,8 @@ class SessionRecordsTest : public SimDialogTest {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        QString::fromStdString(dir.WithSeparator() + "settings"));
     SimDialogTest::SetUp();
-    records.SetFolder(dir.WithSeparator() + "recs");
+    std::string error;
+    ASSERT_TRUE(records.SetFolder(dir.WithSeparator() + "recs", error)) << error;
     records.SetClient(&client);
     window->SetSessionRecords(&records);
   }
@@ -140,6 +145,73 @@ TEST_F(SessionRecordsTest, ResumeShowsWhatWillRunThenContinuesAStoppedRun) {
   EXPECT_EQ(continued.trials[0].trial, 2);
   // Trials 1 and 2 in the first run, then 2 and 3 again.
   EXPECT_EQ(events(), 4);
+}
+
+// A run whose verdict is qualified never gets the plain success text: with a
+// tolerance of 0 ms every trial's exchanges put it outside.
+TEST_F(SessionRecordsTest, EndBoxAndStatusBarShowATimingOutsideTheTolerance) {
+  Click(Find<QPushButton>("addTypeButton"));
+  Trial* trial = TrialNamed(window->currentTrialName());
+  ASSERT_NE(trial, nullptr);
+  trial->SetTrialDuration(10);
+  trial->SetInterTrialInterval(0);
+  trial->SetStartOfTrialGenerateEvent(true);
+  EnterText(Edit("timingToleranceEdit"), QStringLiteral("0"));
+  EXPECT_EQ(trials.GetTimingTolerance(), 0);
+  ConnectThroughMenu();
+  Click(Find<QPushButton>("startButton"));
+  ASSERT_TRUE(RunUntil([&] { return !window->isRunning(); }));
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_EQ(boxes.boxes()[0].text.rfind("Trials completed with timing outside the tolerance.\r\n"
+                                        "\r\nThe timing was outside the tolerance: 1 of 1 step "
+                                        "was more than 0 ms off their nominal periods",
+                                        0),
+            0u)
+      << boxes.boxes()[0].text;
+  EXPECT_EQ(boxes.boxes()[0].icon, BoxIcon::kWarning);
+  EXPECT_EQ(window->runStatusBar()->stateText(), "Completed: timing outside tolerance");
+  EXPECT_EQ(Load(Records()[0]).session["timing"]["verdict"].Str(), "out of tolerance");
+}
+
+TEST_F(SessionRecordsTest, UnwritableRecordsFolderIsRefusedAndAStartAsksFirst) {
+  // Under a regular file: no folder can be made there, not even by root.
+  std::ofstream(dir.WithSeparator() + "file") << "x";
+  const std::string unwritable = dir.WithSeparator() + "file/records";
+  files.QueueAnswer(unwritable);
+  Menu("recordsFolderAction");
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_EQ(boxes.boxes()[0].text.rfind("Session records cannot be written in:\r\n\r\n" +
+                                            unwritable + "\r\n\r\ncannot create the folder",
+                                        0),
+            0u)
+      << boxes.boxes()[0].text;
+  EXPECT_EQ(records.folder(), dir.WithSeparator() + "recs");
+  boxes.Clear();
+
+  // A folder remembered from before that cannot be written any more.
+  QSettings().setValue(QStringLiteral("SessionRecords/Folder"), QString::fromStdString(unwritable));
+  Click(Find<QPushButton>("addTypeButton"));
+  Trial* trial = TrialNamed(window->currentTrialName());
+  ASSERT_NE(trial, nullptr);
+  trial->SetTrialDuration(10);
+  trial->SetInterTrialInterval(0);
+  ConnectThroughMenu();
+  boxes.QueueAnswer(BoxResult::kNo);
+  Click(Find<QPushButton>("startButton"));
+  ASSERT_EQ(boxes.boxes().size(), 1u);
+  EXPECT_EQ(
+      boxes.boxes()[0].text.rfind("No session record can be made in:\r\n\r\n" + unwritable, 0), 0u);
+  EXPECT_EQ(boxes.boxes()[0].buttons, BoxButtons::kYesNo);
+  EXPECT_FALSE(window->isRunning());
+  EXPECT_FALSE(trials.IsProcessing());
+
+  boxes.Clear();
+  boxes.QueueAnswer(BoxResult::kYes);
+  Click(Find<QPushButton>("startButton"));
+  ASSERT_TRUE(RunUntil([&] { return boxes.boxes().size() == 2u && !window->isRunning(); }));
+  EXPECT_EQ(boxes.boxes()[1].text,
+            "Trials completed without a session record.\r\n\r\nNo session record was written.");
+  EXPECT_EQ(window->runStatusBar()->stateText(), "Completed: no record");
 }
 
 }  // namespace

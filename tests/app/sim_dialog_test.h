@@ -31,6 +31,7 @@ class SimDialogTest : public DialogTest {
     ASSERT_NO_FATAL_FAILURE(StartSim());
     client.SetServerPorts(sim->negotiation_port(), sim->message_port());
     trials.SetCommandChannel(&client);
+    trials.SetTimingTolerance(kWideTimingToleranceMs);
     DialogTest::SetUp();
   }
 

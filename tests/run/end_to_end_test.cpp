@@ -68,6 +68,7 @@ TEST_F(EndToEndTest, ThreeTrialsKeepTheirDurationsAndIntervals) {
                             "Sent Quorvin Event.  Event String: on, TTL Value: 0, Reply: 0",
                             "Sent Quorvin Event.  Event String: off, TTL Value: 0, Reply: 0",
                             "End Trial #3",
+                            std::string(kRunCompletedLogText) + "1 to 3 of 3",
                         }));
   EXPECT_EQ(boxes.texts(), (std::vector<std::string>{"Trials Completed Successfully"}));
   EXPECT_EQ(window.model_calls().back(), "OnStop");

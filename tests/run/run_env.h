@@ -154,6 +154,7 @@ class ModelEnv : public ProgramEnv {
             Options{.now = LocalTime{2009, 3, 7, 9, 5, 3, 7}, .folderPrefix = "orvanta-run-"}) {
     trials.SetRunObserver(&observer);
     trials.SetCommandChannel(&scripted);
+    trials.SetTimingTolerance(kWideTimingToleranceMs);
   }
   ~ModelEnv() override {
     // The observer and the channel go before the core: the worker ends first.

@@ -48,7 +48,8 @@ TEST_F(RunnerCliTest, RunFromALaterTrialWithATimeline) {
   StartSim();
   const std::string setup = WriteSetup("two.cfg", kTwoTypes);
   Args args = ServerArgs();
-  for (const char* a : {"--quiet", "--start-at", "2", "--timeline", "tl.csv", "--log", "run.log"})
+  for (const char* a : {"--quiet", "--start-at", "2", "--timeline", "tl.csv", "--log", "run.log",
+                        "--timing-tolerance", "60000"})
     args.push_back(a);
   args.push_back(setup);
   Child child(args, dir_);

@@ -318,6 +318,12 @@ TEST_F(SessionRecordTest, KilledRunReadsInterruptedAndCanBeReportedAndResumed) {
   const LoadedRecord continued = Load(next);
   EXPECT_EQ(continued.outcome, "completed");
   EXPECT_EQ(continued.session["resumes"].Str(), killed);
+  // Named after the setup it continues, never after the old record's folder.
+  EXPECT_TRUE(std::regex_match(fs::path(next).filename().string(),
+                               std::regex(R"(\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d_slow_resumed)")))
+      << next;
+  ASSERT_EQ(continued.session["setup_source"].items().size(), 1u);
+  EXPECT_EQ(fs::path(continued.session["setup_source"].items()[0].Str()).filename(), "slow.cfg");
   EXPECT_EQ(continued.session["first_trial"].Int(), 2);
   ASSERT_EQ(continued.trials.size(), 3u);
   EXPECT_EQ(continued.trials[0].trial, 2);

@@ -67,14 +67,14 @@ TEST_F(CommandProcessorTest, EmptyLineFailsSilentlyAndBlankLineIsAnUnknownComman
                               "Syntax, Unrecognized Command: -NoSuchCommand"}));
 }
 
-TEST_F(CommandProcessorTest, TableHas30CommandsMatchedIgnoringCase) {
+TEST_F(CommandProcessorTest, TableHas31CommandsMatchedIgnoringCase) {
   const auto& table = m.commands.GetCommandTable();
-  ASSERT_EQ(table.size(), 30u);
+  ASSERT_EQ(table.size(), 31u);
   EXPECT_STREQ(table.front().name, "-SetLogFile");
   EXPECT_STREQ(table[2].name, "-SetTrialCount");
   EXPECT_STREQ(table[26].name, "-SetShuffleType");
   EXPECT_STREQ(table[28].name, "-SetTrialOrder");
-  EXPECT_STREQ(table.back().name, "-SetTimingMode");
+  EXPECT_STREQ(table.back().name, "-SetTimingTolerance");
 
   ASSERT_EQ(Run("-ADDTRIAL \"T\""), 0);
   EXPECT_EQ(Run("-settrialduration \"T\" 100"), 0);

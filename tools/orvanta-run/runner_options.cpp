@@ -68,11 +68,12 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
       value = argument.substr(equals + 1);
       hasValue = true;
     }
-    const bool takesValue =
-        name == "--log" || name == "--seed" || name == "--save" || name == "--server" ||
-        name == "--negotiation-port" || name == "--message-port" || name == "--client-log" ||
-        name == "--start-at" || name == "--timeline" || name == "--schedule" ||
-        name == "--record" || name == "--report" || name == "--resume" || name == "--reply-timeout";
+    const bool takesValue = name == "--log" || name == "--seed" || name == "--save" ||
+                            name == "--server" || name == "--negotiation-port" ||
+                            name == "--message-port" || name == "--client-log" ||
+                            name == "--start-at" || name == "--timeline" || name == "--schedule" ||
+                            name == "--record" || name == "--report" || name == "--resume" ||
+                            name == "--reply-timeout" || name == "--timing-tolerance";
     if (hasValue && !takesValue) {
       error = "option " + name + " takes no value";
       return ParseOutcome::kUsageError;
@@ -155,6 +156,17 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
         return ParseOutcome::kUsageError;
       }
       options.replyTimeoutMs = static_cast<int32_t>(ms);
+    } else if (name == "--timing-tolerance") {
+      int64_t ms = 0;
+      if (!ParseNumber(value, 0, 86400000, ms)) {
+        error =
+            "option --timing-tolerance needs milliseconds from 0 to 86400000, not '" + value + "'";
+        return ParseOutcome::kUsageError;
+      }
+      options.toleranceMs = static_cast<int32_t>(ms);
+      options.hasTolerance = true;
+    } else if (name == "--strict-timing") {
+      options.strictTiming = true;
     } else if (name == "--record" || name == "--report" || name == "--resume") {
       if (value.empty()) {
         error = "option " + name + " needs a folder name";
@@ -263,6 +275,14 @@ std::string RunnerUsage() {
          "                  from the return of the step before it; fixed: every step at\n"
          "                  its planned time from the run's start, late steps are\n"
          "                  logged at WARNING and the run does not drift\n"
+         "  --timing-tolerance MS  how far a step may stray before the run's timing is\n"
+         "                  outside the tolerance (default: the setup's\n"
+         "                  -SetTimingTolerance, else 5): fixed, each step against its\n"
+         "                  planned time; relative, each trial's period and each\n"
+         "                  pulse's width against their nominal values. A run outside\n"
+         "                  it gets a warning line; --save keeps it\n"
+         "  --strict-timing exit with status 7 when a completed run's timing was\n"
+         "                  outside the tolerance\n"
          "  --timeline PATH write a CSV file with one row per command of the run:\n"
          "                  trial, type, step, command, reply, sent_us, replied_us,\n"
          "                  status (times in microseconds since the run started;\n"
@@ -299,7 +319,8 @@ std::string RunnerUsage() {
          "\n"
          "Exit status:\n"
          "  0   success: the run completed (or --dry-run, or --check found nothing)\n"
-         "  1   a setup file could not be opened, a command in it failed, or the\n"
+         "  1   a setup file could not be opened, a command in it failed, the run\n"
+         "      order is empty (no trial types, or no trials in the order), or the\n"
          "      setup, the timeline or the session record could not be written, an\n"
          "      output file is in use by another program, or --resume or --report\n"
          "      could not read the record\n"
@@ -309,6 +330,8 @@ std::string RunnerUsage() {
          "  5   the trial worker could not be started\n"
          "  6   the run met trouble: the connection was lost (the run ended early),\n"
          "      or commands got no reply; stderr names the count and the first one\n"
+         "  7   --strict-timing: the run completed, but its timing was outside the\n"
+         "      tolerance\n"
          "  64  usage error (also: two of --log, --timeline, --client-log and --save\n"
          "      naming the same file)\n";
 }

@@ -27,6 +27,9 @@ inline constexpr int kExitRunFailed = 5;
 // early), or commands failed (no reply within the bound) on a connection
 // that held.
 inline constexpr int kExitRunTrouble = 6;
+// --strict-timing: the run completed, but its timing was outside the
+// tolerance.
+inline constexpr int kExitTimingOutside = 7;
 inline constexpr int kExitUsage = 64;
 
 struct RunnerOptions {
@@ -52,6 +55,9 @@ struct RunnerOptions {
   TimingMode schedule = TimingMode::kRelative;
   int32_t replyTimeoutMs = 5000;  // bound of every reply wait; 0: wait for ever
   bool check = false;             // validate the setup instead of running it
+  bool hasTolerance = false;      // --timing-tolerance given: it overrides the setup's
+  int32_t toleranceMs = kDefaultTimingToleranceMs;
+  bool strictTiming = false;  // exit 7 when the timing was outside the tolerance
 
   // The session record.
   std::string recordFolder = "OrvantaSessions";  // where record folders are made

@@ -10,6 +10,7 @@
 #include "record/timeline_file.h"
 #include "trials/run_progress.h"
 #include "trials/run_timing.h"
+#include "trials/run_verdict.h"
 #include "trials/trial.h"
 
 namespace orvanta::runner {
@@ -208,6 +209,10 @@ void RunnerObserver::OnRunEnded(const RunSummary& end) {
   if (next_ != nullptr) next_->OnRunEnded(end);
 }
 
+RunRecordState RunnerObserver::RecordState() {
+  return next_ != nullptr ? next_->RecordState() : RunRecordState::kNotWritten;
+}
+
 std::string RunnerObserver::ProgressLine() const {
   MutexLock lock(&mutex_);
   return ProgressLineLocked();
@@ -264,6 +269,11 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
   };
 
   const int32_t numCards = program.deck.GetNumCards();
+  if (numCards == 0) {
+    say("the run order is empty: there are no trials to run (add trial types with a trial "
+        "count above 0); nothing was connected or recorded");
+    return kExitSetupFailed;
+  }
   if (options.startAt > 1 && options.startAt > numCards) {
     say("--start-at " + std::to_string(options.startAt) +
         " is beyond the last trial of the run order (" + std::to_string(numCards) + ")");
@@ -333,10 +343,11 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
     setup.frontEnd = "orvanta-run";
     setup.version = ORVANTA_VERSION;
     setup.setupText = program.config.GetSetupFileText(program.clock.Now());
-    // Absolute, so that the record still names them when read elsewhere.
+    // Absolute, so that the record still names them when read elsewhere. A
+    // resumed run lists the setup sources of the record it continues.
     for (const std::string& source : options.resumeFrom.empty()
                                          ? options.setupFiles
-                                         : std::vector<std::string>{options.resumeFrom}) {
+                                         : record::ResumedSetupSources(options.resumeFrom)) {
       std::error_code ec;
       const std::filesystem::path absolute = std::filesystem::absolute(source, ec);
       setup.setupSources.push_back(ec ? source : absolute.lexically_normal().string());
@@ -350,9 +361,14 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
     setup.messagePort = options.messagePort;
     setup.firstTrial = options.startAt;
     setup.numTrials = numCards;
-    setup.resumes = options.resumeFrom.empty() ? std::string() : setup.setupSources.front();
+    if (!options.resumeFrom.empty()) {
+      std::error_code ec;
+      const std::filesystem::path absolute = std::filesystem::absolute(options.resumeFrom, ec);
+      setup.resumes = ec ? options.resumeFrom : absolute.lexically_normal().string();
+    }
     setup.types = record::TrialTypeTimings(program.trials);
     setup.timing = TimingModeName(program.trials.GetTimingMode());
+    setup.toleranceMs = program.trials.GetTimingTolerance();
     std::string error;
     if (!sessionRecord.Begin(options.recordFolder, setup, error)) {
       say("cannot write the session record: " + error + " (--no-record runs without one)");
@@ -403,6 +419,14 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
       }
       status = kExitRunTrouble;
     }
+    // The worker's verdict, as the box and the log gave it.
+    const RunVerdict verdict = program.trials.GetRunProgress().verdict;
+    if (verdict.timingOutside) {
+      say("warning: the run's timing was outside the tolerance: " +
+          verdict.summary.timing.Describe());
+      if (status == kExitOk && options.strictTiming) status = kExitTimingOutside;
+    }
+    say("verdict: " + verdict.Name());
   }
   program.trials.SetRunObserver(nullptr);
   program.client.DisconnectFromServer();

@@ -89,6 +89,9 @@ class RunnerObserver : public RunObserver {
                       std::chrono::steady_clock::time_point startedAt) override EXCLUDES(mutex_);
   void OnCommand(const CommandRecord& record) override;
   void OnRunEnded(const RunSummary& end) override EXCLUDES(mutex_);
+  // The session record's state; without one, kNotWritten (orvanta-run keeps
+  // records unless told not to).
+  RunRecordState RecordState() override;
 
   // The progress line now, or empty before the run has started and after
   // it has ended.
@@ -166,9 +169,13 @@ class StopRequest {
 // options.startAt, shows the progress line on `echo` when `progress` is set,
 // waits for the end, and disconnects. A stop request (from a signal) cancels
 // the connect or stops the run through StopProcessingTrials; the result is
-// then kExitRunStopped. A run that failed (lost connection, failed
-// commands) gives kExitRunTrouble with a summary line. Messages go to `err`, one line each, after
-// the entries echoed before them.
+// then kExitRunStopped. An empty run order is refused (kExitSetupFailed)
+// before anything is connected. A run that failed (lost connection, failed
+// commands) gives kExitRunTrouble with a summary line. Every run that
+// started ends with the line "verdict: <the run's verdict>"; a run whose
+// timing was outside the tolerance gets a warning line first, and
+// kExitTimingOutside when options.strictTiming (and it completed). Messages go to `err`, one line
+// each, after the entries echoed before them.
 int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEcho& echo,
                bool progress, StopRequest& stop, std::FILE* err);
 

@@ -202,9 +202,11 @@ int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* ou
     }
   }
 
-  // After the setup files, so that it overrides their -SetTimingMode, and
+  // After the setup files, so that they override their -SetTimingMode and
+  // -SetTimingTolerance, and
   // before --save, so that the saved setup carries it.
   if (options.hasSchedule) program.trials.SetTimingMode(options.schedule);
+  if (options.hasTolerance) program.trials.SetTimingTolerance(options.toleranceMs);
 
   if (options.shuffle && program.deck.Shuffle() != 0) {
     sync();
