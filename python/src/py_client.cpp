@@ -3,7 +3,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <deque>
 #include <optional>
 #include <utility>
@@ -269,6 +271,54 @@ std::shared_ptr<PyClient> Connect(const std::optional<std::string>& server, int 
   return client;
 }
 
+// The baseline of the stream benchmark: the records of `object` counted by
+// a plain C++ callback on the stream thread (as the C++ stream benchmark
+// does), over `seconds` after `warmUp` seconds. Records per second.
+struct Counter {
+  std::string object;
+  std::atomic<uint64_t> records{0};
+};
+void CountRecords(void* context, const unsigned char* /*records*/, int recordCount,
+                  std::string objectName) {  // NOLINT(performance-unnecessary-value-param)
+  auto* counter = static_cast<Counter*>(context);
+  if (objectName == counter->object) {
+    counter->records.fetch_add(static_cast<uint64_t>(recordCount), std::memory_order_relaxed);
+  }
+}
+double CountStreamRecords(PyClient& client, const std::string& object, const std::string& type,
+                          double warmUp, double seconds) {
+  RequireConnection(client);
+  const StreamKind* kind = nullptr;
+  for (const StreamKind& k : kStreamKinds) {
+    if (type == k.type) kind = &k;
+  }
+  if (kind == nullptr || client.streamOpen[kind->index]) {
+    Raise(PyExc_ValueError, "no stream for " + type + ", or one is open already");
+  }
+  Counter counter;
+  counter.object = object;
+  double rate = 0;
+  bool ok = false;
+  {
+    py::gil_scoped_release release;
+    (client.client.*kind->setCallback)(&CountRecords, &counter);
+    ok = client.client.OpenStream(object, kind->type);
+    if (ok) {
+      std::this_thread::sleep_for(std::chrono::duration<double>(warmUp));
+      const uint64_t r0 = counter.records.load();
+      const auto start = SteadyClock::now();
+      std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+      const uint64_t r1 = counter.records.load();
+      rate = static_cast<double>(r1 - r0) /
+             std::chrono::duration<double>(SteadyClock::now() - start).count();
+      client.client.CloseStream(object, kind->type);
+    }
+    (client.client.*kind->setCallback)(nullptr, nullptr);
+  }
+  if (!ok) Raise(ModuleExceptions().server, "the server did not open the object " + object);
+  return rate;
+}
+
 void Disconnect(PyClient& client) {
   py::gil_scoped_release release;
   client.client.DisconnectFromServer();
@@ -296,6 +346,9 @@ void BindClient(py::module_& m) {
         return "Reply(status='" + r.status + "', text='" + r.text + "'" +
                (r.reason.empty() ? std::string() : ", reason='" + r.reason + "'") + ")";
       });
+
+  m.def("_count_stream_records", &CountStreamRecords, py::arg("client"), py::arg("object"),
+        py::arg("type"), py::arg("warm_up"), py::arg("seconds"));
 
   py::class_<PyStream, std::shared_ptr<PyStream>>(m, "_RawStream")
       .def("next_batch", &PyStream::Next, py::arg("timeout"), py::arg("flush"))
