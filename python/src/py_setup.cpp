@@ -110,15 +110,32 @@ struct ShuffleResult {
   std::string message;
 };
 
+// Opens the setup's application log, as the window and orvanta-run do at
+// start-up: `log`, or OrvantaLogFile.txt in the current directory. A setup
+// always has one, so that its saved files and records read back. While the
+// default file is held by another setup of this process (or another
+// program), the next free OrvantaLogFile-N.txt is taken; a named log that
+// cannot be had raises.
 std::shared_ptr<PySetup> MakeSetup(const std::optional<std::string>& log) {
   auto setup = std::make_shared<PySetup>();
-  if (log) {
-    LogFile& file = setup->program->core.log();
-    file.SetLogFilename(*log);
-    for (const LogOpenFailure& failed : file.TakeOpenFailures()) {
-      setup->program->boxes.Take();
-      Raise(ModuleExceptions().orvanta, "cannot open the log file " + failed.path + ": " +
-                                            failed.failure.reason);
+  PyProgram& program = *setup->program;
+  LogFile& file = program.core.log();
+  for (int n = 1; n <= 100; ++n) {
+    const std::string path =
+        log ? *log
+            : program.core.applicationDirectory() +
+                  (n == 1 ? std::string("OrvantaLogFile.txt")
+                          : "OrvantaLogFile-" + std::to_string(n) + ".txt");
+    const int status = file.SetLogFilename(path);
+    const std::vector<LogOpenFailure> failures = file.TakeOpenFailures();
+    program.boxes.Take();
+    if (status == 0 && failures.empty()) break;
+    const bool tryAnother = !log && !failures.empty() &&
+                            failures.front().failure.kind == OutputFileFailure::kInUse;
+    if (!tryAnother || n == 100) {
+      Raise(ModuleExceptions().orvanta,
+            "cannot open the log file " + (failures.empty() ? path : failures.front().path) +
+                (failures.empty() ? std::string() : ": " + failures.front().failure.reason));
     }
   }
   return setup;
@@ -217,9 +234,10 @@ void BindSetup(py::module_& m) {
       "A setup: trial types, counts, shuffle settings and the run order, read and written by the "
       "window's own interpreter and writer.")
       .def(py::init(&MakeSetup), py::arg("log") = py::none(),
-           "An empty setup. `log` names the application log file (by the log's path rules; the "
-           "extension is always .txt); without it no log file is written until a setup file "
-           "sets one.")
+           "An empty setup with its application log: `log` (by the log's path rules; the "
+           "extension is always .txt), else OrvantaLogFile.txt in the current directory, as the "
+           "window and orvanta-run keep it (OrvantaLogFile-2.txt and so on while another setup "
+           "holds that file). A setup file's -SetLogFile moves it.")
       .def_static(
           "load",
           [](const std::string& path, const std::optional<std::string>& log) {

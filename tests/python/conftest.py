@@ -66,12 +66,15 @@ class Sim:
                 "--message-port", str(self.message_port)]
 
     def commands(self):
-        """(command, reply) of every command received, stream ports blanked."""
+        """(command, reply) of every command received, the ports of the
+        connection sequence (free ones, picked anew each time) blanked."""
         rows = []
         for line in open(self.transcript, encoding="utf-8", errors="replace"):
             f = line.rstrip("\n").split("\t")
             if len(f) == 7 and f[3] == "cmd":
-                rows.append((re.sub(r"^(-CreateStream \S+) \d+", r"\1 PORT", f[4]), f[5]))
+                command = re.sub(r"^(-CreateStream \S+) \d+", r"\1 PORT", f[4])
+                reply = "0 PORT" if command == "-GetNextAvailablePortNumber" else f[5]
+                rows.append((command, reply))
         return rows
 
     def stop(self):
@@ -96,3 +99,9 @@ def short_setup(tmp_path):
     path = tmp_path / "short.cfg"
     path.write_text(SHORT_SETUP)
     return str(path)
+
+
+@pytest.fixture(autouse=True)
+def in_tmp_path(tmp_path, monkeypatch):
+    """Logs and records land in the test's own folder."""
+    monkeypatch.chdir(tmp_path)

@@ -18,7 +18,7 @@ def test_send_objects_and_streams(sim):
         reply = client.send("-LogMessage from_python 1")
         assert (reply.status, reply.text, reply.reason, bool(reply)) == ("replied", "0", "", True)
 
-        with client.stream("CSC2", batch_size=8, timeout=5) as stream:
+        with client.stream("CSC2", batch_size=8, timeout=5, flush=5) as stream:
             batches = [next(stream) for _ in range(2)]
         for batch in batches:
             assert batch.dtype == orvanta.record_dtype("CscAcqEnt") and len(batch) == 8
