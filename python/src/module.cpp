@@ -25,9 +25,9 @@ PYBIND11_MODULE(_orvanta, m) {
       "A setup file that could not be opened or run to its end. Attributes: path, line "
       "(0 when the file could not be opened), command, reason.",
       e.orvanta, nullptr);
-  e.server = PyErr_NewExceptionWithDoc(
-      "orvanta.ServerError", "The connection to the acquisition server failed.", e.orvanta,
-      nullptr);
+  e.server = PyErr_NewExceptionWithDoc("orvanta.ServerError",
+                                       "The connection to the acquisition server failed.",
+                                       e.orvanta, nullptr);
   e.record = PyErr_NewExceptionWithDoc("orvanta.RecordError",
                                        "A session record that cannot be read or written.",
                                        e.orvanta, nullptr);

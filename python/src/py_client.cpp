@@ -5,9 +5,9 @@
 
 #include <atomic>
 #include <cstring>
-#include <thread>
 #include <deque>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -91,8 +91,8 @@ class PyStream {
     PyClient& client = *owner_;
     RequireConnection(client);
     if (client.streamOpen[kind_.index]) {
-      Raise(ModuleExceptions().server, "a stream of " + std::string(kind_.type) +
-                                           " records is open already; close it first");
+      Raise(ModuleExceptions().server,
+            "a stream of " + std::string(kind_.type) + " records is open already; close it first");
     }
     (client.client.*kind_.setCallback)(&PyStream::OnRecords, this);
     client.streamOpen[kind_.index] = true;
@@ -156,8 +156,7 @@ class PyStream {
         if (!ready_.empty()) {
           batch = std::move(ready_.front());
           ready_.pop_front();
-        } else if (filling_ && !filling_->empty() &&
-                   (SteadyClock::now() >= flushAt || closed_)) {
+        } else if (filling_ && !filling_->empty() && (SteadyClock::now() >= flushAt || closed_)) {
           batch = std::move(filling_);
         }
         if (batch || closed_ || (bounded && SteadyClock::now() >= endAt)) break;
@@ -251,8 +250,8 @@ std::shared_ptr<PyClient> Connect(const std::optional<std::string>& server, int 
   bool ok = false;
   CallInterruptibly(
       [&] {
-        ok = client->client.ConnectToServer(client->server, negotiate, negotiationPort,
-                                            messagePort, &cancel);
+        ok = client->client.ConnectToServer(client->server, negotiate, negotiationPort, messagePort,
+                                            &cancel);
       },
       cancel);
   if (!ok) {
@@ -373,8 +372,9 @@ void BindClient(py::module_& m) {
       .def("__enter__", [](std::shared_ptr<PyClient> self) { return self; })
       .def("__exit__", [](PyClient& self, py::args) { Disconnect(self); })
       .def("close", &Disconnect, "Disconnects (closing the data streams). Idempotent.")
-      .def_property_readonly("connected", [](const PyClient& c) { return c.client.HasConnection(); },
-                             "True while a connection is set up (no traffic).")
+      .def_property_readonly(
+          "connected", [](const PyClient& c) { return c.client.HasConnection(); },
+          "True while a connection is set up (no traffic).")
       .def_property_readonly("server", [](const PyClient& c) { return c.server; })
       .def_property_readonly("server_address",
                              [](const PyClient& c) { return c.client.GetServerIPAddress(); })
@@ -397,15 +397,16 @@ void BindClient(py::module_& m) {
           py::arg("command"),
           "Sends one command and waits for its reply (bounded by reply_timeout_ms; Ctrl+C ends "
           "the wait and the owed reply is drained before the next command). Returns a Reply.")
-      .def("is_alive",
-           [](PyClient& self) {
-             StopSignal cancel;
-             bool ok = false;
-             CallInterruptibly([&] { ok = self.client.IsConnected(&cancel); }, cancel);
-             return ok;
-           },
-           "The connection check of the Start button: a real exchange; True when it was "
-           "answered.")
+      .def(
+          "is_alive",
+          [](PyClient& self) {
+            StopSignal cancel;
+            bool ok = false;
+            CallInterruptibly([&] { ok = self.client.IsConnected(&cancel); }, cancel);
+            return ok;
+          },
+          "The connection check of the Start button: a real exchange; True when it was "
+          "answered.")
       .def_property_readonly("objects", &ObjectsOf,
                              "The server's acquisition objects as (name, data type) pairs, in the "
                              "server's order.")
@@ -418,9 +419,8 @@ void BindClient(py::module_& m) {
               if (type == k.type) kind = &k;
             }
             if (kind == nullptr) {
-              Raise(ModuleExceptions().server,
-                    "the object " + object + " has the data type '" + type +
-                        "', which no data stream carries");
+              Raise(ModuleExceptions().server, "the object " + object + " has the data type '" +
+                                                   type + "', which no data stream carries");
             }
             if (batchSize == 0 || maxBatches == 0) {
               Raise(PyExc_ValueError, "batch_size and max_batches are 1 or more");

@@ -18,6 +18,8 @@ BoxResult KeptMessageBoxes::Show(const std::string& text, const std::string& cap
                                  BoxIcon /*icon*/, BoxButtons buttons) {
   {
     MutexLock lock(&mutex_);
+    // Nobody may ever take them (a client's boxes): keep the latest only.
+    if (boxes_.size() >= kKeptBoxes) boxes_.erase(boxes_.begin());
     boxes_.push_back({caption, text});
   }
   return buttons == BoxButtons::kYesNo ? BoxResult::kYes : BoxResult::kOk;

@@ -48,6 +48,8 @@ class KeptMessageBoxes : public MessageBoxes {
   using MessageBoxes::Show;
   BoxResult Show(const std::string& text, const std::string& caption, BoxIcon icon,
                  BoxButtons buttons) override EXCLUDES(mutex_);
+  // The most boxes kept; older ones are dropped.
+  static constexpr size_t kKeptBoxes = 64;
   // The boxes shown since the last call, oldest first.
   std::vector<Box> Take() EXCLUDES(mutex_);
 

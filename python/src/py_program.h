@@ -3,8 +3,8 @@
 // exceptions or summaries; nothing is opened in a desktop shell.
 #pragma once
 
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 

@@ -54,7 +54,8 @@ py::dict Load(const std::string& folder) {
     py::gil_scoped_release release;
     ok = record::LoadRecord(folder, loaded, error);
   }
-  if (!ok) Raise(ModuleExceptions().record, "cannot read the session record " + folder + ": " + error);
+  if (!ok)
+    Raise(ModuleExceptions().record, "cannot read the session record " + folder + ": " + error);
   py::dict out;
   out["folder"] = loaded.folder;
   out["outcome"] = loaded.outcome;

@@ -4,8 +4,10 @@
 // are queued by the worker's observer and handed to the Python callback from
 // the waiting thread, so a slow callback never delays a trial.
 #include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
 
 #include <deque>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,8 +38,8 @@ struct RunResult {
   int32_t failedCommands = 0;
   bool connectionLost = false;
   std::optional<py::dict> firstFailure;
-  std::string record;  // the record's folder; empty without one
-  std::string report;  // its report.html once written
+  std::string record;   // the record's folder; empty without one
+  std::string report;   // its report.html once written
   std::string message;  // the end-of-run box text, as the window shows it
   int32_t firstTrial = 1;
   int32_t numberOfTrials = 0;
@@ -129,7 +131,10 @@ void StopAndWait(TrialContainer& trials) {
 
 RunResult Run(const std::shared_ptr<PySetup>& setupPtr, const std::shared_ptr<PyClient>& clientPtr,
               const std::optional<std::string>& schedule, int32_t startAt,
-              const std::optional<std::string>& recordDir, const py::object& onTrial) {
+              const std::optional<std::filesystem::path>& recordsFolder,
+              const py::object& onTrial) {
+  const std::optional<std::string> recordDir =
+      recordsFolder ? std::optional<std::string>(recordsFolder->string()) : std::nullopt;
   PySetup& setup = *setupPtr;
   PyClient& client = *clientPtr;
   PyProgram& program = *setup.program;
@@ -296,8 +301,8 @@ void BindRun(py::module_& m) {
       .def("__bool__", [](const RunResult& r) { return r.outcome == "completed"; })
       .def("__repr__", [](const RunResult& r) {
         return "RunResult(outcome='" + r.outcome +
-               "', failed_commands=" + std::to_string(r.failedCommands) + ", record='" +
-               r.record + "')";
+               "', failed_commands=" + std::to_string(r.failedCommands) + ", record='" + r.record +
+               "')";
       });
 
   m.def("run", &Run, py::arg("setup"), py::arg("client"), py::arg("schedule") = "fixed",

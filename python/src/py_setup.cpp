@@ -1,6 +1,7 @@
 // orvanta.Setup and orvanta.TrialType: the setup the window edits, loaded
 // and saved by the same interpreter and writer, shuffled by the same deck.
 #include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
 
 #include <filesystem>
 #include <optional>
@@ -40,7 +41,8 @@ std::string Unix(std::string text) {
   for (const KeptMessageBoxes::Box& box : program.boxes.Take()) {
     if (box.caption == "Configuration File Error") text = Unix(box.text);
   }
-  if (text.empty()) text = outcome.reason.empty() ? "cannot open setup file " + path : outcome.reason;
+  if (text.empty())
+    text = outcome.reason.empty() ? "cannot open setup file " + path : outcome.reason;
   PyObject* type = ModuleExceptions().setupFile;
   py::object error = py::reinterpret_borrow<py::object>(type)(text);
   error.attr("path") = path;
@@ -55,6 +57,12 @@ std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
   const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
   return ec ? path : absolute.lexically_normal().string();
+}
+
+// Runs a setup file with the GIL released (the file is read from disk).
+int ProcessScript(PyProgram& program, const std::string& path) {
+  py::gil_scoped_release release;
+  return program.core.config().ProcessScript(path);
 }
 
 void RefuseWhileRunning(const PySetup& setup) {
@@ -87,8 +95,8 @@ struct PyTrialType {
 };
 
 template <class Value, class Setter>
-void Field(py::class_<PyTrialType>& type, const char* name, Value (Trial::*get)() const,
-           Setter set, const char* doc) {
+void Field(py::class_<PyTrialType>& type, const char* name, Value (Trial::*get)() const, Setter set,
+           const char* doc) {
   type.def_property(
       name, [get](const PyTrialType& t) { return (t.Get().*get)(); },
       [set](const PyTrialType& t, Value value) {
@@ -121,17 +129,16 @@ std::shared_ptr<PySetup> MakeSetup(const std::optional<std::string>& log) {
   PyProgram& program = *setup->program;
   LogFile& file = program.core.log();
   for (int n = 1; n <= 100; ++n) {
-    const std::string path =
-        log ? *log
-            : program.core.applicationDirectory() +
-                  (n == 1 ? std::string("OrvantaLogFile.txt")
-                          : "OrvantaLogFile-" + std::to_string(n) + ".txt");
+    const std::string path = log ? *log
+                                 : program.core.applicationDirectory() +
+                                       (n == 1 ? std::string("OrvantaLogFile.txt")
+                                               : "OrvantaLogFile-" + std::to_string(n) + ".txt");
     const int status = file.SetLogFilename(path);
     const std::vector<LogOpenFailure> failures = file.TakeOpenFailures();
     program.boxes.Take();
     if (status == 0 && failures.empty()) break;
-    const bool tryAnother = !log && !failures.empty() &&
-                            failures.front().failure.kind == OutputFileFailure::kInUse;
+    const bool tryAnother =
+        !log && !failures.empty() && failures.front().failure.kind == OutputFileFailure::kInUse;
     if (!tryAnother || n == 100) {
       Raise(ModuleExceptions().orvanta,
             "cannot open the log file " + (failures.empty() ? path : failures.front().path) +
@@ -164,8 +171,9 @@ void BindSetup(py::module_& m) {
                                "One trial type of a setup. Reading or setting a field changes "
                                "the setup at once, as the window's editor does; a type that was "
                                "removed raises KeyError.");
-  type.def_property_readonly("name", [](const PyTrialType& t) { return t.Get().GetName(); },
-                             "The type's name (unique within the setup).")
+  type.def_property_readonly(
+          "name", [](const PyTrialType& t) { return t.Get().GetName(); },
+          "The type's name (unique within the setup).")
       .def_property(
           "count",
           [](const PyTrialType& t) {
@@ -240,10 +248,11 @@ void BindSetup(py::module_& m) {
            "holds that file). A setup file's -SetLogFile moves it.")
       .def_static(
           "load",
-          [](const std::string& path, const std::optional<std::string>& log) {
+          [](const std::filesystem::path& file, const std::optional<std::string>& log) {
+            const std::string path = file.string();
             std::shared_ptr<PySetup> setup = MakeSetup(log);
             PyProgram& program = *setup->program;
-            if (program.core.config().ProcessScript(path) != 0) RaiseLoadFailure(program, path);
+            if (ProcessScript(program, path) != 0) RaiseLoadFailure(program, path);
             program.boxes.Take();
             setup->sources.push_back(AbsolutePath(path));
             return setup;
@@ -254,9 +263,10 @@ void BindSetup(py::module_& m) {
           "opened, a line cannot be read or a command fails.")
       .def(
           "read",
-          [](PySetup& setup, const std::string& path) {
+          [](PySetup& setup, const std::filesystem::path& file) {
+            const std::string path = file.string();
             RefuseWhileRunning(setup);
-            if (setup.program->core.config().ProcessScript(path) != 0) {
+            if (ProcessScript(*setup.program, path) != 0) {
               RaiseLoadFailure(*setup.program, path);
             }
             setup.program->boxes.Take();
@@ -395,8 +405,13 @@ void BindSetup(py::module_& m) {
           "The command lines a save writes (without the header): equal texts, equal setups.")
       .def(
           "save",
-          [](PySetup& setup, const std::string& path) {
-            const SetupFileSaveResult saved = setup.program->core.config().SaveSetupFile(path);
+          [](PySetup& setup, const std::filesystem::path& file) {
+            const std::string path = file.string();
+            SetupFileSaveResult saved;
+            {
+              py::gil_scoped_release release;
+              saved = setup.program->core.config().SaveSetupFile(path);
+            }
             setup.program->boxes.Take();
             if (saved.status != 0) {
               Raise(ModuleExceptions().orvanta,
