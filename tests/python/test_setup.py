@@ -10,8 +10,8 @@ from conftest import EXAMPLES, RUNNER
 
 
 def runner(*args, cwd):
-    return subprocess.run([RUNNER, "--quiet", *args], cwd=cwd, capture_output=True, text=True,
-                          timeout=60)
+    return subprocess.run([RUNNER, "--quiet", "--log", "cli-log", *args], cwd=cwd,
+                          capture_output=True, text=True, timeout=60)
 
 
 def test_load_shuffle_and_save_match_the_runner(tmp_path):
@@ -31,10 +31,12 @@ def test_load_shuffle_and_save_match_the_runner(tmp_path):
                  protocol, cwd=tmp_path)
     assert out.returncode == 0, out.stderr
     assert out.stdout.splitlines() == ["%d.  %s" % (i + 1, n) for i, n in enumerate(setup.order)]
-    # The same bytes but for the header's date line.
+    # The same bytes but for the header's date and the log's own file.
     ours = saved.read_bytes().split(b"\r\n")
     theirs = (tmp_path / "cli.cfg").read_bytes().split(b"\r\n")
-    assert [l for l in ours if b"Date:" not in l] == [l for l in theirs if b"Date:" not in l]
+    assert ours[5] == b'-SetLogFile "%s"' % str(tmp_path / "OrvantaLogFile.txt").encode()
+    assert theirs[5] == b'-SetLogFile "%s"' % str(tmp_path / "cli-log.txt").encode()
+    assert ours[:2] + ours[3:5] + ours[6:] == theirs[:2] + theirs[3:5] + theirs[6:]
 
     # Macros, edits and a limit that cannot be met.
     setup = orvanta.Setup.load(os.path.join(EXAMPLES, "macros.cfg"))
@@ -44,7 +46,9 @@ def test_load_shuffle_and_save_match_the_runner(tmp_path):
     crowded.add_type("B")
     assert "B" in crowded and "C" not in crowded
     result = crowded.shuffle(seed=1)
-    assert not result.limit_met and result.breaks and "CardDeck::Shuffle()" in result.message
+    assert (result.limit_met, result.breaks) == (False, [2, 3, 6])
+    assert result.message == ("Shuffle Failed, the Max limit of consecutive cards request has not "
+                              "been satisfied.")
     crowded.remove_type("B")
     with pytest.raises(KeyError):
         crowded["B"].duration
