@@ -71,6 +71,44 @@ std::vector<std::pair<std::string, std::string>> ObjectsOf(PyClient& client) {
   return objects;
 }
 
+using Buffer = std::vector<unsigned char>;
+
+// Batch memory handed back when the NumPy array that owned it is freed, so
+// that a stream at full rate does not map fresh pages for every batch. A
+// leaf lock: taken under a stream's lock, and alone when an array goes.
+class BufferPool {
+ public:
+  static constexpr size_t kKept = 8;
+  std::unique_ptr<Buffer> Take(size_t bytes) EXCLUDES(mutex_) {
+    {
+      MutexLock lock(&mutex_);
+      if (!free_.empty()) {
+        std::unique_ptr<Buffer> buffer = std::move(free_.back());
+        free_.pop_back();
+        return buffer;
+      }
+    }
+    auto buffer = std::make_unique<Buffer>();
+    buffer->reserve(bytes);
+    return buffer;
+  }
+  void Give(std::unique_ptr<Buffer> buffer) EXCLUDES(mutex_) {
+    buffer->clear();  // keeps its capacity
+    MutexLock lock(&mutex_);
+    if (free_.size() < kKept) free_.push_back(std::move(buffer));
+  }
+
+ private:
+  Mutex mutex_;
+  std::vector<std::unique_ptr<Buffer>> free_ GUARDED_BY(mutex_);
+};
+
+// What a batch's array owns: its memory, and where to hand it back.
+struct Lease {
+  std::unique_ptr<Buffer> buffer;
+  std::weak_ptr<BufferPool> pool;
+};
+
 // The records of one acquisition object, gathered into batches on the
 // stream's receive thread: each record is copied once, into the batch that
 // becomes a NumPy array's memory when Python takes it.
@@ -138,7 +176,7 @@ class PyStream {
     const bool bounded = timeout >= 0;
     const auto endAt = start + std::chrono::duration_cast<SteadyClock::duration>(
                                    std::chrono::duration<double>(bounded ? timeout : 0));
-    std::unique_ptr<std::vector<unsigned char>> batch;
+    std::unique_ptr<Buffer> batch;
     for (;;) {
       {
         py::gil_scoped_release release;
@@ -156,19 +194,26 @@ class PyStream {
         if (!ready_.empty()) {
           batch = std::move(ready_.front());
           ready_.pop_front();
-        } else if (filling_ && !filling_->empty() && (SteadyClock::now() >= flushAt || closed_)) {
-          batch = std::move(filling_);
+        } else if (filling_ && !filling_->empty()) {
+          // A batch that is not full goes at the flush time, at the end of the
+          // stream, and when the time-out ends the wait.
+          const auto now = SteadyClock::now();
+          if (now >= flushAt || closed_ || (bounded && now >= endAt)) batch = std::move(filling_);
         }
         if (batch || closed_ || (bounded && SteadyClock::now() >= endAt)) break;
       }
       if (SignalRaised()) throw py::error_already_set();
     }
     if (!batch) return py::none();
-    auto* owned = batch.release();
-    const auto records = static_cast<py::ssize_t>(owned->size() / kind_.recordSize);
-    py::capsule free(owned, [](void* p) { delete static_cast<std::vector<unsigned char>*>(p); });
-    return py::array_t<unsigned char>({records, static_cast<py::ssize_t>(kind_.recordSize)},
-                                      owned->data(), free);
+    const auto records = static_cast<py::ssize_t>(batch->size() / kind_.recordSize);
+    unsigned char* data = batch->data();
+    auto* lease = new Lease{std::move(batch), pool_};
+    py::capsule owner(lease, [](void* p) {
+      std::unique_ptr<Lease> held(static_cast<Lease*>(p));
+      if (std::shared_ptr<BufferPool> pool = held->pool.lock()) pool->Give(std::move(held->buffer));
+    });
+    return py::array_t<unsigned char>({records, static_cast<py::ssize_t>(kind_.recordSize)}, data,
+                                      owner);
   }
 
   uint64_t dropped() const {
@@ -194,10 +239,7 @@ class PyStream {
     const size_t bytes = static_cast<size_t>(recordCount) * kind_.recordSize;
     MutexLock lock(&mutex_);
     received_ += static_cast<uint64_t>(recordCount);
-    if (!filling_) {
-      filling_ = std::make_unique<std::vector<unsigned char>>();
-      filling_->reserve(batchBytes_);
-    }
+    if (!filling_) filling_ = pool_->Take(batchBytes_);
     // The first record of a batch wakes a reader that waits to flush.
     if (filling_->empty()) changed_.SignalAll();
     filling_->insert(filling_->end(), records, records + bytes);
@@ -217,13 +259,14 @@ class PyStream {
   const StreamKind kind_;
   const size_t batchBytes_;
   const size_t maxBatches_;
+  const std::shared_ptr<BufferPool> pool_ = std::make_shared<BufferPool>();
   bool registered_ = false;  // Python thread only
   bool opened_ = false;      // Python thread only
 
   mutable Mutex mutex_;
   CondVar changed_{&mutex_};
-  std::unique_ptr<std::vector<unsigned char>> filling_ GUARDED_BY(mutex_);
-  std::deque<std::unique_ptr<std::vector<unsigned char>>> ready_ GUARDED_BY(mutex_);
+  std::unique_ptr<Buffer> filling_ GUARDED_BY(mutex_);
+  std::deque<std::unique_ptr<Buffer>> ready_ GUARDED_BY(mutex_);
   uint64_t dropped_ GUARDED_BY(mutex_) = 0;
   uint64_t received_ GUARDED_BY(mutex_) = 0;
   bool closed_ GUARDED_BY(mutex_) = false;
