@@ -1,13 +1,17 @@
 """The server client from Python: replies with their status, the objects, and
 the data streams as NumPy batches holding what the simulator sent."""
 
+import os
+import signal
 import socket
+import threading
 import time
 
 import numpy
 import pytest
 
 import orvanta
+from conftest import Sim
 
 
 def test_send_objects_and_streams(sim):
@@ -52,3 +56,22 @@ def test_a_server_that_never_answers(tmp_path):
     assert str(error.value).startswith("cannot connect to the acquisition server at 127.0.0.1")
     assert str(error.value).endswith("(message port %d)" % port)
     silent.close()
+
+
+def test_a_missing_reply_and_ctrl_c_in_a_stream_wait(tmp_path):
+    sim = Sim(str(tmp_path), "--fault-command", "-LogMessage", "--no-reply", "1")
+    try:
+        with orvanta.Client(**dict(sim.client_args(), reply_timeout_ms=300)) as client:
+            reply = client.send("-LogMessage lost 1")
+            assert (reply.status, reply.reason, reply.text) == (
+                "no reply", "no reply within 300 ms", "")
+        with orvanta.Client(**sim.client_args()) as client:
+            with client.stream("CSC1") as stream:
+                threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
+                start = time.monotonic()
+                with pytest.raises(KeyboardInterrupt):
+                    for batch in stream:  # no time-out: only Ctrl+C ends it
+                        pass
+                assert time.monotonic() - start < 2
+    finally:
+        sim.stop()

@@ -6,6 +6,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import threading
 import time
 
@@ -96,3 +97,31 @@ def test_ctrl_c_stops_the_run_and_resets_the_pulse(tmp_path, sim):
     assert pulses == ['-SetDIOPortOutput "DIO" 0 32', '-SetDIOPortOutput "DIO" 0 0']
     assert setup["Long"].count == 3  # the setup is editable again
     setup["Long"].count = 4
+
+
+def test_refusals_a_failing_callback_and_records_without_pandas(tmp_path, sim, monkeypatch):
+    setup = orvanta.Setup()
+    kind = setup.add_type("T")
+    kind.count, kind.duration, kind.interval, kind.start_event = 3, 50, 50, True
+    with orvanta.Client(**sim.client_args()) as client:
+        with pytest.raises(ValueError) as error:
+            orvanta.run(setup, client, start_at=9)
+        assert str(error.value) == "start_at 9 is beyond the last trial of the run order (3)"
+
+        def fail(trial):
+            with pytest.raises(orvanta.OrvantaError, match="the setup is being run"):
+                setup["T"].count = 1
+            raise RuntimeError("callback failed")
+
+        with pytest.raises(RuntimeError, match="callback failed"):
+            orvanta.run(setup, client, record_dir=str(tmp_path / "rec"), on_trial=fail)
+    with pytest.raises(orvanta.ServerError, match="not connected to the acquisition server"):
+        orvanta.run(setup, client)
+
+    (folder,) = os.listdir(tmp_path / "rec")
+    monkeypatch.setitem(sys.modules, "pandas", None)  # as if it were not installed
+    record = orvanta.Record(tmp_path / "rec" / folder)
+    assert record.outcome == "stopped"
+    assert [(t["trial"], t["type"], t["outcome"]) for t in record.trials] == [(1, "T", "stopped")]
+    assert isinstance(record.timeline, list)
+    assert record.timeline[0]["command"] == "-PostEvent \"\" 0 0"

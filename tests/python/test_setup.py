@@ -80,5 +80,15 @@ def test_bad_files_raise_the_programs_texts(tmp_path):
         "There was an error processing your configuration file.  See the logfile for details."
         "\n\nFile: %s\nLine Number: 2\nCommand: -SetTrialCount \"Nobody\" 3\n" % bad)
     assert (error.value.line, error.value.command) == (2, '-SetTrialCount "Nobody" 3')
+    setup = orvanta.Setup()
     with pytest.raises(ValueError, match="the trial name is blank"):
-        orvanta.Setup().add_type("")
+        setup.add_type("")
+    with pytest.raises(orvanta.OrvantaError) as error:
+        setup.execute('-SetTrialCount "Nobody" 3')
+    assert str(error.value) == ("CommandProcessor::SetTrialCount() - Error, the trial name was not "
+                                "found.  Trial Name: Nobody")
+    with pytest.raises(orvanta.OrvantaError) as error:
+        setup.save(tmp_path / "no" / "x.cfg")
+    assert str(error.value) == ("cannot save the setup file %s: cannot create a file in the folder "
+                                "%s: No such file or directory" % (tmp_path / "no" / "x.cfg",
+                                                                   tmp_path / "no"))
