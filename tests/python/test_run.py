@@ -31,7 +31,7 @@ def test_a_python_run_sends_what_orvanta_run_sends(tmp_path, short_setup):
         def on_trial(trial):
             seen.append((trial.number, trial.name))
             threads.add(threading.get_ident())
-            time.sleep(0.15)  # slower than a trial: the worker must not wait for it
+            time.sleep(0.3)  # twice a trial: the worker must not wait for it
 
         with orvanta.Client(**py_sim.client_args()) as client:
             result = orvanta.run(setup, client, record_dir=str(tmp_path / "py"),
@@ -55,7 +55,7 @@ def test_a_python_run_sends_what_orvanta_run_sends(tmp_path, short_setup):
     assert list(ours.timeline["command"]) == list(theirs.timeline["command"])
     # The slow callback left the fixed schedule as orvanta-run keeps it.
     drift = (ours.trials["start_us"] - theirs.trials["start_us"]).abs().max()
-    assert drift < 40_000, drift
+    assert drift < 60_000, drift
     assert open(ours.setup_path, "rb").read().split(b"\r\n")[4:] == \
         open(theirs.setup_path, "rb").read().split(b"\r\n")[4:]
 
@@ -84,15 +84,15 @@ def test_ctrl_c_stops_the_run_and_resets_the_pulse(tmp_path, sim):
     def interrupt_soon(trial):
         threading.Timer(0.4, os.kill, (os.getpid(), signal.SIGINT)).start()
 
-    start = time.monotonic()
     with orvanta.Client(**sim.client_args()) as client:
         with pytest.raises(KeyboardInterrupt):
             orvanta.run(setup, client, record_dir=str(tmp_path / "rec"), on_trial=interrupt_soon)
         assert client.send("-LogMessage after 1")  # the connection stays usable
-    assert time.monotonic() - start < 2.5  # well before the 3 s pulse would end
     (folder,) = os.listdir(tmp_path / "rec")
     record = orvanta.Record(tmp_path / "rec" / folder)
     assert (record.outcome, record.resume_point) == ("stopped", 1)
+    assert list(record.trials["outcome"]) == ["stopped"]
+    assert record.trials["end_us"][0] < 2_500_000  # well before the 3 s pulse would end
     pulses = [c for c, _ in sim.commands() if c.startswith("-SetDIOPortOutput")]
     assert pulses == ['-SetDIOPortOutput "DIO" 0 32', '-SetDIOPortOutput "DIO" 0 0']
     assert setup["Long"].count == 3  # the setup is editable again
