@@ -121,7 +121,13 @@ class PyStream {
         kind_(kind),
         batchBytes_(batchSize * static_cast<size_t>(kind.recordSize)),
         maxBatches_(maxBatches) {}
-  ~PyStream() { Close(); }
+  ~PyStream() {
+    try {
+      Close();
+    } catch (...) {
+      // A destructor says nothing; the stream is gone either way.
+    }
+  }
   PyStream(const PyStream&) = delete;
   PyStream& operator=(const PyStream&) = delete;
 
@@ -413,7 +419,7 @@ void BindClient(py::module_& m) {
            "computer's host name. Every wait is bounded by reply_timeout_ms (0: no bound) and "
            "ends on Ctrl+C. Raises ServerError with the reason when the connect fails.")
       .def("__enter__", [](std::shared_ptr<PyClient> self) { return self; })
-      .def("__exit__", [](PyClient& self, py::args) { Disconnect(self); })
+      .def("__exit__", [](PyClient& self, const py::args&) { Disconnect(self); })
       .def("close", &Disconnect, "Disconnects (closing the data streams). Idempotent.")
       .def_property_readonly(
           "connected", [](const PyClient& c) { return c.client.HasConnection(); },

@@ -22,7 +22,7 @@ namespace orvanta::python {
 namespace {
 
 // A box text as Python shows it: line breaks without carriage returns.
-std::string Unix(std::string text) {
+std::string Unix(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {

@@ -66,16 +66,18 @@ class Sim:
                 "--message-port", str(self.message_port)]
 
     def commands(self):
-        """(command, reply) of every command received, the ports of the
-        connection sequence (free ones, picked anew each time) blanked."""
+        """(connection, command, reply) of every command received, connection
+        by connection (the simulator's threads write their lines in whatever
+        order they run), the ports of the connection sequence (free ones,
+        picked anew each time) blanked."""
         rows = []
         for line in open(self.transcript, encoding="utf-8", errors="replace"):
             f = line.rstrip("\n").split("\t")
             if len(f) == 7 and f[3] == "cmd":
                 command = re.sub(r"^(-CreateStream \S+) \d+", r"\1 PORT", f[4])
                 reply = "0 PORT" if command == "-GetNextAvailablePortNumber" else f[5]
-                rows.append((command, reply))
-        return rows
+                rows.append((f[2], command, reply))
+        return sorted(rows, key=lambda row: row[0])  # stable: each connection keeps its order
 
     def stop(self):
         if self.process.poll() is None:

@@ -93,7 +93,7 @@ def test_ctrl_c_stops_the_run_and_resets_the_pulse(tmp_path, sim):
     assert (record.outcome, record.resume_point) == ("stopped", 1)
     assert list(record.trials["outcome"]) == ["stopped"]
     assert record.trials["end_us"][0] < 2_500_000  # well before the 3 s pulse would end
-    pulses = [c for c, _ in sim.commands() if c.startswith("-SetDIOPortOutput")]
+    pulses = [c for _, c, _ in sim.commands() if c.startswith("-SetDIOPortOutput")]
     assert pulses == ['-SetDIOPortOutput "DIO" 0 32', '-SetDIOPortOutput "DIO" 0 0']
     assert setup["Long"].count == 3  # the setup is editable again
     setup["Long"].count = 4
