@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs the five benchmarks and writes their report:
-#   bash scripts/bench.sh          # all five, into build/bench-report.md
+# Runs the benchmarks and writes their report:
+#   bash scripts/bench.sh          # all six, into build/bench-report.md
 #   bash scripts/bench.sh shuffle  # the ones whose name holds a word
 # Each benchmark prints its figures beside a baseline measured in the same
 # run, with their ratio and whether the goal was met. Run it on a quiet
@@ -13,7 +13,7 @@ bash scripts/build.sh
 build_dir=${ORVANTA_BUILD_DIR:-build}
 report=${ORVANTA_BENCH_REPORT:-$build_dir/bench-report.md}
 
-benches=(exchange_bench run_timing_bench stream_bench shuffle_bench memory_bench)
+benches=(exchange_bench run_timing_bench stream_bench shuffle_bench memory_bench python_bench)
 if [ $# -gt 0 ]; then
   chosen=()
   for b in "${benches[@]}"; do
@@ -38,6 +38,18 @@ fi
 status=0
 for b in "${benches[@]}"; do
   echo "== $b"
+  if [ "$b" = python_bench ]; then
+    # The Python module's, for Debian's python3, against the programs of this build.
+    if [ ! -d "$build_dir/python/orvanta" ]; then
+      echo "bench.sh: the Python module is not built; $b skipped"
+      continue
+    fi
+    PYTHONPATH="$build_dir/python" /usr/bin/python3 bench/python_bench.py \
+      --sim "$build_dir/tools/quorvin-sim/quorvin-sim" \
+      --runner "$build_dir/tools/orvanta-run/orvanta-run" --report "$report" ||
+      { echo "bench.sh: $b failed" >&2; status=1; }
+    continue
+  fi
   "$build_dir/bench/$b" --report="$report" || { echo "bench.sh: $b failed" >&2; status=1; }
 done
 echo

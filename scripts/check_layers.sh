@@ -26,6 +26,7 @@ declare -A allowed=(
   [tools/quorvin-sim]="platform client/frame_codec.h"
   [fuzz]="platform log client trials record script core"
   [bench]="platform log client trials record script core tools/quorvin-sim"
+  [python]="platform log client trials record script core"
 )
 
 failures=0

@@ -8,10 +8,12 @@ set -euo pipefail
 # libFuzzer) and llvm-14 (llvm-symbolizer, for readable sanitizer reports).
 # man-db and desktop-file-utils check the man pages and the desktop entry.
 # xvfb, libxcb1-dev and qt6-qpa-plugins: the window test under a real X server
-# (a window manager's close request).
+# (a window manager's close request). The python3 packages build and test the
+# Python module for Debian's own python3.
 packages=(build-essential cmake ninja-build pkg-config googletest libgtest-dev libgmock-dev
           libbenchmark-dev qt6-base-dev libgl-dev clang libclang-rt-14-dev llvm-14 xdg-utils
-          man-db desktop-file-utils xvfb libxcb1-dev qt6-qpa-plugins "$@")
+          man-db desktop-file-utils xvfb libxcb1-dev qt6-qpa-plugins python3-dev
+          python3-pybind11 python3-numpy python3-pandas python3-pytest python3-matplotlib "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -100,6 +100,22 @@ received=$(grep -c $'\tcmd\t' "$work/transcript.tsv" || true)
 [ "$rows" -gt 0 ] || fail "the timeline has no rows"
 [ "$received" -ge "$rows" ] || fail "the simulator received $received commands, the timeline shows $rows"
 echo "install-test: the installed example ran: $rows trial commands sent, $received commands received"
+
+# The Python module, for Debian's python3, from the installed package (not
+# from a build tree), against the installed simulator.
+(cd "$work" && env -u PYTHONPATH /usr/bin/python3 - "$example" "$negotiation_port" "$message_port" <<'EOF_PY'
+import sys
+import orvanta
+assert orvanta.__file__.startswith("/usr/lib/python3/dist-packages/orvanta/"), orvanta.__file__
+setup = orvanta.Setup.load(sys.argv[1])
+with orvanta.Client("127.0.0.1", negotiation_port=int(sys.argv[2]),
+                    message_port=int(sys.argv[3])) as client:
+    assert client.send("-LogMessage install-test 1").replied
+print("install-test: the installed Python module %s loaded the example (%d trials) and talked to "
+      "the simulator" % (orvanta.__version__, setup.number_of_trials))
+EOF_PY
+) >"$work/python.out" 2>&1 || { cat "$work/python.out" >&2; fail "the installed Python module does not work"; }
+cat "$work/python.out"
 kill -TERM "$sim_pid" && wait "$sim_pid" || fail "quorvin-sim did not end cleanly on SIGTERM"
 sim_pid=
 
