@@ -1,10 +1,10 @@
 // What the window does on Windows alone: its setting in an INI file beside
 // the log (never the registry), a writable folder for its files, drive-letter
 // paths through its file fields and dialogs, and the shell's opener.
-#include <windows.h>
-
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QPushButton>
 #include <QSettings>
 
 #include <filesystem>
@@ -16,6 +16,8 @@
 #include "app/qt_shell_opener.h"
 #include "app/window_records.h"
 #include "app_test_support.h"
+// Last: its macros (CreateWindow) would rename the fixture's members.
+#include <windows.h>
 
 namespace orvanta::testing {
 namespace {
@@ -126,7 +128,7 @@ TEST(QtFileChooserWinTest, AnswersWithTheDriveAndBackslashes) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
     dialog->selectFile(QString::fromStdString(dir.path() + "/setup one.cfg").replace('\\', '/'));
-    dialog->accept();
+    static_cast<QDialog*>(dialog)->accept();  // as its Open button does
   });
   const std::optional<std::string> file =
       chooser.ChooseFileToOpen({"Open", "Configuration Files (*.cfg)|*.cfg|", "*.cfg", "cfg"});
@@ -138,7 +140,7 @@ TEST(QtFileChooserWinTest, AnswersWithTheDriveAndBackslashes) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     ASSERT_NE(dialog, nullptr);
     dialog->selectFile(QString::fromStdString(folder).replace('\\', '/'));
-    dialog->accept();
+    static_cast<QDialog*>(dialog)->accept();  // as its Open button does
   });
   EXPECT_EQ(chooser.ChooseFolder("Session Records Folder", folder), folder);
 }
