@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "app/app_folders.h"
 #include "app/orvanta_dlg.h"
 #include "client/socket_layer.h"
 #include "platform/paths.h"
@@ -36,8 +37,9 @@ bool OrvantaApp::InitInstance() {
   QCoreApplication::setOrganizationName(QStringLiteral("Orvanta"));
   QCoreApplication::setApplicationName(QStringLiteral("Orvanta"));
 
-  // The working directory at start, not the program's own folder.
-  applicationDirectory_ = CurrentDirectoryWithSeparator();
+  // The working directory at start, not the program's own folder (on Windows
+  // Documents\Orvanta when the working directory cannot be written).
+  applicationDirectory_ = UsableApplicationDirectory(CurrentDirectoryWithSeparator());
 
   {
     OrvantaDlg window(OrvantaDlg::Services{log_, trials_, deck_, config_, seams_.boxes,

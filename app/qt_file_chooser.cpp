@@ -1,5 +1,6 @@
 #include "app/qt_file_chooser.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QStringList>
@@ -37,7 +38,7 @@ std::optional<std::string> QtFileChooser::ChooseFolder(const std::string& title,
   const QString folder = QFileDialog::getExistingDirectory(owner_, QString::fromStdString(title),
                                                            QString::fromStdString(start));
   if (folder.isEmpty()) return std::nullopt;
-  return folder.toStdString();
+  return QDir::toNativeSeparators(folder).toStdString();
 }
 
 std::optional<std::string> QtFileChooser::Run(const FileDialogOptions& options, bool save) {
@@ -60,7 +61,9 @@ std::optional<std::string> QtFileChooser::Run(const FileDialogOptions& options, 
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList files = dialog.selectedFiles();
   if (files.isEmpty()) return std::nullopt;
-  const QByteArray path = QFile::encodeName(files.first());
+  // Qt's dialogs answer with '/' on Windows too; the log and the setup files
+  // show the user's own separators ("C:\data\setup.cfg").
+  const QByteArray path = QFile::encodeName(QDir::toNativeSeparators(files.first()));
   return std::string(path.constData(), static_cast<size_t>(path.size()));
 }
 

@@ -1,9 +1,9 @@
 #include "app/window_records.h"
 
-#include <QSettings>
 #include <QString>
 #include <filesystem>
 
+#include "app/app_folders.h"
 #include "client/network_node_client.h"
 #include "client/vintra_client.h"
 #include "log/log_file.h"
@@ -37,7 +37,8 @@ WindowRecords::WindowRecords(TrialContainer& trials, CardDeck& deck, ConfigFileP
 WindowRecords::~WindowRecords() { trials_.SetRunObserver(nullptr); }
 
 std::string WindowRecords::folder() const {
-  const QString chosen = QSettings().value(QString::fromLatin1(kFolderKey)).toString();
+  const QString chosen =
+      OpenWindowSettings(applicationDirectory_)->value(QString::fromLatin1(kFolderKey)).toString();
   if (!chosen.isEmpty()) return chosen.toStdString();
   const std::string logPath = log_.GetFilePath();
   std::filesystem::path beside = std::filesystem::path(logPath).parent_path();
@@ -47,9 +48,9 @@ std::string WindowRecords::folder() const {
 
 bool WindowRecords::SetFolder(const std::string& folder, std::string& error) {
   if (!record::CheckRecordsFolder(folder, error)) return false;
-  QSettings settings;
-  settings.setValue(QString::fromLatin1(kFolderKey), QString::fromStdString(folder));
-  settings.sync();
+  const std::unique_ptr<QSettings> settings = OpenWindowSettings(applicationDirectory_);
+  settings->setValue(QString::fromLatin1(kFolderKey), QString::fromStdString(folder));
+  settings->sync();
   return true;
 }
 

@@ -11,7 +11,10 @@ set(CMAKE_C_COMPILER ${_mingw}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${_mingw}-g++-posix)
 set(CMAKE_RC_COMPILER ${_mingw}-windres)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${_mingw})
+# Libraries built for the target elsewhere (Qt 6 for Windows, from
+# scripts/qt-windows.sh) are searched too when their prefixes are given in
+# ORVANTA_TARGET_PREFIXES.
+set(CMAKE_FIND_ROOT_PATH /usr/${_mingw} ${ORVANTA_TARGET_PREFIXES})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

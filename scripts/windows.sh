@@ -7,19 +7,39 @@
 # wine through ctest (the end-to-end run and the mixed case included; the
 # mixed case wants the native build in build/ or $ORVANTA_BUILD_DIR and is
 # skipped without it).
+#
+# With --window (or ORVANTA_WIN_WINDOW=1) the window comes too: Qt 6 for
+# Windows is built into its cache folder first when it is not there
+# (scripts/qt-windows.sh; once, long), then orvanta.exe, the window's suites
+# and its run on Xvfb are built, and orvanta.exe goes into the package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 run_tests=0
+window=${ORVANTA_WIN_WINDOW:-0}
 for arg in "$@"; do
   case $arg in
     --test) run_tests=1 ;;
-    *) echo "usage: scripts/windows.sh [--test]" >&2; exit 64 ;;
+    --window) window=1 ;;
+    *) echo "usage: scripts/windows.sh [--test] [--window]" >&2; exit 64 ;;
   esac
 done
 
-bash scripts/deps.sh g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev \
-  wine64 googletest
+packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev wine64 googletest)
+gui_options=(-DORVANTA_BUILD_GUI=OFF)
+if [ "$window" = 1 ]; then
+  # Xvfb, xdotool, xwd and netpbm: the window's run under wine and its
+  # screenshot.
+  packages+=(xvfb xauth xdotool x11-apps netpbm)
+fi
+bash scripts/deps.sh "${packages[@]}"
+if [ "$window" = 1 ]; then
+  bash scripts/qt-windows.sh
+  qt_prefix=$(bash scripts/qt-windows.sh --prefix)
+  gui_options=(-DORVANTA_BUILD_GUI=ON -DORVANTA_REQUIRE_GUI=ON -DORVANTA_TARGET_PREFIXES="$qt_prefix"
+               -DCMAKE_PREFIX_PATH="$qt_prefix" -DQT_HOST_PATH=/usr
+               -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake)
+fi
 
 build_dir=${ORVANTA_WIN_BUILD_DIR:-build-win}
 case $build_dir in /*) ;; *) build_dir=$root/$build_dir ;; esac
@@ -36,9 +56,9 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 native_runner=$native_dir/tools/orvanta-run/orvanta-run
 native_sim=$native_dir/tools/quorvin-sim/quorvin-sim
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_BUILD_GUI=OFF -DORVANTA_BUILD_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo "${gui_options[@]}" -DORVANTA_BUILD_BENCH=OFF \
   -DORVANTA_NATIVE_RUNNER="$native_runner" -DORVANTA_NATIVE_SIM="$native_sim" >/dev/null
-cmake --build "$build_dir" -j "$(nproc)"
+cmake --build "$build_dir" -j "${ORVANTA_JOBS:-$(nproc)}"
 (cd "$build_dir" && cpack -G ZIP >/dev/null)
 echo "windows: package: $(ls "$build_dir"/orvanta-*-win64.zip)"
 
