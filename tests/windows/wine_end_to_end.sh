@@ -89,8 +89,14 @@ run_pair() {
 case $mode in
   run)
     run_pair windows "$wine" "$win_runner" -- "$wine" "$win_sim"
-    grep -q "Trials Completed Successfully" "$work/windows/runner.out" ||
-      fail "the run did not complete: $(cat "$work/windows/runner.out")"
+    # Under wine the timing may well fall outside the tolerance: the run
+    # must complete, with its record, whatever its timing verdict.
+    verdict=$(grep '^orvanta-run: verdict: ' "$work/windows/runner.out" | tr -d '\r')
+    case $verdict in
+      "orvanta-run: verdict: completed" | \
+        "orvanta-run: verdict: completed with timing outside tolerance") ;;
+      *) fail "the run did not complete: $(cat "$work/windows/runner.out")" ;;
+    esac
     ls "$work"/windows/OrvantaSessions/*/report.html >/dev/null || fail "no session record"
     grep -q '"outcome": *"completed"' "$work"/windows/OrvantaSessions/*/session.json ||
       fail "the session record does not say completed"
