@@ -1,27 +1,30 @@
 #!/usr/bin/env bash
 # The Windows build: installs the MinGW-w64 cross compiler, wine and the
 # GoogleTest sources when missing, configures build-win/ (or
-# $ORVANTA_WIN_BUILD_DIR) for x86_64-w64-mingw32, builds orvanta-run.exe,
-# quorvin-sim.exe and the Windows test suites, and packs
+# $ORVANTA_WIN_BUILD_DIR) for x86_64-w64-mingw32, builds orvanta.exe,
+# orvanta-run.exe, quorvin-sim.exe and the Windows test suites, and packs
 # orvanta-<version>-win64.zip. With --test it then runs the suites under
-# wine through ctest (the end-to-end run and the mixed case included; the
-# mixed case wants the native build in build/ or $ORVANTA_BUILD_DIR and is
-# skipped without it).
+# wine through ctest (the end-to-end run, the mixed case and the window's run
+# on Xvfb included; the mixed case wants the native build in build/ or
+# $ORVANTA_BUILD_DIR and is skipped without it).
 #
-# With --window (or ORVANTA_WIN_WINDOW=1) the window comes too: Qt 6 for
-# Windows is built into its cache folder first when it is not there
-# (scripts/qt-windows.sh; once, long), then orvanta.exe, the window's suites
-# and its run on Xvfb are built, and orvanta.exe goes into the package.
+# The window needs Qt 6 for Windows, which is built into its cache folder
+# first when it is not there (scripts/qt-windows.sh; once, about 20 minutes).
+# --no-window (or ORVANTA_WIN_WINDOW=0) leaves the window out: the console
+# programs only, without Qt. --deps installs what the build needs and stops.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 run_tests=0
-window=${ORVANTA_WIN_WINDOW:-0}
+deps_only=0
+window=${ORVANTA_WIN_WINDOW:-1}
 for arg in "$@"; do
   case $arg in
     --test) run_tests=1 ;;
     --window) window=1 ;;
-    *) echo "usage: scripts/windows.sh [--test] [--window]" >&2; exit 64 ;;
+    --no-window) window=0 ;;
+    --deps) deps_only=1 ;;
+    *) echo "usage: scripts/windows.sh [--test] [--no-window] [--deps]" >&2; exit 64 ;;
   esac
 done
 
@@ -33,6 +36,7 @@ if [ "$window" = 1 ]; then
   packages+=(xvfb xauth xdotool x11-apps netpbm)
 fi
 bash scripts/deps.sh "${packages[@]}"
+[ "$deps_only" = 0 ] || exit 0
 if [ "$window" = 1 ]; then
   bash scripts/qt-windows.sh
   qt_prefix=$(bash scripts/qt-windows.sh --prefix)
