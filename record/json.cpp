@@ -171,6 +171,9 @@ class Parser {
             pos_ += 2;
             unsigned low = 0;
             if (!Hex4(low)) return false;
+            // Only a low surrogate completes the pair; anything else would
+            // make a code point beyond Unicode.
+            if (low < 0xDC00 || low >= 0xE000) return Fail("bad \\u escape");
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
           }
           AppendUtf8(out, code);
@@ -304,7 +307,13 @@ const Json& Json::operator[](const std::string& key) const {
 }
 
 int64_t Json::Int(int64_t fallback) const {
-  return kind_ == Kind::kNumber ? static_cast<int64_t>(std::llround(number_)) : fallback;
+  if (kind_ != Kind::kNumber || std::isnan(number_)) return fallback;
+  // A number beyond int64_t (only a damaged or foreign file holds one) gives
+  // the nearer end of the range: rounding it is left undefined.
+  constexpr double kTwoTo63 = 9223372036854775808.0;
+  if (number_ >= kTwoTo63) return INT64_MAX;
+  if (number_ <= -kTwoTo63) return INT64_MIN;
+  return static_cast<int64_t>(std::llround(number_));
 }
 
 std::string Json::Str(const std::string& fallback) const {
