@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_map>
 
 namespace orvanta::record {
 
@@ -10,9 +11,11 @@ namespace {
 
 const Json kNullValue;
 
-class Parser {
+}  // namespace
+
+class JsonParser {
  public:
-  explicit Parser(const std::string& text) : text_(text) {}
+  explicit JsonParser(const std::string& text) : text_(text) {}
 
   bool ParseDocument(Json& value, std::string& error) {
     if (!ParseValue(value, 0)) {
@@ -215,6 +218,7 @@ class Parser {
   bool ParseObject(Json& value, int depth) {
     ++pos_;
     value = Json::Object();
+    std::unordered_map<std::string, std::size_t> index;  // key: its place in keys_
     SkipSpace();
     if (pos_ < text_.size() && text_[pos_] == '}') {
       ++pos_;
@@ -230,7 +234,16 @@ class Parser {
       ++pos_;
       Json item;
       if (!ParseValue(item, depth + 1)) return false;
-      value.Set(key, std::move(item));
+      // As Set() does (a repeated key keeps its place and takes the last
+      // value), without searching the keys so far: a damaged file may hold
+      // an object of a million keys.
+      const auto [at, fresh] = index.emplace(key, value.keys_.size());
+      if (fresh) {
+        value.keys_.push_back(std::move(key));
+        value.items_.push_back(std::move(item));
+      } else {
+        value.items_[at->second] = std::move(item);
+      }
       SkipSpace();
       if (pos_ >= text_.size()) return Fail("unterminated object");
       if (text_[pos_] == ',') {
@@ -249,8 +262,6 @@ class Parser {
   std::size_t pos_ = 0;
   std::string error_;
 };
-
-}  // namespace
 
 Json Json::Bool(bool value) {
   Json j;
@@ -407,7 +418,7 @@ std::string Json::Dump() const {
 }
 
 bool Json::Parse(const std::string& text, Json& value, std::string& error) {
-  Parser parser(text);
+  JsonParser parser(text);
   return parser.ParseDocument(value, error);
 }
 

@@ -11,6 +11,8 @@
 
 namespace orvanta::record {
 
+class JsonParser;
+
 class Json {
  public:
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
@@ -50,6 +52,7 @@ class Json {
   static std::string Quote(const std::string& text);
 
  private:
+  friend class JsonParser;  // fills objects without a search per key
   void DumpTo(std::string& out, int indent) const;
 
   Kind kind_ = Kind::kNull;

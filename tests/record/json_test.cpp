@@ -145,6 +145,17 @@ TEST(JsonParseTest, HugeNumbersReadAsFarAsADoubleGoes) {
   EXPECT_EQ(error, "bad number at offset 400");
 }
 
+// A repeated key keeps its first place and takes its last value, as Set()
+// does.
+TEST(JsonParseTest, RepeatedKeysKeepTheirPlaceAndTakeTheLastValue) {
+  Json value;
+  std::string error;
+  ASSERT_TRUE(Json::Parse(R"({"a": 1, "b": 2, "a": [3], "c": {"x": 1, "x": 2}})", value, error))
+      << error;
+  EXPECT_EQ(value.Dump(),
+            "{\n  \"a\": [\n    3\n  ],\n  \"b\": 2,\n  \"c\": {\n    \"x\": 2\n  }\n}\n");
+}
+
 // Strings keep their bytes: what is not UTF-8 goes through as it is, \u
 // escapes and surrogate pairs become UTF-8.
 TEST(JsonParseTest, StringBytesAndEscapes) {
