@@ -133,7 +133,8 @@ int FuzzSessionRecord(const uint8_t* data, size_t size) {
   if (resume != 0) {
     const int64_t first = session["first_trial"].Int(1);
     const int64_t count = session["number_of_trials"].Int(0);
-    if (resume < (first < 1 ? 1 : first) || resume > count) Fail("a resume point outside the order");
+    if (resume < (first < 1 ? 1 : first) || resume > count)
+      Fail("a resume point outside the order");
     for (const record::TrialRow& row : rec.trials) {
       if (row.trial == resume && (row.outcome == "completed" || row.outcome == "skipped"))
         Fail("a resume point at a trial that was done");

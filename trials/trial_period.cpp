@@ -26,11 +26,10 @@ TrialPeriod NominalTrialPeriod(int32_t durationMs, int32_t intervalMs, bool star
 }
 
 TrialPeriod NominalTrialPeriod(const Trial& trial) {
-  return NominalTrialPeriod(trial.GetTrialDuration(), trial.GetInterTrialInterval(),
-                            trial.GetStartOfTrialGenerateTTLPulse(),
-                            trial.GetStartOfTrialTTLPulseDuration(),
-                            trial.GetEndOfTrialGenerateTTLPulse(),
-                            trial.GetEndOfTrialTTLPulseDuration());
+  return NominalTrialPeriod(
+      trial.GetTrialDuration(), trial.GetInterTrialInterval(),
+      trial.GetStartOfTrialGenerateTTLPulse(), trial.GetStartOfTrialTTLPulseDuration(),
+      trial.GetEndOfTrialGenerateTTLPulse(), trial.GetEndOfTrialTTLPulseDuration());
 }
 
 }  // namespace orvanta

@@ -124,9 +124,9 @@ TEST(JsonParseTest, NestingIsBoundedWithoutDeepRecursion) {
 TEST(JsonParseTest, HugeNumbersReadAsFarAsADoubleGoes) {
   Json value;
   std::string error;
-  ASSERT_TRUE(Json::Parse(
-      "[1e308, -1e308, 123456789012345678901234567890, 9007199254740993, 1e-400, -0]", value,
-      error))
+  ASSERT_TRUE(
+      Json::Parse("[1e308, -1e308, 123456789012345678901234567890, 9007199254740993, 1e-400, -0]",
+                  value, error))
       << error;
   const auto& n = value.items();
   ASSERT_EQ(n.size(), 6u);
@@ -161,8 +161,8 @@ TEST(JsonParseTest, RepeatedKeysKeepTheirPlaceAndTakeTheLastValue) {
 TEST(JsonParseTest, StringBytesAndEscapes) {
   Json value;
   std::string error;
-  ASSERT_TRUE(Json::Parse("[\"\xff\xfe\xc3\", \"\\u00e9\\u20ac\\ud83d\\ude00\\/\", \"\x7f\"]", value,
-                          error))
+  ASSERT_TRUE(Json::Parse("[\"\xff\xfe\xc3\", \"\\u00e9\\u20ac\\ud83d\\ude00\\/\", \"\x7f\"]",
+                          value, error))
       << error;
   EXPECT_EQ(value.items()[0].Str(), "\xff\xfe\xc3");
   EXPECT_EQ(value.items()[1].Str(), "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80/");
