@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -29,7 +30,9 @@ const char kTimeline[] =
 
 class RecordReaderTest : public ::testing::Test {
  protected:
-  std::string In(const char* name) const { return folder_.path() + "/" + name; }
+  std::string In(const char* name) const {
+    return (std::filesystem::path(folder_.path()) / name).string();
+  }
   void Write(const char* name, const std::string& text) const {
     std::ofstream(In(name), std::ios::binary) << text;
   }
