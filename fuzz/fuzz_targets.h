@@ -25,4 +25,9 @@ int FuzzReplies(const uint8_t* data, size_t size);
 // connection; every record delivered is checked and read whole.
 int FuzzStreamRecords(const uint8_t* data, size_t size);
 
+// A session record folder: session.json and, after NUL bytes, the row
+// files; the record is read back, its resume point found and its report
+// built.
+int FuzzSessionRecord(const uint8_t* data, size_t size);
+
 }  // namespace orvanta::fuzz

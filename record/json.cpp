@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_map>
 
 namespace orvanta::record {
 
@@ -10,9 +11,11 @@ namespace {
 
 const Json kNullValue;
 
-class Parser {
+}  // namespace
+
+class JsonParser {
  public:
-  explicit Parser(const std::string& text) : text_(text) {}
+  explicit JsonParser(const std::string& text) : text_(text) {}
 
   bool ParseDocument(Json& value, std::string& error) {
     if (!ParseValue(value, 0)) {
@@ -171,6 +174,9 @@ class Parser {
             pos_ += 2;
             unsigned low = 0;
             if (!Hex4(low)) return false;
+            // Only a low surrogate completes the pair; anything else would
+            // make a code point beyond Unicode.
+            if (low < 0xDC00 || low >= 0xE000) return Fail("bad \\u escape");
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
           }
           AppendUtf8(out, code);
@@ -212,6 +218,7 @@ class Parser {
   bool ParseObject(Json& value, int depth) {
     ++pos_;
     value = Json::Object();
+    std::unordered_map<std::string, std::size_t> index;  // key: its place in keys_
     SkipSpace();
     if (pos_ < text_.size() && text_[pos_] == '}') {
       ++pos_;
@@ -227,7 +234,16 @@ class Parser {
       ++pos_;
       Json item;
       if (!ParseValue(item, depth + 1)) return false;
-      value.Set(key, std::move(item));
+      // As Set() does (a repeated key keeps its place and takes the last
+      // value), without searching the keys so far: a damaged file may hold
+      // an object of a million keys.
+      const auto [at, fresh] = index.emplace(key, value.keys_.size());
+      if (fresh) {
+        value.keys_.push_back(std::move(key));
+        value.items_.push_back(std::move(item));
+      } else {
+        value.items_[at->second] = std::move(item);
+      }
       SkipSpace();
       if (pos_ >= text_.size()) return Fail("unterminated object");
       if (text_[pos_] == ',') {
@@ -246,8 +262,6 @@ class Parser {
   std::size_t pos_ = 0;
   std::string error_;
 };
-
-}  // namespace
 
 Json Json::Bool(bool value) {
   Json j;
@@ -304,7 +318,13 @@ const Json& Json::operator[](const std::string& key) const {
 }
 
 int64_t Json::Int(int64_t fallback) const {
-  return kind_ == Kind::kNumber ? static_cast<int64_t>(std::llround(number_)) : fallback;
+  if (kind_ != Kind::kNumber || std::isnan(number_)) return fallback;
+  // A number beyond int64_t (only a damaged or foreign file holds one) gives
+  // the nearer end of the range: rounding it is left undefined.
+  constexpr double kTwoTo63 = 9223372036854775808.0;
+  if (number_ >= kTwoTo63) return INT64_MAX;
+  if (number_ <= -kTwoTo63) return INT64_MIN;
+  return static_cast<int64_t>(std::llround(number_));
 }
 
 std::string Json::Str(const std::string& fallback) const {
@@ -398,7 +418,7 @@ std::string Json::Dump() const {
 }
 
 bool Json::Parse(const std::string& text, Json& value, std::string& error) {
-  Parser parser(text);
+  JsonParser parser(text);
   return parser.ParseDocument(value, error);
 }
 

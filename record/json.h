@@ -11,6 +11,8 @@
 
 namespace orvanta::record {
 
+class JsonParser;
+
 class Json {
  public:
   enum class Kind { kNull, kBool, kNumber, kString, kArray, kObject };
@@ -35,7 +37,8 @@ class Json {
   const std::string& text() const { return text_; }
   double number() const { return number_; }
   bool boolean() const { return bool_; }
-  // The number as an integer, or `fallback` when this is not a number.
+  // The number as an integer (rounded; beyond int64_t, the nearer end of its
+  // range), or `fallback` when this is not a number.
   int64_t Int(int64_t fallback = 0) const;
   // The string, or `fallback` when this is not a string.
   std::string Str(const std::string& fallback = std::string()) const;
@@ -49,6 +52,7 @@ class Json {
   static std::string Quote(const std::string& text);
 
  private:
+  friend class JsonParser;  // fills objects without a search per key
   void DumpTo(std::string& out, int indent) const;
 
   Kind kind_ = Kind::kNull;

@@ -1,7 +1,10 @@
 #include "record/record_reader.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 
 #include "record/record_io.h"
 
@@ -185,17 +188,21 @@ bool LoadRecord(const std::string& folder, LoadedRecord& record, std::string& er
 
 int32_t ResumeTrial(const LoadedRecord& record) {
   const int64_t first = record.session["first_trial"].Int(1);
-  const int64_t count = record.session["number_of_trials"].Int(0);
+  // Trial numbers are int32_t; a damaged record may claim any count, so the
+  // trials done are kept as a set of the rows' numbers, never one flag per
+  // trial of the claimed count.
+  const int64_t count = std::min<int64_t>(record.session["number_of_trials"].Int(0), INT32_MAX);
   if (count <= 0) return 0;
-  std::vector<bool> done(static_cast<std::size_t>(count) + 1, false);
+  std::set<int64_t> done;
   for (const TrialRow& row : record.trials) {
     if (row.trial >= 1 && row.trial <= count &&
         (row.outcome == "completed" || row.outcome == "skipped")) {
-      done[static_cast<std::size_t>(row.trial)] = true;
+      done.insert(row.trial);
     }
   }
+  // At most one more step than there are rows.
   for (int64_t t = first < 1 ? 1 : first; t <= count; ++t) {
-    if (!done[static_cast<std::size_t>(t)]) return static_cast<int32_t>(t);
+    if (done.count(t) == 0) return static_cast<int32_t>(t);
   }
   return 0;
 }

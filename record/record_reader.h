@@ -71,7 +71,8 @@ bool LoadRecord(const std::string& folder, LoadedRecord& record, std::string& er
 
 // The first trial of the order at or after the record's first trial that
 // did not complete (completed and skipped trials count as done); 0 when
-// every trial of the order is done.
+// every trial of the order is done. A claimed number of trials beyond
+// int32_t counts as the largest int32_t.
 int32_t ResumeTrial(const LoadedRecord& record);
 
 }  // namespace orvanta::record

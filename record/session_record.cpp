@@ -8,6 +8,7 @@
 #include "trials/run_verdict.h"
 #include "trials/trial.h"
 #include "trials/trial_container.h"
+#include "trials/trial_period.h"
 
 namespace orvanta::record {
 
@@ -15,8 +16,6 @@ namespace {
 
 // How often the writer thread hands the queued rows to the system.
 constexpr std::chrono::milliseconds kWritePeriod{5};
-
-int64_t NonNegative(int32_t value) { return value < 0 ? 0 : value; }
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
@@ -90,16 +89,10 @@ std::vector<TrialTypeTiming> TrialTypeTimings(TrialContainer& trials) {
     if (trials.GetTrial(name, trial) != 0 || trial == nullptr) continue;
     TrialTypeTiming t;
     t.name = name;
-    t.periodMs =
-        NonNegative(trial->GetTrialDuration()) + NonNegative(trial->GetInterTrialInterval());
-    if (trial->GetStartOfTrialGenerateTTLPulse()) {
-      t.startPulseMs = NonNegative(trial->GetStartOfTrialTTLPulseDuration());
-      t.periodMs += t.startPulseMs;
-    }
-    if (trial->GetEndOfTrialGenerateTTLPulse()) {
-      t.endPulseMs = NonNegative(trial->GetEndOfTrialTTLPulseDuration());
-      t.periodMs += t.endPulseMs;
-    }
+    const TrialPeriod period = NominalTrialPeriod(*trial);
+    t.periodMs = period.periodMs;
+    t.startPulseMs = period.startPulseMs;
+    t.endPulseMs = period.endPulseMs;
     out.push_back(std::move(t));
   }
   return out;

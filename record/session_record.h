@@ -50,7 +50,8 @@ struct TrialTypeTiming {
   int64_t endPulseMs = -1;    // -1: no end pulse
 };
 
-// The timing of every trial type of `trials` (negative settings count 0).
+// The timing of every trial type of `trials` (NominalTrialPeriod in
+// trials/trial_period.h; negative settings count 0).
 // Call on the thread that edits the trial list.
 std::vector<TrialTypeTiming> TrialTypeTimings(TrialContainer& trials);
 

@@ -7,13 +7,9 @@
 #include "trials/card_deck.h"
 #include "trials/trial.h"
 #include "trials/trial_container.h"
+#include "trials/trial_period.h"
 
 namespace orvanta {
-namespace {
-
-int64_t NonNegative(int32_t value) { return value < 0 ? 0 : value; }
-
-}  // namespace
 
 std::vector<int64_t> NominalTrialLengths(TrialContainer& trials, const CardDeck& deck) {
   // Each type's length by suit ID, looked up by name so that nothing is
@@ -26,15 +22,7 @@ std::vector<int64_t> NominalTrialLengths(TrialContainer& trials, const CardDeck&
         trial == nullptr) {
       continue;
     }
-    int64_t length =
-        NonNegative(trial->GetTrialDuration()) + NonNegative(trial->GetInterTrialInterval());
-    if (trial->GetStartOfTrialGenerateTTLPulse()) {
-      length += NonNegative(trial->GetStartOfTrialTTLPulseDuration());
-    }
-    if (trial->GetEndOfTrialGenerateTTLPulse()) {
-      length += NonNegative(trial->GetEndOfTrialTTLPulseDuration());
-    }
-    bySuit.emplace_back(suit, length);
+    bySuit.emplace_back(suit, NominalTrialPeriod(*trial).periodMs);
   }
   std::vector<int64_t> lengths;
   for (int32_t suit : deck.GetOrder()) {

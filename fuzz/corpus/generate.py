@@ -6,7 +6,11 @@ setup_file/      small setup files: every command, macros, comments, quotes,
 replies/         byte streams a server could send: the replies the client's
                  exchanges expect, and broken headers, sizes and frames
 stream_records/  a stream choice, an object list, a piece size and records
+session_record/  session.json, then (NUL-separated) timeline.csv, trials.tsv,
+                 events.tsv and failures.tsv: whole records, records cut short
+                 by a crash, and damaged ones
 """
+import json
 import os
 import shutil
 import struct
@@ -178,3 +182,73 @@ write("stream_records", "events", bytes([5, 7]) + objects([("Digital Events", 5)
       record(5, 0) + record(5, 0)[:50])
 write("stream_records", "unpaired_types", bytes([0, 0]) +
       bytes([0x80 | 3]) + b"\x02S1\x00\x02S2\x06\x02S3\x07" + record(0, 2))
+
+
+# ---- session records ---------------------------------------------------------
+SESSION = {
+    "program": "orvanta-run", "version": "1.0.0", "host": "rig-1", "pid": 4242,
+    "server": "127.0.0.1", "negotiate": False, "negotiation_port": 26090,
+    "message_port": 26091, "setup_source": ["protocol.cfg"], "seed": 7,
+    "first_trial": 1, "number_of_trials": 4,
+    "start_time": "2026-12-08T03:04:05.678+01:00",
+    "end_time": "2026-12-08T03:04:09.001+01:00", "outcome": "completed",
+    "failed_commands": 1, "verdict": "within tolerance",
+    "timing": {"mode": "relative", "tolerance_ms": 5, "verdict": "within tolerance",
+               "steps_checked": 8, "steps_out": 0, "worst_ms": 1.25},
+    "reply_timeout_ms": 5000, "resumes": None,
+    "trial_types": [{"name": "A", "period_ms": 45, "start_pulse_ms": 5, "end_pulse_ms": None},
+                    {"name": "B \"q\"", "period_ms": 5994.213, "start_pulse_ms": None,
+                     "end_pulse_ms": 0}],
+}
+TIMELINE = ("trial,type,step,command,reply,sent_us,replied_us,status\n"
+            "1,A,start pulse,-SetDIOPortOutput VRXBD 0 0 16,0,10,35,replied\n"
+            "1,A,start event,\"-PostEvent \"\"Start, A\"\" 3 0\",0,5100,5140,replied\n"
+            "2,B,end event,\"-PostEvent \"\"two\nlines\"\" 0 0\",,50000,,no reply\n"
+            "3,A,start event,-PostEvent x 3 0,,,,not sent\n")
+TRIALS = ("trial\ttype\tstart_us\tend_us\toutcome\n"
+          "1\tA\t0\t45000\tcompleted\n2\tB\t45000\t95000\tfailed\n3\tA\t95000\t96000\tskipped\n")
+EVENTS = ("onset\tduration\ttrial_type\tvalue\ttrial\tacknowledged\n"
+          "0.000010\t0.015000\tstart_pulse\t16\t1\tyes\n0.005100\t0\tstart_event\t3\t1\tyes\n"
+          "0.050000\tn/a\tend_event\t0\t2\tno\n")
+FAILURES = ("trial\tstep\tcommand\tsent_us\tstatus\treason\tfailed_us\n"
+            "2\tend event\t-PostEvent \"two lines\" 0 0\t50000\tno reply\tno reply within 5000 ms\t"
+            "5050000\n3\tstart event\t-PostEvent x 3 0\tn/a\tnot sent\tnot connected\t5050001\n")
+
+
+def session_json(**changes):
+    s = dict(SESSION)
+    s.update(changes)
+    return json.dumps(s, indent=2, ensure_ascii=False) + "\n"
+
+
+def record_input(session, *files):
+    return "\0".join((session,) + files).encode("utf-8")
+
+
+whole = session_json()
+write("session_record", "completed", record_input(whole, TIMELINE, TRIALS, EVENTS, FAILURES))
+write("session_record", "session_only.json", whole.encode("utf-8"))
+write("session_record", "running_no_failures_file",
+      record_input(session_json(outcome="running", end_time=None, verdict=None), TIMELINE,
+                   TRIALS, EVENTS))
+write("session_record", "cut_mid_object", record_input(whole[:len(whole) // 2], TIMELINE))
+write("session_record", "cut_mid_string", whole[:whole.index("rig-1") + 2].encode("utf-8"))
+write("session_record", "cut_mid_number", whole[:whole.index("4242") + 2].encode("utf-8"))
+write("session_record", "rows_cut_short",
+      record_input(whole, TIMELINE[:TIMELINE.index("two\n") + 4], TRIALS[:-9], EVENTS[:-5],
+                   FAILURES[:-3]))
+write("session_record", "empty", b"")
+write("session_record", "garbage", bytes(range(1, 256)) * 2)
+write("session_record", "deep_nesting", b'{"timing": ' + b"[" * 80 + b"]" * 80 + b"}")
+write("session_record", "huge_numbers",
+      record_input(session_json(number_of_trials=1e300, first_trial=-1e300, seed=1e308,
+                                pid=-1e308, failed_commands=123456789012345678901234567890),
+                   TIMELINE, TRIALS))
+write("session_record", "bad_escapes",
+      b'{"outcome": "st\\u00e9pped", "host": "\\ud83d\\ude00\\ud800", "server": "\xff\xfe\xc3",'
+      b' "program": "\\x"}')
+write("session_record", "not_an_object", record_input("[1, 2, 3]", TIMELINE))
+write("session_record", "wrong_types",
+      record_input(json.dumps({"outcome": 5, "first_trial": "1", "number_of_trials": [4],
+                               "trial_types": {"name": "A"}, "timing": "fast"}),
+                   "x\n" + "1,2\n" * 3, "a\tb\n\t\t\t\t\n", "a\n1\t2\t3\t4\t5\t6\n"))

@@ -46,6 +46,7 @@ void Replay(const std::string& target, int (*fn)(const uint8_t*, size_t)) {
 TEST(FuzzRegressionTest, SetupFiles) { Replay("setup_file", fuzz::FuzzSetupFile); }
 TEST(FuzzRegressionTest, Replies) { Replay("replies", fuzz::FuzzReplies); }
 TEST(FuzzRegressionTest, StreamRecords) { Replay("stream_records", fuzz::FuzzStreamRecords); }
+TEST(FuzzRegressionTest, SessionRecords) { Replay("session_record", fuzz::FuzzSessionRecord); }
 
 // The fuzzer's first find: a mistyped trial count made the deck allocate
 // 8 GB (or end the program). The count is refused with a logged error and

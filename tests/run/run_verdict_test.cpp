@@ -1,7 +1,7 @@
 // The verdict of a run as orvanta-run reports it: an empty setup refused, a
 // server whose slow replies put the run outside its timing tolerance
 // (warning, verdict, --strict-timing, the record's timing), and the same
-// run inside a wider tolerance; the report's failure markers and axes.
+// run inside a wider tolerance. (The report page alone: tests/record.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "record/record_reader.h"
-#include "record/session_report.h"
 #include "tests/run/run_env.h"
 #include "tests/run/runner_child.h"
 #include "tools/orvanta-run/runner_options.h"
@@ -142,29 +141,6 @@ TEST_F(RunVerdictTest, AWiderToleranceKeepsTheSameRunInside) {
   // The setup keeps a tolerance that is not the default.
   EXPECT_NE(ReadFile(dir_ + "/saved.cfg").find("\r\n-SetTimingTolerance 1000\r\n"),
             std::string::npos);
-}
-
-// The report draws a command that was never sent at the time it failed, and
-// a single latency gets an axis from 0 that ends on a round number.
-TEST(ReportTest, UnsentFailureAtItsTimeAndHonestAxes) {
-  record::LoadedRecord rec;
-  rec.folder = "x";
-  rec.session = Json::Object();
-  rec.trials.push_back({1, "A", 0, 4000000, "failed"});
-  record::TimelineRow replied;
-  replied.trial = 1;
-  replied.sentUs = 0;
-  replied.repliedUs = 29;
-  replied.status = "replied";
-  rec.timeline.push_back(replied);
-  rec.failures.push_back(
-      {1, "end event", "-PostEvent \"x\" 0 0", -1, "not sent", "not connected", 2000000});
-  const std::string html = record::BuildReportHtml(rec);
-  // Halfway along the 860-pixel axis that starts at 50.
-  EXPECT_NE(html.find("<line x1=\"480.00\" y1=\"150\""), std::string::npos) << html;
-  EXPECT_NE(html.find(">0.00 ms</text>"), std::string::npos);
-  EXPECT_NE(html.find(">0.03 ms</text>"), std::string::npos);
-  EXPECT_EQ(html.find(">-0."), std::string::npos);
 }
 
 }  // namespace

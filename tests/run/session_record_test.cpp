@@ -329,24 +329,5 @@ TEST_F(SessionRecordTest, KilledRunReadsInterruptedAndCanBeReportedAndResumed) {
   EXPECT_EQ(continued.trials[0].trial, 2);
 }
 
-TEST(RecordFormatTest, JsonAndCsvReadBackWhatTheRecordWrites) {
-  Json object = Json::Object();
-  object.Set("text", Json::String("tab\tquote\" back\\ \x01 é"));
-  object.Set("list", Json::Array().Push(Json::Number(-12)).Push(Json()).Push(Json::Bool(true)));
-  Json back;
-  std::string error;
-  ASSERT_TRUE(Json::Parse(object.Dump(), back, error)) << error;
-  EXPECT_EQ(back["text"].Str(), "tab\tquote\" back\\ \x01 é");
-  EXPECT_EQ(back["list"].items().size(), 3u);
-  EXPECT_EQ(back["list"].items()[0].Int(), -12);
-  EXPECT_FALSE(Json::Parse("{\"a\": 1,}", back, error));
-  EXPECT_FALSE(Json::Parse("[\"open", back, error));
-
-  const auto rows = record::ParseCsv("a,\"b,\"\"c\"\"\nd\",\n1,2,3\n");
-  ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0], (std::vector<std::string>{"a", "b,\"c\"\nd", ""}));
-  EXPECT_EQ(rows[1], (std::vector<std::string>{"1", "2", "3"}));
-}
-
 }  // namespace
 }  // namespace orvanta::testing
