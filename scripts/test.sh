@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds, runs ctest. Then,
-# unless ORVANTA_TEST_QUICK=1, the stages that CI runs as well: clang-tidy
+# unless ORVANTA_TEST_QUICK=1, the stages that CI runs as well: the format
+# check (scripts/format-check.sh), clang-tidy
 # over the product sources (scripts/tidy.sh; the tests too when run by hand
 # without arguments, which CI leaves out for time), the Debian package built,
 # installed, tried and purged again on this machine
@@ -66,6 +67,7 @@ windows_stage() {
 
 stage "tests" ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"
 if [ "${ORVANTA_TEST_QUICK:-0}" != 1 ]; then
+  stage "format" bash scripts/format-check.sh
   stage "tidy" bash scripts/tidy.sh app bench client core fuzz log platform record script tools trials
   stage "install" bash scripts/install-test.sh
   stage "asan+ubsan" bash scripts/sanitize.sh asan
