@@ -32,8 +32,9 @@ packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-
 gui_options=(-DORVANTA_BUILD_GUI=OFF)
 if [ "$window" = 1 ]; then
   # Xvfb, xdotool, xwd and netpbm: the window's run under wine and its
-  # screenshot.
-  packages+=(xvfb xauth xdotool x11-apps netpbm)
+  # screenshot; fonts-wine: wine's own Tahoma and the rest of the fonts
+  # Windows has, without which the window's text comes out as symbols.
+  packages+=(xvfb xauth xdotool x11-apps netpbm fonts-wine)
 fi
 bash scripts/deps.sh "${packages[@]}"
 [ "$deps_only" = 0 ] || exit 0

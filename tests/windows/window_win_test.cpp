@@ -46,28 +46,32 @@ bool RegistryKeyExists(const char* key) {
 TEST(WindowSettingsTest, TheRecordsFolderGoesToAnIniBesideTheLogNotToTheRegistry) {
   TestApplication();
   // As the program names itself at start-up.
-  QCoreApplication::setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
-  QCoreApplication::setApplicationName(QStringLiteral("orvanta"));
+  QCoreApplication::setOrganizationName(QStringLiteral("Orvanta"));
+  QCoreApplication::setApplicationName(QStringLiteral("Orvanta"));
   ProgramEnv env(ProgramEnv::Options{.logFile = false});
   TempDir dir;
   const std::string appDir = Native(dir.path()) + "\\";
+  TempDir chosen;
+  const std::string sessions = Native(chosen.path()) + "\\Lab Data";
+  std::filesystem::create_directory(sessions);
   {
     WindowRecords records(env.trials, env.deck, env.config, env.log, env.clock, env.shell, appDir);
     EXPECT_EQ(records.folder(), appDir + "OrvantaSessions");
-    records.SetFolder("D:\\Lab Data\\Sessions");
+    std::string error;
+    ASSERT_TRUE(records.SetFolder(sessions, error)) << error;
   }
   const std::string ini = Slurp(appDir + "Orvanta.ini");
   EXPECT_NE(ini.find("[SessionRecords]"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Folder="), std::string::npos) << ini;
   // A later start in the same folder finds it; one elsewhere does not.
   WindowRecords later(env.trials, env.deck, env.config, env.log, env.clock, env.shell, appDir);
-  EXPECT_EQ(later.folder(), "D:\\Lab Data\\Sessions");
+  EXPECT_EQ(later.folder(), sessions);
   TempDir other;
   const std::string otherDir = Native(other.path()) + "\\";
   WindowRecords elsewhere(env.trials, env.deck, env.config, env.log, env.clock, env.shell,
                           otherDir);
   EXPECT_EQ(elsewhere.folder(), otherDir + "OrvantaSessions");
-  EXPECT_FALSE(RegistryKeyExists("Software\\Local AppWizard-Generated Applications"));
+  EXPECT_FALSE(RegistryKeyExists("Software\\Orvanta"));
 }
 
 TEST(WindowFoldersTest, AFolderThatCannotBeWrittenGivesWayToDocumentsOrvanta) {
