@@ -15,6 +15,7 @@
 
 #include "platform/version.h"
 #include "script_test_support.h"
+#include "tests/support/help_options.h"
 #include "tools/orvanta-run/runner_options.h"
 #include "tools/orvanta-run/runner_setup.h"
 
@@ -186,6 +187,36 @@ TEST(RunnerOptions, ParsesEveryOption) {
   EXPECT_EQ(runner::ParseRunnerOptions({"--version=1"}, o, error),
             runner::ParseOutcome::kUsageError);
   EXPECT_EQ(error, "option --version takes no value");
+}
+
+// The options are one table that makes both the help and the parser: every
+// option the help lists is parsed, takes a value exactly when the help names
+// one (which is what the bash completion goes by), and refuses what it does
+// not take.
+TEST(RunnerOptions, EveryOptionOfTheHelpIsParsedAsTheHelpShowsIt) {
+  const std::vector<HelpOption> listed = HelpOptions(runner::RunnerUsage());
+  ASSERT_EQ(listed.size(), 25u);
+  runner::RunnerOptions o;
+  std::string error;
+  for (const HelpOption& option : listed) {
+    SCOPED_TRACE(option.name);
+    if (option.takesValue) {
+      EXPECT_EQ(runner::ParseRunnerOptions({"a.cfg", option.name}, o, error),
+                runner::ParseOutcome::kUsageError);
+      EXPECT_EQ(error, "option " + option.name + " needs a value");
+      continue;
+    }
+    EXPECT_EQ(runner::ParseRunnerOptions({option.name + "=1", "a.cfg"}, o, error),
+              runner::ParseOutcome::kUsageError);
+    EXPECT_EQ(error, "option " + option.name + " takes no value");
+    error.clear();
+    const runner::ParseOutcome outcome =
+        runner::ParseRunnerOptions({option.name, "a.cfg"}, o, error);
+    EXPECT_NE(outcome, runner::ParseOutcome::kUsageError) << error;
+    if (!option.alias.empty()) {
+      EXPECT_EQ(runner::ParseRunnerOptions({option.alias, "a.cfg"}, o, error), outcome);
+    }
+  }
 }
 
 // The log calls the echo with its entry lock held, so the echo must return

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tests/sim/raw_client.h"
+#include "tests/support/help_options.h"
 #include "tools/quorvin-sim/acquisition_model.h"
 #include "tools/quorvin-sim/command_text.h"
 #include "tools/quorvin-sim/records.h"
@@ -30,6 +31,27 @@ TEST(SimOptionsTest, DefaultsAreTheServerPortsOnLoopback) {
   EXPECT_FALSE(r.options.quiet);
   EXPECT_EQ(r.options.objects.size(), DefaultObjects().size());
   EXPECT_EQ(r.options.no_reply_nth, 0);
+}
+
+// The options are one table that makes both the help and the parser: every
+// option the help lists is parsed, takes a value exactly when the help names
+// one (which is what the bash completion goes by), and refuses what it does
+// not take.
+TEST(SimOptionsTest, EveryOptionOfTheHelpIsParsedAsTheHelpShowsIt) {
+  const std::vector<orvanta::testing::HelpOption> listed =
+      orvanta::testing::HelpOptions(HelpText());
+  ASSERT_EQ(listed.size(), 29u);
+  for (const orvanta::testing::HelpOption& option : listed) {
+    SCOPED_TRACE(option.name);
+    EXPECT_TRUE(option.alias.empty());
+    if (option.takesValue) {
+      EXPECT_EQ(Parse({option.name}).error, "option " + option.name + " needs a value");
+      continue;
+    }
+    EXPECT_EQ(Parse({option.name + "=1"}).error, "option " + option.name + " takes no value");
+    const ParseResult r = Parse({option.name});
+    EXPECT_NE(r.status, ParseStatus::kError) << r.error;
+  }
 }
 
 TEST(SimOptionsTest, EveryOptionInBothSpellings) {

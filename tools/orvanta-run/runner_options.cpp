@@ -38,16 +38,254 @@ bool ParseNumber(const std::string& text, int64_t low, int64_t high, int64_t& nu
   return true;
 }
 
+// The parser's state: the options so far, what the rows set besides them,
+// and the option at hand.
+struct Parse {
+  Parse(RunnerOptions& o, std::string& e) : options(o), error(e) {}
+
+  RunnerOptions& options;
+  std::string& error;
+  std::string name;   // the option as given: "--log", "-h"
+  std::string value;  // its value; empty for an option that takes none
+  bool help = false;
+  bool version = false;
+  bool recordGiven = false;
+  bool startAtGiven = false;
+
+  // Refuses the value: "option NAME needs WHAT".
+  bool Needs(const std::string& what) {
+    error = "option " + name + " needs " + what;
+    return false;
+  }
+  // Refuses the value, quoting it: "option NAME needs WHAT, not 'VALUE'".
+  bool NeedsNot(const std::string& what) { return Needs(what + ", not '" + value + "'"); }
+  // A value that must not be empty, `what` naming it.
+  bool Text(std::string& field, const char* what) {
+    if (value.empty()) return Needs(what);
+    field = value;
+    return true;
+  }
+  bool Set(bool& flag) {
+    flag = true;
+    return true;
+  }
+  bool Port(int& field) {
+    int64_t port = 0;
+    if (!ParseNumber(value, 1, 65535, port)) return NeedsNot("a port number from 1 to 65535");
+    field = static_cast<int>(port);
+    return true;
+  }
+};
+
+// One row per option: its place in the help and what it does. The help
+// lists the rows in this order.
+struct OptionRow {
+  const char* heading = nullptr;  // the part of the help this row opens ("Setup:")
+  const char* name = nullptr;     // "--log"
+  const char* alias = nullptr;    // a short name listed before it ("-h")
+  const char* value = nullptr;    // the value's name in the help; none: takes no value
+  // Where the help text starts on the first line: 0 is column 18, or two
+  // blanks after a name and value that reach it.
+  size_t column = 0;
+  // Lines separated by '\n'; the ones after the first start at column 18.
+  const char* help = nullptr;
+  bool (*apply)(Parse&) = nullptr;  // false with Parse::error set: the value is refused
+};
+
+constexpr size_t kHelpColumn = 18;
+
+// clang-format off
+constexpr OptionRow kOptions[] = {
+    {.heading = "Setup:", .name = "--log", .value = "PATH",
+     .help = "write the application log to PATH (its extension is always\n"
+             ".txt); default: OrvantaLogFile.txt in the current directory",
+     .apply = [](Parse& p) { return p.Text(p.options.logPath, "a file name"); }},
+    {.name = "--seed", .value = "N",
+     .help = "seed the card deck's random generator with N (0 to\n"
+             "4294967295) before any shuffle; default: the generator's\n"
+             "initial state, as in the window",
+     .apply = [](Parse& p) {
+       if (!ParseSeed(p.value, p.options.seed))
+         return p.NeedsNot("a whole number from 0 to 4294967295");
+       p.options.hasSeed = true;
+       return true;
+     }},
+    {.name = "--shuffle",
+     .help = "shuffle the run order once after loading, as the Shuffle\n"
+             "button does",
+     .apply = [](Parse& p) { return p.Set(p.options.shuffle); }},
+    {.name = "--print-order",
+     .help = "print the run order, one line per trial: \"1.  Name\"",
+     .apply = [](Parse& p) { return p.Set(p.options.printOrder); }},
+    {.name = "--save", .value = "PATH",
+     .help = "save the setup (trial types, counts, shuffle settings and\n"
+             "the exact run order) to PATH after loading and shuffling",
+     .apply = [](Parse& p) { return p.Text(p.options.savePath, "a file name"); }},
+    {.name = "--dry-run",
+     .help = "stop after the steps above: do not connect or run trials\n"
+             "(a -SetLogFile in a setup file is reported, not opened)",
+     .apply = [](Parse& p) { return p.Set(p.options.dryRun); }},
+    {.name = "--check",
+     .help = "stop after the steps above and check the setup instead:\n"
+             "report each problem on its own line (pulse bits outside\n"
+             "0..15, negative durations, empty subsystem names, wav\n"
+             "playback without a file, types with no trials, values a\n"
+             "saved setup file cannot carry, each -SetLogFile, which is\n"
+             "not opened); nothing is connected",
+     .apply = [](Parse& p) { return p.Set(p.options.check); }},
+    {.heading = "Run:", .name = "--server", .value = "NAME",
+     .help = "the acquisition server's host name or address; default:\n"
+             "this computer's host name",
+     .apply = [](Parse& p) { return p.Text(p.options.serverName, "a server name or address"); }},
+    {.name = "--no-negotiate",
+     .help = "connect straight to the message port instead of asking\n"
+             "the negotiation port for one",
+     .apply = [](Parse& p) {
+       p.options.negotiate = false;
+       return true;
+     }},
+    {.name = "--negotiation-port", .value = "N", .column = 24,
+     .help = "the server's negotiation port (default 26200)",
+     .apply = [](Parse& p) { return p.Port(p.options.negotiationPort); }},
+    {.name = "--message-port", .value = "N", .column = 24,
+     .help = "the server's message port (default 26100)",
+     .apply = [](Parse& p) { return p.Port(p.options.messagePort); }},
+    {.name = "--client-log", .value = "PATH", .column = 24,
+     .help = "write the server client's own log to PATH",
+     .apply = [](Parse& p) { return p.Text(p.options.clientLogPath, "a file name"); }},
+    {.name = "--start-at", .value = "N",
+     .help = "begin the run at trial N of the order, to resume an\n"
+             "interrupted session; trials and log lines keep the numbers\n"
+             "of the whole order",
+     .apply = [](Parse& p) {
+       int64_t trial = 0;
+       if (!ParseNumber(p.value, 1, INT32_MAX, trial)) return p.NeedsNot("a trial number from 1");
+       p.options.startAt = static_cast<int32_t>(trial);
+       return p.Set(p.startAtGiven);
+     }},
+    {.name = "--schedule", .value = "fixed|relative",
+     .help = "the run's timing; default: the setup's\n"
+             "(-SetTimingMode), else relative. relative: each wait counts\n"
+             "from the return of the step before it; fixed: every step at\n"
+             "its planned time from the run's start, late steps are\n"
+             "logged at WARNING and the run does not drift",
+     .apply = [](Parse& p) {
+       if (!ParseTimingMode(p.value, p.options.schedule)) return p.NeedsNot("fixed or relative");
+       return p.Set(p.options.hasSchedule);
+     }},
+    {.name = "--timing-tolerance", .value = "MS",
+     .help = "how far a step may stray before the run's timing is\n"
+             "outside the tolerance (default: the setup's\n"
+             "-SetTimingTolerance, else 5): fixed, each step against its\n"
+             "planned time; relative, each trial's period and each\n"
+             "pulse's width against their nominal values. A run outside\n"
+             "it gets a warning line; --save keeps it",
+     .apply = [](Parse& p) {
+       int64_t ms = 0;
+       if (!ParseNumber(p.value, 0, 86400000, ms))
+         return p.NeedsNot("milliseconds from 0 to 86400000");
+       p.options.toleranceMs = static_cast<int32_t>(ms);
+       return p.Set(p.options.hasTolerance);
+     }},
+    {.name = "--strict-timing",
+     .help = "exit with status 7 when a completed run's timing was\n"
+             "outside the tolerance",
+     .apply = [](Parse& p) { return p.Set(p.options.strictTiming); }},
+    {.name = "--timeline", .value = "PATH",
+     .help = "write a CSV file with one row per command of the run:\n"
+             "trial, type, step, command, reply, sent_us, replied_us,\n"
+             "status (times in microseconds since the run started;\n"
+             "sent_us is empty when the command was not sent,\n"
+             "replied_us when no reply came; status is replied, no\n"
+             "reply or not sent); written row by row as the run goes",
+     .apply = [](Parse& p) { return p.Text(p.options.timelinePath, "a file name"); }},
+    {.name = "--reply-timeout", .value = "MS",
+     .help = "wait at most MS milliseconds for each reply of the\n"
+             "server, and for the connect (default 5000; 0 waits for\n"
+             "ever). A failed command is logged at ERROR; a lost\n"
+             "connection ends the run at once (exit status 6)",
+     .apply = [](Parse& p) {
+       char* end = nullptr;
+       errno = 0;
+       const long long ms = std::strtoll(p.value.c_str(), &end, 10);
+       if (p.value.empty() || *end != '\0' || errno != 0 || ms < 0 || ms > 86400000 ||
+           !std::isdigit(static_cast<unsigned char>(p.value[0]))) {
+         return p.NeedsNot("milliseconds from 0 to 86400000");
+       }
+       p.options.replyTimeoutMs = static_cast<int32_t>(ms);
+       return true;
+     }},
+    {.name = "--record", .value = "DIR",
+     .help = "make the session record in DIR (default: OrvantaSessions\n"
+             "in the current directory): one new folder per run with\n"
+             "setup.cfg, session.json, timeline.csv, trials.tsv,\n"
+             "events.tsv, events.json and report.html",
+     .apply = [](Parse& p) {
+       return p.Text(p.options.recordFolder, "a folder name") && p.Set(p.recordGiven);
+     }},
+    {.name = "--no-record",
+     .help = "write no session record",
+     .apply = [](Parse& p) { return p.Set(p.options.noRecord); }},
+    {.name = "--resume", .value = "DIR",
+     .help = "load the setup.cfg of the record DIR and run from the\n"
+             "first trial it did not complete; the new record names DIR",
+     .apply = [](Parse& p) { return p.Text(p.options.resumeFrom, "a folder name"); }},
+    {.name = "--report", .value = "DIR",
+     .help = "rebuild DIR/report.html from the record DIR and exit",
+     .apply = [](Parse& p) { return p.Text(p.options.reportOf, "a folder name"); }},
+    {.name = "--quiet",
+     .help = "do not echo log entries to standard output",
+     .apply = [](Parse& p) { return p.Set(p.options.quiet); }},
+    {.name = "--version",
+     .help = "show the version and exit",
+     .apply = [](Parse& p) { return p.Set(p.version); }},
+    {.name = "--help", .alias = "-h",
+     .help = "show this help and exit",
+     .apply = [](Parse& p) { return p.Set(p.help); }},
+};
+// clang-format on
+
+const OptionRow* FindOption(const std::string& name) {
+  for (const OptionRow& row : kOptions) {
+    if (name == row.name || (row.alias != nullptr && name == row.alias)) return &row;
+  }
+  return nullptr;
+}
+
+// The row's lines of the help.
+void AppendHelp(const OptionRow& row, std::string& text) {
+  if (row.heading != nullptr) {
+    text += "\n";
+    text += row.heading;
+    text += "\n";
+  }
+  std::string line = "  ";
+  if (row.alias != nullptr) {
+    line += row.alias;
+    line += ", ";
+  }
+  line += row.name;
+  if (row.value != nullptr) {
+    line += " ";
+    line += row.value;
+  }
+  const size_t column = row.column != 0 ? row.column : kHelpColumn;
+  line.append(line.size() < column ? column - line.size() : 2, ' ');
+  for (const char* c = row.help; *c != '\0'; ++c) {
+    line += *c;
+    if (*c == '\n') line.append(kHelpColumn, ' ');
+  }
+  text += line;
+  text += "\n";
+}
+
 }  // namespace
 
 ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, RunnerOptions& options,
                                 std::string& error) {
   options = RunnerOptions{};
-  bool help = false;
-  bool version = false;
+  Parse p{options, error};
   bool optionsEnded = false;
-  bool recordGiven = false;
-  bool startAtGiven = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
     if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
@@ -59,147 +297,37 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
       continue;
     }
 
-    std::string name = argument;
-    std::string value;
+    p.name = argument;
+    p.value.clear();
     bool hasValue = false;
     const size_t equals = argument.find('=');
     if (argument.rfind("--", 0) == 0 && equals != std::string::npos) {
-      name = argument.substr(0, equals);
-      value = argument.substr(equals + 1);
+      p.name = argument.substr(0, equals);
+      p.value = argument.substr(equals + 1);
       hasValue = true;
     }
-    const bool takesValue = name == "--log" || name == "--seed" || name == "--save" ||
-                            name == "--server" || name == "--negotiation-port" ||
-                            name == "--message-port" || name == "--client-log" ||
-                            name == "--start-at" || name == "--timeline" || name == "--schedule" ||
-                            name == "--record" || name == "--report" || name == "--resume" ||
-                            name == "--reply-timeout" || name == "--timing-tolerance";
+    const OptionRow* row = FindOption(p.name);
+    const bool takesValue = row != nullptr && row->value != nullptr;
     if (hasValue && !takesValue) {
-      error = "option " + name + " takes no value";
+      error = "option " + p.name + " takes no value";
       return ParseOutcome::kUsageError;
     }
     if (takesValue && !hasValue) {
       if (i + 1 >= arguments.size()) {
-        error = "option " + name + " needs a value";
+        error = "option " + p.name + " needs a value";
         return ParseOutcome::kUsageError;
       }
-      value = arguments[++i];
+      p.value = arguments[++i];
     }
-
-    if (name == "--log") {
-      if (value.empty()) {
-        error = "option --log needs a file name";
-        return ParseOutcome::kUsageError;
-      }
-      options.logPath = value;
-    } else if (name == "--seed") {
-      if (!ParseSeed(value, options.seed)) {
-        error = "option --seed needs a whole number from 0 to 4294967295, not '" + value + "'";
-        return ParseOutcome::kUsageError;
-      }
-      options.hasSeed = true;
-    } else if (name == "--save") {
-      if (value.empty()) {
-        error = "option --save needs a file name";
-        return ParseOutcome::kUsageError;
-      }
-      options.savePath = value;
-    } else if (name == "--server") {
-      if (value.empty()) {
-        error = "option --server needs a server name or address";
-        return ParseOutcome::kUsageError;
-      }
-      options.serverName = value;
-    } else if (name == "--no-negotiate") {
-      options.negotiate = false;
-    } else if (name == "--negotiation-port" || name == "--message-port") {
-      int64_t port = 0;
-      if (!ParseNumber(value, 1, 65535, port)) {
-        error = "option " + name + " needs a port number from 1 to 65535, not '" + value + "'";
-        return ParseOutcome::kUsageError;
-      }
-      (name == "--message-port" ? options.messagePort : options.negotiationPort) =
-          static_cast<int>(port);
-    } else if (name == "--client-log") {
-      if (value.empty()) {
-        error = "option --client-log needs a file name";
-        return ParseOutcome::kUsageError;
-      }
-      options.clientLogPath = value;
-    } else if (name == "--start-at") {
-      int64_t trial = 0;
-      if (!ParseNumber(value, 1, INT32_MAX, trial)) {
-        error = "option --start-at needs a trial number from 1, not '" + value + "'";
-        return ParseOutcome::kUsageError;
-      }
-      options.startAt = static_cast<int32_t>(trial);
-      startAtGiven = true;
-    } else if (name == "--schedule") {
-      if (!ParseTimingMode(value, options.schedule)) {
-        error = "option --schedule needs fixed or relative, not '" + value + "'";
-        return ParseOutcome::kUsageError;
-      }
-      options.hasSchedule = true;
-    } else if (name == "--timeline") {
-      if (value.empty()) {
-        error = "option --timeline needs a file name";
-        return ParseOutcome::kUsageError;
-      }
-      options.timelinePath = value;
-    } else if (name == "--reply-timeout") {
-      char* end = nullptr;
-      errno = 0;
-      const long long ms = std::strtoll(value.c_str(), &end, 10);
-      if (value.empty() || *end != '\0' || errno != 0 || ms < 0 || ms > 86400000 ||
-          !std::isdigit(static_cast<unsigned char>(value[0]))) {
-        error = "option --reply-timeout needs milliseconds from 0 to 86400000, not '" + value + "'";
-        return ParseOutcome::kUsageError;
-      }
-      options.replyTimeoutMs = static_cast<int32_t>(ms);
-    } else if (name == "--timing-tolerance") {
-      int64_t ms = 0;
-      if (!ParseNumber(value, 0, 86400000, ms)) {
-        error =
-            "option --timing-tolerance needs milliseconds from 0 to 86400000, not '" + value + "'";
-        return ParseOutcome::kUsageError;
-      }
-      options.toleranceMs = static_cast<int32_t>(ms);
-      options.hasTolerance = true;
-    } else if (name == "--strict-timing") {
-      options.strictTiming = true;
-    } else if (name == "--record" || name == "--report" || name == "--resume") {
-      if (value.empty()) {
-        error = "option " + name + " needs a folder name";
-        return ParseOutcome::kUsageError;
-      }
-      (name == "--record"   ? options.recordFolder
-       : name == "--report" ? options.reportOf
-                            : options.resumeFrom) = value;
-      if (name == "--record") recordGiven = true;
-    } else if (name == "--no-record") {
-      options.noRecord = true;
-    } else if (name == "--check") {
-      options.check = true;
-    } else if (name == "--shuffle") {
-      options.shuffle = true;
-    } else if (name == "--print-order") {
-      options.printOrder = true;
-    } else if (name == "--dry-run") {
-      options.dryRun = true;
-    } else if (name == "--quiet") {
-      options.quiet = true;
-    } else if (name == "--help" || name == "-h") {
-      help = true;
-    } else if (name == "--version") {
-      version = true;
-    } else {
+    if (row == nullptr) {
       error = "unknown option '" + argument + "'";
       return ParseOutcome::kUsageError;
     }
+    if (!row->apply(p)) return ParseOutcome::kUsageError;
   }
-  if (help) return ParseOutcome::kHelp;
-  if (version) return ParseOutcome::kVersion;
-  if (recordGiven && options.noRecord) {
+  if (p.help) return ParseOutcome::kHelp;
+  if (p.version) return ParseOutcome::kVersion;
+  if (p.recordGiven && options.noRecord) {
     error = "--record and --no-record exclude each other";
     return ParseOutcome::kUsageError;
   }
@@ -215,9 +343,9 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
       error = "--resume loads the record's own setup; give no setup file";
       return ParseOutcome::kUsageError;
     }
-    if (startAtGiven || options.shuffle) {
+    if (p.startAtGiven || options.shuffle) {
       error = std::string("--resume picks the trial to start at and keeps the order; ") +
-              (startAtGiven ? "--start-at" : "--shuffle") + " cannot be used with it";
+              (p.startAtGiven ? "--start-at" : "--shuffle") + " cannot be used with it";
       return ParseOutcome::kUsageError;
     }
     return ParseOutcome::kRun;
@@ -230,80 +358,17 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
 }
 
 std::string RunnerUsage() {
-  return "Usage: orvanta-run [options] SETUP.cfg...\n"
-         "       orvanta-run [options] --resume RECORD_DIR\n"
-         "       orvanta-run --report RECORD_DIR\n"
-         "\n"
-         "Loads the setup files in the order given, each as if opened one after\n"
-         "another with Open Configuration File, then shuffles, prints and saves the\n"
-         "run order as asked. Then it connects to the acquisition server, runs the\n"
-         "trials in that order, waits for the end of the run and disconnects.\n"
-         "\n"
-         "Setup:\n"
-         "  --log PATH      write the application log to PATH (its extension is always\n"
-         "                  .txt); default: OrvantaLogFile.txt in the current directory\n"
-         "  --seed N        seed the card deck's random generator with N (0 to\n"
-         "                  4294967295) before any shuffle; default: the generator's\n"
-         "                  initial state, as in the window\n"
-         "  --shuffle       shuffle the run order once after loading, as the Shuffle\n"
-         "                  button does\n"
-         "  --print-order   print the run order, one line per trial: \"1.  Name\"\n"
-         "  --save PATH     save the setup (trial types, counts, shuffle settings and\n"
-         "                  the exact run order) to PATH after loading and shuffling\n"
-         "  --dry-run       stop after the steps above: do not connect or run trials\n"
-         "                  (a -SetLogFile in a setup file is reported, not opened)\n"
-         "  --check         stop after the steps above and check the setup instead:\n"
-         "                  report each problem on its own line (pulse bits outside\n"
-         "                  0..15, negative durations, empty subsystem names, wav\n"
-         "                  playback without a file, types with no trials, values a\n"
-         "                  saved setup file cannot carry, each -SetLogFile, which is\n"
-         "                  not opened); nothing is connected\n"
-         "\n"
-         "Run:\n"
-         "  --server NAME   the acquisition server's host name or address; default:\n"
-         "                  this computer's host name\n"
-         "  --no-negotiate  connect straight to the message port instead of asking\n"
-         "                  the negotiation port for one\n"
-         "  --negotiation-port N  the server's negotiation port (default 26200)\n"
-         "  --message-port N      the server's message port (default 26100)\n"
-         "  --client-log PATH     write the server client's own log to PATH\n"
-         "  --start-at N    begin the run at trial N of the order, to resume an\n"
-         "                  interrupted session; trials and log lines keep the numbers\n"
-         "                  of the whole order\n"
-         "  --schedule fixed|relative  the run's timing; default: the setup's\n"
-         "                  (-SetTimingMode), else relative. relative: each wait counts\n"
-         "                  from the return of the step before it; fixed: every step at\n"
-         "                  its planned time from the run's start, late steps are\n"
-         "                  logged at WARNING and the run does not drift\n"
-         "  --timing-tolerance MS  how far a step may stray before the run's timing is\n"
-         "                  outside the tolerance (default: the setup's\n"
-         "                  -SetTimingTolerance, else 5): fixed, each step against its\n"
-         "                  planned time; relative, each trial's period and each\n"
-         "                  pulse's width against their nominal values. A run outside\n"
-         "                  it gets a warning line; --save keeps it\n"
-         "  --strict-timing exit with status 7 when a completed run's timing was\n"
-         "                  outside the tolerance\n"
-         "  --timeline PATH write a CSV file with one row per command of the run:\n"
-         "                  trial, type, step, command, reply, sent_us, replied_us,\n"
-         "                  status (times in microseconds since the run started;\n"
-         "                  sent_us is empty when the command was not sent,\n"
-         "                  replied_us when no reply came; status is replied, no\n"
-         "                  reply or not sent); written row by row as the run goes\n"
-         "  --reply-timeout MS  wait at most MS milliseconds for each reply of the\n"
-         "                  server, and for the connect (default 5000; 0 waits for\n"
-         "                  ever). A failed command is logged at ERROR; a lost\n"
-         "                  connection ends the run at once (exit status 6)\n"
-         "  --record DIR    make the session record in DIR (default: OrvantaSessions\n"
-         "                  in the current directory): one new folder per run with\n"
-         "                  setup.cfg, session.json, timeline.csv, trials.tsv,\n"
-         "                  events.tsv, events.json and report.html\n"
-         "  --no-record     write no session record\n"
-         "  --resume DIR    load the setup.cfg of the record DIR and run from the\n"
-         "                  first trial it did not complete; the new record names DIR\n"
-         "  --report DIR    rebuild DIR/report.html from the record DIR and exit\n"
-         "  --quiet         do not echo log entries to standard output\n"
-         "  --version       show the version and exit\n"
-         "  -h, --help      show this help and exit\n"
+  std::string text =
+      "Usage: orvanta-run [options] SETUP.cfg...\n"
+      "       orvanta-run [options] --resume RECORD_DIR\n"
+      "       orvanta-run --report RECORD_DIR\n"
+      "\n"
+      "Loads the setup files in the order given, each as if opened one after\n"
+      "another with Open Configuration File, then shuffles, prints and saves the\n"
+      "run order as asked. Then it connects to the acquisition server, runs the\n"
+      "trials in that order, waits for the end of the run and disconnects.\n";
+  for (const OptionRow& row : kOptions) AppendHelp(row, text);
+  return text +
          "\n"
          "Outputs: the log, the client log and the timeline are created new; an\n"
          "earlier file of the same kind under that name is renamed aside to\n"
