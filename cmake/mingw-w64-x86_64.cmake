@@ -22,6 +22,17 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
+# No interprocedural register allocation. With it, GCC lets a caller keep
+# values in registers that its own copy of an inline or template function
+# leaves alone; but a program linked from objects built with other options
+# (Qt for Windows is built for size) keeps only one copy of each such
+# function, and on this target the callers compiled against the other copy
+# then lose registers the ABI lets the callee clobber. Qt's std::mt19937
+# behind every temporary file crashed that way. Qt and the programs are both
+# built with this file.
+set(CMAKE_C_FLAGS_INIT "-fno-ipa-ra")
+set(CMAKE_CXX_FLAGS_INIT "-fno-ipa-ra")
+
 # Test programs run under wine64 (Debian installs it outside PATH).
 find_program(ORVANTA_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
 if(ORVANTA_WINE)

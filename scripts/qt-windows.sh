@@ -66,11 +66,12 @@ options=(
   -DFEATURE_direct2d=OFF
   -DFEATURE_directwrite3=OFF
 )
-# The key of a build: the Qt version, the cross compiler's version and the
-# options. The install and a build under way each keep theirs.
+# The key of a build: the Qt version, the cross compiler's version, the
+# toolchain file (its compiler options) and the options. The install and a build under way each keep theirs.
 stamp=$prefix/orvanta-qt-options.txt
 stamp_text() {
   echo "qt-$qt_version x86_64-w64-mingw32 gcc-$(x86_64-w64-mingw32-g++-posix -dumpfullversion)"
+  echo "toolchain $(sha256sum <"$root/cmake/mingw-w64-x86_64.cmake" | cut -d' ' -f1)"
   printf '%s\n' "${options[@]}"
 }
 

@@ -69,5 +69,19 @@ echo "windows: package: $(ls "$build_dir"/orvanta-*-win64.zip)"
 
 if [ "$run_tests" = 1 ]; then
   [ -f "$WINEPREFIX/system.reg" ] || /usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1 || true
+  # Debian's wine64 does not find the fonts of fonts-wine by itself (Tahoma,
+  # the face behind Windows' "MS Shell Dlg"), and the window would be drawn
+  # in whatever the host has (math fonts, as it happens). In the prefix's
+  # Fonts folder they are Windows' own.
+  # Windows' monospaced face, Courier New, which the message log asks for,
+  # is not among them: wine stands DejaVu Sans Mono in for it (or Qt would
+  # fall back to the first family that claims Latin, TeX's math fonts on a
+  # machine with matplotlib).
+  if [ "$window" = 1 ] && [ -d /usr/share/wine/fonts ]; then
+    ln -sf /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+    /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Courier New" \
+      /d "DejaVu Sans Mono" /f >/dev/null 2>&1 || true
+    /usr/lib/wine/wineserver -w  # the registry written out before tests copy the prefix
+  fi
   ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"
 fi

@@ -57,7 +57,10 @@ void SendDeleteWindow(uint32_t id) {
   event.type = atom("WM_PROTOCOLS");
   event.data.data32[0] = atom("WM_DELETE_WINDOW");
   xcb_send_event(x, 0, id, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
-  xcb_flush(x);
+  // A round trip before the connection goes: the server has then carried
+  // the event out (a request still unread when the client hangs up can be
+  // dropped with it).
+  std::free(xcb_get_input_focus_reply(x, xcb_get_input_focus(x), nullptr));
   xcb_disconnect(x);
 }
 
