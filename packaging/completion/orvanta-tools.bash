@@ -7,10 +7,11 @@
 
 # Prints "--name VALUE" (or "--name" alone) for each option in $1's --help:
 # the lines "  --name VALUE  text" and "  -h, --help  text" (a value follows
-# the name after a single blank).
+# the name after a single blank, and is written in capitals or as choices
+# with "|": in "  --strict-timing exit with ..." the text begins at once).
 _orvanta_tools_options() {
   "$1" --help 2>/dev/null |
-    sed -n -E 's/^ {1,6}(-[A-Za-z], )?(--[A-Za-z0-9][A-Za-z0-9-]*)( ([^ ]+))?.*/\2 \4/p'
+    sed -n -E 's/^ {1,6}(-[A-Za-z], )?(--[A-Za-z0-9][A-Za-z0-9-]*)( ([A-Z][^ ]*|[^ |]*\|[^ ]*))?.*/\2 \4/p'
 }
 
 # Completes $cur as a file name; with $1, only files ending in .$1 (and
