@@ -84,29 +84,6 @@ TEST(JsonParseTest, BrokenTextIsRefusedWithItsReasonAndOffset) {
   }
 }
 
-// A session.json as the record writes it, then cut after every byte: no
-// prefix short of its closing brace reads as a whole document.
-TEST(JsonParseTest, EveryCutOfADocumentIsRefused) {
-  Json session = Json::Object();
-  session.Set("program", Json::String("orvanta-run"));
-  session.Set("seed", Json::Number(-7));
-  session.Set("period", Json::Number(5994.213));
-  session.Set("escaped", Json::String("a\"b\\c\x01\xc3\xa9"));
-  session.Set("list", Json::Array().Push(Json::Bool(false)).Push(Json()).Push(Json::Object()));
-  const std::string text = session.Dump();
-  const std::size_t end = text.rfind('}');
-  for (std::size_t n = 0; n <= end; ++n) {
-    Json value;
-    std::string error;
-    EXPECT_FALSE(Json::Parse(text.substr(0, n), value, error)) << n;
-    EXPECT_FALSE(error.empty()) << n;
-  }
-  Json value;
-  std::string error;
-  ASSERT_TRUE(Json::Parse(text.substr(0, end + 1), value, error)) << error;
-  EXPECT_EQ(value.Dump(), text);
-}
-
 TEST(JsonParseTest, NestingIsBoundedWithoutDeepRecursion) {
   Json value;
   std::string error;
