@@ -24,7 +24,7 @@ cmake --build "$build_dir" --target autogen >/dev/null
 
 # The project's top folders; headers outside them (Qt, GoogleTest, the
 # system, the build folders) are never reported.
-dirs='app|bench|client|common|core|fuzz|log|platform|python|record|script|tests|tools|trials'
+dirs='app|bench|client|core|fuzz|log|platform|python|record|script|tests|tools|trials'
 root_re=$(printf '%s' "$root" | sed 's/[][\\.*^$+?(){}|]/\\&/g')
 header_filter="^$root_re/($dirs)/"
 files=()
