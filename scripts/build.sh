@@ -7,4 +7,8 @@ cd "$(dirname "$0")/.."
 build_dir=${ORVANTA_BUILD_DIR:-build}
 cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_REQUIRE_GUI=ON \
   -DORVANTA_WERROR="${ORVANTA_WERROR:-OFF}" "$@" >/dev/null
-cmake --build "$build_dir" -j "$(nproc)"
+# ORVANTA_BUILD_TARGETS: only these targets (and what they need), e.g. the
+# main job's programs; by default everything, tests and benchmarks included.
+targets=()
+for target in ${ORVANTA_BUILD_TARGETS:-}; do targets+=(--target "$target"); done
+cmake --build "$build_dir" -j "$(nproc)" "${targets[@]}"
