@@ -110,7 +110,9 @@ TEST_F(DialogTest, DriveLetterPathsStayWholeThroughTheFieldsAndTheSetupFile) {
   files.QueueAnswer(saved);
   Menu("saveConfigurationFileAction");
   ASSERT_TRUE(boxes.boxes().empty());
-  EXPECT_NE(Slurp(saved).find("-SetWavFileName \"C:\\Lab Sounds\\tone 1.wav\""), std::string::npos);
+  EXPECT_NE(Slurp(saved).find("-SetWavFileName \"Trial Type 1\" \"C:\\Lab Sounds\\tone 1.wav\""),
+            std::string::npos)
+      << Slurp(saved);
 
   Menu("newSetupAction");
   ASSERT_EQ(trials.GetNumTrials(), 0);
