@@ -31,8 +31,14 @@ qt_pid=
 if [ "${ORVANTA_TEST_QUICK:-0}" != 1 ] && [ "${ORVANTA_WIN_WINDOW:-1}" != 0 ]; then
   bash scripts/windows.sh --deps
   mkdir -p "$build_dir"
-  setsid chrt --idle 0 bash scripts/qt-windows.sh >"$build_dir/qt-windows.log" 2>&1 &
+  # A process group of its own (set -m), to be ended as one, but the same
+  # session: a new session (setsid) gets a scheduling group of its own
+  # (autogroup), which shares the CPU equally with this one whatever the
+  # priority inside it.
+  set -m
+  chrt --idle 0 bash scripts/qt-windows.sh >"$build_dir/qt-windows.log" 2>&1 &
   qt_pid=$!
+  set +m
   # The background build ends with the script, whatever ends it.
   trap '[ -z "$qt_pid" ] || kill -- -"$qt_pid" 2>/dev/null || true' EXIT
 fi
