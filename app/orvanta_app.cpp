@@ -9,17 +9,8 @@
 
 namespace orvanta {
 
-OrvantaApp::OrvantaApp(std::string& applicationDirectory, LogFile& log, TrialContainer& trials,
-                       CardDeck& deck, ConfigFileProcessor& config, ServerLink& server,
-                       const WindowSeams& seams)
-    : applicationDirectory_(applicationDirectory),
-      log_(log),
-      trials_(trials),
-      deck_(deck),
-      config_(config),
-      server_(server),
-      seams_(seams),
-      socketStartup_(&net::Startup) {}
+OrvantaApp::OrvantaApp(ProgramCore& core, ServerLink& server, const WindowSeams& seams)
+    : core_(core), server_(server), seams_(seams), socketStartup_(&net::Startup) {}
 
 bool OrvantaApp::InitInstance() {
   // The framework's own initialisation is the QApplication, which has read
@@ -39,12 +30,10 @@ bool OrvantaApp::InitInstance() {
 
   // The working directory at start, not the program's own folder (on Windows
   // Documents\Orvanta when the working directory cannot be written).
-  applicationDirectory_ = UsableApplicationDirectory(CurrentDirectoryWithSeparator());
+  core_.applicationDirectory() = UsableApplicationDirectory(CurrentDirectoryWithSeparator());
 
   {
-    OrvantaDlg window(OrvantaDlg::Services{log_, trials_, deck_, config_, seams_.boxes,
-                                           seams_.files, seams_.mainWindow, server_,
-                                           applicationDirectory_});
+    OrvantaDlg window(core_, seams_.files, server_);
     seams_.mainWindow.Register(&window);
     window.SetSessionRecords(records_);
     if (windowCreated_) windowCreated_(window);
@@ -60,8 +49,7 @@ ProgramObjects::ProgramObjects(const WindowSeams& windowSeams)
       server(core.client()),
       records(core.trials(), core.deck(), core.config(), core.log(), seams.clock, seams.shell,
               core.applicationDirectory()),
-      app(core.applicationDirectory(), core.log(), core.trials(), core.deck(), core.config(),
-          server, seams) {
+      app(core, server, seams) {
   app.SetSessionRecords(&records);
   records.SetClient(&core.client());
 }

@@ -60,9 +60,9 @@ class VintraServerLink : public ServerLink {
 class OrvantaApp {
  public:
   // Nothing is used during construction; every argument outlives the object.
-  OrvantaApp(std::string& applicationDirectory, LogFile& log, TrialContainer& trials,
-             CardDeck& deck, ConfigFileProcessor& config, ServerLink& server,
-             const WindowSeams& seams);
+  // The window gets `core` (whose application directory start-up fills in),
+  // the file dialogs of `seams` and `server`.
+  OrvantaApp(ProgramCore& core, ServerLink& server, const WindowSeams& seams);
   OrvantaApp(const OrvantaApp&) = delete;
   OrvantaApp& operator=(const OrvantaApp&) = delete;
   virtual ~OrvantaApp() = default;
@@ -86,11 +86,7 @@ class OrvantaApp {
   void SetSessionRecords(WindowRecords* records) { records_ = records; }
 
  private:
-  std::string& applicationDirectory_;
-  LogFile& log_;
-  TrialContainer& trials_;
-  CardDeck& deck_;
-  ConfigFileProcessor& config_;
+  ProgramCore& core_;
   ServerLink& server_;
   WindowSeams seams_;
   std::function<int()> socketStartup_;

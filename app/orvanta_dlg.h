@@ -1,10 +1,14 @@
-// The main window: the trial type editor, the trial order and run controls,
-// the message log and the menu bar.
+// The main window: the layout of its parts (the run panel, the trial type
+// editor, the message log, the menu bar) and its mailbox, the queued
+// hand-over of the listener calls that worker threads make. The commands
+// that involve several parts or the server live here too, in files by job:
+// orvanta_dlg_mailbox.cpp (listener calls), orvanta_dlg_run.cpp (Start,
+// Pause, Stop), orvanta_dlg_server.cpp (connection, waits), orvanta_dlg_setup.cpp
+// (setup files), window_records_menu.cpp (session records).
 #pragma once
 
 #include <QDialog>
 #include <QIcon>
-#include <QPointer>
 
 #include <cstdint>
 #include <deque>
@@ -13,57 +17,23 @@
 #include <vector>
 
 #include "app/app_seams.h"
+#include "app/edit_rules.h"
+#include "app/window_texts.h"
 #include "platform/message_box.h"
 #include "platform/mutex.h"
 #include "platform/window_listener.h"
 
-class QCheckBox;
-class QComboBox;
 class QKeyEvent;
-class QLayout;
-class QLabel;
-class QLineEdit;
-class QListWidget;
-class QMenuBar;
-class QPushButton;
 
 namespace orvanta {
 
-class CardDeck;
-class ConfigFileProcessor;
-class LogFile;
-class MessageLogList;
+class LogPane;
+class ProgramCore;
+class RunPanel;
 class RunStatusBar;
-class Trial;
-class TrialContainer;
+class TrialTypeEditor;
+class WindowMenu;
 class WindowRecords;
-
-// Caption of the window's editing, type-list and connection error boxes.
-inline constexpr const char kTrialTypePropertiesError[] = "Trial Type Properties Error";
-inline constexpr const char kEmptyFieldMessage[] =
-    "Unable to set new value, this field cannot be empty.  The previous value was not changed.";
-// Caption of the run's own boxes (refused Start, completion, refusals during
-// a run).
-inline constexpr const char kTrialProcessingCaption[] = "Trial Processing";
-inline constexpr const char kNotConnectedMessage[] =
-    "Unable to process trials, a connection to Quorvin has not been established";
-inline constexpr const char kEmptyRunMessage[] =
-    "Unable to process trials, the trial order is empty.  Add trial types with a Trial Count "
-    "above 0 first.";
-// What the window refuses while trials are being processed, because it would
-// change the order the run is dealing from.
-inline constexpr const char kShuffleTypeDuringRunMessage[] =
-    "Unable to change the shuffle type while trials are being processed.  The trial order of "
-    "the run was not changed.  Stop the run first.";
-inline constexpr const char kOpenDuringRunMessage[] =
-    "Unable to open a configuration file while trials are being processed.  The setup of the "
-    "run was not changed.  Stop the run first, then open the file again.";
-inline constexpr const char kConnectedTitle[] = "Orvanta - Connected To Server";
-inline constexpr const char kDisconnectedTitle[] = "Orvanta - Disconnected From Server";
-// The client's own log, beside the application log.
-inline constexpr const char kClientLogFileName[] = "VintraClientLog.txt";
-inline constexpr const char kSaveFailedCaption[] = "Save Current Settings to File Failed";
-inline constexpr const char kSaveWarningCaption[] = "Save Current Settings to File";
 
 // The window lives on the application (window) thread; all of its operations
 // run there, except the WindowListener calls, which any thread may make: they
@@ -102,25 +72,15 @@ class OrvantaDlg : public QDialog, public WindowListener {
   Q_OBJECT
 
  public:
-  // The program-wide objects and seams the window uses; none is owned.
-  struct Services {
-    LogFile& log;
-    TrialContainer& trials;
-    CardDeck& deck;
-    ConfigFileProcessor& config;
-    MessageBoxes& boxes;
-    FileChooser& files;
-    MainWindowRef& mainWindow;
-    ServerLink& server;
-    // The start-up working directory with its trailing separator; the log
-    // file "OrvantaLogFile.txt" goes there.
-    std::string applicationDirectory;
-  };
-
   // The System Message Log keeps at most this many entries.
   static constexpr int kMaxLogEntries = 199;
 
-  explicit OrvantaDlg(const Services& services, QWidget* parent = nullptr);
+  // The program-wide objects come from `core`: its seams give the message
+  // boxes and the window slot, and its application directory (read when the
+  // window is first shown) is where the log file "OrvantaLogFile.txt" goes.
+  // `files` and `server` are the window's own seams. None is owned; each
+  // outlives the window.
+  OrvantaDlg(ProgramCore& core, FileChooser& files, ServerLink& server, QWidget* parent = nullptr);
   OrvantaDlg(const OrvantaDlg&) = delete;
   OrvantaDlg& operator=(const OrvantaDlg&) = delete;
   ~OrvantaDlg() override;
@@ -151,6 +111,8 @@ class OrvantaDlg : public QDialog, public WindowListener {
   // Run > Start at Trial...: asks for a trial of the current order, then
   // starts the run there as Start does (same checks, same boxes).
   void OnStartAtTrial();
+  // A shuffle type chosen: refused during a run, else applied.
+  void OnShuffleTypeChanged();
 
   // The menu commands (window thread).
   void OnOpenConfigurationFile();
@@ -174,25 +136,11 @@ class OrvantaDlg : public QDialog, public WindowListener {
   // File > Exit: closes the window as its close button does.
   void OnExit();
 
-  // The editor (window thread).
+  // The parts' views, for the commands above and the program's own checks.
   void UpdateTrialProperties(const std::string& name);
   void ChangeTrialTypeName(const std::string& currentName, const std::string& newName);
-  void OnAddType();
-  void OnRemoveType();
-  void OnTrialTypeSelected();
-  void OnBrowseWavFile();
-
-  // The trial order and shuffle controls (window thread).
   void UpdateTrialList();
   void UpdateShuffleControls();
-  // Shows the trial list's timing tolerance in its field.
-  void ShowTimingTolerance();
-  // The tolerance field was edited: a number applies from the next run; an
-  // empty field gets the tolerance in force back.
-  void OnTimingToleranceChanged();
-  void OnShuffle();
-  void OnShuffleTypeChanged();
-  void OnMaxConsecutiveChanged();
 
   // WindowListener: any thread, never blocks.
   void AddTrialTypeToList(const std::string& name) override;
@@ -209,46 +157,25 @@ class OrvantaDlg : public QDialog, public WindowListener {
   void OnRunEnding() override;
 
   // Window state, for the program's own checks and tests.
-  const std::string& currentTrialName() const { return mCurrentTrialName; }
-  int32_t nextTrialTypeNumber() const { return mNextTrialTypeNumber; }
+  const std::string& currentTrialName() const;
+  int32_t nextTrialTypeNumber() const;
   const std::string& serverName() const { return mServerName; }
-  const std::string& lastMessage() const { return mMessage; }
+  const std::string& lastMessage() const { return mEditRules.lastMessage(); }
   bool isInitialised() const { return mInitialised; }
   bool isPaused() const { return mPaused; }
   // Between Start and the end of the run, as the controls show it.
   bool isRunning() const { return mRunning; }
 
   // The status bar with the connection, the run's state and progress.
-  RunStatusBar* runStatusBar() const { return mStatusBar; }
+  RunStatusBar* runStatusBar() const;
 
   // Runs OnInitDialog before the window is first shown.
   void setVisible(bool visible) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  // One text or digits field of the editor and what it edits.
-  struct EditField {
-    enum class Kind { kName, kTrialCount, kNumber, kText, kMaxConsecutive };
-    Kind kind;
-    QLineEdit* edit;
-    QLabel* label;
-    int32_t (Trial::*getNumber)() const = nullptr;
-    void (Trial::*setNumber)(int32_t) = nullptr;
-    std::string (Trial::*getText)() const = nullptr;
-    void (Trial::*setText)(const std::string&) = nullptr;
-    bool allowEmpty = false;
-  };
-  // One check box and the fields it governs.
-  struct CheckGroup {
-    QCheckBox* check;
-    bool (Trial::*get)() const;
-    void (Trial::*set)(bool);
-    std::vector<EditField*> governed;
-    QPushButton* governedButton = nullptr;  // Browse
-  };
   // A listener call waiting for the window thread.
   struct PendingCall {
     enum class Kind { kAddType, kRemoveType, kTrialNumber, kStop, kRunEnding };
@@ -257,47 +184,24 @@ class OrvantaDlg : public QDialog, public WindowListener {
     int number = 0;
   };
   class KeyboardFilter;
-  class CommitBlock;
   class BusyScope;
 
-  void BuildControls();
-  // The status bar, the "Show details" toggle and the notes of refused
-  // keystrokes (orvanta_dlg_progress.cpp).
-  void BuildStatusAndLogControls(QLayout* logLayout);
+  // The parts and their wiring.
+  void BuildParts();
+  // The window's tight margins, the status bar and the notes of refused
+  // keystrokes.
+  void FinishLayout();
   bool CreateMenuBar();
-  // New Setup, Exit, the Run menu and the shortcuts (orvanta_dlg_setup.cpp).
-  void AddMenuAdditions();
-  EditField* AddEditField(EditField::Kind kind, QLineEdit* edit, QLabel* label);
-  void ClearTrialProperties();
-  void ShowCheckGroup(const CheckGroup& group, const Trial& trial);
-  void ShowField(const EditField& field, const Trial& trial);
-  void EmptyField(const EditField& field);
 
-  // Commits (on focus loss and Enter).
-  void CommitField(QLineEdit* edit);
-  void CommitTrialField(const EditField& field);
-  void CommitTrialCount(const EditField& field);
-  void CommitName(const EditField& field);
-  void OnCheckBoxClicked(const CheckGroup& group);
-
-  // Error boxes: the text goes to mMessage first.
+  // Error boxes of the editor's caption; the text becomes the last message.
   void ShowError(const std::string& text);
-  // The box of a commit: shown once the focus change or key that caused the
-  // commit is over, then `field` gets the focus back.
-  void ShowErrorAfterCommit(const std::string& text, QLineEdit* field);
 
   // The queued listener calls, run on the window thread.
   void Post(PendingCall call);
   void FlushPending();
-  void ShowAddedTrialType(const std::string& name);
-  void ShowRemovedTrialType(const std::string& name);
-  void AppendLogLines(const std::deque<std::string>& lines);
-  void ShowCurrentTrialNumber(int number);
   void StopRunControls();
   // Finishes a Stop whose worker outlasted the wait, once it has ended.
   void FinishStopWhenEnded();
-
-  void SetSelectedTrialTypeRow(int row);
 
   // Starts a run at `firstTrial` (1-based) of the order: the Start button's
   // work.
@@ -310,15 +214,6 @@ class OrvantaDlg : public QDialog, public WindowListener {
   void FitToScreen();
   // Follows the window title, where the connection state is shown.
   void ShowConnectionState(const QString& title);
-  // A value typed beyond a digits field's range: the error box, the
-  // previous value back in the field. True when `text` was refused.
-  bool RefuseOverRange(QLineEdit* edit, const std::string& text, const std::string& previous);
-  // After a shuffle that could not keep the consecutive-type limit, or (not
-  // `afterShuffle`) an opened setup whose order breaks it.
-  void ShowShuffleWarning(bool afterShuffle = true);
-  // After a Trial Count change whose order breaks the limit: a WARNING and a
-  // note in the status bar.
-  void NoteRunLimitBreaks();
   // The setup as last opened, saved or cleared, to tell unsaved changes.
   void MarkSetupSaved();
   // The setup has trial types and changes since it was last opened, saved or
@@ -330,7 +225,7 @@ class OrvantaDlg : public QDialog, public WindowListener {
 
   // A run is going: the window's run state, or the worker still dealing.
   bool RunInProgress() const;
-  // Shows `text` in the run's own box, stored in mMessage first.
+  // Shows `text` in the run's own box; it becomes the last message.
   void ShowRunRefusal(const std::string& text);
 
   // The server client's calls, carried out while the window keeps painting.
@@ -346,23 +241,22 @@ class OrvantaDlg : public QDialog, public WindowListener {
   // Starts a close that arrived while the window was waiting.
   void FinishBusy();
 
-  Services services_;
+  ProgramCore& mCore;
+  FileChooser& mFiles;
+  ServerLink& mServer;
   WindowRecords* mRecords = nullptr;
   // The record the run being started continues (set by Resume for its start).
   std::string mResumeFrom;
 
-  // Members of the window, as the rest of the program knows them.
   QIcon mIcon;
-  QMenuBar* mMenu = nullptr;
-  std::string mMessage;
-  int32_t mNextTrialTypeNumber = 1;
-  std::string mCurrentTrialName;
+  // The rules of the fields of every part; declared before the parts are
+  // made, it goes before the controls do.
+  EditRules mEditRules;
   bool mPaused = false;
   std::string mServerName = "localhost";
 
   bool mInitialised = false;
   bool mRunning = false;              // between Start and the end of the run
-  int mCommitBlock = 0;               // > 0 while the program itself changes the fields
   int mBusy = 0;                      // > 0 while the window waits for a blocking call
   bool mCloseDeferred = false;        // a close request came in while busy
   int mServerWaits = 0;               // > 0 while a cancellable server wait runs
@@ -373,36 +267,13 @@ class OrvantaDlg : public QDialog, public WindowListener {
   bool mServerWaitCancelled = false;  // the last server wait was cancelled
   KeyboardFilter* mKeyboardFilter = nullptr;
 
-  // Controls (owned by the Qt parent chain).
-  QComboBox* mShuffleTypeCombo = nullptr;
-  QPushButton* mShuffleButton = nullptr;
-  QLabel* mMaxConsecutiveLabel = nullptr;
-  QLineEdit* mMaxConsecutiveEdit = nullptr;
-  QListWidget* mTrialList = nullptr;
-  QLabel* mCurrentTrialNumberText = nullptr;
-  // The timing tolerance of the next run, in milliseconds.
-  QLineEdit* mTimingToleranceEdit = nullptr;
-  QPushButton* mStartButton = nullptr;
-  QPushButton* mPauseButton = nullptr;
-  QPushButton* mStopButton = nullptr;
-  QListWidget* mTrialTypeList = nullptr;
-  QPushButton* mAddTypeButton = nullptr;
-  QPushButton* mRemoveTypeButton = nullptr;
-  QPushButton* mBrowseButton = nullptr;
-  MessageLogList* mMessageLog = nullptr;
-  QCheckBox* mShowDetailsCheck = nullptr;
-  RunStatusBar* mStatusBar = nullptr;
+  // The parts (owned by the Qt parent chain).
+  WindowMenu* mMenu = nullptr;
+  RunPanel* mRunPanel = nullptr;
+  TrialTypeEditor* mEditor = nullptr;
+  LogPane* mLogPane = nullptr;
   // The setup lines as last opened, saved or cleared (see MarkSetupSaved).
   std::string mSavedSetup;
-
-  // Editor fields in refresh order (a deque: the pointers below stay valid).
-  std::deque<EditField> mFields;
-  EditField* mNameField = nullptr;
-  EditField* mTrialCountField = nullptr;
-  EditField* mTrialDurationField = nullptr;
-  EditField* mInterTrialIntervalField = nullptr;
-  EditField* mMaxConsecutiveField = nullptr;
-  std::vector<CheckGroup> mCheckGroups;  // start event, start pulse, end event, end pulse, wav
 
   // Listener calls handed over from any thread. A leaf lock: nothing else is
   // called while it is held.

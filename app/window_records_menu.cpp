@@ -5,6 +5,7 @@
 #include "app/orvanta_dlg.h"
 #include "app/window_records.h"
 #include "app/window_wait.h"
+#include "core/program_core.h"
 #include "log/log_file.h"
 #include "platform/shell_open.h"
 #include "script/config_file_processor.h"
@@ -31,41 +32,43 @@ void OrvantaDlg::OnResumeSession() {
   options.filter = "Session Records (session.json)|session.json||";
   options.initialName = "session.json";
   options.defaultExtension = "json";
-  const std::optional<std::string> path = services_.files.ChooseFileToOpen(options);
+  const std::optional<std::string> path = mFiles.ChooseFileToOpen(options);
   if (!path) return;
   const std::string folder = std::filesystem::path(*path).parent_path().string();
 
   WindowRecords::ResumePlan plan;
   std::string error;
   if (!mRecords->PlanResume(folder, plan, error)) {
-    mMessage = "Unable to resume the session recorded in:\r\n\r\n" + folder + "\r\n\r\n" + error;
-    services_.boxes.Show(mMessage, kSessionCaption, BoxIcon::kError, BoxButtons::kOk);
+    mEditRules.SetLastMessage("Unable to resume the session recorded in:\r\n\r\n" + folder +
+                              "\r\n\r\n" + error);
+    mCore.seams().boxes.Show(lastMessage(), kSessionCaption, BoxIcon::kError, BoxButtons::kOk);
     return;
   }
-  mMessage = "Resume the session recorded in:\r\n\r\n" + folder + "\r\n\r\nIts run ended " +
-             plan.outcome + ".  Its setup will replace the current one, and trials " +
-             std::to_string(plan.firstTrial) + " to " + std::to_string(plan.numTrials) + " of " +
-             std::to_string(plan.numTrials) + " will run (" + std::to_string(plan.remaining) +
-             (plan.remaining == 1 ? " trial" : " trials") +
-             (plan.types.empty() ? std::string() : ": " + plan.types) +
-             ").  A new record will name this one.\r\n\r\nStart the run now?";
-  if (services_.boxes.Show(mMessage, kSessionCaption, BoxIcon::kQuestion, BoxButtons::kYesNo) !=
-      BoxResult::kYes) {
+  mEditRules.SetLastMessage(
+      "Resume the session recorded in:\r\n\r\n" + folder + "\r\n\r\nIts run ended " + plan.outcome +
+      ".  Its setup will replace the current one, and trials " + std::to_string(plan.firstTrial) +
+      " to " + std::to_string(plan.numTrials) + " of " + std::to_string(plan.numTrials) +
+      " will run (" + std::to_string(plan.remaining) +
+      (plan.remaining == 1 ? " trial" : " trials") +
+      (plan.types.empty() ? std::string() : ": " + plan.types) +
+      ").  A new record will name this one.\r\n\r\nStart the run now?");
+  if (mCore.seams().boxes.Show(lastMessage(), kSessionCaption, BoxIcon::kQuestion,
+                               BoxButtons::kYesNo) != BoxResult::kYes) {
     return;
   }
   if (!ServerIsConnected()) {
-    services_.boxes.Show(kNotConnectedMessage, kTrialProcessingCaption, BoxIcon::kError,
-                         BoxButtons::kOk);
+    mCore.seams().boxes.Show(kNotConnectedMessage, kTrialProcessingCaption, BoxIcon::kError,
+                             BoxButtons::kOk);
     return;
   }
   {
     WaitCursor cursor;
     // The record's setup replaces the current one whole, order included.
-    for (const std::string& name : services_.trials.GetTrialNames()) {
-      services_.trials.RemoveTrial(name);
+    for (const std::string& name : mCore.trials().GetTrialNames()) {
+      mCore.trials().RemoveTrial(name);
     }
     const int loaded =
-        services_.config.ProcessScript((std::filesystem::path(folder) / "setup.cfg").string());
+        mCore.config().ProcessScript((std::filesystem::path(folder) / "setup.cfg").string());
     UpdateTrialProperties(std::string());
     UpdateTrialList();
     UpdateShuffleControls();
@@ -86,36 +89,39 @@ void OrvantaDlg::OnResumeSession() {
 void OrvantaDlg::OnChooseRecordsFolder() {
   if (mRecords == nullptr) return;
   const std::optional<std::string> folder =
-      services_.files.ChooseFolder("Session Records Folder", mRecords->folder());
+      mFiles.ChooseFolder("Session Records Folder", mRecords->folder());
   if (!folder) return;
   std::string error;
   if (!mRecords->SetFolder(*folder, error)) {
     // Refused at once, not at the next Start: the folder in force stays.
-    mMessage = "Session records cannot be written in:\r\n\r\n" + *folder + "\r\n\r\n" + error +
-               "\r\n\r\nRecords still go to:\r\n\r\n" + mRecords->folder();
-    services_.log.WriteLogEntry(kLogError,
-                                "OrvantaDlg::OnChooseRecordsFolder() - Error, session records "
-                                "cannot be written in " +
-                                    *folder + ": " + error);
-    services_.boxes.Show(mMessage, kSessionCaption, BoxIcon::kError, BoxButtons::kOk);
+    mEditRules.SetLastMessage("Session records cannot be written in:\r\n\r\n" + *folder +
+                              "\r\n\r\n" + error + "\r\n\r\nRecords still go to:\r\n\r\n" +
+                              mRecords->folder());
+    mCore.log().WriteLogEntry(kLogError,
+                              "OrvantaDlg::OnChooseRecordsFolder() - Error, session records "
+                              "cannot be written in " +
+                                  *folder + ": " + error);
+    mCore.seams().boxes.Show(lastMessage(), kSessionCaption, BoxIcon::kError, BoxButtons::kOk);
     return;
   }
-  services_.log.WriteLogEntry(
+  mCore.log().WriteLogEntry(
       kLogNotice, "OrvantaDlg::OnChooseRecordsFolder() - Session records go to: " + *folder);
 }
 
 void OrvantaDlg::OnViewLastSessionReport() {
   if (mRecords == nullptr) return;
   if (mRecords->lastReportPath().empty()) {
-    mMessage =
+    mEditRules.SetLastMessage(
         "No session report has been written yet.  A report is written at the end of "
-        "every run, in its session record.";
-    services_.boxes.Show(mMessage, kSessionCaption, BoxIcon::kInformation, BoxButtons::kOk);
+        "every run, in its session record.");
+    mCore.seams().boxes.Show(lastMessage(), kSessionCaption, BoxIcon::kInformation,
+                             BoxButtons::kOk);
     return;
   }
   if (mRecords->OpenLastReport() <= 32) {
-    mMessage = "Unable to open the session report:\r\n\r\n" + mRecords->lastReportPath();
-    services_.boxes.Show(mMessage, kSessionCaption, BoxIcon::kError, BoxButtons::kOk);
+    mEditRules.SetLastMessage("Unable to open the session report:\r\n\r\n" +
+                              mRecords->lastReportPath());
+    mCore.seams().boxes.Show(lastMessage(), kSessionCaption, BoxIcon::kError, BoxButtons::kOk);
   }
 }
 

@@ -217,9 +217,9 @@ class DialogTest : public ::testing::Test, public ProgramEnv {
   }
 
   void CreateWindow() {
-    window = std::make_unique<OrvantaDlg>(
-        OrvantaDlg::Services{log, trials, deck, config, boxes, files, mainWindow,
-                             ServerLinkForWindow(), dir.WithSeparator()});
+    // The log file goes to the test's own folder.
+    core.applicationDirectory() = dir.WithSeparator();
+    window = std::make_unique<OrvantaDlg>(core, files, ServerLinkForWindow());
     mainWindow.Register(window.get());
     window->show();
     window->activateWindow();

@@ -87,13 +87,8 @@ TEST_F(DialogTest, OpenConfigurationFileAsksThenLoadsOnTopAndRefreshes) {
 // A second program of its own: model, seams and window.
 struct FreshProgram {
   explicit FreshProgram(const std::string& directory)
-      : log(clock, boxes, mainWindow, shell),
-        deck(log),
-        trials(log, deck, mainWindow, boxes),
-        commands(log, trials, deck),
-        config(log, trials, deck, commands, boxes, clock) {
-    window = std::make_unique<OrvantaDlg>(OrvantaDlg::Services{
-        log, trials, deck, config, boxes, files, mainWindow, server, directory});
+      : core({clock, boxes, mainWindow, shell}, directory) {
+    window = std::make_unique<OrvantaDlg>(core, files, server);
     mainWindow.Register(window.get());
     window->show();
     Pump();
@@ -104,11 +99,11 @@ struct FreshProgram {
   FakeShellOpener shell;
   FakeFileChooser files;
   FakeServerLink server;
-  LogFile log;
-  CardDeck deck;
-  TrialContainer trials;
-  CommandProcessor commands;
-  ConfigFileProcessor config;
+  ProgramCore core;
+  LogFile& log = core.log();
+  CardDeck& deck = core.deck();
+  TrialContainer& trials = core.trials();
+  ConfigFileProcessor& config = core.config();
   std::unique_ptr<OrvantaDlg> window;
 };
 

@@ -334,6 +334,58 @@ TEST_F(DialogTest, TabFollowsTheLayoutThroughTheEditor) {
   EXPECT_TRUE(boxes.boxes().empty());
 }
 
+// The whole tab order of the window, from the run's controls through the
+// editor to the log: the order in which the parts are laid out.
+TEST_F(DialogTest, TabOrderCoversTheWindowInLayoutOrder) {
+  std::vector<std::string> chain;
+  QWidget* widget = window.get();
+  for (int i = 0; i < 200; ++i) {
+    widget = widget->nextInFocusChain();
+    if (widget == window.get()) break;
+    if ((widget->focusPolicy() & Qt::TabFocus) != 0)
+      chain.push_back(widget->objectName().toStdString());
+  }
+  EXPECT_EQ(chain, (std::vector<std::string>{"shuffleTypeCombo",
+                                             "shuffleButton",
+                                             "maxConsecutiveEdit",
+                                             "trialList",
+                                             "timingToleranceEdit",
+                                             "startButton",
+                                             "pauseButton",
+                                             "stopButton",
+                                             "trialTypeList",
+                                             "addTypeButton",
+                                             "removeTypeButton",
+                                             "nameEdit",
+                                             "trialCountEdit",
+                                             "trialDurationEdit",
+                                             "interTrialIntervalEdit",
+                                             "playWavFileCheck",
+                                             "browseButton",
+                                             "wavFileNameEdit",
+                                             "wavBufferNumberEdit",
+                                             "wavBoardNumberEdit",
+                                             "wavSubSystemNameEdit",
+                                             "startGenerateEventCheck",
+                                             "startEventStringEdit",
+                                             "startTtlValueEdit",
+                                             "startGenerateTtlPulseCheck",
+                                             "startBitNumberEdit",
+                                             "startPulseDurationEdit",
+                                             "startBoardNumberEdit",
+                                             "startSubSystemNameEdit",
+                                             "endGenerateEventCheck",
+                                             "endEventStringEdit",
+                                             "endTtlValueEdit",
+                                             "endGenerateTtlPulseCheck",
+                                             "endBitNumberEdit",
+                                             "endPulseDurationEdit",
+                                             "endBoardNumberEdit",
+                                             "endSubSystemNameEdit",
+                                             "messageLog",
+                                             "showDetailsCheck"}));
+}
+
 TEST_F(DialogTest, DigitsFieldsRefuseOtherKeystrokes) {
   Click(Find<QPushButton>("addTypeButton"));
   QLineEdit* duration = Edit("trialDurationEdit");

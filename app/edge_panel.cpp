@@ -1,0 +1,56 @@
+#include "app/edge_panel.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "app/window_controls.h"
+
+namespace orvanta {
+
+EdgePanel::EdgePanel(const EdgeSideUi& side, const TrialEditLink& link, QWidget* parent)
+    : QGroupBox(QString::fromLatin1(side.title), parent),
+      eventString_(std::make_unique<TrialFieldEdit>(side.eventString, link)),
+      ttlValue_(std::make_unique<TrialFieldEdit>(side.ttlValue, link)),
+      bitNumber_(std::make_unique<TrialFieldEdit>(side.bitNumber, link)),
+      pulseDuration_(std::make_unique<TrialFieldEdit>(side.pulseDuration, link)),
+      boardNumber_(std::make_unique<TrialFieldEdit>(side.boardNumber, link)),
+      subSystemName_(std::make_unique<TrialFieldEdit>(side.subSystemName, link)),
+      event_(std::make_unique<TrialSwitch>(
+          side.event, link, std::vector<TrialFieldEdit*>{eventString_.get(), ttlValue_.get()})),
+      pulse_(std::make_unique<TrialSwitch>(
+          side.pulse, link,
+          std::vector<TrialFieldEdit*>{bitNumber_.get(), pulseDuration_.get(), boardNumber_.get(),
+                                       subSystemName_.get()})) {
+  NameControl(this, side.group);
+  // The grid's order is the tab order: the event, then the pulse.
+  auto* grid = new QGridLayout(this);
+  int row = 0;
+  grid->addWidget(event_->check(), row++, 0, 1, 2);
+  for (TrialFieldEdit* f : {eventString_.get(), ttlValue_.get()}) {
+    grid->addWidget(f->label(), row, 0);
+    grid->addWidget(f->edit(), row++, 1);
+  }
+  grid->addWidget(pulse_->check(), row++, 0, 1, 2);
+  for (TrialFieldEdit* f :
+       {bitNumber_.get(), pulseDuration_.get(), boardNumber_.get(), subSystemName_.get()}) {
+    grid->addWidget(f->label(), row, 0);
+    grid->addWidget(f->edit(), row++, 1);
+  }
+  grid->setColumnStretch(1, 1);
+}
+
+EdgePanel::~EdgePanel() = default;
+
+void EdgePanel::Show(const Trial& trial) {
+  event_->Show(trial);
+  pulse_->Show(trial);
+}
+
+void EdgePanel::Clear() {
+  event_->Clear();
+  pulse_->Clear();
+}
+
+}  // namespace orvanta
