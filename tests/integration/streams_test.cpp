@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/e2e_env.h"
+#include "tests/integration/e2e_env.h"
 
 namespace orvanta::e2e {
 namespace {

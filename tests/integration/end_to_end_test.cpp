@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/run/sim_env.h"
+#include "tests/integration/sim_env.h"
 
 namespace orvanta::testing {
 namespace {

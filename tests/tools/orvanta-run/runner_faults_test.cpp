@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/faults/fault_env.h"
-#include "tests/faults/process_env.h"
+#include "tests/integration/fault_env.h"
+#include "tests/tools/orvanta-run/process_env.h"
 
 namespace orvanta::faults {
 namespace {

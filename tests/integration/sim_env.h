@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fakes/sim_transcript.h"
-#include "tests/run/run_env.h"
+#include "tests/integration/run_env.h"
 
 namespace orvanta::testing {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "record/record_reader.h"
-#include "tests/run/run_env.h"
-#include "tests/run/runner_child.h"
+#include "tests/integration/run_env.h"
+#include "tests/tools/orvanta-run/runner_child.h"
 #include "tools/orvanta-run/runner_options.h"
 
 namespace orvanta::testing {

@@ -14,7 +14,7 @@
 
 #include "record/json.h"
 #include "record/record_reader.h"
-#include "tests/run/runner_child.h"
+#include "tests/tools/orvanta-run/runner_child.h"
 #include "tools/orvanta-run/runner_options.h"
 
 namespace orvanta::testing {

@@ -20,8 +20,8 @@
 
 #include "log/log_file.h"
 #include "platform/output_file.h"
-#include "tests/run/run_env.h"
-#include "tests/run/runner_child.h"
+#include "tests/integration/run_env.h"
+#include "tests/tools/orvanta-run/runner_child.h"
 #include "tools/orvanta-run/runner_run.h"
 
 namespace orvanta::testing {

@@ -24,7 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/run/run_env.h"
+#include "tests/integration/run_env.h"
 #include "tools/quorvin-sim/sim_server.h"
 #include "tools/quorvin-sim/transcript.h"
 

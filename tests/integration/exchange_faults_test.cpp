@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/stop_signal.h"
-#include "tests/e2e/e2e_env.h"
+#include "tests/integration/e2e_env.h"
 
 namespace orvanta::e2e {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/faults/fault_env.h"
+#include "tests/integration/fault_env.h"
 
 namespace orvanta::faults {
 namespace {
