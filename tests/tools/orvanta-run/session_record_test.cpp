@@ -57,6 +57,21 @@ class SessionRecordTest : public RunnerCliTest {
     EXPECT_TRUE(record::LoadRecord(folder, loaded, error)) << error;
     return loaded;
   }
+  // The simulator's address, a quiet run recorded under recs/, and a setup
+  // file `file` of `count` trials of type `type` with a start event.
+  Args RecordedRun(const std::string& file, const std::string& type, int count, int durationMs,
+                   int intervalMs = -1) {
+    Args args = ServerArgs();
+    for (const char* a : {"--quiet", "--record", "recs"}) args.push_back(a);
+    std::string setup = "-AddTrial \"" + type + "\"\n-SetTrialCount \"" + type + "\" " +
+                        std::to_string(count) + "\n-SetTrialDuration \"" + type + "\" " +
+                        std::to_string(durationMs) + "\n";
+    if (intervalMs >= 0)
+      setup += "-SetInterTrialInterval \"" + type + "\" " + std::to_string(intervalMs) + "\n";
+    setup += "-SetStartOfTrialGenerateEvent \"" + type + "\" true\n";
+    args.push_back(WriteSetup(file, setup));
+    return args;
+  }
   int RunToEnd(Args args, const std::string& setup) {
     args.push_back(setup);
     Child child(args, folder());
@@ -213,13 +228,7 @@ TEST_F(SessionRecordTest, CompletedRunLeavesAWholeConsistentRecord) {
 
 TEST_F(SessionRecordTest, StoppedRunIsRecordedAsStopped) {
   StartSim();
-  Args args = ServerArgs();
-  for (const char* a : {"--quiet", "--record", "recs"}) args.push_back(a);
-  args.push_back(WriteSetup("long.cfg",
-                            "-AddTrial \"L\"\n"
-                            "-SetTrialCount \"L\" 3\n"
-                            "-SetTrialDuration \"L\" 20000\n"
-                            "-SetStartOfTrialGenerateEvent \"L\" true\n"));
+  const Args args = RecordedRun("long.cfg", "L", 3, 20000);
   Child child(args, folder());
   ASSERT_TRUE(WaitUntil([&] { return TrialCommands().size() == 1; }, 10000ms));
   child.Signal(SIGINT);
@@ -240,14 +249,7 @@ TEST_F(SessionRecordTest, LostServerMakesAFailedRecordWithItsFailures) {
   simOptions.fault_command = "-PostEvent";
   simOptions.close_after_n = 2;
   StartSim();
-  Args args = ServerArgs();
-  for (const char* a : {"--quiet", "--record", "recs"}) args.push_back(a);
-  args.push_back(WriteSetup("ev.cfg",
-                            "-AddTrial \"E\"\n"
-                            "-SetTrialCount \"E\" 3\n"
-                            "-SetTrialDuration \"E\" 10\n"
-                            "-SetInterTrialInterval \"E\" 10\n"
-                            "-SetStartOfTrialGenerateEvent \"E\" true\n"));
+  const Args args = RecordedRun("ev.cfg", "E", 3, 10, 10);
   Child child(args, folder());
   EXPECT_EQ(child.Wait(), runner::kExitRunTrouble);
   const auto records = Records();
@@ -268,14 +270,7 @@ TEST_F(SessionRecordTest, LostServerMakesAFailedRecordWithItsFailures) {
 
 TEST_F(SessionRecordTest, KilledRunReadsInterruptedAndCanBeReportedAndResumed) {
   StartSim();
-  Args args = ServerArgs();
-  for (const char* a : {"--quiet", "--record", "recs"}) args.push_back(a);
-  args.push_back(WriteSetup("slow.cfg",
-                            "-AddTrial \"S\"\n"
-                            "-SetTrialCount \"S\" 4\n"
-                            "-SetTrialDuration \"S\" 400\n"
-                            "-SetInterTrialInterval \"S\" 10\n"
-                            "-SetStartOfTrialGenerateEvent \"S\" true\n"));
+  const Args args = RecordedRun("slow.cfg", "S", 4, 400, 10);
   {
     Child child(args, folder());
     ASSERT_TRUE(WaitUntil([&] { return TrialCommands().size() == 2; }, 10000ms));
