@@ -15,6 +15,7 @@
 #include "client/network_node_client.h"
 #include "client/reply_parsing.h"
 #include "client/socket_errors.h"
+#include "fakes/broken_headers.h"
 #include "fakes/fakes.h"
 #include "platform/stop_signal.h"
 #include "scripted_peer.h"
@@ -155,42 +156,28 @@ TEST_F(MessageConnectionTest, AReplyIsReadUpToItsFirstNul) {
   EXPECT_EQ(payload, std::string(raw.data(), raw.size()));
 }
 
-struct BrokenHeaderCase {
-  const char* name;
-  int32_t version;
-  uint32_t validation;
-  const char* box;
-};
-
 class BrokenHeaderTest : public MessageConnectionTest,
-                         public ::testing::WithParamInterface<BrokenHeaderCase> {};
+                         public ::testing::WithParamInterface<testing::BrokenHeader> {};
 
 TEST_P(BrokenHeaderTest, ShowsTheBoxFailsTheReceiveAndKeepsTheConnection) {
   auto peer = Connect();
   PeerThread script([&] {
     peer->ReadCommand();
-    peer->Write(Header(GetParam().version, GetParam().validation, 5) + "0 ok");
+    peer->Write(Header(GetParam().version, GetParam().validation, GetParam().size) + "0 ok");
   });
   std::string reply = "untouched";
   EXPECT_FALSE(client_->ExchangeText("-Command", reply, nullptr));
   EXPECT_EQ("untouched", reply);
-  EXPECT_EQ(std::vector<std::string>{GetParam().box}, boxes_.texts());
+  EXPECT_EQ(std::vector<std::string>{GetParam().text}, boxes_.texts());
   EXPECT_TRUE(client_->IsInitialized());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Headers, BrokenHeaderTest,
-    ::testing::Values(
-        BrokenHeaderCase{"Version0", 0, 0xA5A5A5A5u,
-                         "Error, invalid version number, data has been corrupted or improperly "
-                         "formatted"},
-        BrokenHeaderCase{"Version2", 2, 0xA5A5A5A5u,
-                         "Error, this Version of Veltrix Network Communication is not Supported, "
-                         "please update to the latest version of the software.  Version #2"},
-        BrokenHeaderCase{"BadValidation", 1, 0xA5A5A5A4u,
-                         "Error, invalid validation code, data has been corrupted or improperly "
-                         "formatted"}),
-    [](const auto& info) { return std::string(info.param.name); });
+// The headers shown in a box: version and validation code.
+INSTANTIATE_TEST_SUITE_P(Headers, BrokenHeaderTest,
+                         ::testing::ValuesIn(testing::BrokenHeadersWhere([](const auto& h) {
+                           return h.inBox;
+                         })),
+                         testing::BrokenHeaderName);
 
 TEST_F(MessageConnectionTest, PayloadSizesBelowOneFailTheReceive) {
   auto peer = Connect();

@@ -42,17 +42,22 @@ class PeerConnection {
   PeerConnection(const PeerConnection&) = delete;
   PeerConnection& operator=(const PeerConnection&) = delete;
 
+  // Whole milliseconds from now to `deadline` (0 or less: it has passed).
+  static int MillisLeft(std::chrono::steady_clock::time_point deadline) {
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                deadline - std::chrono::steady_clock::now())
+                                .count());
+  }
+
   // Reads exactly n bytes; false on close, error or time-out.
   bool ReadExact(size_t n, std::string* out, int timeout_ms = kPeerTimeoutMs) {
     out->clear();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (out->size() < n) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now())
-                            .count();
+      const int left = MillisLeft(deadline);
       if (left <= 0) return false;
       pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+      if (::poll(&p, 1, left) <= 0) continue;
       char buffer[4096];
       const ssize_t got = ::recv(fd_, buffer, std::min(sizeof buffer, n - out->size()), 0);
       if (got <= 0) return false;
@@ -103,12 +108,10 @@ class PeerConnection {
   bool WaitClosed(int timeout_ms = kPeerTimeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                            deadline - std::chrono::steady_clock::now())
-                            .count();
+      const int left = MillisLeft(deadline);
       if (left <= 0) return false;
       pollfd p{fd_, POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+      if (::poll(&p, 1, left) <= 0) continue;
       char buffer[256];
       const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
       if (got <= 0) return true;

@@ -146,6 +146,14 @@ class StreamTest : public ::testing::Test {
   }
 
   // Connects to a stream as the server does.
+  // Connects with the streams set up, lists CSC1 and CSC2, hands the CSC
+  // stream's records to `recorder` and opens its data connection.
+  std::unique_ptr<PeerConnection> OpenCscInto(Recorder& recorder) {
+    ConnectWithStreams();
+    RequestLists("CSC1 CSC2", "CscAcqEnt CscAcqEnt");
+    client_->Stream(kCSC).SetCallbackFunctionCSC(&Recorder::Callback, &recorder);
+    return OpenData(kCSC);
+  }
   std::unique_ptr<PeerConnection> OpenData(int stream) {
     return testing::ConnectTo(AnnouncedPort(stream));
   }
@@ -224,11 +232,8 @@ TEST_F(StreamTest, AFailedPortRequestStopsTheSetUpAndTheShutdownClosesWhatWasSet
 }
 
 TEST_F(StreamTest, ARecordArrivingInPiecesIsDeliveredOnceWhole) {
-  ConnectWithStreams();
-  RequestLists("CSC1 CSC2", "CscAcqEnt CscAcqEnt");
   Recorder recorder(1044);
-  client_->Stream(kCSC).SetCallbackFunctionCSC(&Recorder::Callback, &recorder);
-  auto data = OpenData(kCSC);
+  auto data = OpenCscInto(recorder);
   ASSERT_TRUE(data);
   const std::string record = Record(1044, 8, 1);
   for (size_t at = 0; at + 100 < record.size(); at += 100) {
@@ -246,11 +251,8 @@ TEST_F(StreamTest, ARecordArrivingInPiecesIsDeliveredOnceWhole) {
 }
 
 TEST_F(StreamTest, TwoRecordsInOnePieceAreDeliveredOneByOne) {
-  ConnectWithStreams();
-  RequestLists("CSC1 CSC2", "CscAcqEnt CscAcqEnt");
   Recorder recorder(1044);
-  client_->Stream(kCSC).SetCallbackFunctionCSC(&Recorder::Callback, &recorder);
-  auto data = OpenData(kCSC);
+  auto data = OpenCscInto(recorder);
   ASSERT_TRUE(data);
   const std::string first = Record(1044, 8, 0, 4, 'a');
   const std::string second = Record(1044, 8, 1, 4, 'b');
@@ -265,11 +267,8 @@ TEST_F(StreamTest, TwoRecordsInOnePieceAreDeliveredOneByOne) {
 // than fit in one read, each delivered whole, once and in order, also those
 // split across two reads.
 TEST_F(StreamTest, RecordsSplitAcrossLargeReadsArriveWholeAndInOrder) {
-  ConnectWithStreams();
-  RequestLists("CSC1 CSC2", "CscAcqEnt CscAcqEnt");
   Recorder recorder(1044);
-  client_->Stream(kCSC).SetCallbackFunctionCSC(&Recorder::Callback, &recorder);
-  auto data = OpenData(kCSC);
+  auto data = OpenCscInto(recorder);
   ASSERT_TRUE(data);
   std::string bytes;
   const int kRecords = 600;  // about 2.4 of the endpoint's reads

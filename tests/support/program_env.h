@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "core/program_core.h"
+#include "fakes/broken_headers.h"
 #include "fakes/fakes.h"
 #include "fakes/sim_transcript.h"
 #include "fakes/temp_folder.h"
@@ -34,6 +36,17 @@
 #include "trials/trial.h"
 
 namespace orvanta::testing {
+
+// Has the simulator send `header` in its reply to the `nth` counted command.
+inline void SendBrokenHeader(sim::SimOptions& options, const BrokenHeader& header, int64_t nth) {
+  if (header.version != frame::kVersion) {
+    options.bad_version = {nth, header.version};
+  } else if (header.validation != frame::kValidationCode) {
+    options.bad_validation_nth = nth;
+  } else {
+    options.absurd_size = {nth, header.size};
+  }
+}
 
 class ProgramEnv {
  public:
@@ -76,27 +89,119 @@ class ProgramEnv {
 
   // --- the simulator ------------------------------------------------------
 
+  // How the client reaches the simulator: straight to its message port with
+  // the six streams (a whole connect), through its negotiation port, or the
+  // message connection alone (one exchange instead of the fifteen of a whole
+  // connect, for servers that answer slowly).
+  enum class Link { kDirect, kNegotiated, kMessageOnly };
+
   // Starts the simulator with `simOptions` on free loopback ports, its
   // transcript kept in memory. Fails the test fatally when it cannot.
   void StartSim() { ASSERT_NO_FATAL_FAILURE(StartSimServer(simOptions, transcript, server)); }
-  // Connects the core's client straight to the simulator's message port (the
-  // six streams included) and makes it the trial list's channel.
-  bool ConnectClient() {
-    if (!client.ConnectToServer("127.0.0.1", false, 0, server->message_port())) return false;
-    trials.SetCommandChannel(&client);
-    return true;
+  // Connects the core's client to the simulator and makes it the trial
+  // list's channel.
+  bool Connect(Link link = Link::kDirect) {
+    bool connected = false;
+    switch (link) {
+      case Link::kDirect:
+        connected = client.ConnectToServer("127.0.0.1", false, 0, server->message_port());
+        break;
+      case Link::kNegotiated:
+        connected = client.ConnectToServer("127.0.0.1", true, server->negotiation_port(),
+                                           server->message_port());
+        break;
+      case Link::kMessageOnly:
+        connected =
+            client.GetNetworkNodeClient().InitializeClient("127.0.0.1", server->message_port());
+        break;
+    }
+    if (connected) trials.SetCommandChannel(&client);
+    return connected;
   }
-  // The commands in the simulator's transcript, once it has written the line
-  // of every command it received (bounded wait).
-  std::vector<TranscriptLine> SimCommands() const {
-    WaitUntil(
-        [&] {
-          return static_cast<int64_t>(TranscriptCommands(transcript).size()) >=
-                 server->commands_received();
-        },
-        std::chrono::milliseconds(2000));
-    return TranscriptCommands(transcript);
+  // Both, fatally; Commands() then counts only the commands from here on.
+  void StartAndConnect(Link link = Link::kDirect) {
+    ASSERT_NO_FATAL_FAILURE(StartSim());
+    ASSERT_TRUE(Connect(link));
+    ASSERT_TRUE(WaitUntil([&] { return CommandLineCount() == Received(); }));
+    commandsFrom_ = static_cast<size_t>(Received());
   }
+
+  // The number of commands the simulator has received.
+  int64_t Received() const { return server->commands_received(); }
+  // The commands in the simulator's transcript in the order they arrived,
+  // from the `skip`th on (by default from the mark StartAndConnect set),
+  // once it has written the line of every command it received (bounded
+  // wait). A command's line is written just after its reply went out, so a
+  // quick client can get a line of its next connection written before the
+  // last one of the connection it just left; hence the sort.
+  std::vector<TranscriptLine> Commands(size_t skip) const {
+    WaitUntil([&] { return CommandLineCount() >= Received(); }, std::chrono::milliseconds(2000));
+    std::vector<TranscriptLine> all = TranscriptCommands(transcript);
+    std::stable_sort(all.begin(), all.end(), [](const TranscriptLine& a, const TranscriptLine& b) {
+      return a.timeUs < b.timeUs;
+    });
+    if (skip >= all.size()) return {};
+    return std::vector<TranscriptLine>(all.begin() + static_cast<std::ptrdiff_t>(skip), all.end());
+  }
+  std::vector<TranscriptLine> Commands() const { return Commands(commandsFrom_); }
+  std::vector<std::string> CommandTexts(size_t skip) const {
+    std::vector<std::string> out;
+    for (const TranscriptLine& l : Commands(skip)) out.push_back(l.text);
+    return out;
+  }
+  std::vector<std::string> CommandTexts() const { return CommandTexts(commandsFrom_); }
+  // The commands (as Commands()) whose text starts with `prefix`.
+  std::vector<TranscriptLine> CommandsStartingWith(const std::string& prefix) const {
+    std::vector<TranscriptLine> out;
+    for (const TranscriptLine& c : Commands())
+      if (c.text.rfind(prefix, 0) == 0) out.push_back(c);
+    return out;
+  }
+  // Waits until Commands() holds `n` commands.
+  bool WaitForCommands(size_t n,
+                       std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) const {
+    return WaitUntil([&] { return Commands().size() >= n; }, timeout);
+  }
+
+  // Waits for a transcript line of `kind` on `conn` whose text is `text`.
+  bool WaitForLine(const std::string& conn, const std::string& kind, const std::string& text,
+                   std::chrono::milliseconds timeout = std::chrono::milliseconds(5000)) const {
+    return transcript
+        .WaitForLine(
+            [&](const std::string& raw) {
+              const auto f = sim::SplitTranscriptLine(raw);
+              return f.size() == 7 && f[2] == conn && f[3] == kind && f[4] == text;
+            },
+            timeout)
+        .has_value();
+  }
+
+  // --- the client's own log ----------------------------------------------
+
+  std::string ClientLogPath() const { return folder() + "/client.txt"; }
+  // Gives the client its log file, ClientLogPath().
+  void KeepClientLog() { EXPECT_TRUE(client.SetLogFileName(ClientLogPath())); }
+  // Its entries as "TAG: text" ("ERROR: ...").
+  std::vector<std::string> ClientLogEntries() const {
+    std::vector<std::string> out;
+    std::ifstream in(ClientLogPath(), std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.rfind("-* ", 0) != 0) continue;
+      const size_t tagEnd = line.find(" *- ");
+      const size_t textAt = line.find(" - ", tagEnd + 4);
+      if (tagEnd == std::string::npos || textAt == std::string::npos) continue;
+      out.push_back(line.substr(3, tagEnd - 3) + ": " + line.substr(textAt + 3));
+    }
+    return out;
+  }
+  size_t ClientLogCount(const std::string& entry) const {
+    size_t n = 0;
+    for (const std::string& e : ClientLogEntries()) n += e == entry ? 1 : 0;
+    return n;
+  }
+  bool ClientLogHas(const std::string& entry) const { return ClientLogCount(entry) > 0; }
 
   // --- the application log ------------------------------------------------
 
@@ -163,7 +268,12 @@ class ProgramEnv {
     return text;
   }
 
+  int64_t CommandLineCount() const {
+    return static_cast<int64_t>(TranscriptCommands(transcript).size());
+  }
+
   TempFolder folder_;  // outlives every file written below
+  size_t commandsFrom_ = 0;
 
   // The seams, then the simulator, then the program-wide objects: destroyed
   // in reverse, so the client has gone before the simulator stops.

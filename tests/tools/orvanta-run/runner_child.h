@@ -24,7 +24,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/run/run_env.h"
+#include "support/program_env.h"
+#include "tests/integration/run_env.h"
 #include "tools/quorvin-sim/sim_server.h"
 #include "tools/quorvin-sim/transcript.h"
 
@@ -192,59 +193,44 @@ inline int ClosedPort() {
   return ntohs(address.sin_port);
 }
 
-class RunnerCliTest : public ::testing::Test {
+// The shared fixture for orvanta-run as a child: the simulator in this
+// process with its negotiation port and its default record rate, a temp
+// folder for the child to work in, no log of our own.
+class RunnerCliTest : public ::testing::Test, public ProgramEnv {
  protected:
-  RunnerCliTest() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "orvanta-runner-XXXXXX").string();
-    dir_ = mkdtemp(pattern.data());
-  }
-  ~RunnerCliTest() override {
-    if (server_) server_->Stop();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
+  RunnerCliTest()
+      : ProgramEnv(
+            Options{.logFile = false, .recordWindow = false, .folderPrefix = "orvanta-runner-"}) {
+    simOptions.negotiation_enabled = true;
+    simOptions.record_rate_hz = sim::SimOptions{}.record_rate_hz;
   }
 
-  void StartSim() {
-    options_.negotiation_port = 0;
-    options_.message_port = 0;
-    sim::TranscriptConfig config;
-    config.keep_lines = true;
-    std::string error;
-    ASSERT_TRUE(transcript_.Open(config, &error)) << error;
-    server_ = std::make_unique<sim::SimServer>(options_, transcript_);
-    ASSERT_TRUE(server_->Start(&error)) << error;
-  }
   Args ServerArgs() const {
     return {"--server",           "127.0.0.1",
-            "--negotiation-port", std::to_string(server_->negotiation_port()),
-            "--message-port",     std::to_string(server_->message_port())};
+            "--negotiation-port", std::to_string(server->negotiation_port()),
+            "--message-port",     std::to_string(server->message_port())};
   }
 
   std::string WriteSetup(const std::string& name, const std::string& text) {
-    std::ofstream(dir_ + "/" + name, std::ios::binary) << text;
-    return dir_ + "/" + name;
+    std::ofstream(folder() + "/" + name, std::ios::binary) << text;
+    return folder() + "/" + name;
   }
 
-  // The texts of the trial commands the simulator received, in order.
+  // The texts of the trial commands the simulator received, in order (the
+  // connect's own commands left out).
   std::vector<std::string> TrialCommands() const {
     std::vector<std::string> out;
-    for (const auto& line : transcript_.Lines()) {
-      const auto f = sim::SplitTranscriptLine(line);
-      if (f.size() != 7 || f[3] != "cmd") continue;
-      if (f[4].rfind("-PostEvent", 0) == 0 || f[4].rfind("-SetDIO", 0) == 0 ||
-          f[4].rfind("-SetDigital", 0) == 0 || f[4].rfind("-SetDA", 0) == 0 ||
-          f[4].rfind("-SelectDA", 0) == 0 || f[4].rfind("-PlayDA", 0) == 0) {
-        out.push_back(f[4]);
+    for (const std::string& text : CommandTexts()) {
+      for (const char* prefix :
+           {"-PostEvent", "-SetDIO", "-SetDigital", "-SetDA", "-SelectDA", "-PlayDA"}) {
+        if (text.rfind(prefix, 0) == 0) {
+          out.push_back(text);
+          break;
+        }
       }
     }
     return out;
   }
-
-  std::string dir_;
-  sim::SimOptions options_;
-  sim::Transcript transcript_;
-  std::unique_ptr<sim::SimServer> server_;
 };
 
 }  // namespace orvanta::testing

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "client/vintra_client.h"
+#include "fakes/broken_headers.h"
 #include "fakes/fakes.h"
 #include "fakes/sim_transcript.h"
 #include "fakes/temp_folder.h"
@@ -117,26 +118,15 @@ class E2eTest : public ::testing::Test, public E2eSinks, public testing::Program
   E2eTest()
       : ProgramEnv(
             Options{.logFile = false, .recordWindow = false, .folderPrefix = "orvanta-e2e-"}) {
-    options.negotiation_enabled = true;
-    options.record_rate_hz = 50;
-    logPath = folder() + "/vintra.log";
-    client.SetLogFileName(logPath);
+    simOptions.negotiation_enabled = true;
+    simOptions.record_rate_hz = 50;
+    KeepClientLog();
   }
 
-  bool ConnectNegotiated() {
-    return client.ConnectToServer("127.0.0.1", true, server->negotiation_port(),
-                                  server->message_port());
-  }
-  bool ConnectDirect() {
-    return client.ConnectToServer("127.0.0.1", false, UnusedPort(), server->message_port());
-  }
-
-  int64_t Received() const { return server->commands_received(); }
-
-  // Every transcript line so far. A command's line is written just after its
-  // reply went out, so the lines of all commands received are waited for.
+  // Every transcript line so far, once the lines of all commands received
+  // are written.
   std::vector<Line> Lines() const {
-    WaitUntil([&] { return CountCommandLines() >= Received(); }, 2000ms);
+    Commands(0);  // waits for them
     return testing::TranscriptLines(transcript);
   }
   std::vector<Line> Lines(const std::string& kind) const {
@@ -145,56 +135,6 @@ class E2eTest : public ::testing::Test, public E2eSinks, public testing::Program
       if (l.kind == kind) out.push_back(std::move(l));
     return out;
   }
-  // The command lines from the `skip`th on, in the order the commands
-  // arrived. (Lines are written once the reply is out, so a quick client can
-  // get a line of its next connection written before the last one of the
-  // connection it just left.)
-  std::vector<Line> Commands(size_t skip = 0) const {
-    std::vector<Line> all = Lines("cmd");
-    std::stable_sort(all.begin(), all.end(),
-                     [](const Line& a, const Line& b) { return a.timeUs < b.timeUs; });
-    if (skip >= all.size()) return {};
-    return std::vector<Line>(all.begin() + static_cast<std::ptrdiff_t>(skip), all.end());
-  }
-  std::vector<std::string> CommandTexts(size_t skip = 0) const {
-    std::vector<std::string> out;
-    for (const Line& l : Commands(skip)) out.push_back(l.text);
-    return out;
-  }
-  // Waits for a line of `kind` on `conn` whose text is `text`.
-  bool WaitForLine(const std::string& conn, const std::string& kind, const std::string& text,
-                   std::chrono::milliseconds timeout = 5000ms) const {
-    return transcript
-        .WaitForLine(
-            [&](const std::string& raw) {
-              const auto f = sim::SplitTranscriptLine(raw);
-              return f.size() == 7 && f[2] == conn && f[3] == kind && f[4] == text;
-            },
-            timeout)
-        .has_value();
-  }
-
-  // The entries of the client log as "TAG: text" ("ERROR: ...").
-  std::vector<std::string> LogEntries() const {
-    std::vector<std::string> out;
-    std::ifstream in(logPath, std::ios::binary);
-    std::string line;
-    while (std::getline(in, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (line.rfind("-* ", 0) != 0) continue;
-      const size_t tagEnd = line.find(" *- ");
-      const size_t textAt = line.find(" - ", tagEnd + 4);
-      if (tagEnd == std::string::npos || textAt == std::string::npos) continue;
-      out.push_back(line.substr(3, tagEnd - 3) + ": " + line.substr(textAt + 3));
-    }
-    return out;
-  }
-  size_t CountLogEntries(const std::string& entry) const {
-    size_t n = 0;
-    for (const std::string& e : LogEntries()) n += e == entry ? 1 : 0;
-    return n;
-  }
-  bool HasLogEntry(const std::string& entry) const { return CountLogEntries(entry) > 0; }
 
   bool AnyStreamSetUp() {
     for (int i = 0; i < NetworkNodeClient::kStreamCount; ++i)
@@ -215,14 +155,6 @@ class E2eTest : public ::testing::Test, public E2eSinks, public testing::Program
     }
     out.push_back("-SetComputerName " + VintraClient::GetComputerName());
     return out;
-  }
-
-  sim::SimOptions& options = simOptions;
-  std::string logPath;
-
- private:
-  int64_t CountCommandLines() const {
-    return static_cast<int64_t>(testing::TranscriptCommands(transcript).size());
   }
 };
 

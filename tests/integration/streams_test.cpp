@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/e2e_env.h"
+#include "tests/integration/e2e_env.h"
 
 namespace orvanta::e2e {
 namespace {
@@ -14,7 +14,7 @@ class StreamsTest : public E2eTest {
  protected:
   void SetUp() override {
     StartSim();
-    ASSERT_TRUE(ConnectDirect());
+    ASSERT_TRUE(Connect());
     std::vector<std::string> names, types;
     ASSERT_TRUE(client.GetObjectsAndTypes(names, types));
     client.SetCallbackFunctionSE(&RecordSink::Callback, &se);
@@ -134,7 +134,7 @@ TEST_F(StreamsTest, AnObjectThatIsNotListedIsNotOpened) {
   EXPECT_FALSE(client.OpenStream("CSC1", "EventAcqEnt"));
   EXPECT_FALSE(client.OpenStream("CSC9", "CscAcqEnt"));
   EXPECT_TRUE(NewCommands().empty());
-  EXPECT_TRUE(HasLogEntry(
+  EXPECT_TRUE(ClientLogHas(
       "ERROR: NetworkNodeClient::OpenStream() - Error, invalid parameter, unrecognized object "
       "name and data type pairing.  objectName: CSC9, dataType: CscAcqEnt"));
 }
@@ -145,7 +145,7 @@ TEST_F(StreamsTest, DisconnectClosesTheOpenObjectsAndEndsTheStreamThreads) {
   ASSERT_TRUE(client.OpenStream("VT1", "VTAcqEnt"));
   ASSERT_TRUE(client.OpenStream("Digital Events", "EventAcqEnt"));
   ASSERT_TRUE(WaitUntil([&] { return csc.Count() >= 2 && vt.Count() >= 2 && ev.Count() >= 2; }));
-  const size_t terminatedBefore = CountLogEntries(
+  const size_t terminatedBefore = ClientLogCount(
       "NOTICE: NodeConnectionClient::CloseServerStream() - mDmaProcessor thread has been "
       "terminated successfully.");
 
@@ -166,8 +166,8 @@ TEST_F(StreamsTest, DisconnectClosesTheOpenObjectsAndEndsTheStreamThreads) {
 
   // Every receive thread has ended and its sockets are closed.
   EXPECT_FALSE(AnyStreamSetUp());
-  EXPECT_EQ(CountLogEntries("NOTICE: NodeConnectionClient::CloseServerStream() - mDmaProcessor "
-                            "thread has been terminated successfully.") -
+  EXPECT_EQ(ClientLogCount("NOTICE: NodeConnectionClient::CloseServerStream() - mDmaProcessor "
+                           "thread has been terminated successfully.") -
                 terminatedBefore,
             6u);
   const size_t delivered = csc.Count() + vt.Count() + ev.Count();

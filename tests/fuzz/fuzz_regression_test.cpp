@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_targets.h"
-#include "tests/faults/fault_env.h"
+#include "tests/integration/fault_env.h"
 
 namespace orvanta::faults {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/e2e_env.h"
+#include "tests/integration/e2e_env.h"
 
 namespace orvanta::e2e {
 namespace {
@@ -16,7 +16,7 @@ using ConnectTest = E2eTest;
 
 TEST_F(ConnectTest, NegotiatedConnectRunsTheWholeSequenceInOrder) {
   StartSim();
-  ASSERT_TRUE(ConnectNegotiated());
+  ASSERT_TRUE(Connect(Link::kNegotiated));
 
   const std::vector<Line> cmds = Commands();
   ASSERT_EQ(cmds.size(), 16u);
@@ -79,10 +79,10 @@ TEST_F(ConnectTest, NegotiatedConnectRunsTheWholeSequenceInOrder) {
 // reply is awaited and dropped before the port request, so the port handed
 // out is the one used, and the connect says that a command got no reply.
 TEST_F(ConnectTest, ALateApplicationNameReplyIsNeverReadAsThePortReply) {
-  options.late_reply = {1, 800};
+  simOptions.late_reply = {1, 800};
   StartSim();
   client.SetReplyTimeout(500ms);
-  ASSERT_TRUE(ConnectNegotiated()) << client.GetConnectError();
+  ASSERT_TRUE(Connect(Link::kNegotiated)) << client.GetConnectError();
   const std::vector<Line> cmds = Commands();
   ASSERT_GE(cmds.size(), 2u);
   EXPECT_EQ(cmds[1].text, "-GetNextAvailablePortNumber");
@@ -91,14 +91,14 @@ TEST_F(ConnectTest, ALateApplicationNameReplyIsNeverReadAsThePortReply) {
   EXPECT_EQ(client.GetNetworkNodeClient().GetPortNumber(), std::stoi(cmds[1].reply.substr(2)));
   EXPECT_EQ(client.GetConnectWarnings(),
             "the server did not answer -GetApplicationName (no reply within 500 ms)");
-  EXPECT_TRUE(HasLogEntry(
+  EXPECT_TRUE(ClientLogHas(
       "NOTICE: NetworkNodeClient::SendCommand() - Notice, the late reply to an earlier command "
       "has been discarded.  command: -GetApplicationName, reply: 0 Quorvin Simulator"));
   EXPECT_TRUE(client.IsConnected());
 }
 
 TEST_F(ConnectTest, RefusedNegotiationFallsBackToTheMessagePortWithoutAFirstPortRequest) {
-  options.negotiation_enabled = false;
+  simOptions.negotiation_enabled = false;
   StartSim();
   ASSERT_TRUE(client.ConnectToServer("127.0.0.1", true, UnusedPort(), server->message_port()));
 
@@ -111,7 +111,7 @@ TEST_F(ConnectTest, RefusedNegotiationFallsBackToTheMessagePortWithoutAFirstPort
   // The first port request is the first stream's: a "-CreateStream" follows it.
   EXPECT_EQ(texts, ExpectedMessageSequence());
   EXPECT_EQ(client.GetNetworkNodeClient().GetPortNumber(), server->message_port());
-  EXPECT_TRUE(HasLogEntry(
+  EXPECT_TRUE(ClientLogHas(
       "ERROR: NetworkNodeClient::ConnectToServer() - Error Connecting To Server, error code: "
       "WSAECONNREFUSED - The attempt to connect was forcefully rejected."));
   EXPECT_TRUE(client.IsConnected());
@@ -119,7 +119,7 @@ TEST_F(ConnectTest, RefusedNegotiationFallsBackToTheMessagePortWithoutAFirstPort
 
 TEST_F(ConnectTest, WithoutNegotiationTheNegotiationPortIsNeverTouched) {
   StartSim();
-  ASSERT_TRUE(ConnectDirect());
+  ASSERT_TRUE(Connect());
   for (const Line& l : Lines()) EXPECT_EQ(l.conn.find("negotiation"), std::string::npos) << l.text;
   const std::vector<Line> cmds = Commands();
   ASSERT_FALSE(cmds.empty());
@@ -132,12 +132,12 @@ TEST_F(ConnectTest, WithoutNegotiationTheNegotiationPortIsNeverTouched) {
 class RefusedPortTest : public E2eTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(RefusedPortTest, AFailedFirstPortRequestLeavesNothingConnectedAndALaterConnectWorks) {
-  options.fault_command = "-GetNextAvailablePortNumber";
-  options.replace_reply_nth = 1;
-  options.replace_reply_text = GetParam();
+  simOptions.fault_command = "-GetNextAvailablePortNumber";
+  simOptions.replace_reply_nth = 1;
+  simOptions.replace_reply_text = GetParam();
   StartSim();
 
-  EXPECT_FALSE(ConnectNegotiated());
+  EXPECT_FALSE(Connect(Link::kNegotiated));
   const std::vector<Line> cmds = Commands();
   ASSERT_EQ(cmds.size(), 2u);
   EXPECT_EQ(cmds[0].text, "-GetApplicationName");
@@ -156,7 +156,7 @@ TEST_P(RefusedPortTest, AFailedFirstPortRequestLeavesNothingConnectedAndALaterCo
   EXPECT_FALSE(client.DisconnectFromServer());
   EXPECT_EQ(Received(), 2);
 
-  ASSERT_TRUE(ConnectNegotiated());
+  ASSERT_TRUE(Connect(Link::kNegotiated));
   const std::vector<Line> again = Commands(2);
   ASSERT_EQ(again.size(), 16u);
   EXPECT_EQ(again[0].conn, "2/negotiation");
@@ -170,15 +170,15 @@ INSTANTIATE_TEST_SUITE_P(Replies, RefusedPortTest, ::testing::Values("-1", "0"),
                          });
 
 TEST_F(ConnectTest, PortZeroIsTriedAndRefused) {
-  options.fault_command = "-GetNextAvailablePortNumber";
-  options.replace_reply_nth = 1;
-  options.replace_reply_text = "0";
+  simOptions.fault_command = "-GetNextAvailablePortNumber";
+  simOptions.replace_reply_nth = 1;
+  simOptions.replace_reply_text = "0";
   StartSim();
-  EXPECT_FALSE(ConnectNegotiated());
-  EXPECT_TRUE(HasLogEntry(
+  EXPECT_FALSE(Connect(Link::kNegotiated));
+  EXPECT_TRUE(ClientLogHas(
       "NOTICE: NetworkNodeClient::InitializeClient() - Attempting to initialize Message Client "
       "connection.  serverName: 127.0.0.1, portNumber: 0"));
-  EXPECT_TRUE(HasLogEntry(
+  EXPECT_TRUE(ClientLogHas(
       "ERROR: NetworkNodeClient::InitializeClient() - Failure: Unable to initialize message "
       "client"));
 }
@@ -195,13 +195,14 @@ TEST_F(ConnectTest, IsConnectedOnANeverConnectedClientSendsNothing) {
   EXPECT_EQ(Received(), 0);
   EXPECT_TRUE(Lines("open").empty());
   EXPECT_TRUE(Lines("cmd").empty());
-  EXPECT_TRUE(LogEntries().empty());
+  EXPECT_TRUE(ClientLogEntries().empty());
 }
 
 TEST_F(ConnectTest, ObjectListsWithBlanksArriveQuotedAndSplitWhole) {
-  options.objects = {{"TT3", "TTScAcqEnt"}, {"Left Arm", "CscAcqEnt"}, {"Events", "EventAcqEnt"}};
+  simOptions.objects = {
+      {"TT3", "TTScAcqEnt"}, {"Left Arm", "CscAcqEnt"}, {"Events", "EventAcqEnt"}};
   StartSim();
-  ASSERT_TRUE(ConnectDirect());
+  ASSERT_TRUE(Connect());
   std::vector<std::string> names = {"stale"}, types = {"stale"};
   ASSERT_TRUE(client.GetObjectsAndTypes(names, types));
   EXPECT_EQ(names, (std::vector<std::string>{"TT3", "Left Arm", "Events"}));
@@ -229,7 +230,7 @@ TEST_F(ConnectTest, ObjectListsWithBlanksArriveQuotedAndSplitWhole) {
 
 TEST_F(ConnectTest, TheDefaultObjectListIsReadWhole) {
   StartSim();
-  ASSERT_TRUE(ConnectDirect());
+  ASSERT_TRUE(Connect());
   std::vector<std::string> names, types;
   ASSERT_TRUE(client.GetObjectsAndTypes(names, types));
   EXPECT_EQ(names, (std::vector<std::string>{"SE1", "SE2", "ST1", "TT1", "CSC1", "CSC2",
@@ -241,7 +242,7 @@ TEST_F(ConnectTest, TheDefaultObjectListIsReadWhole) {
 
 TEST_F(ConnectTest, TypedRequestsGiveTheSimulatorsValues) {
   StartSim();
-  ASSERT_TRUE(ConnectDirect());
+  ASSERT_TRUE(Connect());
   int a = -7, b = -7;
   EXPECT_TRUE(client.RequestRingBufferSize("CSC1", a, b));
   EXPECT_EQ(a, 512);
@@ -293,7 +294,7 @@ TEST_F(ConnectTest, TypedRequestsGiveTheSimulatorsValues) {
 
 TEST_F(ConnectTest, RingBufferCopiesTheSmallerSizeOfWholeRecords) {
   StartSim();
-  ASSERT_TRUE(ConnectDirect());
+  ASSERT_TRUE(Connect());
   // The simulator answers with the object's four latest records.
   std::vector<char> raw;
   int size = 0;

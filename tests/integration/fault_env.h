@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/broken_headers.h"
 #include "fakes/fakes.h"
 #include "fakes/sim_transcript.h"
 #include "fakes/temp_folder.h"
@@ -71,9 +72,6 @@ inline long ResidentKiB() {
   return 0;
 }
 
-// One command line of the simulator's transcript.
-using SimCommand = testing::TranscriptLine;
-
 // The shared fixture with the simulator's transcript echo off and events at
 // both ends of a trial; the window slot stays empty.
 class FaultEnv : public ::testing::Test, public testing::ProgramEnv {
@@ -82,18 +80,9 @@ class FaultEnv : public ::testing::Test, public testing::ProgramEnv {
       : ProgramEnv(Options{.now = LocalTime{2012, 6, 7, 8, 9, 10, 11},
                            .recordWindow = false,
                            .folderPrefix = "orvanta-faults-"}) {
-    options.quiet = true;
+    simOptions.quiet = true;
+    KeepClientLog();
   }
-
-  // Starts the simulator with `options` and connects the client straight to
-  // its message port (the six streams included), with its own log file.
-  void StartAndConnect() {
-    ASSERT_NO_FATAL_FAILURE(StartSim());
-    ASSERT_TRUE(client.SetLogFileName(folder() + "/client.txt"));
-    ASSERT_TRUE(ConnectClient());
-  }
-
-  bool Connect() { return client.ConnectToServer("127.0.0.1", false, 0, server->message_port()); }
 
   // A trial type with `count` trials; events at start and end are on.
   Trial* AddEventType(const std::string& name, int32_t count, int32_t duration, int32_t interval) {
@@ -107,23 +96,11 @@ class FaultEnv : public ::testing::Test, public testing::ProgramEnv {
     return trial;
   }
 
-  std::vector<SimCommand> Commands() const { return testing::TranscriptCommands(transcript); }
-  // Commands whose text starts with `prefix`, once the simulator has
-  // written the line of every command it received (bounded wait).
-  std::vector<SimCommand> CommandsStartingWith(const std::string& prefix) const {
-    std::vector<SimCommand> out;
-    for (const auto& c : SimCommands())
-      if (c.text.rfind(prefix, 0) == 0) out.push_back(c);
-    return out;
-  }
   size_t CountPrefix(const std::string& prefix) const {
     return CommandsStartingWith(prefix).size();
   }
 
   std::vector<std::string> Log() const { return LogTexts(); }
-  std::string ClientLog() const { return ReadWholeFile(folder() + "/client.txt"); }
-
-  sim::SimOptions& options = simOptions;
 };
 
 inline const char kStopLine1[] =

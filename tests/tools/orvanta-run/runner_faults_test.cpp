@@ -4,14 +4,15 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "tests/faults/fault_env.h"
-#include "tests/faults/process_env.h"
+#include "tests/integration/fault_env.h"
+#include "tests/tools/orvanta-run/process_env.h"
 
 namespace orvanta::faults {
 namespace {
@@ -21,13 +22,18 @@ namespace fs = std::filesystem;
 constexpr int kExitOk = 0;
 constexpr int kExitSetupFailed = 1;
 
-class RunnerFaultsTest : public ::testing::Test {
+// The shared fixture's simulator (its echo off) and temp folder; the child
+// writes every file.
+class RunnerFaultsTest : public ::testing::Test, public testing::ProgramEnv {
  protected:
-  ~RunnerFaultsTest() override {
-    if (server_) server_->Stop();
+  RunnerFaultsTest()
+      : ProgramEnv(
+            Options{.logFile = false, .recordWindow = false, .folderPrefix = "orvanta-faults-"}) {
+    simOptions.quiet = true;
+    simOptions.record_rate_hz = sim::SimOptions{}.record_rate_hz;
   }
 
-  std::string Path(const std::string& name) const { return folder_.path() + "/" + name; }
+  std::string Path(const std::string& name) const { return folder() + "/" + name; }
 
   void WriteFile(const std::string& name, const std::string& text) const {
     std::ofstream(Path(name), std::ios::binary) << text;
@@ -41,25 +47,11 @@ class RunnerFaultsTest : public ::testing::Test {
            "-SetStartOfTrialEventString \"Soak\" \"Go\"\n";
   }
 
-  void StartSimulator() {
-    sim::SimOptions options;
-    options.negotiation_enabled = false;
-    options.negotiation_port = 0;
-    options.message_port = 0;
-    options.quiet = true;
-    sim::TranscriptConfig config;
-    config.keep_lines = true;
-    std::string error;
-    ASSERT_TRUE(transcript_.Open(config, &error)) << error;
-    server_ = std::make_unique<sim::SimServer>(options, transcript_);
-    ASSERT_TRUE(server_->Start(&error)) << error;
-  }
-
   ProcessResult Runner(std::vector<std::string> args, long fileSizeLimit = 0,
                        std::chrono::milliseconds timeout = 60000ms) {
     args.insert(args.begin(), ORVANTA_RUN_PATH);
     ProcessOptions opt;
-    opt.cwd = folder_.path();
+    opt.cwd = folder();
     opt.fileSizeLimit = fileSizeLimit;
     opt.timeout = timeout;
     return RunProcess(args, opt);
@@ -67,20 +59,16 @@ class RunnerFaultsTest : public ::testing::Test {
 
   std::vector<std::string> ServerArgs() const {
     return {"--server", "127.0.0.1", "--no-negotiate", "--message-port",
-            std::to_string(server_->message_port())};
+            std::to_string(server->message_port())};
   }
 
   std::vector<std::string> FileNames() const {
     std::vector<std::string> out;
-    for (const auto& e : fs::directory_iterator(folder_.path()))
+    for (const auto& e : fs::directory_iterator(folder()))
       out.push_back(e.path().filename().string());
     std::sort(out.begin(), out.end());
     return out;
   }
-
-  TempFolder folder_;
-  sim::Transcript transcript_;
-  std::unique_ptr<sim::SimServer> server_;
 };
 
 TEST_F(RunnerFaultsTest, SavingToAFullDiskFailsWithItsReason) {
@@ -114,7 +102,7 @@ TEST_F(RunnerFaultsTest, ADiskThatFillsUpDuringASaveLeavesTheEarlierFileWhole) {
 // commands reach the server, and the entries still reach standard output.
 TEST_F(RunnerFaultsTest, ARunWhoseLogCannotBeWrittenStillRunsEveryTrial) {
   if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "needs /dev/full";
-  StartSimulator();
+  StartSim();
   WriteFile("p.cfg", Protocol(20, 1));
   fs::create_symlink("/dev/full", Path("full.txt"));
   std::vector<std::string> args = ServerArgs();
@@ -133,10 +121,8 @@ TEST_F(RunnerFaultsTest, ARunWhoseLogCannotBeWrittenStillRunsEveryTrial) {
     EXPECT_NE(r.out.find(" - Start Trial #" + std::to_string(i) + "\n"), std::string::npos) << i;
     EXPECT_NE(r.out.find(" - End Trial #" + std::to_string(i) + "\n"), std::string::npos) << i;
   }
-  size_t events = 0;
-  for (const auto& line : transcript_.Lines())
-    if (line.find("\tcmd\t-PostEvent \"Go\" 0 0\t") != std::string::npos) ++events;
-  EXPECT_EQ(events, 20u);
+  const auto texts = CommandTexts();
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "-PostEvent \"Go\" 0 0"), 20);
 }
 
 // The timeline file sits on a full disk: the runner refuses to start the
@@ -144,7 +130,7 @@ TEST_F(RunnerFaultsTest, ARunWhoseLogCannotBeWrittenStillRunsEveryTrial) {
 // nothing to the server.
 TEST_F(RunnerFaultsTest, ATimelineOnAFullDiskIsRefusedBeforeTheRun) {
   if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "needs /dev/full";
-  StartSimulator();
+  StartSim();
   WriteFile("p.cfg", Protocol(5, 1));
   std::vector<std::string> args = ServerArgs();
   for (const std::string& a : {std::string("--quiet"), std::string("--log"), Path("log.txt"),
@@ -155,7 +141,7 @@ TEST_F(RunnerFaultsTest, ATimelineOnAFullDiskIsRefusedBeforeTheRun) {
   EXPECT_NE(r.err.find("cannot write the timeline file /dev/full: it is not a regular file"),
             std::string::npos)
       << r.err;
-  EXPECT_EQ(server_->commands_received(), 0);
+  EXPECT_EQ(Received(), 0);
 }
 
 // 10,000 trials of 1 ms, each with a start event: every "Start Trial" and
@@ -163,7 +149,7 @@ TEST_F(RunnerFaultsTest, ATimelineOnAFullDiskIsRefusedBeforeTheRun) {
 // server in order.
 TEST_F(RunnerFaultsTest, SoakOfTenThousandTrialsLogsEveryTrialInOrder) {
   constexpr int kTrials = 10000;
-  StartSimulator();
+  StartSim();
   WriteFile("p.cfg", Protocol(kTrials, 1));
   std::vector<std::string> args = ServerArgs();
   for (const std::string& a :
@@ -175,7 +161,7 @@ TEST_F(RunnerFaultsTest, SoakOfTenThousandTrialsLogsEveryTrialInOrder) {
   const long long ms = MillisSince(start);
   RecordProperty("soak_ms", std::to_string(ms));
 
-  const auto texts = LogTexts(Path("log.txt"));
+  const auto texts = faults::LogTexts(Path("log.txt"));
   int next = 1;
   bool inTrial = false;
   size_t misplaced = 0;
@@ -195,11 +181,10 @@ TEST_F(RunnerFaultsTest, SoakOfTenThousandTrialsLogsEveryTrialInOrder) {
   // The server saw the events one per trial, numbered in order.
   int events = 0;
   bool ordered = true;
-  for (const auto& line : transcript_.Lines()) {
-    const auto f = sim::SplitTranscriptLine(line);
-    if (f.size() != 7 || f[3] != "cmd" || f[4] != "-PostEvent \"Go\" 0 0") continue;
+  for (const testing::TranscriptLine& c : Commands()) {
+    if (c.text != "-PostEvent \"Go\" 0 0") continue;
     ++events;
-    if (f[6].rfind("event " + std::to_string(events) + " ", 0) != 0) ordered = false;
+    if (c.note.rfind("event " + std::to_string(events) + " ", 0) != 0) ordered = false;
   }
   EXPECT_EQ(events, kTrials);
   EXPECT_TRUE(ordered);

@@ -20,8 +20,8 @@
 
 #include "log/log_file.h"
 #include "platform/output_file.h"
-#include "tests/run/run_env.h"
-#include "tests/run/runner_child.h"
+#include "tests/integration/run_env.h"
+#include "tests/tools/orvanta-run/runner_child.h"
 #include "tools/orvanta-run/runner_run.h"
 
 namespace orvanta::testing {
@@ -52,14 +52,14 @@ TEST_F(RunnerCliTest, RunFromALaterTrialWithATimeline) {
                         "--timing-tolerance", "60000"})
     args.push_back(a);
   args.push_back(setup);
-  Child child(args, dir_);
+  Child child(args, folder());
   ASSERT_EQ(child.Wait(), 0) << child.err();
   EXPECT_NE(child.err().find("Trial Processing: Trials Completed Successfully\n"),
             std::string::npos)
       << child.err();
   EXPECT_EQ(child.out(), "");  // --quiet, and no progress line off a terminal
 
-  const auto log = LogFileTexts(dir_ + "/run.txt");
+  const auto log = LogFileTexts(folder() + "/run.txt");
   std::vector<std::string> starts;
   for (const auto& t : log)
     if (t.rfind("Start Trial #", 0) == 0 || t.rfind("End Trial #", 0) == 0) starts.push_back(t);
@@ -73,7 +73,7 @@ TEST_F(RunnerCliTest, RunFromALaterTrialWithATimeline) {
   ASSERT_NE(at, log.end());
   EXPECT_EQ(at[1], "Start Trial #2");
 
-  const auto rows = SplitLines(ReadFile(dir_ + "/tl.csv"));
+  const auto rows = SplitLines(ReadFile(folder() + "/tl.csv"));
   ASSERT_EQ(rows.size(), 1u + 1u + 3u * 3u);
   EXPECT_EQ(rows[0], "trial,type,step,command,reply,sent_us,replied_us,status");
   EXPECT_EQ(rows[1].rfind("2,A,start event,\"-PostEvent \"\"a, go\"\" 0 0\",0,", 0), 0u) << rows[1];
@@ -115,7 +115,7 @@ TEST_F(RunnerCliTest, CheckReportsEachProblemAndConnectsNowhere) {
                                        "-SetStartOfTrialTTLPulseBoardNumber \"P\" -2\n");
   Child child({"--quiet", "--check", "--server", "127.0.0.1", "--message-port",
                std::to_string(ClosedPort()), setup},
-              dir_);
+              folder());
   EXPECT_EQ(child.Wait(), runner::kExitCheckFailed);
   EXPECT_EQ(SplitLines(child.out()),
             (std::vector<std::string>{
@@ -132,12 +132,12 @@ TEST_F(RunnerCliTest, CheckReportsEachProblemAndConnectsNowhere) {
   EXPECT_EQ(child.err(), "orvanta-run: check: 6 problems found\n");
 
   const std::string good = WriteSetup("good.cfg", kTwoTypes);
-  Child fine({"--quiet", "--check", good}, dir_);
+  Child fine({"--quiet", "--check", good}, folder());
   EXPECT_EQ(fine.Wait(), 0);
   EXPECT_EQ(fine.out(), "");
   EXPECT_EQ(fine.err(), "orvanta-run: check: no problems found\n");
 
-  Child beyond({"--quiet", "--check", "--start-at", "6", good}, dir_);
+  Child beyond({"--quiet", "--check", "--start-at", "6", good}, folder());
   EXPECT_EQ(beyond.Wait(), runner::kExitCheckFailed);
   EXPECT_EQ(beyond.out(), "problem: --start-at 6 is beyond the last trial of the run order (5).\n");
 }
@@ -146,12 +146,12 @@ TEST_F(RunnerCliTest, FailedConnectionExitsWith2) {
   const std::string setup = WriteSetup("two.cfg", kTwoTypes);
   Child child({"--quiet", "--server", "127.0.0.1", "--no-negotiate", "--message-port",
                std::to_string(ClosedPort()), setup},
-              dir_);
+              folder());
   EXPECT_EQ(child.Wait(), runner::kExitConnectFailed);
   EXPECT_NE(child.err().find("orvanta-run: cannot connect to the acquisition server at 127.0.0.1"),
             std::string::npos)
       << child.err();
-  EXPECT_EQ(LogFileTexts(dir_ + "/OrvantaLogFile.txt").end()[-1].rfind("Start Trial", 0),
+  EXPECT_EQ(LogFileTexts(folder() + "/OrvantaLogFile.txt").end()[-1].rfind("Start Trial", 0),
             std::string::npos);
 }
 
@@ -168,14 +168,14 @@ TEST_F(RunnerCliTest, SigintStopsTheRunAndDisconnects) {
   Args args = ServerArgs();
   args.push_back("--no-negotiate");
   args.push_back(setup);
-  Child child(args, dir_);
+  Child child(args, folder());
   ASSERT_TRUE(WaitUntil([&] { return TrialCommands().size() == 1; }, 10000ms));
   const auto start = SteadyClock::now();
   child.Signal(SIGINT);
   EXPECT_EQ(child.Wait(), runner::kExitRunStopped);
   EXPECT_LT(MillisSince(start), 5000);
   EXPECT_EQ(TrialCommands(), (std::vector<std::string>{"-PostEvent \"\" 0 0"}));
-  const auto log = LogFileTexts(dir_ + "/OrvantaLogFile.txt");
+  const auto log = LogFileTexts(folder() + "/OrvantaLogFile.txt");
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log.end()[-2], kTerminatedLine);
   EXPECT_EQ(log.end()[-1], kWaitLine);
@@ -188,7 +188,7 @@ TEST_F(RunnerCliTest, SigintStopsTheRunAndDisconnects) {
   ASSERT_GE(out.size(), 2u);
   EXPECT_EQ(out.back().substr(30), kWaitLine);
   // The client closed its connection (the simulator saw it go).
-  EXPECT_TRUE(transcript_
+  EXPECT_TRUE(transcript
                   .WaitForLine(
                       [](const std::string& l) {
                         const auto f = sim::SplitTranscriptLine(l);
@@ -204,7 +204,7 @@ TEST_F(RunnerCliTest, SigintStopsTheRunAndDisconnects) {
 // trial), and the pulses keep their width. The bounds are loose; the tight
 // figures are the timing benchmark's.
 TEST_F(RunnerCliTest, FixedScheduleKeepsTheOnsetsOnTheGrid) {
-  options_.reply_delay_ms = 5;
+  simOptions.reply_delay_ms = 5;
   StartSim();
   const std::string setup = WriteSetup(
       "grid.cfg",
@@ -217,12 +217,12 @@ TEST_F(RunnerCliTest, FixedScheduleKeepsTheOnsetsOnTheGrid) {
   Args args = ServerArgs();
   for (const char* a : {"--quiet", "--schedule", "fixed", "--log", "run.log"}) args.push_back(a);
   args.push_back(setup);
-  Child child(args, dir_);
+  Child child(args, folder());
   ASSERT_EQ(child.Wait(), 0) << child.err();
 
   std::vector<double> onsets, widths;
   double set = -1;
-  for (const auto& line : transcript_.Lines()) {
+  for (const auto& line : transcript.Lines()) {
     const auto f = sim::SplitTranscriptLine(line);
     if (f.size() != 7 || f[3] != "cmd") continue;
     const double ms = std::stod(f[0]) / 1000;
@@ -259,10 +259,10 @@ class RunnerTroubleTest : public RunnerCliTest {
       args.push_back(a);
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(WriteSetup("events.cfg", kEvents));
-    Child child(args, dir_);
+    Child child(args, folder());
     const int status = child.Wait();
     *err = child.err();
-    const auto lines = SplitLines(ReadFile(dir_ + "/tl.csv"));
+    const auto lines = SplitLines(ReadFile(folder() + "/tl.csv"));
     rows.clear();
     for (size_t i = 1; i < lines.size(); ++i) rows.push_back(CsvRow(lines[i]));
     return status;
@@ -271,8 +271,8 @@ class RunnerTroubleTest : public RunnerCliTest {
 };
 
 TEST_F(RunnerTroubleTest, ServerGoneMidRunExits6WithTheErrorLineAndNoSuccess) {
-  options_.fault_command = "-PostEvent";
-  options_.close_after_n = 2;  // after trial 1's end event
+  simOptions.fault_command = "-PostEvent";
+  simOptions.close_after_n = 2;  // after trial 1's end event
   StartSim();
   std::string err;
   EXPECT_EQ(Run({}, &err), runner::kExitRunTrouble);
@@ -280,7 +280,7 @@ TEST_F(RunnerTroubleTest, ServerGoneMidRunExits6WithTheErrorLineAndNoSuccess) {
   EXPECT_NE(err.find("orvanta-run: the run failed at trial 2 of 3: the connection was lost ("),
             std::string::npos)
       << err;
-  const auto log = LogFileTexts(dir_ + "/OrvantaLogFile.txt");
+  const auto log = LogFileTexts(folder() + "/OrvantaLogFile.txt");
   EXPECT_NE(
       std::find_if(log.begin(), log.end(),
                    [](const std::string& t) {
@@ -308,8 +308,8 @@ TEST_F(RunnerTroubleTest, ServerGoneMidRunExits6WithTheErrorLineAndNoSuccess) {
 // A reply that never comes stays owed: the run completes, but nothing after
 // it is sent, since any reply read later could be that one.
 TEST_F(RunnerTroubleTest, OneMissingReplyTheRunCompletesExits6AndCountsIt) {
-  options_.fault_command = "-PostEvent";
-  options_.no_reply_nth = 3;  // trial 2's start event
+  simOptions.fault_command = "-PostEvent";
+  simOptions.no_reply_nth = 3;  // trial 2's start event
   StartSim();
   std::string err;
   EXPECT_EQ(Run({"--reply-timeout", "300"}, &err), runner::kExitRunTrouble);
@@ -318,7 +318,7 @@ TEST_F(RunnerTroubleTest, OneMissingReplyTheRunCompletesExits6AndCountsIt) {
             std::string::npos)
       << err;
   EXPECT_NE(err.find("Trials completed with errors, 4 commands failed."), std::string::npos);
-  const auto log = LogFileTexts(dir_ + "/OrvantaLogFile.txt");
+  const auto log = LogFileTexts(folder() + "/OrvantaLogFile.txt");
   EXPECT_EQ(std::count(log.begin(), log.end(), std::string("End Trial #3")), 1);
   ASSERT_EQ(rows.size(), 6u);
   for (size_t i = 0; i < rows.size(); ++i) {
@@ -328,9 +328,9 @@ TEST_F(RunnerTroubleTest, OneMissingReplyTheRunCompletesExits6AndCountsIt) {
 }
 
 TEST_F(RunnerTroubleTest, AnUnsolicitedFrameIsDiscardedAndLaterRepliesStayPaired) {
-  options_.fault_command = "-PostEvent";
-  options_.extra_frame_nth = 1;
-  options_.extra_frame_text = "0 unasked\r\n\x1b[2J";
+  simOptions.fault_command = "-PostEvent";
+  simOptions.extra_frame_nth = 1;
+  simOptions.extra_frame_text = "0 unasked\r\n\x1b[2J";
   StartSim();
   std::string err;
   EXPECT_EQ(Run({}, &err), runner::kExitOk) << err;
@@ -339,7 +339,7 @@ TEST_F(RunnerTroubleTest, AnUnsolicitedFrameIsDiscardedAndLaterRepliesStayPaired
     EXPECT_EQ(row[4], "0");
     EXPECT_EQ(row[7], "replied");
   }
-  EXPECT_NE(ReadFile(dir_ + "/client.log")
+  EXPECT_NE(ReadFile(folder() + "/client.log")
                 .find("a message that no command asked for has been "
                       "discarded"),
             std::string::npos);
@@ -359,9 +359,9 @@ class LateReplyTest : public RunnerTroubleTest,
                       public ::testing::WithParamInterface<LateReplyCase> {};
 
 TEST_P(LateReplyTest, NoRowOrLogLineCarriesAnotherCommandsReply) {
-  options_.fault_command = "-PostEvent";
-  options_.echo = true;
-  options_.late_reply = {3, GetParam().lateMs};  // trial 2's start event
+  simOptions.fault_command = "-PostEvent";
+  simOptions.echo = true;
+  simOptions.late_reply = {3, GetParam().lateMs};  // trial 2's start event
   StartSim();
   std::string setup = kEvents;
   setup.replace(setup.find("\"E\" 3"), 5, "\"E\" 8");
@@ -371,9 +371,9 @@ TEST_P(LateReplyTest, NoRowOrLogLineCarriesAnotherCommandsReply) {
                         "tl.csv", "--client-log", "client.log"})
     args.push_back(a);
   args.push_back(WriteSetup("late.cfg", setup));
-  Child child(args, dir_);
+  Child child(args, folder());
   EXPECT_EQ(child.Wait(), runner::kExitRunTrouble) << child.err();
-  const auto lines = SplitLines(ReadFile(dir_ + "/tl.csv"));
+  const auto lines = SplitLines(ReadFile(folder() + "/tl.csv"));
   ASSERT_EQ(lines.size(), 17u);
 
   size_t notSent = 0;
@@ -406,7 +406,7 @@ TEST_P(LateReplyTest, NoRowOrLogLineCarriesAnotherCommandsReply) {
   // One "Sent" line per command that may have reached the rig, with its own
   // reply (empty for the one that got none), in the order sent.
   std::vector<std::string> logged;
-  const auto log = LogFileTexts(dir_ + "/OrvantaLogFile.txt");
+  const auto log = LogFileTexts(folder() + "/OrvantaLogFile.txt");
   for (size_t i = 0; i < log.size(); ++i) {
     if (log[i].rfind("Sent Quorvin Event.", 0) != 0) continue;
     logged.push_back(log[i]);
@@ -418,7 +418,7 @@ TEST_P(LateReplyTest, NoRowOrLogLineCarriesAnotherCommandsReply) {
     }
   }
   EXPECT_EQ(logged, sentLines);
-  const std::string clientLog = ReadFile(dir_ + "/client.log");
+  const std::string clientLog = ReadFile(folder() + "/client.log");
   EXPECT_NE(clientLog.find("Notice, the late reply to an earlier command has been discarded.  "
                            "command: -PostEvent \"\" 0 0, reply: 0 <- #3 -PostEvent \"\" 0 0"),
             std::string::npos);
@@ -435,14 +435,14 @@ TEST_F(RunnerTroubleTest, AnOlderTimelineOfTheSameNameIsMovedAside) {
   const std::string old =
       "trial,type,step,command,reply,sent_us,replied_us\n1,E,start event,x,0,1,2\n";
   {
-    std::ofstream out(dir_ + "/tl.csv", std::ios::binary);
+    std::ofstream out(folder() + "/tl.csv", std::ios::binary);
     out << old;
   }
   std::string err;
   EXPECT_EQ(Run({}, &err), runner::kExitOk) << err;
   EXPECT_EQ(rows.size(), 6u);
   size_t aside = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder())) {
     const std::string name = entry.path().filename().string();
     if (name.rfind("tl.", 0) == 0 && name != "tl.csv") {
       ++aside;
@@ -453,13 +453,13 @@ TEST_F(RunnerTroubleTest, AnOlderTimelineOfTheSameNameIsMovedAside) {
 }
 
 TEST_F(RunnerTroubleTest, SigtermDuringAConnectThatGetsNoReplyExits3WithinASecond) {
-  options_.no_reply_nth = 1;  // the first -GetApplicationName
+  simOptions.no_reply_nth = 1;  // the first -GetApplicationName
   StartSim();
   Args args = ServerArgs();
   for (const char* a : {"--quiet", "--no-negotiate", "--reply-timeout", "0"}) args.push_back(a);
   args.push_back(WriteSetup("events.cfg", kEvents));
-  Child child(args, dir_);
-  ASSERT_TRUE(WaitUntil([&] { return server_->commands_received() >= 1; }, 10000ms));
+  Child child(args, folder());
+  ASSERT_TRUE(WaitUntil([&] { return Received() >= 1; }, 10000ms));
   std::this_thread::sleep_for(100ms);
   const auto start = SteadyClock::now();
   child.Signal(SIGTERM);
@@ -469,11 +469,11 @@ TEST_F(RunnerTroubleTest, SigtermDuringAConnectThatGetsNoReplyExits3WithinASecon
 
 TEST_F(RunnerCliTest, StartAtBeyondTheOrderIsAUsageError) {
   const std::string setup = WriteSetup("two.cfg", kTwoTypes);
-  Child child({"--quiet", "--start-at", "6", "--server", "127.0.0.1", setup}, dir_);
+  Child child({"--quiet", "--start-at", "6", "--server", "127.0.0.1", setup}, folder());
   EXPECT_EQ(child.Wait(), runner::kExitUsage);
   EXPECT_EQ(child.err(),
             "orvanta-run: --start-at 6 is beyond the last trial of the run order (5)\n");
-  Child zero({"--start-at", "0", setup}, dir_);
+  Child zero({"--start-at", "0", setup}, folder());
   EXPECT_EQ(zero.Wait(), runner::kExitUsage);
   EXPECT_EQ(zero.err(),
             "orvanta-run: option --start-at needs a trial number from 1, not '0' (see "

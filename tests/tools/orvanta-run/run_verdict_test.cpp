@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "record/record_reader.h"
-#include "tests/run/run_env.h"
-#include "tests/run/runner_child.h"
+#include "tests/integration/run_env.h"
+#include "tests/tools/orvanta-run/runner_child.h"
 #include "tools/orvanta-run/runner_options.h"
 
 namespace orvanta::testing {
@@ -39,14 +39,14 @@ class RunVerdictTest : public RunnerCliTest {
     for (const char* a : {"--quiet", "--record", "recs", "--log", "run.log"}) args.push_back(a);
     for (const std::string& a : extra) args.push_back(a);
     args.push_back(setup);
-    Child child(args, dir_);
+    Child child(args, folder());
     const int status = child.Wait();
     err_ = child.err();
     return status;
   }
   record::LoadedRecord OnlyRecord() {
     std::vector<fs::path> made;
-    for (const auto& e : fs::directory_iterator(dir_ + "/recs")) made.push_back(e.path());
+    for (const auto& e : fs::directory_iterator(folder() + "/recs")) made.push_back(e.path());
     record::LoadedRecord rec;
     std::string error;
     EXPECT_EQ(made.size(), 1u);
@@ -62,18 +62,18 @@ TEST_F(RunVerdictTest, EmptySetupIsRefusedBeforeAnythingIsConnected) {
   for (const char* text : {"# nothing here\n", "-AddTrial \"A\"\n-SetTrialCount \"A\" 0\n"}) {
     Child child({"--quiet", "--server", "127.0.0.1", "--no-negotiate", "--message-port",
                  std::to_string(ClosedPort()), WriteSetup("empty.cfg", text)},
-                dir_);
+                folder());
     EXPECT_EQ(child.Wait(), runner::kExitSetupFailed) << text;
     EXPECT_NE(child.err().find("orvanta-run: the run order is empty: there are no trials to run"),
               std::string::npos)
         << child.err();
     EXPECT_EQ(child.err().find("Trials Completed Successfully"), std::string::npos);
-    EXPECT_FALSE(fs::exists(dir_ + "/OrvantaSessions"));
+    EXPECT_FALSE(fs::exists(folder() + "/OrvantaSessions"));
   }
 }
 
 TEST_F(RunVerdictTest, SlowRepliesPutTheRunOutsideTheTolerance) {
-  options_.reply_delay_ms = 30;
+  simOptions.reply_delay_ms = 30;
   StartSim();
   const std::string setup = WriteSetup("pulses.cfg", kPulses);
   // Relative: every 20 ms pulse lasts its 30 ms set reply more, and each
@@ -105,13 +105,13 @@ TEST_F(RunVerdictTest, SlowRepliesPutTheRunOutsideTheTolerance) {
 
   // Fixed: the late steps reach the verdict; without --strict-timing the
   // exit status stays 0, and the last trial names no next trial.
-  fs::remove_all(dir_ + "/recs");
+  fs::remove_all(folder() + "/recs");
   ASSERT_EQ(Run({"--schedule", "fixed"}, setup), 0) << err_;
   EXPECT_NE(err_.find("orvanta-run: verdict: completed with timing outside tolerance\n"),
             std::string::npos)
       << err_;
   EXPECT_NE(err_.find("off their planned times"), std::string::npos) << err_;
-  const auto log = LogFileTexts(dir_ + "/run.txt");
+  const auto log = LogFileTexts(folder() + "/run.txt");
   for (const std::string& line : log) {
     EXPECT_EQ(line.find("trial #2: the start of the next trial"), std::string::npos) << line;
   }
@@ -119,7 +119,7 @@ TEST_F(RunVerdictTest, SlowRepliesPutTheRunOutsideTheTolerance) {
 }
 
 TEST_F(RunVerdictTest, AWiderToleranceKeepsTheSameRunInside) {
-  options_.reply_delay_ms = 30;
+  simOptions.reply_delay_ms = 30;
   StartSim();
   ASSERT_EQ(Run({"--strict-timing", "--timing-tolerance", "1000", "--save", "saved.cfg"},
                 WriteSetup("pulses.cfg", kPulses)),
@@ -129,7 +129,7 @@ TEST_F(RunVerdictTest, AWiderToleranceKeepsTheSameRunInside) {
       << err_;
   EXPECT_NE(err_.find("orvanta-run: verdict: completed\n"), std::string::npos);
   EXPECT_EQ(err_.find("warning: the run's timing"), std::string::npos);
-  const auto log = LogFileTexts(dir_ + "/run.txt");
+  const auto log = LogFileTexts(folder() + "/run.txt");
   EXPECT_NE(std::find(log.begin(), log.end(),
                       "TrialContainer::ProcessTrials() - Trials completed successfully.  Trials "
                       "run: 1 to 2 of 2"),
@@ -139,7 +139,7 @@ TEST_F(RunVerdictTest, AWiderToleranceKeepsTheSameRunInside) {
   EXPECT_EQ(timing["tolerance_ms"].Int(), 1000);
   EXPECT_EQ(timing["steps_out"].Int(), 0);
   // The setup keeps a tolerance that is not the default.
-  EXPECT_NE(ReadFile(dir_ + "/saved.cfg").find("\r\n-SetTimingTolerance 1000\r\n"),
+  EXPECT_NE(ReadFile(folder() + "/saved.cfg").find("\r\n-SetTimingTolerance 1000\r\n"),
             std::string::npos);
 }
 

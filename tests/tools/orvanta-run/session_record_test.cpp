@@ -14,7 +14,7 @@
 
 #include "record/json.h"
 #include "record/record_reader.h"
-#include "tests/run/runner_child.h"
+#include "tests/tools/orvanta-run/runner_child.h"
 #include "tools/orvanta-run/runner_options.h"
 
 namespace orvanta::testing {
@@ -46,7 +46,7 @@ class SessionRecordTest : public RunnerCliTest {
   std::vector<std::string> Records(const std::string& parent = "recs") const {
     std::vector<std::string> out;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dir_ + "/" + parent, ec))
+    for (const auto& e : fs::directory_iterator(folder() + "/" + parent, ec))
       out.push_back(e.path().string());
     std::sort(out.begin(), out.end());
     return out;
@@ -57,9 +57,24 @@ class SessionRecordTest : public RunnerCliTest {
     EXPECT_TRUE(record::LoadRecord(folder, loaded, error)) << error;
     return loaded;
   }
+  // The simulator's address, a quiet run recorded under recs/, and a setup
+  // file `file` of `count` trials of type `type` with a start event.
+  Args RecordedRun(const std::string& file, const std::string& type, int count, int durationMs,
+                   int intervalMs = -1) {
+    Args args = ServerArgs();
+    for (const char* a : {"--quiet", "--record", "recs"}) args.push_back(a);
+    std::string setup = "-AddTrial \"" + type + "\"\n-SetTrialCount \"" + type + "\" " +
+                        std::to_string(count) + "\n-SetTrialDuration \"" + type + "\" " +
+                        std::to_string(durationMs) + "\n";
+    if (intervalMs >= 0)
+      setup += "-SetInterTrialInterval \"" + type + "\" " + std::to_string(intervalMs) + "\n";
+    setup += "-SetStartOfTrialGenerateEvent \"" + type + "\" true\n";
+    args.push_back(WriteSetup(file, setup));
+    return args;
+  }
   int RunToEnd(Args args, const std::string& setup) {
     args.push_back(setup);
-    Child child(args, dir_);
+    Child child(args, folder());
     const int status = child.Wait();
     err_ = child.err();
     return status;
@@ -91,8 +106,8 @@ std::string Seconds(long long us) {
 
 TEST_F(SessionRecordTest, CompletedRunLeavesAWholeConsistentRecord) {
   // The first run's four events are answered; the second run's first is not.
-  options_.fault_command = "-PostEvent";
-  options_.no_reply_nth = 5;
+  simOptions.fault_command = "-PostEvent";
+  simOptions.no_reply_nth = 5;
   StartSim();
   Args args = ServerArgs();
   for (const char* a : {"--quiet", "--seed", "7", "--record", "recs"}) args.push_back(a);
@@ -121,7 +136,7 @@ TEST_F(SessionRecordTest, CompletedRunLeavesAWholeConsistentRecord) {
   EXPECT_EQ(s["first_trial"].Int(), 1);
   EXPECT_EQ(s["number_of_trials"].Int(), 4);
   EXPECT_EQ(s["failed_commands"].Int(-1), 0);
-  EXPECT_EQ(s["message_port"].Int(), server_->message_port());
+  EXPECT_EQ(s["message_port"].Int(), server->message_port());
   EXPECT_TRUE(std::regex_match(s["end_time"].Str(),
                                std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")))
       << s["end_time"].Str();
@@ -190,7 +205,7 @@ TEST_F(SessionRecordTest, CompletedRunLeavesAWholeConsistentRecord) {
   // Nothing is left to resume; a second run never reuses the folder, and its
   // one missing reply makes it a failed record (the commands after it wait
   // for that reply in vain and are not sent).
-  Child resume({"--resume", folder}, dir_);
+  Child resume({"--resume", folder}, ProgramEnv::folder());
   EXPECT_EQ(resume.Wait(), 0);
   EXPECT_NE(resume.err().find("nothing to resume"), std::string::npos) << resume.err();
   for (const char* a : {"--reply-timeout", "300"}) args.push_back(a);
@@ -213,14 +228,8 @@ TEST_F(SessionRecordTest, CompletedRunLeavesAWholeConsistentRecord) {
 
 TEST_F(SessionRecordTest, StoppedRunIsRecordedAsStopped) {
   StartSim();
-  Args args = ServerArgs();
-  for (const char* a : {"--quiet", "--record", "recs"}) args.push_back(a);
-  args.push_back(WriteSetup("long.cfg",
-                            "-AddTrial \"L\"\n"
-                            "-SetTrialCount \"L\" 3\n"
-                            "-SetTrialDuration \"L\" 20000\n"
-                            "-SetStartOfTrialGenerateEvent \"L\" true\n"));
-  Child child(args, dir_);
+  const Args args = RecordedRun("long.cfg", "L", 3, 20000);
+  Child child(args, folder());
   ASSERT_TRUE(WaitUntil([&] { return TrialCommands().size() == 1; }, 10000ms));
   child.Signal(SIGINT);
   EXPECT_EQ(child.Wait(), runner::kExitRunStopped);
@@ -237,18 +246,11 @@ TEST_F(SessionRecordTest, StoppedRunIsRecordedAsStopped) {
 }
 
 TEST_F(SessionRecordTest, LostServerMakesAFailedRecordWithItsFailures) {
-  options_.fault_command = "-PostEvent";
-  options_.close_after_n = 2;
+  simOptions.fault_command = "-PostEvent";
+  simOptions.close_after_n = 2;
   StartSim();
-  Args args = ServerArgs();
-  for (const char* a : {"--quiet", "--record", "recs"}) args.push_back(a);
-  args.push_back(WriteSetup("ev.cfg",
-                            "-AddTrial \"E\"\n"
-                            "-SetTrialCount \"E\" 3\n"
-                            "-SetTrialDuration \"E\" 10\n"
-                            "-SetInterTrialInterval \"E\" 10\n"
-                            "-SetStartOfTrialGenerateEvent \"E\" true\n"));
-  Child child(args, dir_);
+  const Args args = RecordedRun("ev.cfg", "E", 3, 10, 10);
+  Child child(args, folder());
   EXPECT_EQ(child.Wait(), runner::kExitRunTrouble);
   const auto records = Records();
   ASSERT_EQ(records.size(), 1u);
@@ -268,16 +270,9 @@ TEST_F(SessionRecordTest, LostServerMakesAFailedRecordWithItsFailures) {
 
 TEST_F(SessionRecordTest, KilledRunReadsInterruptedAndCanBeReportedAndResumed) {
   StartSim();
-  Args args = ServerArgs();
-  for (const char* a : {"--quiet", "--record", "recs"}) args.push_back(a);
-  args.push_back(WriteSetup("slow.cfg",
-                            "-AddTrial \"S\"\n"
-                            "-SetTrialCount \"S\" 4\n"
-                            "-SetTrialDuration \"S\" 400\n"
-                            "-SetInterTrialInterval \"S\" 10\n"
-                            "-SetStartOfTrialGenerateEvent \"S\" true\n"));
+  const Args args = RecordedRun("slow.cfg", "S", 4, 400, 10);
   {
-    Child child(args, dir_);
+    Child child(args, folder());
     ASSERT_TRUE(WaitUntil([&] { return TrialCommands().size() == 2; }, 10000ms));
     // The record's writer thread has the row within moments of the reply.
     ASSERT_TRUE(WaitUntil(
@@ -299,14 +294,14 @@ TEST_F(SessionRecordTest, KilledRunReadsInterruptedAndCanBeReportedAndResumed) {
   EXPECT_EQ(rec.timeline.size(), 2u);
   EXPECT_EQ(record::ResumeTrial(rec), 2);
 
-  Child report({"--report", killed}, dir_);
+  Child report({"--report", killed}, folder());
   EXPECT_EQ(report.Wait(), 0) << report.err();
   EXPECT_NE(ReadFile(killed + "/report.html").find(">interrupted<"), std::string::npos);
 
   Args resume = ServerArgs();
   for (const char* a : {"--quiet", "--record", "recs", "--resume"}) resume.push_back(a);
   resume.push_back(killed);
-  Child again(resume, dir_);
+  Child again(resume, folder());
   ASSERT_EQ(again.Wait(), 0) << again.err();
   EXPECT_NE(again.err().find("resuming " + killed + " (interrupted) at trial 2 of 4"),
             std::string::npos)

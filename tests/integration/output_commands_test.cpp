@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/run/run_env.h"
+#include "tests/integration/run_env.h"
 
 namespace orvanta::testing {
 namespace {

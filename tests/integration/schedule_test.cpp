@@ -3,7 +3,7 @@
 // a late step, a pause and a run started at a later trial.
 #include <gtest/gtest.h>
 
-#include "tests/run/run_env.h"
+#include "tests/integration/run_env.h"
 #include "trials/run_timing.h"
 
 namespace orvanta::testing {

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "client/frame_codec.h"
-#include "tests/faults/fault_env.h"
+#include "tests/integration/fault_env.h"
 
 namespace orvanta::faults {
 namespace {

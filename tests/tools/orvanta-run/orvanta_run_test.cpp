@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "platform/version.h"
-#include "script_test_support.h"
+#include "tests/script/script_test_support.h"
 #include "tests/support/help_options.h"
 #include "tools/orvanta-run/runner_options.h"
 #include "tools/orvanta-run/runner_setup.h"

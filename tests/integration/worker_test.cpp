@@ -1,13 +1,14 @@
 // The trial worker against a scripted channel: the order of a trial's steps
-// and log lines, the completion, Start/Pause/Stop in every state, a withheld
-// reply, resuming at a later trial, and the worker's lifetime.
+// and log lines, the completion, Start/Pause/Stop in every state, resuming
+// at a later trial, and the worker's lifetime. (A stop while a reply is
+// withheld: stop_with_reply_owed_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "tests/run/run_env.h"
+#include "tests/integration/run_env.h"
 
 namespace orvanta::testing {
 namespace {
@@ -150,27 +151,6 @@ TEST_F(WorkerTest, StopDuringTheTrialDurationEndsTheRunAtOnce) {
   // A second Stop finds nothing to stop.
   EXPECT_EQ(trials.StopProcessingTrials(), 0);
   EXPECT_EQ(LogTexts().size(), 4u);
-}
-
-TEST_F(WorkerTest, StopWhileTheReplyIsWithheldReturnsPromptlyAndLogsNoReply) {
-  Trial* t = AddType("T", 1, 0, 0);
-  t->SetStartOfTrialGenerateEvent(true);
-  t->SetStartOfTrialGenerateTTLPulse(true);
-  scripted.Hold(true);
-  ASSERT_EQ(trials.StartProcessingTrials(), 0);
-  ASSERT_TRUE(WaitUntil([&] { return scripted.IsWaiting(); }));
-
-  const auto start = SteadyClock::now();
-  trials.StopProcessingTrials();
-  EXPECT_LT(MillisSince(start), 1000);
-  ASSERT_TRUE(WaitForEnd(1000ms));
-  std::this_thread::sleep_for(30ms);
-  EXPECT_EQ(scripted.commands(), (std::vector<std::string>{"-PostEvent \"\" 0 0"}));
-  EXPECT_EQ(LogTexts(), (std::vector<std::string>{"Start Trial #1", kTerminatedLine, kWaitLine}));
-  // The abandoned exchange is in the observer's record, without a reply.
-  const auto records = observer.commands();
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_FALSE(records[0].replied);
 }
 
 TEST_F(WorkerTest, PauseWaitsBeforeTheNextTrialUntilResumed) {

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-#include "tests/faults/fault_env.h"
+#include "tests/integration/fault_env.h"
 
 namespace orvanta::faults {
 namespace {

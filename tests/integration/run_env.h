@@ -161,8 +161,6 @@ class ModelEnv : public ProgramEnv {
     core.StopRun();
   }
 
-  const std::string& dir() const { return folder(); }
-
   // Every entry of the log file (its two header lines left out).
   std::vector<LogEntry> LogEntries() const {
     std::vector<LogEntry> entries;

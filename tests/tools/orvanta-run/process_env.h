@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/faults/fault_env.h"
+#include "tests/integration/fault_env.h"
 
 namespace orvanta::faults {
 
