@@ -2,7 +2,7 @@
 // finds ends the process (a sanitizer report, or abort() when a checked
 // property does not hold). They are linked both into the libFuzzer programs
 // of this folder and into the regression test that replays the committed
-// inputs (tests/faults/fuzz_regression_test.cpp).
+// inputs (tests/fuzz/fuzz_regression_test.cpp).
 #pragma once
 
 #include <cstddef>

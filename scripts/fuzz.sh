@@ -12,7 +12,7 @@
 # (2 GB) fails the script; the input that did it is left in
 # build-fuzz/output/<target>/ (or $ORVANTA_FUZZ_OUT/<target>/). Keep it as a regression
 # input under fuzz/regressions/<target>/ once the fault is fixed: the
-# normal test suite replays those (tests/faults/fuzz_regression_test).
+# normal test suite replays those (tests/fuzz/fuzz_regression_test).
 # New inputs found along the way stay in the output folder's corpus/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
