@@ -242,7 +242,7 @@ class TrialContainer {
   // the pulse was played with (0 without one). False when the run must end.
   bool PlayEdge(Step& step, const Trial& trial, EdgeSide side, int32_t& pulseWidth);
   // After the last trial or a stop: the run's outcome, its log lines, box and
-  // observers; marks the run ended.
+  // observers. The caller marks the run ended afterwards.
   void FinishRun(Run& run, RunSummary& end, int32_t numCards, RunClock& clock,
                  RunObserver* observer) EXCLUDES(mRunMutex);
   // The output commands within a step of a run. False when Stop cut them

@@ -334,7 +334,6 @@ void TrialContainer::FinishRun(Run& run, RunSummary& end, int32_t numCards, RunC
     Note(kLogWarning, "TrialContainer::ProcessTrials() - Warning, until the stop " +
                           end.timing.Describe() + ".");
   }
-  MarkEnded(run);
 }
 
 bool TrialContainer::Exchange(Step& step, const std::string& command, std::string& reply,
