@@ -1,32 +1,57 @@
 #include "core/setup_check.h"
 
+#include <algorithm>
+
 #include "trials/trial.h"
+#include "trials/trial_fields.h"
 
 namespace orvanta {
 
 namespace {
 
-// The problems of one pulse that is switched on.
-void CheckPulse(std::vector<std::string>& problems, const std::string& type, const char* which,
-                int32_t bit, int32_t width, int32_t board) {
-  if (bit < 0 || bit > 15) {
-    problems.push_back(type + "the " + which + " pulse's bit number is " + std::to_string(bit) +
-                       ", outside 0..15: the pulse would set no bit.");
+// The checked fields, in the order of their checks.
+std::vector<const TrialField*> CheckedFields() {
+  std::vector<const TrialField*> fields;
+  for (const TrialField& field : TrialFields()) {
+    if (field.check != FieldCheck::kNone) fields.push_back(&field);
   }
-  if (width < 0) {
-    problems.push_back(type + "the " + which + " pulse's duration is negative (" +
-                       std::to_string(width) + " ms); it would be run as 0.");
+  std::stable_sort(fields.begin(), fields.end(), [](const TrialField* a, const TrialField* b) {
+    return a->checkOrder < b->checkOrder;
+  });
+  return fields;
+}
+
+// The problem of one field's value in `trial`, or "" when there is none.
+std::string FieldProblem(const TrialField& field, const Trial& trial) {
+  if (!field.switchedBy.empty()) {
+    const TrialField* which = FindTrialFieldByKey(field.switchedBy);
+    if (which == nullptr || !which->GetBool(trial)) return std::string();
   }
-  if (board < 0) {
-    problems.push_back(type + "the " + which + " pulse's board number is negative (" +
-                       std::to_string(board) + ").");
+  if (field.check == FieldCheck::kEmpty) {
+    return field.GetText(trial).empty() ? field.checkPhrase : std::string();
   }
+  const int32_t value = field.GetInt(trial);
+  if (field.InRange(value)) return std::string();
+  const std::string number = std::to_string(value);
+  switch (field.check) {
+    case FieldCheck::kRunsAsZero:
+      return field.checkPhrase + " is negative (" + number + " ms); it would be run as 0.";
+    case FieldCheck::kNegative:
+      return field.checkPhrase + " is negative (" + number + ").";
+    case FieldCheck::kOutsideRange:
+      return field.checkPhrase + " is " + number + ", outside " + std::to_string(field.range.min) +
+             ".." + std::to_string(field.range.max) + ": the pulse would set no bit.";
+    default:
+      break;
+  }
+  return std::string();
 }
 
 }  // namespace
 
 std::vector<std::string> FindSetupProblems(ProgramCore& core, int32_t startAt) {
   std::vector<std::string> problems;
+  static const std::vector<const TrialField*> checked = CheckedFields();
   for (const std::string& name : core.trials().GetTrialNames()) {
     Trial* trial = nullptr;
     int32_t suit = -1;
@@ -39,35 +64,9 @@ std::vector<std::string> FindSetupProblems(ProgramCore& core, int32_t startAt) {
     if (core.deck().GetNumCardsInSuit(suit, count) == 0 && count == 0) {
       problems.push_back(type + "its trial count is 0, so it never runs.");
     }
-    if (trial->GetTrialDuration() < 0) {
-      problems.push_back(type + "the trial duration is negative (" +
-                         std::to_string(trial->GetTrialDuration()) + " ms); it would be run as 0.");
-    }
-    if (trial->GetInterTrialInterval() < 0) {
-      problems.push_back(type + "the inter-trial interval is negative (" +
-                         std::to_string(trial->GetInterTrialInterval()) +
-                         " ms); it would be run as 0.");
-    }
-    if (trial->GetStartOfTrialGenerateTTLPulse()) {
-      CheckPulse(problems, type, "start", trial->GetStartOfTrialTTLPulseBitNumber(),
-                 trial->GetStartOfTrialTTLPulseDuration(),
-                 trial->GetStartOfTrialTTLPulseBoardNumber());
-    }
-    if (trial->GetEndOfTrialGenerateTTLPulse()) {
-      CheckPulse(problems, type, "end", trial->GetEndOfTrialTTLPulseBitNumber(),
-                 trial->GetEndOfTrialTTLPulseDuration(), trial->GetEndOfTrialTTLPulseBoardNumber());
-    }
-    if (trial->GetPlayWavFile()) {
-      if (trial->GetWavFileName().empty()) {
-        problems.push_back(type + "wav playback is switched on, but no wav file is set.");
-      }
-      if (trial->GetWavFileBoardNumber() < 0) {
-        problems.push_back(type + "the wav playback's board number is negative (" +
-                           std::to_string(trial->GetWavFileBoardNumber()) + ").");
-      }
-      if (trial->GetWavFileBufferNumber() < 0) {
-        problems.push_back(type + "the wav playback's buffer number is negative (" +
-                           std::to_string(trial->GetWavFileBufferNumber()) + ").");
+    for (const TrialField* field : checked) {
+      if (std::string problem = FieldProblem(*field, *trial); !problem.empty()) {
+        problems.push_back(type + problem);
       }
     }
   }

@@ -7,6 +7,7 @@
 #include "trials/card_deck.h"
 #include "trials/trial.h"
 #include "trials/trial_container.h"
+#include "trials/trial_fields.h"
 
 namespace orvanta {
 
@@ -113,36 +114,26 @@ CommandProcessor::CommandProcessor(LogFile& log, TrialContainer& trials, CardDec
   mCommandTable = {
       {"-SetLogFile", &P::SetLogFile, 1},
       {"-AddTrial", &P::AddTrial, 1},
-      {"-SetTrialCount", &P::SetTrialCount, 2},
-      {"-SetTrialDuration", &P::SetTrialDuration, 2},
-      {"-SetInterTrialInterval", &P::SetInterTrialInterval, 2},
-      {"-SetPlayWavFile", &P::SetPlayWavFile, 2},
-      {"-SetWavFileName", &P::SetWavFileName, 2},
-      {"-SetWavFileBufferNumber", &P::SetWavFileBufferNumber, 2},
-      {"-SetWavFileBoardNumber", &P::SetWavFileBoardNumber, 2},
-      {"-SetWavFileSubSystemName", &P::SetWavFileSubSystemName, 2},
-      {"-SetStartOfTrialGenerateEvent", &P::SetStartOfTrialGenerateEvent, 2},
-      {"-SetStartOfTrialEventString", &P::SetStartOfTrialEventString, 2},
-      {"-SetStartOfTrialEventTTLValue", &P::SetStartOfTrialEventTTLValue, 2},
-      {"-SetStartOfTrialGenerateTTLPulse", &P::SetStartOfTrialGenerateTTLPulse, 2},
-      {"-SetStartOfTrialTTLPulseBitNumber", &P::SetStartOfTrialTTLPulseBitNumber, 2},
-      {"-SetStartOfTrialTTLPulseDuration", &P::SetStartOfTrialTTLPulseDuration, 2},
-      {"-SetStartOfTrialTTLPulseBoardNumber", &P::SetStartOfTrialTTLPulseBoardNumber, 2},
-      {"-SetStartOfTrialTTLPulseSubSystemName", &P::SetStartOfTrialTTLPulseSubSystemName, 2},
-      {"-SetEndOfTrialGenerateEvent", &P::SetEndOfTrialGenerateEvent, 2},
-      {"-SetEndOfTrialEventString", &P::SetEndOfTrialEventString, 2},
-      {"-SetEndOfTrialEventTTLValue", &P::SetEndOfTrialEventTTLValue, 2},
-      {"-SetEndOfTrialGenerateTTLPulse", &P::SetEndOfTrialGenerateTTLPulse, 2},
-      {"-SetEndOfTrialTTLPulseBitNumber", &P::SetEndOfTrialTTLPulseBitNumber, 2},
-      {"-SetEndOfTrialTTLPulseDuration", &P::SetEndOfTrialTTLPulseDuration, 2},
-      {"-SetEndOfTrialTTLPulseBoardNumber", &P::SetEndOfTrialTTLPulseBoardNumber, 2},
-      {"-SetEndOfTrialTTLPulseSubSystemName", &P::SetEndOfTrialTTLPulseSubSystemName, 2},
-      {"-SetShuffleType", &P::SetShuffleType, 1},
-      {"-SetShuffleMaxConsecutiveTypeCount", &P::SetShuffleMaxConsecutiveTypeCount, 1},
-      {"-SetTrialOrder", &P::SetTrialOrder, 2},
-      {"-SetTimingMode", &P::SetTimingMode, 1},
-      {"-SetTimingTolerance", &P::SetTimingTolerance, 1},
   };
+  // The trial type fields, in the field table's order; the count has a
+  // handler of its own (it is kept by the deck and checks the name first).
+  for (const TrialField& field : TrialFields()) {
+    Handler handler = &P::SetTrialCount;
+    if (!field.InDeck()) {
+      handler = field.kind == FieldKind::kBool  ? &P::SetTrialBoolean
+                : field.kind == FieldKind::kInt ? &P::SetTrialInteger
+                                                : &P::SetTrialText;
+    }
+    mCommandTable.push_back({field.command.c_str(), handler, 2, &field});
+  }
+  mCommandTable.insert(mCommandTable.end(), {
+                                                {"-SetShuffleType", &P::SetShuffleType, 1},
+                                                {"-SetShuffleMaxConsecutiveTypeCount",
+                                                 &P::SetShuffleMaxConsecutiveTypeCount, 1},
+                                                {"-SetTrialOrder", &P::SetTrialOrder, 2},
+                                                {"-SetTimingMode", &P::SetTimingMode, 1},
+                                                {"-SetTimingTolerance", &P::SetTimingTolerance, 1},
+                                            });
 }
 
 CommandProcessor::~CommandProcessor() = default;
@@ -174,7 +165,10 @@ int CommandProcessor::ProcessCommandString(const std::string& commandLine) {
         "argument list came back empty");
   }
   for (const CommandEntry& entry : mCommandTable) {
-    if (EqualsIgnoringCase(mArguments[0], entry.name)) return (this->*entry.handler)();
+    if (EqualsIgnoringCase(mArguments[0], entry.name)) {
+      mField = entry.field;
+      return (this->*entry.handler)();
+    }
   }
   return Fail(
       Format("CommandProcessor::ProcessCommandString() - Invalid Command Line Syntax, Unrecognized "
@@ -219,33 +213,34 @@ bool CommandProcessor::CheckBoolean(const char* handler, int argumentNumber, boo
   return false;
 }
 
-int CommandProcessor::SetTrialInteger(const char* handler, const char* command,
-                                      void (Trial::*setter)(int32_t)) {
-  if (!CheckArgumentCount(handler, command, 2)) return -1;
+Trial* CommandProcessor::FieldTrial() {
+  if (!CheckArgumentCount(mField->HandlerName(), mField->command.c_str(), 2)) return nullptr;
   Trial* trial = nullptr;
-  if (trials_.GetTrial(mArguments[1], trial) != 0 || trial == nullptr) return -1;
-  if (!CheckNumeric(handler, 2)) return -1;
-  (trial->*setter)(AsciiToInt32(mArguments[2]));
+  if (trials_.GetTrial(mArguments[1], trial) != 0) return nullptr;
+  return trial;
+}
+
+int CommandProcessor::SetTrialInteger() {
+  Trial* trial = FieldTrial();
+  if (trial == nullptr) return -1;
+  if (!CheckNumeric(mField->HandlerName(), 2)) return -1;
+  mField->SetInt(*trial, AsciiToInt32(mArguments[2]));
   return 0;
 }
 
-int CommandProcessor::SetTrialBoolean(const char* handler, const char* command,
-                                      void (Trial::*setter)(bool)) {
-  if (!CheckArgumentCount(handler, command, 2)) return -1;
-  Trial* trial = nullptr;
-  if (trials_.GetTrial(mArguments[1], trial) != 0 || trial == nullptr) return -1;
+int CommandProcessor::SetTrialBoolean() {
+  Trial* trial = FieldTrial();
+  if (trial == nullptr) return -1;
   bool value = false;
-  if (!CheckBoolean(handler, 2, value)) return -1;
-  (trial->*setter)(value);
+  if (!CheckBoolean(mField->HandlerName(), 2, value)) return -1;
+  mField->SetBool(*trial, value);
   return 0;
 }
 
-int CommandProcessor::SetTrialText(const char* handler, const char* command,
-                                   void (Trial::*setter)(const std::string&)) {
-  if (!CheckArgumentCount(handler, command, 2)) return -1;
-  Trial* trial = nullptr;
-  if (trials_.GetTrial(mArguments[1], trial) != 0 || trial == nullptr) return -1;
-  (trial->*setter)(mArguments[2]);
+int CommandProcessor::SetTrialText() {
+  Trial* trial = FieldTrial();
+  if (trial == nullptr) return -1;
+  mField->SetText(*trial, mArguments[2]);
   return 0;
 }
 
@@ -282,120 +277,6 @@ int CommandProcessor::SetTrialCount() {
   int32_t suitID = 0;
   if (trials_.GetSuitID(mArguments[1], suitID) != 0) return -1;
   return deck_.SetNumCardsInSuit(suitID, count);
-}
-
-int CommandProcessor::SetTrialDuration() {
-  return SetTrialInteger("SetTrialDuration", "-SetTrialDuration", &Trial::SetTrialDuration);
-}
-
-int CommandProcessor::SetInterTrialInterval() {
-  return SetTrialInteger("SetInterTrialInterval", "-SetInterTrialInterval",
-                         &Trial::SetInterTrialInterval);
-}
-
-int CommandProcessor::SetPlayWavFile() {
-  return SetTrialBoolean("SetPlayWavFile", "-SetPlayWavFile", &Trial::SetPlayWavFile);
-}
-
-int CommandProcessor::SetWavFileName() {
-  return SetTrialText("SetWavFileName", "-SetWavFileName", &Trial::SetWavFileName);
-}
-
-int CommandProcessor::SetWavFileBufferNumber() {
-  return SetTrialInteger("SetWavFileBufferNumber", "-SetWavFileBufferNumber",
-                         &Trial::SetWavFileBufferNumber);
-}
-
-int CommandProcessor::SetWavFileBoardNumber() {
-  return SetTrialInteger("SetWavFileBoardNumber", "-SetWavFileBoardNumber",
-                         &Trial::SetWavFileBoardNumber);
-}
-
-int CommandProcessor::SetWavFileSubSystemName() {
-  return SetTrialText("SetWavFileSubSystemName", "-SetWavFileSubSystemName",
-                      &Trial::SetWavFileSubSystemName);
-}
-
-int CommandProcessor::SetStartOfTrialGenerateEvent() {
-  return SetTrialBoolean("SetStartOfTrialGenerateEvent", "-SetStartOfTrialGenerateEvent",
-                         &Trial::SetStartOfTrialGenerateEvent);
-}
-
-int CommandProcessor::SetStartOfTrialEventString() {
-  return SetTrialText("SetStartOfTrialEventString", "-SetStartOfTrialEventString",
-                      &Trial::SetStartOfTrialEventString);
-}
-
-int CommandProcessor::SetStartOfTrialEventTTLValue() {
-  return SetTrialInteger("SetStartOfTrialEventTTLValue", "-SetStartOfTrialEventTTLValue",
-                         &Trial::SetStartOfTrialEventTTLValue);
-}
-
-int CommandProcessor::SetStartOfTrialGenerateTTLPulse() {
-  return SetTrialBoolean("SetStartOfTrialGenerateTTLPulse", "-SetStartOfTrialGenerateTTLPulse",
-                         &Trial::SetStartOfTrialGenerateTTLPulse);
-}
-
-int CommandProcessor::SetStartOfTrialTTLPulseBitNumber() {
-  return SetTrialInteger("SetStartOfTrialTTLPulseBitNumber", "-SetStartOfTrialTTLPulseBitNumber",
-                         &Trial::SetStartOfTrialTTLPulseBitNumber);
-}
-
-int CommandProcessor::SetStartOfTrialTTLPulseDuration() {
-  return SetTrialInteger("SetStartOfTrialTTLPulseDuration", "-SetStartOfTrialTTLPulseDuration",
-                         &Trial::SetStartOfTrialTTLPulseDuration);
-}
-
-int CommandProcessor::SetStartOfTrialTTLPulseBoardNumber() {
-  return SetTrialInteger("SetStartOfTrialTTLPulseBoardNumber",
-                         "-SetStartOfTrialTTLPulseBoardNumber",
-                         &Trial::SetStartOfTrialTTLPulseBoardNumber);
-}
-
-int CommandProcessor::SetStartOfTrialTTLPulseSubSystemName() {
-  return SetTrialText("SetStartOfTrialTTLPulseSubSystemName",
-                      "-SetStartOfTrialTTLPulseSubSystemName",
-                      &Trial::SetStartOfTrialTTLPulseSubSystemName);
-}
-
-int CommandProcessor::SetEndOfTrialGenerateEvent() {
-  return SetTrialBoolean("SetEndOfTrialGenerateEvent", "-SetEndOfTrialGenerateEvent",
-                         &Trial::SetEndOfTrialGenerateEvent);
-}
-
-int CommandProcessor::SetEndOfTrialEventString() {
-  return SetTrialText("SetEndOfTrialEventString", "-SetEndOfTrialEventString",
-                      &Trial::SetEndOfTrialEventString);
-}
-
-int CommandProcessor::SetEndOfTrialEventTTLValue() {
-  return SetTrialInteger("SetEndOfTrialEventTTLValue", "-SetEndOfTrialEventTTLValue",
-                         &Trial::SetEndOfTrialEventTTLValue);
-}
-
-int CommandProcessor::SetEndOfTrialGenerateTTLPulse() {
-  return SetTrialBoolean("SetEndOfTrialGenerateTTLPulse", "-SetEndOfTrialGenerateTTLPulse",
-                         &Trial::SetEndOfTrialGenerateTTLPulse);
-}
-
-int CommandProcessor::SetEndOfTrialTTLPulseBitNumber() {
-  return SetTrialInteger("SetEndOfTrialTTLPulseBitNumber", "-SetEndOfTrialTTLPulseBitNumber",
-                         &Trial::SetEndOfTrialTTLPulseBitNumber);
-}
-
-int CommandProcessor::SetEndOfTrialTTLPulseDuration() {
-  return SetTrialInteger("SetEndOfTrialTTLPulseDuration", "-SetEndOfTrialTTLPulseDuration",
-                         &Trial::SetEndOfTrialTTLPulseDuration);
-}
-
-int CommandProcessor::SetEndOfTrialTTLPulseBoardNumber() {
-  return SetTrialInteger("SetEndOfTrialTTLPulseBoardNumber", "-SetEndOfTrialTTLPulseBoardNumber",
-                         &Trial::SetEndOfTrialTTLPulseBoardNumber);
-}
-
-int CommandProcessor::SetEndOfTrialTTLPulseSubSystemName() {
-  return SetTrialText("SetEndOfTrialTTLPulseSubSystemName", "-SetEndOfTrialTTLPulseSubSystemName",
-                      &Trial::SetEndOfTrialTTLPulseSubSystemName);
 }
 
 int CommandProcessor::SetShuffleType() {

@@ -15,6 +15,7 @@ class CardDeck;
 class LogFile;
 class Trial;
 class TrialContainer;
+struct TrialField;
 
 // Splits `line` into arguments by the setup-file rules:
 //  - every tab, CR and LF becomes a space (inside double quotes too);
@@ -49,7 +50,8 @@ class CommandProcessor {
   struct CommandEntry {
     const char* name;  // with its leading "-"
     Handler handler;
-    int argumentCount;  // arguments after the command name
+    int argumentCount;                  // arguments after the command name
+    const TrialField* field = nullptr;  // the trial type field a command sets
   };
 
   // None of the arguments is owned; all must outlive the interpreter. They
@@ -70,7 +72,7 @@ class CommandProcessor {
   // (logged at ERROR).
   int ParseCommandString(const std::string& commandLine);
 
-  // The command table, in table order (30 entries).
+  // The command table, in table order (31 entries).
   const std::vector<CommandEntry>& GetCommandTable() const { return mCommandTable; }
   // The arguments of the last line split; element 0 is the command name.
   const std::vector<std::string>& GetArguments() const { return mArguments; }
@@ -86,33 +88,15 @@ class CommandProcessor {
   std::vector<std::string> TakeSkippedLogFiles();
 
  private:
-  // One handler per command, named like the command without its dash.
+  // One handler per command, named like the command without its dash, except
+  // the trial type fields: one handler per kind, run for the field of the
+  // entry being run (mField).
   int SetLogFile();
   int AddTrial();
   int SetTrialCount();
-  int SetTrialDuration();
-  int SetInterTrialInterval();
-  int SetPlayWavFile();
-  int SetWavFileName();
-  int SetWavFileBufferNumber();
-  int SetWavFileBoardNumber();
-  int SetWavFileSubSystemName();
-  int SetStartOfTrialGenerateEvent();
-  int SetStartOfTrialEventString();
-  int SetStartOfTrialEventTTLValue();
-  int SetStartOfTrialGenerateTTLPulse();
-  int SetStartOfTrialTTLPulseBitNumber();
-  int SetStartOfTrialTTLPulseDuration();
-  int SetStartOfTrialTTLPulseBoardNumber();
-  int SetStartOfTrialTTLPulseSubSystemName();
-  int SetEndOfTrialGenerateEvent();
-  int SetEndOfTrialEventString();
-  int SetEndOfTrialEventTTLValue();
-  int SetEndOfTrialGenerateTTLPulse();
-  int SetEndOfTrialTTLPulseBitNumber();
-  int SetEndOfTrialTTLPulseDuration();
-  int SetEndOfTrialTTLPulseBoardNumber();
-  int SetEndOfTrialTTLPulseSubSystemName();
+  int SetTrialInteger();
+  int SetTrialBoolean();
+  int SetTrialText();
   int SetShuffleType();
   int SetShuffleMaxConsecutiveTypeCount();
   int SetTrialOrder();
@@ -124,12 +108,9 @@ class CommandProcessor {
   bool CheckArgumentCount(const char* handler, const char* command, int expected);
   bool CheckNumeric(const char* handler, int argumentNumber);
   bool CheckBoolean(const char* handler, int argumentNumber, bool& value);
-  // The three kinds of trial type commands: count check, look-up by name,
-  // value check, setter.
-  int SetTrialInteger(const char* handler, const char* command, void (Trial::*setter)(int32_t));
-  int SetTrialBoolean(const char* handler, const char* command, void (Trial::*setter)(bool));
-  int SetTrialText(const char* handler, const char* command,
-                   void (Trial::*setter)(const std::string&));
+  // The steps shared by the trial type field handlers: count check and
+  // look-up by name; null after a failure (logged).
+  Trial* FieldTrial();
   int Fail(const std::string& message);
 
   LogFile& log_;
@@ -137,6 +118,7 @@ class CommandProcessor {
   CardDeck& deck_;
 
   std::vector<CommandEntry> mCommandTable;
+  const TrialField* mField = nullptr;  // the field of the command being run
   std::string mMessage;
   std::vector<std::string> mArguments;
   bool mLogFileSwitching = true;

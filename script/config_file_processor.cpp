@@ -12,6 +12,7 @@
 #include "trials/card_deck.h"
 #include "trials/trial.h"
 #include "trials/trial_container.h"
+#include "trials/trial_fields.h"
 
 namespace orvanta {
 
@@ -208,20 +209,6 @@ std::vector<std::string> ConfigFileProcessor::FindUnreadableValues() {
                logPath.c_str(), parts.c_str()));
   }
 
-  struct Field {
-    const char* label;
-    std::string (Trial::*getter)() const;
-    bool alwaysWritten;  // written even when empty
-  };
-  static const Field kFields[] = {
-      {"wav file name", &Trial::GetWavFileName, false},
-      {"wav file subsystem name", &Trial::GetWavFileSubSystemName, true},
-      {"start of trial event string", &Trial::GetStartOfTrialEventString, false},
-      {"start of trial pulse subsystem name", &Trial::GetStartOfTrialTTLPulseSubSystemName, true},
-      {"end of trial event string", &Trial::GetEndOfTrialEventString, false},
-      {"end of trial pulse subsystem name", &Trial::GetEndOfTrialTTLPulseSubSystemName, true},
-  };
-
   for (const std::string& name : trials_.GetTrialNames()) {
     if (const std::string parts = UnreadableParts(name); !parts.empty()) {
       problems.push_back(
@@ -231,14 +218,15 @@ std::vector<std::string> ConfigFileProcessor::FindUnreadableValues() {
     }
     Trial* trial = nullptr;
     if (trials_.GetTrial(name, trial) != 0 || trial == nullptr) continue;
-    for (const Field& field : kFields) {
-      const std::string value = (trial->*field.getter)();
+    for (const TrialField& field : TrialFields()) {
+      if (field.kind != FieldKind::kText) continue;
+      const std::string value = field.GetText(*trial);
       if (value.empty()) {
-        if (field.alwaysWritten) {
+        if (field.savedWhenEmpty) {
           problems.push_back(
               Format("Trial type \"%s\": the %s is empty and will not read back "
                      "from the setup file.",
-                     name.c_str(), field.label));
+                     name.c_str(), field.unreadableLabel.c_str()));
         }
         continue;
       }
@@ -246,7 +234,7 @@ std::vector<std::string> ConfigFileProcessor::FindUnreadableValues() {
         problems.push_back(
             Format("Trial type \"%s\": the %s \"%s\" holds %s and will not read "
                    "back from the setup file.",
-                   name.c_str(), field.label, value.c_str(), parts.c_str()));
+                   name.c_str(), field.unreadableLabel.c_str(), value.c_str(), parts.c_str()));
       }
     }
   }

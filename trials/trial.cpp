@@ -4,6 +4,7 @@
 
 #include "trials/card_deck.h"
 #include "trials/trial_container.h"
+#include "trials/trial_fields.h"
 
 namespace orvanta {
 
@@ -16,7 +17,8 @@ class SetupLines {
 
   void Command(const char* command) { text_ += std::string(command) + " \"" + name_ + "\"\r\n"; }
   void Int(const char* command, int32_t value) { Line(command, std::to_string(value)); }
-  void Bool(const char* command, bool value) { Line(command, value ? "true" : "false"); }
+  // A number or a boolean, already as text.
+  void Value(const char* command, const std::string& value) { Line(command, value); }
   // Strings are written between quotes as they stand, without escaping.
   void String(const char* command, const std::string& value) { Line(command, "\"" + value + "\""); }
   void StringIfSet(const char* command, const std::string& value) {
@@ -34,7 +36,28 @@ class SetupLines {
   std::string text_;
 };
 
+// One value of `trial` as a save writes it: the text itself (without quotes),
+// "true" or "false", or the number. Called with the trial's lock held.
+struct SetupValueVisitor {
+  const Trial& trial;
+  const TrialEdge& edge;
+  std::string operator()(std::monostate) const { return std::string(); }
+  std::string operator()(bool Trial::*own) const { return Text(trial.*own); }
+  std::string operator()(int32_t Trial::*own) const { return Text(trial.*own); }
+  std::string operator()(std::string Trial::*own) const { return trial.*own; }
+  std::string operator()(bool TrialEdge::*member) const { return Text(edge.*member); }
+  std::string operator()(int32_t TrialEdge::*member) const { return Text(edge.*member); }
+  std::string operator()(std::string TrialEdge::*member) const { return edge.*member; }
+  static std::string Text(bool value) { return value ? "true" : "false"; }
+  static std::string Text(int32_t value) { return std::to_string(value); }
+};
+
 }  // namespace
+
+std::string Trial::SetupValueText(const TrialField& field) const {
+  return std::visit(SetupValueVisitor{*this, EdgeOf(field.edge.value_or(EdgeSide::kStart))},
+                    field.member);
+}
 
 std::string Trial::GetSetupFileLines(TrialContainer& trials, CardDeck& deck) const {
   // The count lives in the deck, reached through the suit ID. Neither the
@@ -50,32 +73,24 @@ std::string Trial::GetSetupFileLines(TrialContainer& trials, CardDeck& deck) con
   MutexLock lock(&mMutex);
   SetupLines lines(name);
   lines.Command("-AddTrial");
-  // A type that is not in the list has no count to write; the lookup has
-  // logged why.
-  if (have_count) lines.Int("-SetTrialCount", count);
-  lines.Int("-SetTrialDuration", mTrialDuration);
-  lines.Int("-SetInterTrialInterval", mInterTrialInterval);
-  lines.Bool("-SetPlayWavFile", mPlayWavFile);
-  lines.StringIfSet("-SetWavFileName", mWavFileName);
-  lines.Int("-SetWavFileBufferNumber", mWavFileBufferNumber);
-  lines.Int("-SetWavFileBoardNumber", mWavFileBoardNumber);
-  lines.String("-SetWavFileSubSystemName", mWavFileSubSystemName);
-  lines.Bool("-SetStartOfTrialGenerateEvent", mStartOfTrialGenerateEvent);
-  lines.StringIfSet("-SetStartOfTrialEventString", mStartOfTrialEventString);
-  lines.Int("-SetStartOfTrialEventTTLValue", mStartOfTrialEventTTLValue);
-  lines.Bool("-SetStartOfTrialGenerateTTLPulse", mStartOfTrialGenerateTTLPulse);
-  lines.Int("-SetStartOfTrialTTLPulseBitNumber", mStartOfTrialTTLPulseBitNumber);
-  lines.Int("-SetStartOfTrialTTLPulseDuration", mStartOfTrialTTLPulseDuration);
-  lines.Int("-SetStartOfTrialTTLPulseBoardNumber", mStartOfTrialTTLPulseBoardNumber);
-  lines.String("-SetStartOfTrialTTLPulseSubSystemName", mStartOfTrialTTLPulseSubSystemName);
-  lines.Bool("-SetEndOfTrialGenerateEvent", mEndOfTrialGenerateEvent);
-  lines.StringIfSet("-SetEndOfTrialEventString", mEndOfTrialEventString);
-  lines.Int("-SetEndOfTrialEventTTLValue", mEndOfTrialEventTTLValue);
-  lines.Bool("-SetEndOfTrialGenerateTTLPulse", mEndOfTrialGenerateTTLPulse);
-  lines.Int("-SetEndOfTrialTTLPulseBitNumber", mEndOfTrialTTLPulseBitNumber);
-  lines.Int("-SetEndOfTrialTTLPulseDuration", mEndOfTrialTTLPulseDuration);
-  lines.Int("-SetEndOfTrialTTLPulseBoardNumber", mEndOfTrialTTLPulseBoardNumber);
-  lines.String("-SetEndOfTrialTTLPulseSubSystemName", mEndOfTrialTTLPulseSubSystemName);
+  for (const TrialField& field : TrialFields()) {
+    // A type that is not in the list has no count to write; the lookup has
+    // logged why.
+    if (field.InDeck()) {
+      if (have_count) lines.Int(field.command.c_str(), count);
+      continue;
+    }
+    if (field.kind == FieldKind::kText) {
+      const std::string text = SetupValueText(field);
+      if (field.savedWhenEmpty) {
+        lines.String(field.command.c_str(), text);
+      } else {
+        lines.StringIfSet(field.command.c_str(), text);
+      }
+    } else {
+      lines.Value(field.command.c_str(), SetupValueText(field));
+    }
+  }
   return lines.text();
 }
 

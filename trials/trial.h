@@ -6,11 +6,13 @@
 #include <string>
 
 #include "platform/mutex.h"
+#include "trials/trial_edge.h"
 
 namespace orvanta {
 
 class CardDeck;
 class TrialContainer;
+struct TrialField;
 
 // Setters store values unchanged; range checks belong to the callers.
 //
@@ -27,88 +29,117 @@ class Trial {
   std::string GetName() const { return Read(&Trial::mName); }
   void SetName(const std::string& name) { Write(&Trial::mName, name); }
 
+  // Everything of one edge at once, read or written under one lock.
+  TrialEdge GetEdge(EdgeSide side) const {
+    MutexLock lock(&mMutex);
+    return EdgeOf(side);
+  }
+  void SetEdge(EdgeSide side, const TrialEdge& edge) {
+    MutexLock lock(&mMutex);
+    EdgeOf(side) = edge;
+  }
+
   int32_t GetTrialDuration() const { return Read(&Trial::mTrialDuration); }
   void SetTrialDuration(int32_t value) { Write(&Trial::mTrialDuration, value); }
   int32_t GetInterTrialInterval() const { return Read(&Trial::mInterTrialInterval); }
   void SetInterTrialInterval(int32_t value) { Write(&Trial::mInterTrialInterval, value); }
-  bool GetStartOfTrialGenerateEvent() const { return Read(&Trial::mStartOfTrialGenerateEvent); }
+  bool GetStartOfTrialGenerateEvent() const {
+    return ReadEdge(EdgeSide::kStart, &TrialEdge::generateEvent);
+  }
   void SetStartOfTrialGenerateEvent(bool value) {
-    Write(&Trial::mStartOfTrialGenerateEvent, value);
+    WriteEdge(EdgeSide::kStart, &TrialEdge::generateEvent, value);
   }
-  std::string GetStartOfTrialEventString() const { return Read(&Trial::mStartOfTrialEventString); }
+  std::string GetStartOfTrialEventString() const {
+    return ReadEdge(EdgeSide::kStart, &TrialEdge::eventString);
+  }
   void SetStartOfTrialEventString(const std::string& value) {
-    Write(&Trial::mStartOfTrialEventString, value);
+    WriteEdge(EdgeSide::kStart, &TrialEdge::eventString, value);
   }
-  int32_t GetStartOfTrialEventTTLValue() const { return Read(&Trial::mStartOfTrialEventTTLValue); }
+  int32_t GetStartOfTrialEventTTLValue() const {
+    return ReadEdge(EdgeSide::kStart, &TrialEdge::eventTTLValue);
+  }
   void SetStartOfTrialEventTTLValue(int32_t value) {
-    Write(&Trial::mStartOfTrialEventTTLValue, value);
+    WriteEdge(EdgeSide::kStart, &TrialEdge::eventTTLValue, value);
   }
   bool GetStartOfTrialGenerateTTLPulse() const {
-    return Read(&Trial::mStartOfTrialGenerateTTLPulse);
+    return ReadEdge(EdgeSide::kStart, &TrialEdge::generateTTLPulse);
   }
   void SetStartOfTrialGenerateTTLPulse(bool value) {
-    Write(&Trial::mStartOfTrialGenerateTTLPulse, value);
+    WriteEdge(EdgeSide::kStart, &TrialEdge::generateTTLPulse, value);
   }
   int32_t GetStartOfTrialTTLPulseBitNumber() const {
-    return Read(&Trial::mStartOfTrialTTLPulseBitNumber);
+    return ReadEdge(EdgeSide::kStart, &TrialEdge::pulseBitNumber);
   }
   void SetStartOfTrialTTLPulseBitNumber(int32_t value) {
-    Write(&Trial::mStartOfTrialTTLPulseBitNumber, value);
+    WriteEdge(EdgeSide::kStart, &TrialEdge::pulseBitNumber, value);
   }
   int32_t GetStartOfTrialTTLPulseDuration() const {
-    return Read(&Trial::mStartOfTrialTTLPulseDuration);
+    return ReadEdge(EdgeSide::kStart, &TrialEdge::pulseDuration);
   }
   void SetStartOfTrialTTLPulseDuration(int32_t value) {
-    Write(&Trial::mStartOfTrialTTLPulseDuration, value);
+    WriteEdge(EdgeSide::kStart, &TrialEdge::pulseDuration, value);
   }
   int32_t GetStartOfTrialTTLPulseBoardNumber() const {
-    return Read(&Trial::mStartOfTrialTTLPulseBoardNumber);
+    return ReadEdge(EdgeSide::kStart, &TrialEdge::pulseBoardNumber);
   }
   void SetStartOfTrialTTLPulseBoardNumber(int32_t value) {
-    Write(&Trial::mStartOfTrialTTLPulseBoardNumber, value);
+    WriteEdge(EdgeSide::kStart, &TrialEdge::pulseBoardNumber, value);
   }
   std::string GetStartOfTrialTTLPulseSubSystemName() const {
-    return Read(&Trial::mStartOfTrialTTLPulseSubSystemName);
+    return ReadEdge(EdgeSide::kStart, &TrialEdge::pulseSubSystemName);
   }
   void SetStartOfTrialTTLPulseSubSystemName(const std::string& value) {
-    Write(&Trial::mStartOfTrialTTLPulseSubSystemName, value);
+    WriteEdge(EdgeSide::kStart, &TrialEdge::pulseSubSystemName, value);
   }
-  bool GetEndOfTrialGenerateEvent() const { return Read(&Trial::mEndOfTrialGenerateEvent); }
-  void SetEndOfTrialGenerateEvent(bool value) { Write(&Trial::mEndOfTrialGenerateEvent, value); }
-  std::string GetEndOfTrialEventString() const { return Read(&Trial::mEndOfTrialEventString); }
+  bool GetEndOfTrialGenerateEvent() const {
+    return ReadEdge(EdgeSide::kEnd, &TrialEdge::generateEvent);
+  }
+  void SetEndOfTrialGenerateEvent(bool value) {
+    WriteEdge(EdgeSide::kEnd, &TrialEdge::generateEvent, value);
+  }
+  std::string GetEndOfTrialEventString() const {
+    return ReadEdge(EdgeSide::kEnd, &TrialEdge::eventString);
+  }
   void SetEndOfTrialEventString(const std::string& value) {
-    Write(&Trial::mEndOfTrialEventString, value);
+    WriteEdge(EdgeSide::kEnd, &TrialEdge::eventString, value);
   }
-  int32_t GetEndOfTrialEventTTLValue() const { return Read(&Trial::mEndOfTrialEventTTLValue); }
-  void SetEndOfTrialEventTTLValue(int32_t value) { Write(&Trial::mEndOfTrialEventTTLValue, value); }
-  bool GetEndOfTrialGenerateTTLPulse() const { return Read(&Trial::mEndOfTrialGenerateTTLPulse); }
+  int32_t GetEndOfTrialEventTTLValue() const {
+    return ReadEdge(EdgeSide::kEnd, &TrialEdge::eventTTLValue);
+  }
+  void SetEndOfTrialEventTTLValue(int32_t value) {
+    WriteEdge(EdgeSide::kEnd, &TrialEdge::eventTTLValue, value);
+  }
+  bool GetEndOfTrialGenerateTTLPulse() const {
+    return ReadEdge(EdgeSide::kEnd, &TrialEdge::generateTTLPulse);
+  }
   void SetEndOfTrialGenerateTTLPulse(bool value) {
-    Write(&Trial::mEndOfTrialGenerateTTLPulse, value);
+    WriteEdge(EdgeSide::kEnd, &TrialEdge::generateTTLPulse, value);
   }
   int32_t GetEndOfTrialTTLPulseBitNumber() const {
-    return Read(&Trial::mEndOfTrialTTLPulseBitNumber);
+    return ReadEdge(EdgeSide::kEnd, &TrialEdge::pulseBitNumber);
   }
   void SetEndOfTrialTTLPulseBitNumber(int32_t value) {
-    Write(&Trial::mEndOfTrialTTLPulseBitNumber, value);
+    WriteEdge(EdgeSide::kEnd, &TrialEdge::pulseBitNumber, value);
   }
   int32_t GetEndOfTrialTTLPulseDuration() const {
-    return Read(&Trial::mEndOfTrialTTLPulseDuration);
+    return ReadEdge(EdgeSide::kEnd, &TrialEdge::pulseDuration);
   }
   void SetEndOfTrialTTLPulseDuration(int32_t value) {
-    Write(&Trial::mEndOfTrialTTLPulseDuration, value);
+    WriteEdge(EdgeSide::kEnd, &TrialEdge::pulseDuration, value);
   }
   int32_t GetEndOfTrialTTLPulseBoardNumber() const {
-    return Read(&Trial::mEndOfTrialTTLPulseBoardNumber);
+    return ReadEdge(EdgeSide::kEnd, &TrialEdge::pulseBoardNumber);
   }
   void SetEndOfTrialTTLPulseBoardNumber(int32_t value) {
-    Write(&Trial::mEndOfTrialTTLPulseBoardNumber, value);
+    WriteEdge(EdgeSide::kEnd, &TrialEdge::pulseBoardNumber, value);
   }
   std::string GetEndOfTrialTTLPulseSubSystemName() const {
-    return Read(&Trial::mEndOfTrialTTLPulseSubSystemName);
+    return ReadEdge(EdgeSide::kEnd, &TrialEdge::pulseSubSystemName);
   }
   void SetEndOfTrialTTLPulseSubSystemName(const std::string& value) {
-    Write(&Trial::mEndOfTrialTTLPulseSubSystemName, value);
+    WriteEdge(EdgeSide::kEnd, &TrialEdge::pulseSubSystemName, value);
   }
+
   bool GetPlayWavFile() const { return Read(&Trial::mPlayWavFile); }
   void SetPlayWavFile(bool value) { Write(&Trial::mPlayWavFile, value); }
   std::string GetWavFileName() const { return Read(&Trial::mWavFileName); }
@@ -142,26 +173,34 @@ class Trial {
     this->*field = value;
   }
 
+  template <class T>
+  T ReadEdge(EdgeSide side, T TrialEdge::*field) const EXCLUDES(mMutex) {
+    MutexLock lock(&mMutex);
+    return EdgeOf(side).*field;
+  }
+  template <class T>
+  void WriteEdge(EdgeSide side, T TrialEdge::*field, const T& value) EXCLUDES(mMutex) {
+    MutexLock lock(&mMutex);
+    EdgeOf(side).*field = value;
+  }
+  TrialEdge& EdgeOf(EdgeSide side) REQUIRES(mMutex) {
+    return side == EdgeSide::kStart ? mStart : mEnd;
+  }
+  const TrialEdge& EdgeOf(EdgeSide side) const REQUIRES(mMutex) {
+    return side == EdgeSide::kStart ? mStart : mEnd;
+  }
+  // The setup-file text of one field's value, as a save writes it.
+  std::string SetupValueText(const TrialField& field) const REQUIRES(mMutex);
+
+  // The field table names the fields by their member pointers.
+  friend struct TrialFieldAccess;
+
   mutable Mutex mMutex;  // guards every field below
   std::string mName GUARDED_BY(mMutex);
   int32_t mTrialDuration GUARDED_BY(mMutex) = 2000;
   int32_t mInterTrialInterval GUARDED_BY(mMutex) = 5000;
-  bool mStartOfTrialGenerateEvent GUARDED_BY(mMutex) = false;
-  std::string mStartOfTrialEventString GUARDED_BY(mMutex) = "";
-  int32_t mStartOfTrialEventTTLValue GUARDED_BY(mMutex) = 0;
-  bool mStartOfTrialGenerateTTLPulse GUARDED_BY(mMutex) = false;
-  int32_t mStartOfTrialTTLPulseBitNumber GUARDED_BY(mMutex) = 0;
-  int32_t mStartOfTrialTTLPulseDuration GUARDED_BY(mMutex) = 0;
-  int32_t mStartOfTrialTTLPulseBoardNumber GUARDED_BY(mMutex) = 0;
-  std::string mStartOfTrialTTLPulseSubSystemName GUARDED_BY(mMutex) = "VRXBD";
-  bool mEndOfTrialGenerateEvent GUARDED_BY(mMutex) = false;
-  std::string mEndOfTrialEventString GUARDED_BY(mMutex) = "";
-  int32_t mEndOfTrialEventTTLValue GUARDED_BY(mMutex) = 0;
-  bool mEndOfTrialGenerateTTLPulse GUARDED_BY(mMutex) = false;
-  int32_t mEndOfTrialTTLPulseBitNumber GUARDED_BY(mMutex) = 0;
-  int32_t mEndOfTrialTTLPulseDuration GUARDED_BY(mMutex) = 0;
-  int32_t mEndOfTrialTTLPulseBoardNumber GUARDED_BY(mMutex) = 0;
-  std::string mEndOfTrialTTLPulseSubSystemName GUARDED_BY(mMutex) = "VRXBD";
+  TrialEdge mStart GUARDED_BY(mMutex);
+  TrialEdge mEnd GUARDED_BY(mMutex);
   bool mPlayWavFile GUARDED_BY(mMutex) = false;
   std::string mWavFileName GUARDED_BY(mMutex) = "";
   int32_t mWavFileBufferNumber GUARDED_BY(mMutex) = 0;

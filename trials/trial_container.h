@@ -234,6 +234,17 @@ class TrialContainer {
   // False when the run was stopped.
   bool WaitWhilePaused(Run& run, int32_t trialNumber, RunClock& clock,
                        RunSchedule::Duration& paused) EXCLUDES(mRunMutex);
+  // The trial type dealt as `suitID`, or null.
+  std::shared_ptr<Trial> TrialOfSuit(int32_t suitID) EXCLUDES(mMutex);
+  // Plays one edge of `trial`: the start posts its event, plays the wav and
+  // sends its pulse; the end sends its pulse and posts its event. Each part
+  // reads its settings when its turn comes. `pulseWidth` receives the width
+  // the pulse was played with (0 without one). False when the run must end.
+  bool PlayEdge(Step& step, const Trial& trial, EdgeSide side, int32_t& pulseWidth);
+  // After the last trial or a stop: the run's outcome, its log lines, box and
+  // observers. The caller marks the run ended afterwards.
+  void FinishRun(Run& run, RunSummary& end, int32_t numCards, RunClock& clock,
+                 RunObserver* observer) EXCLUDES(mRunMutex);
   // The output commands within a step of a run. False when Stop cut them
   // short; nothing more may be sent or logged then.
   bool PostEventIn(Step& step, const std::string& eventString, int32_t ttlValue);

@@ -26,10 +26,11 @@ TrialPeriod NominalTrialPeriod(int32_t durationMs, int32_t intervalMs, bool star
 }
 
 TrialPeriod NominalTrialPeriod(const Trial& trial) {
-  return NominalTrialPeriod(
-      trial.GetTrialDuration(), trial.GetInterTrialInterval(),
-      trial.GetStartOfTrialGenerateTTLPulse(), trial.GetStartOfTrialTTLPulseDuration(),
-      trial.GetEndOfTrialGenerateTTLPulse(), trial.GetEndOfTrialTTLPulseDuration());
+  const TrialEdge start = trial.GetEdge(EdgeSide::kStart);
+  const TrialEdge end = trial.GetEdge(EdgeSide::kEnd);
+  return NominalTrialPeriod(trial.GetTrialDuration(), trial.GetInterTrialInterval(),
+                            start.generateTTLPulse, start.pulseDuration, end.generateTTLPulse,
+                            end.pulseDuration);
 }
 
 }  // namespace orvanta

@@ -12,6 +12,7 @@
 #include "trials/reply_text.h"
 #include "trials/run_verdict.h"
 #include "trials/trial_container.h"
+#include "trials/trial_period.h"
 #include "trials/worker_priority.h"
 
 namespace orvanta {
@@ -177,16 +178,8 @@ void TrialContainer::ProcessTrials(Run& run) {
     // A card that cannot be dealt (the deck shrank under the run) is a card
     // without a trial type.
     if (deck_.DealNextCard(suitID) != 0) suitID = -1;
-    std::shared_ptr<Trial> trial;
-    {
-      MutexLock lock(&mMutex);
-      for (std::size_t i = 0; i < mSuitIDs.size(); ++i) {
-        if (mSuitIDs[i] == suitID) {
-          trial = mTrials[i];  // kept alive for this trial even if removed meanwhile
-          break;
-        }
-      }
-    }
+    // Kept alive for this trial even if removed meanwhile.
+    const std::shared_ptr<Trial> trial = TrialOfSuit(suitID);
     if (trial == nullptr) {
       mProgress.TrialStarted(t, std::string(), step.mark);
       if (observer != nullptr) observer->OnTrialStarted(t, std::string(), clock.Now());
@@ -202,52 +195,15 @@ void TrialContainer::ProcessTrials(Run& run) {
 
     // Each setting is read when its step comes, so an edit during the run
     // takes effect at the next step that reads it.
-    if (trial->GetStartOfTrialGenerateEvent()) {
-      step.step = RunStep::kStartEvent;
-      if (!PostEventIn(step, trial->GetStartOfTrialEventString(),
-                       trial->GetStartOfTrialEventTTLValue())) {
-        break;
-      }
-    }
-    if (trial->GetPlayWavFile()) {
-      step.step = RunStep::kWav;
-      if (!PlayWavFileIn(step, trial->GetWavFileName(), trial->GetWavFileSubSystemName(),
-                         trial->GetWavFileBoardNumber(), trial->GetWavFileBufferNumber())) {
-        break;
-      }
-    }
     int32_t startPulseWidth = 0;  // as the fixed schedule counts it
-    if (trial->GetStartOfTrialGenerateTTLPulse()) {
-      step.step = RunStep::kStartPulse;
-      startPulseWidth = trial->GetStartOfTrialTTLPulseDuration();
-      if (!GenerateTTLPulseIn(step, trial->GetStartOfTrialTTLPulseSubSystemName(),
-                              trial->GetStartOfTrialTTLPulseBoardNumber(),
-                              trial->GetStartOfTrialTTLPulseBitNumber(), startPulseWidth)) {
-        break;
-      }
-    }
+    if (!PlayEdge(step, *trial, EdgeSide::kStart, startPulseWidth)) break;
     step.step = RunStep::kOther;
     if (!WaitUntil(step, schedule.TrialEnd(step.mark, startPulseWidth, trial->GetTrialDuration()),
                    "the end of the trial")) {
       break;
     }
     int32_t endPulseWidth = 0;
-    if (trial->GetEndOfTrialGenerateTTLPulse()) {
-      step.step = RunStep::kEndPulse;
-      endPulseWidth = trial->GetEndOfTrialTTLPulseDuration();
-      if (!GenerateTTLPulseIn(step, trial->GetEndOfTrialTTLPulseSubSystemName(),
-                              trial->GetEndOfTrialTTLPulseBoardNumber(),
-                              trial->GetEndOfTrialTTLPulseBitNumber(), endPulseWidth)) {
-        break;
-      }
-    }
-    if (trial->GetEndOfTrialGenerateEvent()) {
-      step.step = RunStep::kEndEvent;
-      if (!PostEventIn(step, trial->GetEndOfTrialEventString(),
-                       trial->GetEndOfTrialEventTTLValue())) {
-        break;
-      }
-    }
+    if (!PlayEdge(step, *trial, EdgeSide::kEnd, endPulseWidth)) break;
     if (run.stop.IsRequested()) break;
     Note(kLogNotice, "End Trial #" + std::to_string(t));
     step.step = RunStep::kOther;
@@ -255,18 +211,62 @@ void TrialContainer::ProcessTrials(Run& run) {
     stopped = !WaitUntil(step, schedule.NextTrial(step.mark, endPulseWidth, interval),
                          t == numCards ? "the end of the run" : "the start of the next trial");
     if (!stopped && run.timing == TimingMode::kRelative) {
-      // The trial's period against its nominal one, as the settings read now.
-      const auto nominal = std::chrono::milliseconds(
-          int64_t{startPulseWidth < 0 ? 0 : startPulseWidth} +
-          std::max(0, trial->GetTrialDuration()) + (endPulseWidth < 0 ? 0 : endPulseWidth) +
-          std::max(0, interval));
-      end.timing.Add(step.mark - onset - nominal);
+      // The trial's period against its nominal one, as the settings read now
+      // (the pulses with the widths they were played with).
+      const TrialPeriod nominal = NominalTrialPeriod(trial->GetTrialDuration(), interval, true,
+                                                     startPulseWidth, true, endPulseWidth);
+      end.timing.Add(step.mark - onset - std::chrono::milliseconds(nominal.periodMs));
     }
   }
 
   // A laser or a valve must not stay on after a Stop or a lost connection.
   if (step.pulseSet) ResetPendingPulse(step);
 
+  FinishRun(run, end, numCards, clock, observer);
+  MarkEnded(run);
+}
+
+std::shared_ptr<Trial> TrialContainer::TrialOfSuit(int32_t suitID) {
+  MutexLock lock(&mMutex);
+  for (std::size_t i = 0; i < mSuitIDs.size(); ++i) {
+    if (mSuitIDs[i] == suitID) return mTrials[i];
+  }
+  return nullptr;
+}
+
+bool TrialContainer::PlayEdge(Step& step, const Trial& trial, EdgeSide side, int32_t& pulseWidth) {
+  const bool start = side == EdgeSide::kStart;
+  pulseWidth = 0;
+  auto postEvent = [&] {
+    const TrialEdge edge = trial.GetEdge(side);
+    if (!edge.generateEvent) return true;
+    step.step = start ? RunStep::kStartEvent : RunStep::kEndEvent;
+    return PostEventIn(step, edge.eventString, edge.eventTTLValue);
+  };
+  // The start posts its event first and plays the wav before its pulse; the
+  // end posts its event last.
+  if (start && !postEvent()) return false;
+  if (start && trial.GetPlayWavFile()) {
+    step.step = RunStep::kWav;
+    if (!PlayWavFileIn(step, trial.GetWavFileName(), trial.GetWavFileSubSystemName(),
+                       trial.GetWavFileBoardNumber(), trial.GetWavFileBufferNumber())) {
+      return false;
+    }
+  }
+  const TrialEdge edge = trial.GetEdge(side);
+  if (edge.generateTTLPulse) {
+    step.step = start ? RunStep::kStartPulse : RunStep::kEndPulse;
+    pulseWidth = edge.pulseDuration;
+    if (!GenerateTTLPulseIn(step, edge.pulseSubSystemName, edge.pulseBoardNumber,
+                            edge.pulseBitNumber, pulseWidth)) {
+      return false;
+    }
+  }
+  return start || postEvent();
+}
+
+void TrialContainer::FinishRun(Run& run, RunSummary& end, int32_t numCards, RunClock& clock,
+                               RunObserver* observer) {
   // The run ended by itself (completed, or failed) unless a stop was
   // requested; decided under the run lock, which Stop holds when it requests
   // the stop.
@@ -334,7 +334,6 @@ void TrialContainer::ProcessTrials(Run& run) {
     Note(kLogWarning, "TrialContainer::ProcessTrials() - Warning, until the stop " +
                           end.timing.Describe() + ".");
   }
-  MarkEnded(run);
 }
 
 bool TrialContainer::Exchange(Step& step, const std::string& command, std::string& reply,
