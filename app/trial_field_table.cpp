@@ -1,74 +1,67 @@
 #include "app/trial_field_table.h"
 
+#include <cstdlib>
+
 namespace orvanta {
+
+const TrialField& FieldOf(const char* key) {
+  const TrialField* field = FindTrialFieldByKey(key);
+  if (field == nullptr) std::abort();  // a misspelt key in the tables below
+  return *field;
+}
 
 const EdgeSideUi kStartOfTrialUi{
     "Start of Trial",
     ctl::kStartOfTrialGroup,
-    {"Generate Event", ctl::kStartGenerateEventCheck, &Trial::GetStartOfTrialGenerateEvent,
-     &Trial::SetStartOfTrialGenerateEvent},
+    {"Generate Event", ctl::kStartGenerateEventCheck, "start.generateEvent"},
     TextFieldUi("Event String", ctl::kStartEventStringLabel, ctl::kStartEventStringEdit,
-                &Trial::GetStartOfTrialEventString, &Trial::SetStartOfTrialEventString, true),
+                "start.eventString", true),
     NumberFieldUi("TTL Value", ctl::kStartTtlValueLabel, ctl::kStartTtlValueEdit,
-                  &Trial::GetStartOfTrialEventTTLValue, &Trial::SetStartOfTrialEventTTLValue),
-    {"Generate TTL Pulse", ctl::kStartGenerateTtlPulseCheck,
-     &Trial::GetStartOfTrialGenerateTTLPulse, &Trial::SetStartOfTrialGenerateTTLPulse},
+                  "start.eventTTLValue"),
+    {"Generate TTL Pulse", ctl::kStartGenerateTtlPulseCheck, "start.generateTTLPulse"},
     NumberFieldUi("Bit Number", ctl::kStartBitNumberLabel, ctl::kStartBitNumberEdit,
-                  &Trial::GetStartOfTrialTTLPulseBitNumber,
-                  &Trial::SetStartOfTrialTTLPulseBitNumber),
+                  "start.pulseBitNumber"),
     NumberFieldUi("Duration (ms)", ctl::kStartPulseDurationLabel, ctl::kStartPulseDurationEdit,
-                  &Trial::GetStartOfTrialTTLPulseDuration, &Trial::SetStartOfTrialTTLPulseDuration),
+                  "start.pulseDuration"),
     NumberFieldUi("Board Number", ctl::kStartBoardNumberLabel, ctl::kStartBoardNumberEdit,
-                  &Trial::GetStartOfTrialTTLPulseBoardNumber,
-                  &Trial::SetStartOfTrialTTLPulseBoardNumber),
+                  "start.pulseBoardNumber"),
     TextFieldUi("Sub System Name", ctl::kStartSubSystemNameLabel, ctl::kStartSubSystemNameEdit,
-                &Trial::GetStartOfTrialTTLPulseSubSystemName,
-                &Trial::SetStartOfTrialTTLPulseSubSystemName, false),
+                "start.pulseSubSystemName", false),
 };
 
 const EdgeSideUi kEndOfTrialUi{
     "End of Trial",
     ctl::kEndOfTrialGroup,
-    {"Generate Event", ctl::kEndGenerateEventCheck, &Trial::GetEndOfTrialGenerateEvent,
-     &Trial::SetEndOfTrialGenerateEvent},
+    {"Generate Event", ctl::kEndGenerateEventCheck, "end.generateEvent"},
     TextFieldUi("Event String", ctl::kEndEventStringLabel, ctl::kEndEventStringEdit,
-                &Trial::GetEndOfTrialEventString, &Trial::SetEndOfTrialEventString, true),
-    NumberFieldUi("TTL Value", ctl::kEndTtlValueLabel, ctl::kEndTtlValueEdit,
-                  &Trial::GetEndOfTrialEventTTLValue, &Trial::SetEndOfTrialEventTTLValue),
-    {"Generate TTL Pulse", ctl::kEndGenerateTtlPulseCheck, &Trial::GetEndOfTrialGenerateTTLPulse,
-     &Trial::SetEndOfTrialGenerateTTLPulse},
+                "end.eventString", true),
+    NumberFieldUi("TTL Value", ctl::kEndTtlValueLabel, ctl::kEndTtlValueEdit, "end.eventTTLValue"),
+    {"Generate TTL Pulse", ctl::kEndGenerateTtlPulseCheck, "end.generateTTLPulse"},
     NumberFieldUi("Bit Number", ctl::kEndBitNumberLabel, ctl::kEndBitNumberEdit,
-                  &Trial::GetEndOfTrialTTLPulseBitNumber, &Trial::SetEndOfTrialTTLPulseBitNumber),
+                  "end.pulseBitNumber"),
     NumberFieldUi("Duration (ms)", ctl::kEndPulseDurationLabel, ctl::kEndPulseDurationEdit,
-                  &Trial::GetEndOfTrialTTLPulseDuration, &Trial::SetEndOfTrialTTLPulseDuration),
+                  "end.pulseDuration"),
     NumberFieldUi("Board Number", ctl::kEndBoardNumberLabel, ctl::kEndBoardNumberEdit,
-                  &Trial::GetEndOfTrialTTLPulseBoardNumber,
-                  &Trial::SetEndOfTrialTTLPulseBoardNumber),
+                  "end.pulseBoardNumber"),
     TextFieldUi("Sub System Name", ctl::kEndSubSystemNameLabel, ctl::kEndSubSystemNameEdit,
-                &Trial::GetEndOfTrialTTLPulseSubSystemName,
-                &Trial::SetEndOfTrialTTLPulseSubSystemName, false),
+                "end.pulseSubSystemName", false),
 };
 
-const TrialFieldUi kTrialDurationUi =
-    NumberFieldUi("Trial Duration (ms)", ctl::kTrialDurationLabel, ctl::kTrialDurationEdit,
-                  &Trial::GetTrialDuration, &Trial::SetTrialDuration);
-const TrialFieldUi kInterTrialIntervalUi = NumberFieldUi(
-    "Inter Trial Interval (ms)", ctl::kInterTrialIntervalLabel, ctl::kInterTrialIntervalEdit,
-    &Trial::GetInterTrialInterval, &Trial::SetInterTrialInterval);
+const TrialFieldUi kTrialDurationUi = NumberFieldUi("Trial Duration (ms)", ctl::kTrialDurationLabel,
+                                                    ctl::kTrialDurationEdit, "duration");
+const TrialFieldUi kInterTrialIntervalUi =
+    NumberFieldUi("Inter Trial Interval (ms)", ctl::kInterTrialIntervalLabel,
+                  ctl::kInterTrialIntervalEdit, "interval");
 
-const TrialSwitchUi kPlayWavFileUi{"Play Wav File", ctl::kPlayWavFileCheck, &Trial::GetPlayWavFile,
-                                   &Trial::SetPlayWavFile};
+const TrialSwitchUi kPlayWavFileUi{"Play Wav File", ctl::kPlayWavFileCheck, "playWav"};
 const TrialFieldUi kWavFileNameUi =
-    TextFieldUi("File Name", ctl::kWavFileNameLabel, ctl::kWavFileNameEdit, &Trial::GetWavFileName,
-                &Trial::SetWavFileName, true);
-const TrialFieldUi kWavBufferNumberUi =
-    NumberFieldUi("Buffer Number", ctl::kWavBufferNumberLabel, ctl::kWavBufferNumberEdit,
-                  &Trial::GetWavFileBufferNumber, &Trial::SetWavFileBufferNumber);
-const TrialFieldUi kWavBoardNumberUi =
-    NumberFieldUi("Board Number", ctl::kWavBoardNumberLabel, ctl::kWavBoardNumberEdit,
-                  &Trial::GetWavFileBoardNumber, &Trial::SetWavFileBoardNumber);
+    TextFieldUi("File Name", ctl::kWavFileNameLabel, ctl::kWavFileNameEdit, "wavFileName", true);
+const TrialFieldUi kWavBufferNumberUi = NumberFieldUi("Buffer Number", ctl::kWavBufferNumberLabel,
+                                                      ctl::kWavBufferNumberEdit, "wavBufferNumber");
+const TrialFieldUi kWavBoardNumberUi = NumberFieldUi("Board Number", ctl::kWavBoardNumberLabel,
+                                                     ctl::kWavBoardNumberEdit, "wavBoardNumber");
 const TrialFieldUi kWavSubSystemNameUi =
     TextFieldUi("Sub System Name", ctl::kWavSubSystemNameLabel, ctl::kWavSubSystemNameEdit,
-                &Trial::GetWavFileSubSystemName, &Trial::SetWavFileSubSystemName, false);
+                "wavSubSystemName", false);
 
 }  // namespace orvanta

@@ -17,18 +17,20 @@ namespace orvanta {
 
 TrialFieldEdit::TrialFieldEdit(const TrialFieldUi& ui, const TrialEditLink& link)
     : ui_(ui),
+      field_(FieldOf(ui.key)),
       link_(link),
       label_(MakeLabel(ui.labelText, ui.label)),
-      edit_(Named(ui.getNumber != nullptr ? new DigitsLineEdit : new QLineEdit, ui.edit)) {
+      edit_(Named(field_.kind == FieldKind::kInt ? new DigitsLineEdit : new QLineEdit, ui.edit)) {
   link_.rules.Watch(edit_, [this] { Commit(); });
 }
 
+std::string TrialFieldEdit::Shown(const Trial& trial) const {
+  return field_.kind == FieldKind::kInt ? FormatNumber(field_.GetInt(trial))
+                                        : field_.GetText(trial);
+}
+
 void TrialFieldEdit::Show(const Trial& trial) {
-  if (ui_.getNumber != nullptr) {
-    edit_->setText(Q(FormatNumber((trial.*ui_.getNumber)())));
-  } else {
-    edit_->setText(Q((trial.*ui_.getText)()));
-  }
+  edit_->setText(Q(Shown(trial)));
   edit_->setEnabled(true);
   label_->setEnabled(true);
 }
@@ -44,19 +46,15 @@ void TrialFieldEdit::Commit() {
   if (trial == nullptr) return;
   const std::string text = S(edit_->text());
   if (text.empty() && !ui_.allowEmpty) {
-    if (ui_.getNumber != nullptr) {
-      edit_->setText(Q(FormatNumber((trial->*ui_.getNumber)())));
-    } else {
-      edit_->setText(Q((trial->*ui_.getText)()));
-    }
+    edit_->setText(Q(Shown(*trial)));
     link_.rules.ShowErrorAfterCommit(kEmptyFieldMessage, edit_);
     return;
   }
-  if (ui_.setNumber != nullptr) {
-    if (link_.rules.RefuseOverRange(edit_, text, FormatNumber((trial->*ui_.getNumber)()))) return;
-    (trial->*ui_.setNumber)(ParseDigitsField(text));
+  if (field_.kind == FieldKind::kInt) {
+    if (link_.rules.RefuseOverRange(edit_, text, Shown(*trial))) return;
+    field_.SetInt(*trial, ParseDigitsField(text));
   } else {
-    (trial->*ui_.setText)(text);
+    field_.SetText(*trial, text);
   }
   link_.changed();
 }
@@ -64,6 +62,7 @@ void TrialFieldEdit::Commit() {
 TrialSwitch::TrialSwitch(const TrialSwitchUi& ui, const TrialEditLink& link,
                          std::vector<TrialFieldEdit*> governed, QPushButton* governedButton)
     : ui_(ui),
+      field_(FieldOf(ui.key)),
       link_(link),
       check_(Named(new QCheckBox(QString::fromLatin1(ui.text)), ui.check)),
       governed_(std::move(governed)),
@@ -71,13 +70,13 @@ TrialSwitch::TrialSwitch(const TrialSwitchUi& ui, const TrialEditLink& link,
   QObject::connect(check_, &QCheckBox::clicked, check_, [this] {
     Trial* trial = link_.currentTrial();
     if (trial == nullptr) return;
-    (trial->*ui_.set)(check_->isChecked());
+    field_.SetBool(*trial, check_->isChecked());
     link_.changed();
   });
 }
 
 void TrialSwitch::Show(const Trial& trial) {
-  const bool checked = (trial.*ui_.get)();
+  const bool checked = field_.GetBool(trial);
   check_->setChecked(checked);
   check_->setEnabled(true);
   for (TrialFieldEdit* field : governed_) {

@@ -48,7 +48,11 @@ class TrialFieldEdit {
  private:
   void Commit();
 
+  // The value as the field shows it.
+  std::string Shown(const Trial& trial) const;
+
   const TrialFieldUi& ui_;
+  const TrialField& field_;
   TrialEditLink link_;
   QLabel* label_;
   QLineEdit* edit_;
@@ -71,6 +75,7 @@ class TrialSwitch {
 
  private:
   const TrialSwitchUi& ui_;
+  const TrialField& field_;
   TrialEditLink link_;
   QCheckBox* check_;
   std::vector<TrialFieldEdit*> governed_;

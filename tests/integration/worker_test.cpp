@@ -292,15 +292,21 @@ TEST_F(WorkerTest, WithoutAWindowTheRunStillEndsAndShowsItsBox) {
 // A setting changed during the run takes effect at the next step that reads
 // it.
 TEST_F(WorkerTest, SettingsAreReadWhenTheirStepComes) {
-  Trial* t = AddType("A", 2, 80, 0);
+  // The worker is held in the start's exchange while the end's setting
+  // changes: the end step reads the new value.
+  Trial* t = AddType("A", 1, 80, 0);
+  t->SetStartOfTrialGenerateEvent(true);
+  t->SetStartOfTrialEventString("start");
   t->SetEndOfTrialGenerateEvent(true);
   t->SetEndOfTrialEventString("before");
+  scripted.Hold(true);
   ASSERT_EQ(trials.StartProcessingTrials(), 0);
-  ASSERT_TRUE(WaitUntil([&] { return TrialStarted(1); }));
+  ASSERT_TRUE(WaitUntil([&] { return scripted.IsWaiting(); }));
   t->SetEndOfTrialEventString("after");
+  scripted.Hold(false);
   ASSERT_TRUE(WaitForEnd());
   EXPECT_EQ(scripted.commands(),
-            (std::vector<std::string>{"-PostEvent \"after\" 0 0", "-PostEvent \"after\" 0 0"}));
+            (std::vector<std::string>{"-PostEvent \"start\" 0 0", "-PostEvent \"after\" 0 0"}));
 }
 
 // The destructor stops a running run and waits for its worker, so nothing
