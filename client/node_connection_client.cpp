@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <system_error>
 
@@ -124,26 +125,24 @@ bool NodeConnectionClient::CreateSocket() {
 }
 
 bool NodeConnectionClient::BindSocket(int port) {
-  int error = 0;
-  {
-    MutexLock lock(&mSocketLock);
-    error = net::BindAny(mListenSocket, port);
-  }
-  if (error != 0) {
-    LogSocketError(net::SocketCall::kStreamBind, error);
-    return false;
-  }
-  return true;
+  return ListenerStep(net::SocketCall::kStreamBind,
+                      [port](net::SocketHandle s) { return net::BindAny(s, port); });
 }
 
 bool NodeConnectionClient::ListenToSocket() {
+  return ListenerStep(net::SocketCall::kStreamListen,
+                      [](net::SocketHandle s) { return net::Listen(s, kListenBacklog); });
+}
+
+bool NodeConnectionClient::ListenerStep(net::SocketCall call,
+                                        const std::function<int(net::SocketHandle)>& step) {
   int error = 0;
   {
     MutexLock lock(&mSocketLock);
-    error = net::Listen(mListenSocket, kListenBacklog);
+    error = step(mListenSocket);
   }
   if (error != 0) {
-    LogSocketError(net::SocketCall::kStreamListen, error);
+    LogSocketError(call, error);
     return false;
   }
   return true;

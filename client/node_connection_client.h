@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -140,6 +141,8 @@ class NodeConnectionClient {
   bool CreateSocket();
   bool BindSocket(int port);
   bool ListenToSocket();
+  // One call on the listener, under the socket lock; a failure is logged.
+  bool ListenerStep(net::SocketCall call, const std::function<int(net::SocketHandle)>& step);
   bool CreateRecieveBuffer();
   bool AcceptClientSocket();
   // Hands the next record to ExecuteCallback, reading more when fewer than
