@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <system_error>
-#include <utility>
 
 #include "client/client_log_file.h"
 #include "client/socket_errors.h"
@@ -31,24 +31,9 @@ constexpr int kListenBacklog = 2;
 // How much one receive call may read: as many whole records as fit.
 constexpr int kRecvChunkBytes = 256 * 1024;
 
-constexpr char kSpikeSE[] = "SEScAcqEnt";
-constexpr char kSpikeST[] = "STScAcqEnt";
-constexpr char kSpikeTT[] = "TTScAcqEnt";
-
 }  // namespace
 
-NodeConnectionClient::NodeConnectionClient(int recordSize, std::string streamType,
-                                           ClientLogFile* log)
-    : mRecordSize(recordSize), mStreamType(std::move(streamType)), mLogFile(log) {}
-
 NodeConnectionClient::~NodeConnectionClient() { StopThreadAndCloseSockets(false); }
-
-void NodeConnectionClient::SetCallbackFunctionSE(StreamCallback, void*) {}
-void NodeConnectionClient::SetCallbackFunctionST(StreamCallback, void*) {}
-void NodeConnectionClient::SetCallbackFunctionTT(StreamCallback, void*) {}
-void NodeConnectionClient::SetCallbackFunctionCSC(StreamCallback, void*) {}
-void NodeConnectionClient::SetCallbackFunctionEV(StreamCallback, void*) {}
-void NodeConnectionClient::SetCallbackFunctionVT(StreamCallback, void*) {}
 
 void NodeConnectionClient::Log(int level, const std::string& text) const {
   if (mLogFile != nullptr) mLogFile->WriteLogEntry(level, text);
@@ -140,26 +125,24 @@ bool NodeConnectionClient::CreateSocket() {
 }
 
 bool NodeConnectionClient::BindSocket(int port) {
-  int error = 0;
-  {
-    MutexLock lock(&mSocketLock);
-    error = net::BindAny(mListenSocket, port);
-  }
-  if (error != 0) {
-    LogSocketError(net::SocketCall::kStreamBind, error);
-    return false;
-  }
-  return true;
+  return ListenerStep(net::SocketCall::kStreamBind,
+                      [port](net::SocketHandle s) { return net::BindAny(s, port); });
 }
 
 bool NodeConnectionClient::ListenToSocket() {
+  return ListenerStep(net::SocketCall::kStreamListen,
+                      [](net::SocketHandle s) { return net::Listen(s, kListenBacklog); });
+}
+
+bool NodeConnectionClient::ListenerStep(net::SocketCall call,
+                                        const std::function<int(net::SocketHandle)>& step) {
   int error = 0;
   {
     MutexLock lock(&mSocketLock);
-    error = net::Listen(mListenSocket, kListenBacklog);
+    error = step(mListenSocket);
   }
   if (error != 0) {
-    LogSocketError(net::SocketCall::kStreamListen, error);
+    LogSocketError(call, error);
     return false;
   }
   return true;
@@ -191,8 +174,6 @@ void NodeConnectionClient::RequestStop() {
 }
 
 void NodeConnectionClient::CloseServerStream() { StopThreadAndCloseSockets(true); }
-
-void NodeConnectionClient::StopSilently() { StopThreadAndCloseSockets(false); }
 
 bool NodeConnectionClient::StopThreadAndCloseSockets(bool logged) {
   if (mDmaProcessor.joinable() && mDmaProcessor.get_id() == std::this_thread::get_id()) {
@@ -470,160 +451,5 @@ int NodeConnectionClient::GetStreamObjectCount(const std::string& objectName) co
     if (mStreamObjects[i] == objectName) return mStreamObjectCounts[i];
   return 0;
 }
-
-// ---------------------------------------------------------------------------
-// Registration and delivery
-
-void NodeConnectionClient::StoreCallback(StreamCallback callback, void* context) {
-  CallbackLock lock(&mCallbackLock);
-  mCallbackFunction = callback;
-  mCallbackContext = context;
-}
-
-std::vector<std::string> NodeConnectionClient::GetTypeObjects() const {
-  CallbackLock lock(&mCallbackLock);
-  return mTypeObjects;
-}
-
-void NodeConnectionClient::KeepObjectsOfTypes(const std::vector<std::string>& names,
-                                              const std::vector<std::string>& types,
-                                              std::initializer_list<const char*> keptTypes) {
-  std::vector<std::string> kept;
-  const size_t paired = std::min(names.size(), types.size());
-  for (size_t i = 0; i < paired; ++i) {
-    for (const char* type : keptTypes) {
-      if (types[i] == type) {
-        kept.push_back(names[i]);
-        break;
-      }
-    }
-  }
-  CallbackLock lock(&mCallbackLock);
-  mTypeObjects.swap(kept);
-}
-
-void NodeConnectionClient::DeliverIndexed(long index, const char* errorFormat) {
-  CallbackLock lock(&mCallbackLock);
-  if (mCallbackContext == nullptr || mCallbackFunction == nullptr) return;
-  if (index >= 0 && static_cast<size_t>(index) < mTypeObjects.size()) {
-    mCallbackFunction(mCallbackContext, mRecord, 1, mTypeObjects[static_cast<size_t>(index)]);
-    return;
-  }
-  Log(client_log::kError, Format(errorFormat, static_cast<int>(index)));
-}
-
-void NodeConnectionClient::DeliverToFirst() {
-  CallbackLock lock(&mCallbackLock);
-  if (mCallbackContext == nullptr || mCallbackFunction == nullptr) return;
-  mCallbackFunction(mCallbackContext, mRecord, 1,
-                    mTypeObjects.empty() ? std::string() : mTypeObjects.front());
-}
-
-int32_t NodeConnectionClient::RecordInt32(int offset) const {
-  const unsigned char* p = mRecord + offset;
-  const uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                     (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-  return static_cast<int32_t>(v);
-}
-
-uint16_t NodeConnectionClient::RecordUInt16(int offset) const {
-  const unsigned char* p = mRecord + offset;
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-// ---------------------------------------------------------------------------
-// The six record kinds
-
-NodeConnectionClientSE::NodeConnectionClientSE(ClientLogFile* log)
-    : NodeConnectionClient(112, "SingleElectrode", log) {}
-NodeConnectionClientSE::~NodeConnectionClientSE() { StopSilently(); }
-void NodeConnectionClientSE::SetCallbackFunctionSE(StreamCallback callback, void* context) {
-  StoreCallback(callback, context);
-}
-void NodeConnectionClientSE::UpdateObjectList(const std::vector<std::string>& names,
-                                              const std::vector<std::string>& types) {
-  KeepObjectsOfTypes(names, types, {kSpikeSE, kSpikeST, kSpikeTT});
-}
-void NodeConnectionClientSE::ExecuteCallback() {
-  DeliverIndexed(RecordInt32(8),
-                 "NodeConnectionClientSE::ExecuteCallback() - Error, we have encountered an "
-                 "invalid spike channel number from our vintra buffer.  scNumber: %i");
-}
-
-NodeConnectionClientST::NodeConnectionClientST(ClientLogFile* log)
-    : NodeConnectionClient(176, "Stereotrode", log) {}
-NodeConnectionClientST::~NodeConnectionClientST() { StopSilently(); }
-void NodeConnectionClientST::SetCallbackFunctionST(StreamCallback callback, void* context) {
-  StoreCallback(callback, context);
-}
-void NodeConnectionClientST::UpdateObjectList(const std::vector<std::string>& names,
-                                              const std::vector<std::string>& types) {
-  KeepObjectsOfTypes(names, types, {kSpikeSE, kSpikeST, kSpikeTT});
-}
-void NodeConnectionClientST::ExecuteCallback() {
-  DeliverIndexed(RecordInt32(8),
-                 "NodeConnectionClientST::ExecuteCallback() - Error, we have encountered an "
-                 "invalid spike channel number from our vintra buffer.  scNumber: %i");
-}
-
-NodeConnectionClientTT::NodeConnectionClientTT(ClientLogFile* log)
-    : NodeConnectionClient(304, "Tetrode", log) {}
-NodeConnectionClientTT::~NodeConnectionClientTT() { StopSilently(); }
-void NodeConnectionClientTT::SetCallbackFunctionTT(StreamCallback callback, void* context) {
-  StoreCallback(callback, context);
-}
-void NodeConnectionClientTT::UpdateObjectList(const std::vector<std::string>& names,
-                                              const std::vector<std::string>& types) {
-  KeepObjectsOfTypes(names, types, {kSpikeSE, kSpikeST, kSpikeTT});
-}
-void NodeConnectionClientTT::ExecuteCallback() {
-  DeliverIndexed(RecordInt32(8),
-                 "NodeConnectionClientTT::ExecuteCallback() - Error, we have encountered an "
-                 "invalid spike channel number from our vintra buffer.  scNumber: %i");
-}
-
-NodeConnectionClientCSC::NodeConnectionClientCSC(ClientLogFile* log)
-    : NodeConnectionClient(1044, "CSC", log) {}
-NodeConnectionClientCSC::~NodeConnectionClientCSC() { StopSilently(); }
-void NodeConnectionClientCSC::SetCallbackFunctionCSC(StreamCallback callback, void* context) {
-  StoreCallback(callback, context);
-}
-void NodeConnectionClientCSC::UpdateObjectList(const std::vector<std::string>& names,
-                                               const std::vector<std::string>& types) {
-  KeepObjectsOfTypes(names, types, {"CscAcqEnt"});
-}
-void NodeConnectionClientCSC::ExecuteCallback() {
-  DeliverIndexed(RecordInt32(8),
-                 "NodeConnectionClientCSC::ExecuteCallback() - Error, we have encountered an "
-                 "invalid channel number from our vintra buffer.  chanNumber: %i");
-}
-
-NodeConnectionClientVT::NodeConnectionClientVT(ClientLogFile* log)
-    : NodeConnectionClient(1828, "Video", log) {}
-NodeConnectionClientVT::~NodeConnectionClientVT() { StopSilently(); }
-void NodeConnectionClientVT::SetCallbackFunctionVT(StreamCallback callback, void* context) {
-  StoreCallback(callback, context);
-}
-void NodeConnectionClientVT::UpdateObjectList(const std::vector<std::string>& names,
-                                              const std::vector<std::string>& types) {
-  KeepObjectsOfTypes(names, types, {"VTAcqEnt"});
-}
-void NodeConnectionClientVT::ExecuteCallback() {
-  DeliverIndexed(RecordUInt16(2),
-                 "NodeConnectionClientVT::ExecuteCallback() - Error, we have encountered an "
-                 "invalid video tracker ID from our vintra buffer.  id: %i");
-}
-
-NodeConnectionClientEV::NodeConnectionClientEV(ClientLogFile* log)
-    : NodeConnectionClient(184, "Event", log) {}
-NodeConnectionClientEV::~NodeConnectionClientEV() { StopSilently(); }
-void NodeConnectionClientEV::SetCallbackFunctionEV(StreamCallback callback, void* context) {
-  StoreCallback(callback, context);
-}
-void NodeConnectionClientEV::UpdateObjectList(const std::vector<std::string>& names,
-                                              const std::vector<std::string>& types) {
-  KeepObjectsOfTypes(names, types, {"EventAcqEnt"});
-}
-void NodeConnectionClientEV::ExecuteCallback() { DeliverToFirst(); }
 
 }  // namespace orvanta

@@ -3,9 +3,9 @@
 // the byte stream into fixed-size records and hands each one to a registered
 // callback together with the name of the object it belongs to.
 //
-// NodeConnectionClient is the common base; the six subclasses fix the record
-// size, the stream's name, the objects it serves and how a record names its
-// object.
+// NodeConnectionClient is the common base; the six kinds differ only in the
+// record size, the stream's name, the objects it serves and how a record
+// names its object, which one table tells (stream_kinds.cpp).
 //
 // Threads: InitServerStream, CloseServerStream, AddStreamObject and
 // RemoveStreamObject run on the caller's thread (the owning NetworkNodeClient
@@ -19,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -58,17 +59,20 @@ class SCOPED_CAPABILITY CallbackLock {
   CallbackMutex* const mMutex;
 };
 
+// The six record kinds.
+enum class StreamKindId { kSE, kST, kTT, kCSC, kVT, kEV };
+
 class NodeConnectionClient {
  public:
   // `log` is the owning client's log; not owned, must outlive the stream.
-  NodeConnectionClient(int recordSize, std::string streamType, ClientLogFile* log);
+  NodeConnectionClient(StreamKindId kind, ClientLogFile* log);
   NodeConnectionClient(const NodeConnectionClient&) = delete;
   NodeConnectionClient& operator=(const NodeConnectionClient&) = delete;
   // A stream still set up is stopped and its sockets closed, without log
   // entries; normally CloseServerStream has done that already.
   virtual ~NodeConnectionClient();
 
-  // Each subclass overrides only the setter of its own kind; the others do
+  // Only the setter of the stream's own kind registers; the others do
   // nothing. A null callback or a null context delivers nothing.
   virtual void SetCallbackFunctionSE(StreamCallback callback, void* context);
   virtual void SetCallbackFunctionST(StreamCallback callback, void* context);
@@ -79,8 +83,8 @@ class NodeConnectionClient {
 
   // Keeps, in order, the names whose data type this stream serves. The two
   // lists are paired by position; names without a type are skipped.
-  virtual void UpdateObjectList(const std::vector<std::string>& names,
-                                const std::vector<std::string>& types) = 0;
+  void UpdateObjectList(const std::vector<std::string>& names,
+                        const std::vector<std::string>& types);
 
   // Listens on `port` on all local addresses (0: any free port), allocates
   // the receive buffer and starts the receive thread, which accepts one
@@ -115,41 +119,30 @@ class NodeConnectionClient {
   std::vector<std::string> GetTypeObjects() const;
 
  protected:
-  // Called on the receive thread with one complete record at mRecord.
-  virtual void ExecuteCallback() = 0;
-
-  // For subclasses: store a registration; keep the names of the given types.
-  void StoreCallback(StreamCallback callback, void* context);
-  void KeepObjectsOfTypes(const std::vector<std::string>& names,
-                          const std::vector<std::string>& types,
-                          std::initializer_list<const char*> keptTypes);
-
-  // Hands the record to the callback with the name at `index` of
-  // mTypeObjects; an index out of range logs `errorFormat` (one %i) at ERROR.
-  // With no callback or no context the record is dropped silently.
-  void DeliverIndexed(long index, const char* errorFormat);
-  // Hands the record to the callback with the first name of mTypeObjects, or
-  // an empty name when the list is empty.
-  void DeliverToFirst();
-
-  // Little-endian fields of the record at mRecord.
-  int32_t RecordInt32(int offset) const;
-  uint16_t RecordUInt16(int offset) const;
-
   void Log(int level, const std::string& text) const;
 
-  // Stops a receive thread and closes the sockets without log entries. Every
-  // subclass destructor calls it first, so that no record reaches a
-  // half-destroyed object.
-  void StopSilently();
-
+  const StreamKindId mKind;
   const int mRecordSize;
   const std::string mStreamType;
 
  private:
+  // Called on the receive thread with one complete record at mRecord: hands
+  // it to the callback with the name of its object (stream_kinds.cpp).
+  void ExecuteCallback();
+  void StoreCallback(StreamKindId kind, StreamCallback callback, void* context);
+  // Hands the record to the callback with the name at `index` of
+  // mTypeObjects; an index out of range is logged at ERROR. With no
+  // callback or no context the record is dropped silently.
+  void DeliverIndexed(long index);
+  // Little-endian fields of the record at mRecord.
+  int32_t RecordInt32(int offset) const;
+  uint16_t RecordUInt16(int offset) const;
+
   bool CreateSocket();
   bool BindSocket(int port);
   bool ListenToSocket();
+  // One call on the listener, under the socket lock; a failure is logged.
+  bool ListenerStep(net::SocketCall call, const std::function<int(net::SocketHandle)>& step);
   bool CreateRecieveBuffer();
   bool AcceptClientSocket();
   // Hands the next record to ExecuteCallback, reading more when fewer than
@@ -207,78 +200,18 @@ class NodeConnectionClient {
   bool mThreadEnded GUARDED_BY(mThreadStateLock) = true;
 };
 
-// The three spike streams keep the same object list: every spike object of
-// any of the three kinds, so a spike channel number indexes the combined list.
-class NodeConnectionClientSE : public NodeConnectionClient {
+// The streams by kind, as the client names them.
+template <StreamKindId Kind>
+class NodeConnectionClientOf : public NodeConnectionClient {
  public:
-  explicit NodeConnectionClientSE(ClientLogFile* log);
-  ~NodeConnectionClientSE() override;
-  void SetCallbackFunctionSE(StreamCallback callback, void* context) override;
-  void UpdateObjectList(const std::vector<std::string>& names,
-                        const std::vector<std::string>& types) override;
-
- protected:
-  void ExecuteCallback() override;
+  explicit NodeConnectionClientOf(ClientLogFile* log) : NodeConnectionClient(Kind, log) {}
 };
 
-class NodeConnectionClientST : public NodeConnectionClient {
- public:
-  explicit NodeConnectionClientST(ClientLogFile* log);
-  ~NodeConnectionClientST() override;
-  void SetCallbackFunctionST(StreamCallback callback, void* context) override;
-  void UpdateObjectList(const std::vector<std::string>& names,
-                        const std::vector<std::string>& types) override;
-
- protected:
-  void ExecuteCallback() override;
-};
-
-class NodeConnectionClientTT : public NodeConnectionClient {
- public:
-  explicit NodeConnectionClientTT(ClientLogFile* log);
-  ~NodeConnectionClientTT() override;
-  void SetCallbackFunctionTT(StreamCallback callback, void* context) override;
-  void UpdateObjectList(const std::vector<std::string>& names,
-                        const std::vector<std::string>& types) override;
-
- protected:
-  void ExecuteCallback() override;
-};
-
-class NodeConnectionClientCSC : public NodeConnectionClient {
- public:
-  explicit NodeConnectionClientCSC(ClientLogFile* log);
-  ~NodeConnectionClientCSC() override;
-  void SetCallbackFunctionCSC(StreamCallback callback, void* context) override;
-  void UpdateObjectList(const std::vector<std::string>& names,
-                        const std::vector<std::string>& types) override;
-
- protected:
-  void ExecuteCallback() override;
-};
-
-class NodeConnectionClientVT : public NodeConnectionClient {
- public:
-  explicit NodeConnectionClientVT(ClientLogFile* log);
-  ~NodeConnectionClientVT() override;
-  void SetCallbackFunctionVT(StreamCallback callback, void* context) override;
-  void UpdateObjectList(const std::vector<std::string>& names,
-                        const std::vector<std::string>& types) override;
-
- protected:
-  void ExecuteCallback() override;
-};
-
-class NodeConnectionClientEV : public NodeConnectionClient {
- public:
-  explicit NodeConnectionClientEV(ClientLogFile* log);
-  ~NodeConnectionClientEV() override;
-  void SetCallbackFunctionEV(StreamCallback callback, void* context) override;
-  void UpdateObjectList(const std::vector<std::string>& names,
-                        const std::vector<std::string>& types) override;
-
- protected:
-  void ExecuteCallback() override;
-};
+using NodeConnectionClientSE = NodeConnectionClientOf<StreamKindId::kSE>;
+using NodeConnectionClientST = NodeConnectionClientOf<StreamKindId::kST>;
+using NodeConnectionClientTT = NodeConnectionClientOf<StreamKindId::kTT>;
+using NodeConnectionClientCSC = NodeConnectionClientOf<StreamKindId::kCSC>;
+using NodeConnectionClientVT = NodeConnectionClientOf<StreamKindId::kVT>;
+using NodeConnectionClientEV = NodeConnectionClientOf<StreamKindId::kEV>;
 
 }  // namespace orvanta

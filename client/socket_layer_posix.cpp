@@ -1,4 +1,5 @@
-// POSIX implementation of the socket layer.
+// POSIX side of the socket layer: the system calls, and those of
+// socket_layer_calls.h for the bounded connect.
 #include "client/socket_layer.h"
 
 #include <arpa/inet.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 
 #include "client/socket_errors.h"
+#include "client/socket_layer_calls.h"
 
 namespace orvanta::net {
 namespace {
@@ -92,59 +94,47 @@ int Connect(SocketHandle socket, uint32_t address, int port) {
     }
     return LastError();
   }
-  // Commands and replies are small; send them without delay.
-  const int one = 1;
-  ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  calls::SetNoDelay(socket);
   return 0;
 }
 
-int ConnectBounded(SocketHandle socket, uint32_t address, int port, int timeout_ms,
-                   const std::function<bool()>& cancelled) {
+int calls::SetNonBlocking(SocketHandle socket, long* mode) {
   const int flags = ::fcntl(socket, F_GETFL, 0);
   if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) != 0) return LastError();
+  *mode = flags;
+  return 0;
+}
+
+void calls::RestoreMode(SocketHandle socket, long mode) {
+  ::fcntl(socket, F_SETFL, static_cast<int>(mode));
+}
+
+int calls::StartConnect(SocketHandle socket, uint32_t address, int port) {
   const sockaddr_in sa = MakeAddress(address, port);
-  int result = 0;
-  if (::connect(socket, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-    if (errno != EINPROGRESS && errno != EINTR) {
-      result = LastError();
-    } else {
-      // Waited in slices, so that a cancel request is seen promptly.
-      constexpr int kSliceMs = 20;
-      int waited = 0;
-      for (;;) {
-        if (cancelled && cancelled()) {
-          result = kWsaEintr;
-          break;
-        }
-        if (timeout_ms > 0 && waited >= timeout_ms) {
-          result = kWsaEtimedout;
-          break;
-        }
-        pollfd p{socket, POLLOUT, 0};
-        const int n = ::poll(&p, 1, kSliceMs);
-        if (n < 0 && errno != EINTR) {
-          result = LastError();
-          break;
-        }
-        if (n > 0) {
-          int so_error = 0;
-          socklen_t len = sizeof so_error;
-          if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0) {
-            result = LastError();
-          } else if (so_error != 0) {
-            result = WsaCodeFromErrno(so_error);
-          }
-          break;
-        }
-        waited += kSliceMs;
-      }
-    }
+  if (::connect(socket, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) return 0;
+  return errno == EINPROGRESS || errno == EINTR ? kConnectPending : LastError();
+}
+
+int calls::WaitConnectEnd(SocketHandle socket, int ms, int* error) {
+  pollfd p{socket, POLLOUT, 0};
+  const int n = ::poll(&p, 1, ms);
+  if (n < 0 && errno != EINTR) {
+    *error = LastError();
+    return -1;
   }
-  ::fcntl(socket, F_SETFL, flags);
-  if (result != 0) return result;
+  return n > 0 ? 1 : 0;
+}
+
+int calls::ConnectOutcome(SocketHandle socket) {
+  int so_error = 0;
+  socklen_t len = sizeof so_error;
+  if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0) return LastError();
+  return so_error == 0 ? 0 : WsaCodeFromErrno(so_error);
+}
+
+void calls::SetNoDelay(SocketHandle socket) {
   const int one = 1;
   ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  return 0;
 }
 
 int BindAny(SocketHandle socket, int port) {
@@ -235,14 +225,6 @@ int LocalAddress(SocketHandle socket, uint32_t* address, int* port) {
   *address = ntohl(sa.sin_addr.s_addr);
   *port = ntohs(sa.sin_port);
   return 0;
-}
-
-std::string FormatIPv4(uint32_t address) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%i.%i.%i.%i", static_cast<int>((address >> 24) & 0xFF),
-                static_cast<int>((address >> 16) & 0xFF), static_cast<int>((address >> 8) & 0xFF),
-                static_cast<int>(address & 0xFF));
-  return text;
 }
 
 std::string HostName() {

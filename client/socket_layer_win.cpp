@@ -8,6 +8,7 @@
 
 #include "client/socket_errors.h"
 #include "client/socket_layer.h"
+#include "client/socket_layer_calls.h"
 
 namespace orvanta::net {
 namespace {
@@ -31,12 +32,6 @@ sockaddr_in MakeAddress(uint32_t address, int port) {
   sa.sin_port = htons(static_cast<u_short>(port));
   sa.sin_addr.s_addr = htonl(address);
   return sa;
-}
-
-void SetNoDelay(SocketHandle socket) {
-  const BOOL one = TRUE;
-  ::setsockopt(Native(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
-               sizeof one);
 }
 
 // select() on one socket: 1 when ready, 0 on time-out, SOCKET_ERROR on failure.
@@ -107,53 +102,47 @@ int Connect(SocketHandle socket, uint32_t address, int port) {
   return ConnectBounded(socket, address, port, 0, nullptr);
 }
 
-int ConnectBounded(SocketHandle socket, uint32_t address, int port, int timeout_ms,
-                   const std::function<bool()>& cancelled) {
+int calls::SetNonBlocking(SocketHandle socket, long* mode) {
   u_long nonBlocking = 1;
   if (::ioctlsocket(Native(socket), FIONBIO, &nonBlocking) != 0) return LastError();
-  const sockaddr_in sa = MakeAddress(address, port);
-  int result = 0;
-  if (::connect(Native(socket), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-    if (LastError() != WSAEWOULDBLOCK) {
-      result = LastError();
-    } else {
-      // Waited in slices, so that a cancel request is seen promptly.
-      constexpr int kSliceMs = 20;
-      int waited = 0;
-      for (;;) {
-        if (cancelled && cancelled()) {
-          result = kWsaEintr;
-          break;
-        }
-        if (timeout_ms > 0 && waited >= timeout_ms) {
-          result = kWsaEtimedout;
-          break;
-        }
-        const int n = SelectOne(socket, true, kSliceMs);
-        if (n == SOCKET_ERROR) {
-          result = LastError();
-          break;
-        }
-        if (n > 0) {
-          int so_error = 0;
-          int len = sizeof so_error;
-          if (::getsockopt(Native(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so_error),
-                           &len) != 0) {
-            result = LastError();
-          } else {
-            result = so_error;
-          }
-          break;
-        }
-        waited += kSliceMs;
-      }
-    }
-  }
-  nonBlocking = 0;
-  ::ioctlsocket(Native(socket), FIONBIO, &nonBlocking);
-  if (result != 0) return result;
-  SetNoDelay(socket);
+  *mode = 0;
   return 0;
+}
+
+void calls::RestoreMode(SocketHandle socket, long mode) {
+  u_long nonBlocking = static_cast<u_long>(mode);
+  ::ioctlsocket(Native(socket), FIONBIO, &nonBlocking);
+}
+
+int calls::StartConnect(SocketHandle socket, uint32_t address, int port) {
+  const sockaddr_in sa = MakeAddress(address, port);
+  if (::connect(Native(socket), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0) return 0;
+  return LastError() == WSAEWOULDBLOCK ? kConnectPending : LastError();
+}
+
+int calls::WaitConnectEnd(SocketHandle socket, int ms, int* error) {
+  const int n = SelectOne(socket, true, ms);
+  if (n == SOCKET_ERROR) {
+    *error = LastError();
+    return -1;
+  }
+  return n > 0 ? 1 : 0;
+}
+
+int calls::ConnectOutcome(SocketHandle socket) {
+  int so_error = 0;
+  int len = sizeof so_error;
+  if (::getsockopt(Native(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so_error),
+                   &len) != 0) {
+    return LastError();
+  }
+  return so_error;
+}
+
+void calls::SetNoDelay(SocketHandle socket) {
+  const BOOL one = TRUE;
+  ::setsockopt(Native(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
+               sizeof one);
 }
 
 int BindAny(SocketHandle socket, int port) {
@@ -234,14 +223,6 @@ int LocalAddress(SocketHandle socket, uint32_t* address, int* port) {
   *address = ntohl(sa.sin_addr.s_addr);
   *port = ntohs(sa.sin_port);
   return 0;
-}
-
-std::string FormatIPv4(uint32_t address) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%i.%i.%i.%i", static_cast<int>((address >> 24) & 0xFF),
-                static_cast<int>((address >> 16) & 0xFF), static_cast<int>((address >> 8) & 0xFF),
-                static_cast<int>(address & 0xFF));
-  return text;
 }
 
 std::string HostName() {

@@ -171,14 +171,18 @@ bool VintraClient::RequestIntegers(const std::string& command, int* values, int 
   return values[0] >= 0;
 }
 
-bool VintraClient::RequestRingBufferSize(const std::string& objectName, int& first, int& second) {
+bool VintraClient::RequestPair(const std::string& command, int& first, int& second) {
   first = 0;
   second = 0;
   int values[3] = {0, 0, 0};
-  const bool ok = RequestIntegers("-RequestRingBufferSize " + objectName, values, 3);
+  const bool ok = RequestIntegers(command, values, 3);
   first = values[1];
   second = values[2];
   return ok;
+}
+
+bool VintraClient::RequestRingBufferSize(const std::string& objectName, int& first, int& second) {
+  return RequestPair("-RequestRingBufferSize " + objectName, first, second);
 }
 
 bool VintraClient::RequestSamplingFrequency(const std::string& objectName, int& frequency) {
@@ -190,13 +194,7 @@ bool VintraClient::RequestSamplingFrequency(const std::string& objectName, int& 
 }
 
 bool VintraClient::RequestADRange(const std::string& objectName, int& first, int& second) {
-  first = 0;
-  second = 0;
-  int values[3] = {0, 0, 0};
-  const bool ok = RequestIntegers("-RequestADRange " + objectName, values, 3);
-  first = values[1];
-  second = values[2];
-  return ok;
+  return RequestPair("-RequestADRange " + objectName, first, second);
 }
 
 bool VintraClient::RequestFeature(const std::string& objectName, int featureIndex,

@@ -145,6 +145,8 @@ class VintraClient : public CommandChannel {
   // Sends a command and reads its reply text; "-1" when no reply came.
   bool RequestText(const std::string& command, std::string& reply);
   bool RequestIntegers(const std::string& command, int* values, int count);
+  // A reply of a status and two numbers: the numbers (0 when missing).
+  bool RequestPair(const std::string& command, int& first, int& second);
 
   std::unique_ptr<NetworkNodeClient> mNetworkNodeClient;
   std::atomic<int> mNegotiationPort{kDefaultNegotiationPort};

@@ -16,8 +16,8 @@
 //    open. A name that another program (or another OutputFile of this one)
 //    holds is refused.
 //
-// Platform specifics (open flags, locks, renames) live in output_file_posix.cpp;
-// a Windows twin goes beside it.
+// The rules are output_file.cpp's; the system calls they use (open flags,
+// locks, renames; output_file_calls.h) are output_file_<platform>.cpp's.
 #pragma once
 
 #include <cstdio>

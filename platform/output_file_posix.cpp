@@ -1,5 +1,5 @@
-// POSIX side of OutputFile: O_NOFOLLOW / O_EXCL opens, flock() and a rename
-// that never replaces a file.
+// POSIX side of OutputFile: the system calls of its opening rules
+// (output_file.cpp) and the comparison of two names.
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
@@ -14,14 +14,19 @@
 #include <string>
 #include <utility>
 
+#include "platform/local_calendar.h"
 #include "platform/output_file.h"
+#include "platform/output_file_calls.h"
 
 namespace orvanta {
 
 namespace {
 
-// How often a name that changes under us while it is opened is tried again.
-constexpr int kOpenAttempts = 4;
+using output_file::Created;
+using output_file::ExistingFile;
+using output_file::Handle;
+using output_file::Moved;
+using output_file::Opened;
 
 std::string ErrnoText(int error) { return std::strerror(error); }
 
@@ -41,67 +46,21 @@ std::string OpenFailure(int error) {
   }
 }
 
-// Takes the exclusive lock without waiting. False when another holder has it.
-bool TryLock(int fd, OutputFileFailure& failure) {
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
-    if (errno == EWOULDBLOCK) {
-      failure = {OutputFileFailure::kInUse, "it is in use by another program (it is locked)"};
-    } else {
-      failure = {OutputFileFailure::kCannotCreate, "it cannot be locked: " + ErrnoText(errno)};
-    }
-    return false;
-  }
-  return true;
-}
-
-OutputFileFailure Refused(std::string reason) {
-  return {OutputFileFailure::kRefused, std::move(reason)};
-}
-
 OutputFileFailure OpenFailed(int error) {
   return {error == ELOOP || error == EISDIR ? OutputFileFailure::kRefused
                                             : OutputFileFailure::kCannotCreate,
           OpenFailure(error)};
 }
 
-// `fd` is still the file that `path` names (not renamed or replaced meanwhile).
-bool StillNamed(int fd, const std::string& path) {
-  struct stat open {
-  }, named{};
-  return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
-         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
-}
+int Fd(Handle file) { return static_cast<int>(file); }
 
-// Reads the start of the file's first line (at most `size` bytes).
-std::string FirstBytes(int fd, size_t size) {
-  std::string bytes(size, '\0');
-  size_t got = 0;
-  while (got < size) {
-    const ssize_t n = ::pread(fd, bytes.data() + got, size - got, static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<size_t>(n);
-  }
-  bytes.resize(got);
-  return bytes;
-}
-
-// "<stem>.<yyyymmdd-hhmmss><extension>" for a file last changed at `when`.
-std::string AsideName(const std::string& path, time_t when, int attempt) {
-  const std::string::size_type slash = path.find_last_of('/');
-  const std::string::size_type dot = path.find_last_of('.');
-  const bool hasExtension =
-      dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-  const std::string stem = hasExtension ? path.substr(0, dot) : path;
-  const std::string extension = hasExtension ? path.substr(dot) : std::string();
-  struct tm local {};
-  localtime_r(&when, &local);
+// "yyyymmdd-hhmmss" for a file last changed at `when`.
+std::string Stamp(time_t when) {
+  std::tm local{};
+  LocalCalendar(when, local);
   char stamp[32];
   ::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-  std::string name = stem + "." + stamp;
-  if (attempt > 1) name += "-" + std::to_string(attempt);
-  return name + extension;
+  return stamp;
 }
 
 // Renames `from` to `to` unless `to` exists. 0, or an errno value.
@@ -120,120 +79,104 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
   return 0;
 }
 
-enum class Step { kDone, kRetry, kFailed };
+// O_NOFOLLOW / O_EXCL opens, flock() and a rename that never replaces.
+class PosixCalls final : public output_file::SystemCalls {
+ public:
+  const char* FolderEnds() const override { return "/"; }
 
-// The name exists: check that it is ours and move it aside, holding its lock
-// meanwhile so that a program still writing it is never disturbed.
-Step MoveExistingAside(const std::string& path, const std::string& ownHeader, std::string& movedTo,
-                       OutputFileFailure& failure) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    if (errno == ENOENT) return Step::kRetry;  // gone meanwhile
+  Created CreateNew(const std::string& path, Handle& file, OutputFileFailure& failure) override {
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd >= 0) {
+      file = fd;
+      return Created::kOpened;
+    }
+    if (errno == EEXIST) return Created::kExists;
     failure = OpenFailed(errno);
-    return Step::kFailed;
+    return Created::kFailed;
   }
-  struct FdCloser {
-    int fd;
-    ~FdCloser() { ::close(fd); }
-  } closer{fd};
 
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    failure = {OutputFileFailure::kCannotCreate, ErrnoText(errno)};
-    return Step::kFailed;
-  }
-  if (S_ISDIR(info.st_mode)) {
-    failure = Refused("it is a folder");
-    return Step::kFailed;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    failure = Refused("it is not a regular file");
-    return Step::kFailed;
-  }
-  if (!TryLock(fd, failure)) return Step::kFailed;
-  if (!StillNamed(fd, path)) return Step::kRetry;
-  // An empty file holds nothing to lose (a program that stopped before its
-  // first line); any other content must be our own.
-  if (info.st_size != 0 && FirstBytes(fd, ownHeader.size()) != ownHeader) {
-    failure = Refused(
-        "it exists and was not written by this program (its first line differs); it was left "
-        "untouched");
-    return Step::kFailed;
-  }
-  for (int attempt = 1; attempt <= 100; ++attempt) {
-    const std::string aside = AsideName(path, info.st_mtime, attempt);
-    const int result = RenameNoReplace(path, aside);
-    if (result == 0) {
-      movedTo = aside;
-      return Step::kDone;
+  Opened OpenExisting(const std::string& path, Handle& file, ExistingFile& info,
+                      OutputFileFailure& failure) override {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+      if (errno == ENOENT) return Opened::kGone;
+      failure = OpenFailed(errno);
+      return Opened::kFailed;
     }
-    if (result != EEXIST) {
-      failure = {OutputFileFailure::kCannotCreate, "the earlier file could not be moved aside to " +
-                                                       aside + ": " + ErrnoText(result)};
-      return Step::kFailed;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+      failure = {OutputFileFailure::kCannotCreate, ErrnoText(errno)};
+      ::close(fd);
+      return Opened::kFailed;
     }
+    info.kind = S_ISDIR(st.st_mode)   ? ExistingFile::kFolder
+                : S_ISREG(st.st_mode) ? ExistingFile::kRegular
+                                      : ExistingFile::kOther;
+    info.empty = st.st_size == 0;
+    info.stamp = Stamp(st.st_mtime);
+    file = fd;
+    return Opened::kOpened;
   }
-  failure = {OutputFileFailure::kCannotCreate,
-             "the earlier file could not be moved aside: every name for it is taken"};
-  return Step::kFailed;
-}
+
+  bool TryLock(Handle file, OutputFileFailure& failure) override {
+    while (::flock(Fd(file), LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      if (errno == EWOULDBLOCK) {
+        failure = {OutputFileFailure::kInUse, "it is in use by another program (it is locked)"};
+      } else {
+        failure = {OutputFileFailure::kCannotCreate, "it cannot be locked: " + ErrnoText(errno)};
+      }
+      return false;
+    }
+    return true;
+  }
+
+  bool StillNamed(Handle file, const std::string& path) override {
+    struct stat open {
+    }, named{};
+    return ::fstat(Fd(file), &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+  }
+
+  std::string FirstBytes(Handle file, size_t size) override {
+    std::string bytes(size, '\0');
+    size_t got = 0;
+    while (got < size) {
+      const ssize_t n = ::pread(Fd(file), bytes.data() + got, size - got, static_cast<off_t>(got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<size_t>(n);
+    }
+    bytes.resize(got);
+    return bytes;
+  }
+
+  Moved MoveNoReplace(const std::string& from, const std::string& to, std::string& error) override {
+    const int result = RenameNoReplace(from, to);
+    if (result == 0) return Moved::kDone;
+    if (result == EEXIST) return Moved::kTaken;
+    error = ErrnoText(result);
+    return Moved::kFailed;
+  }
+
+  std::FILE* Stream(Handle file, OutputFileFailure& failure) override {
+    std::FILE* stream = ::fdopen(Fd(file), "wb");
+    if (stream == nullptr) {
+      failure = {OutputFileFailure::kCannotCreate, ErrnoText(errno)};
+      ::close(Fd(file));
+    }
+    return stream;
+  }
+
+  void Close(Handle file) override { ::close(Fd(file)); }
+};
 
 }  // namespace
 
-OutputFile::OutputFile(std::FILE* stream, std::string path, std::string movedAside)
-    : stream_(stream), path_(std::move(path)), movedAside_(std::move(movedAside)) {}
-
-OutputFile::~OutputFile() { std::fclose(stream_); }
-
-std::unique_ptr<OutputFile> OpenOutputFile(const std::string& path, const std::string& ownHeader,
-                                           OutputFileFailure& failure) {
-  failure = OutputFileFailure{};
-  if (path.empty()) {
-    failure = {OutputFileFailure::kCannotCreate, "the name is empty"};
-    return nullptr;
-  }
-  std::string movedAside;
-  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644);
-    if (fd < 0) {
-      if (errno != EEXIST) {
-        failure = OpenFailed(errno);
-        return nullptr;
-      }
-      // Also a dangling symbolic link ends here: O_EXCL never creates its target.
-      std::string movedTo;
-      switch (MoveExistingAside(path, ownHeader, movedTo, failure)) {
-        case Step::kFailed:
-          return nullptr;
-        case Step::kDone:
-          if (movedAside.empty()) movedAside = movedTo;
-          break;
-        case Step::kRetry:
-          break;
-      }
-      continue;
-    }
-    if (!TryLock(fd, failure)) {
-      // Another program took the new name first; its file is its own.
-      ::close(fd);
-      return nullptr;
-    }
-    if (!StillNamed(fd, path)) {
-      ::close(fd);
-      continue;
-    }
-    std::FILE* stream = ::fdopen(fd, "wb");
-    if (stream == nullptr) {
-      failure = {OutputFileFailure::kCannotCreate, ErrnoText(errno)};
-      ::close(fd);
-      return nullptr;
-    }
-    return std::unique_ptr<OutputFile>(new OutputFile(stream, path, movedAside));
-  }
-  failure = {OutputFileFailure::kInUse,
-             "the name kept changing while it was being opened (another program is using it)"};
-  return nullptr;
+output_file::SystemCalls& output_file::PlatformCalls() {
+  static PosixCalls calls;
+  return calls;
 }
 
 namespace {

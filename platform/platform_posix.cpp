@@ -1,3 +1,5 @@
+// POSIX side of the platform seams: the local calendar, the shell's open
+// verb through xdg-open, and paths with '/'.
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -5,45 +7,19 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <string>
 
-#include "platform/clock.h"
-#include "platform/message_box.h"
+#include "platform/local_calendar.h"
 #include "platform/paths.h"
 #include "platform/shell_open.h"
 
 namespace orvanta {
 
-LocalTime SystemClock::Now() const {
-  const auto now = std::chrono::system_clock::now();
-  const auto since_epoch = now.time_since_epoch();
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since_epoch);
-  const auto millis =
-      std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch - seconds).count();
-  time_t t = static_cast<time_t>(seconds.count());
-  struct tm tm_local {};
-  localtime_r(&t, &tm_local);
-  LocalTime lt;
-  lt.year = tm_local.tm_year + 1900;
-  lt.month = tm_local.tm_mon + 1;
-  lt.day = tm_local.tm_mday;
-  lt.hour = tm_local.tm_hour;
-  lt.minute = tm_local.tm_min;
-  lt.second = tm_local.tm_sec;
-  lt.millisecond = static_cast<int>(millis);
-  return lt;
-}
-
-BoxResult StderrMessageBoxes::Show(const std::string& text, const std::string& caption,
-                                   BoxIcon /*icon*/, BoxButtons buttons) {
-  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-  std::fflush(stderr);
-  if (buttons == BoxButtons::kAddReplaceCancel) return BoxResult::kAdd;
-  return buttons == BoxButtons::kYesNo ? BoxResult::kYes : BoxResult::kOk;
-}
+bool LocalCalendar(std::time_t t, std::tm& local) { return ::localtime_r(&t, &local) != nullptr; }
 
 int DesktopShellOpener::Open(const std::string& path) {
   struct stat st {};

@@ -1,4 +1,5 @@
-// POSIX implementation of the record's file operations.
+// POSIX side of the record's file operations: the system calls of
+// record_io_calls.h, the row files, the run lock and the host's names.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -8,9 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 
 #include "record/record_io.h"
+#include "record/record_io_calls.h"
 
 namespace orvanta::record {
 
@@ -31,9 +32,46 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-std::string FolderOf(const std::string& path) {
-  const std::string parent = std::filesystem::path(path).parent_path().string();
-  return parent.empty() ? "." : parent;
+}  // namespace
+
+namespace calls {
+
+bool MakeFolder(const std::string& path, bool& taken, std::string& error) {
+  if (::mkdir(path.c_str(), 0755) == 0) return true;
+  taken = errno == EEXIST;
+  error = ErrorText(errno);
+  return false;
+}
+
+bool CreateNew(const std::string& path, File& file, std::string& error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) {
+    error = ErrorText(errno);
+    return false;
+  }
+  file = fd;
+  return true;
+}
+
+bool WriteSynced(File file, const std::string& text, std::string& error) {
+  const int fd = static_cast<int>(file);
+  if (WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0) return true;
+  error = ErrorText(errno);
+  return false;
+}
+
+bool Close(File file, std::string& error) {
+  if (::close(static_cast<int>(file)) == 0) return true;
+  error = ErrorText(errno);
+  return false;
+}
+
+void RemoveFile(const std::string& path) { ::unlink(path.c_str()); }
+
+bool ReplaceWith(const std::string& from, const std::string& to, std::string& error) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return true;
+  error = ErrorText(errno);
+  return false;
 }
 
 void SyncFolder(const std::string& folder) {
@@ -44,38 +82,9 @@ void SyncFolder(const std::string& folder) {
   }
 }
 
-bool LocalTm(std::chrono::system_clock::time_point when, std::tm& tm) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(when);
-  return ::localtime_r(&t, &tm) != nullptr;
-}
+long UtcOffsetMinutes(std::time_t /*t*/, const std::tm& local) { return local.tm_gmtoff / 60; }
 
-}  // namespace
-
-bool CreateFreshFolder(const std::string& parent, const std::string& name, std::string& path,
-                       std::string& error) {
-  std::error_code ec;
-  std::filesystem::create_directories(parent, ec);
-  if (ec) {
-    error = "cannot create the folder " + parent + ": " + ec.message();
-    return false;
-  }
-  for (int n = 1; n < 10000; ++n) {
-    std::string candidate = (std::filesystem::path(parent) / name).string();
-    if (n > 1) candidate += "_" + std::to_string(n);
-    if (::mkdir(candidate.c_str(), 0755) == 0) {
-      path = candidate;
-      return true;
-    }
-    if (errno != EEXIST) {
-      error = "cannot create the folder " + candidate + ": " + ErrorText(errno);
-      return false;
-    }
-  }
-  error = "cannot create a new folder for " + name + " in " + parent;
-  return false;
-}
-
-RowFile::~RowFile() { Close(); }
+}  // namespace calls
 
 bool RowFile::Create(const std::string& path, bool truncate, std::string& error) {
   Close();
@@ -103,50 +112,6 @@ void RowFile::Close() {
     ::close(fd_);
     fd_ = -1;
   }
-}
-
-bool ReplaceFileAtomically(const std::string& path, const std::string& text, std::string& error) {
-  const std::string temp = path + ".tmp" + std::to_string(ThisProcessId());
-  ::unlink(temp.c_str());  // a leftover of an earlier attempt of this process id
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) {
-    error = "cannot create " + temp + ": " + ErrorText(errno);
-    return false;
-  }
-  bool ok = WriteAll(fd, text.data(), text.size());
-  int saved = errno;
-  if (ok && ::fsync(fd) != 0) {
-    ok = false;
-    saved = errno;
-  }
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    saved = errno;
-  }
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-    ok = false;
-    saved = errno;
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    error = "cannot write " + path + ": " + ErrorText(saved);
-    return false;
-  }
-  SyncFolder(FolderOf(path));
-  return true;
-}
-
-bool WriteNewFile(const std::string& path, const std::string& text, std::string& error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) {
-    error = "cannot create " + path + ": " + ErrorText(errno);
-    return false;
-  }
-  bool ok = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-  const int saved = errno;
-  ::close(fd);
-  if (!ok) error = "cannot write " + path + ": " + ErrorText(saved);
-  return ok;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& text) {
@@ -190,31 +155,6 @@ bool IsRunLockHeld(const std::string& path) {
   if (::flock(fd, LOCK_SH | LOCK_NB) != 0) held = errno == EWOULDBLOCK;
   ::close(fd);  // drops the probe's own lock, if it got one
   return held;
-}
-
-std::string LocalIsoTime(std::chrono::system_clock::time_point when) {
-  std::tm tm{};
-  if (!LocalTm(when, tm)) return std::string();
-  char date[40];
-  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &tm);
-  const long ms = static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() %
-      1000);
-  char offset[8];
-  std::strftime(offset, sizeof offset, "%z", &tm);  // "+0100"
-  std::string zone = offset;
-  if (zone.size() == 5) zone.insert(3, ":");
-  char text[64];
-  std::snprintf(text, sizeof text, "%s.%03ld%s", date, ms < 0 ? 0 : ms, zone.c_str());
-  return text;
-}
-
-std::string FolderTimeStamp(std::chrono::system_clock::time_point when) {
-  std::tm tm{};
-  if (!LocalTm(when, tm)) return "session";
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%d_%H-%M-%S", &tm);
-  return text;
 }
 
 std::string ThisHostName() {

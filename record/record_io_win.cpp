@@ -1,4 +1,5 @@
-// Windows implementation of the record's file operations. Files are opened
+// Windows side of the record's file operations (the system calls of
+// record_io_calls.h among them). Files are opened
 // so that others may read them and rename or replace them (FILE_SHARE_DELETE),
 // the run lock is LockFileEx on one byte, and the atomic replace is
 // MoveFileEx with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
@@ -6,14 +7,12 @@
 #include <io.h>
 #include <windows.h>
 
-#include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <filesystem>
-#include <thread>
 
 #include "platform/win_files.h"
 #include "record/record_io.h"
+#include "record/record_io_calls.h"
 
 namespace orvanta::record {
 
@@ -53,39 +52,60 @@ bool LockByte(HANDLE file, bool exclusive) {
                       0, 1, 0, &at) != 0;
 }
 
-bool LocalTm(std::chrono::system_clock::time_point when, std::tm& tm) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(when);
-  return localtime_s(&tm, &t) == 0;
-}
-
 }  // namespace
 
-bool CreateFreshFolder(const std::string& parent, const std::string& name, std::string& path,
-                       std::string& error) {
-  std::error_code ec;
-  std::filesystem::create_directories(parent, ec);
-  if (ec) {
-    error = "cannot create the folder " + parent + ": " + ec.message();
-    return false;
-  }
-  for (int n = 1; n < 10000; ++n) {
-    std::string candidate = (std::filesystem::path(parent) / name).string();
-    if (n > 1) candidate += "_" + std::to_string(n);
-    if (::CreateDirectoryA(candidate.c_str(), nullptr)) {
-      path = candidate;
-      return true;
-    }
-    const DWORD code = ::GetLastError();
-    if (code != ERROR_ALREADY_EXISTS) {
-      error = "cannot create the folder " + candidate + ": " + win::ErrorText(code);
-      return false;
-    }
-  }
-  error = "cannot create a new folder for " + name + " in " + parent;
+namespace calls {
+
+bool MakeFolder(const std::string& path, bool& taken, std::string& error) {
+  if (::CreateDirectoryA(path.c_str(), nullptr)) return true;
+  const DWORD code = ::GetLastError();
+  taken = code == ERROR_ALREADY_EXISTS;
+  error = win::ErrorText(code);
   return false;
 }
 
-RowFile::~RowFile() { Close(); }
+bool CreateNew(const std::string& path, File& file, std::string& error) {
+  const HANDLE created = CreateForWriting(path, CREATE_NEW);
+  if (created == INVALID_HANDLE_VALUE) {
+    error = win::ErrorText(::GetLastError());
+    return false;
+  }
+  file = reinterpret_cast<File>(created);
+  return true;
+}
+
+bool WriteSynced(File file, const std::string& text, std::string& error) {
+  const HANDLE native = reinterpret_cast<HANDLE>(file);
+  if (WriteAll(native, text.data(), text.size()) && ::FlushFileBuffers(native)) return true;
+  error = win::ErrorText(::GetLastError());
+  return false;
+}
+
+bool Close(File file, std::string& /*error*/) {
+  ::CloseHandle(reinterpret_cast<HANDLE>(file));
+  return true;
+}
+
+void RemoveFile(const std::string& path) { ::DeleteFileA(path.c_str()); }
+
+bool ReplaceWith(const std::string& from, const std::string& to, std::string& error) {
+  const DWORD code = win::ReplaceFileRetrying(from, to);
+  if (code == 0) return true;
+  error = win::ErrorText(code);
+  return false;
+}
+
+// MoveFileEx's MOVEFILE_WRITE_THROUGH has written the folder's entry already.
+void SyncFolder(const std::string& /*folder*/) {}
+
+// The local fields read as if they were UTC, less the instant itself
+// (strftime's %z gives the zone's name here).
+long UtcOffsetMinutes(std::time_t t, const std::tm& local) {
+  std::tm fields = local;
+  return static_cast<long>(::_mkgmtime(&fields) - t) / 60;
+}
+
+}  // namespace calls
 
 bool RowFile::Create(const std::string& path, bool truncate, std::string& error) {
   Close();
@@ -125,42 +145,6 @@ void RowFile::Close() {
     ::_close(fd_);
     fd_ = -1;
   }
-}
-
-bool ReplaceFileAtomically(const std::string& path, const std::string& text, std::string& error) {
-  const std::string temp = path + ".tmp" + std::to_string(ThisProcessId());
-  ::DeleteFileA(temp.c_str());  // a leftover of an earlier attempt of this process id
-  const HANDLE file = CreateForWriting(temp, CREATE_NEW);
-  if (file == INVALID_HANDLE_VALUE) {
-    error = "cannot create " + temp + ": " + win::ErrorText(::GetLastError());
-    return false;
-  }
-  bool ok = WriteAll(file, text.data(), text.size()) && ::FlushFileBuffers(file);
-  DWORD saved = ok ? 0 : ::GetLastError();
-  ::CloseHandle(file);
-  if (ok) {
-    saved = win::ReplaceFileRetrying(temp, path);
-    ok = saved == 0;
-  }
-  if (!ok) {
-    ::DeleteFileA(temp.c_str());
-    error = "cannot write " + path + ": " + win::ErrorText(saved);
-    return false;
-  }
-  return true;
-}
-
-bool WriteNewFile(const std::string& path, const std::string& text, std::string& error) {
-  const HANDLE file = CreateForWriting(path, CREATE_NEW);
-  if (file == INVALID_HANDLE_VALUE) {
-    error = "cannot create " + path + ": " + win::ErrorText(::GetLastError());
-    return false;
-  }
-  const bool ok = WriteAll(file, text.data(), text.size()) && ::FlushFileBuffers(file);
-  const DWORD saved = ::GetLastError();
-  ::CloseHandle(file);
-  if (!ok) error = "cannot write " + path + ": " + win::ErrorText(saved);
-  return ok;
 }
 
 bool ReadWholeFile(const std::string& path, std::string& text) {
@@ -215,33 +199,6 @@ bool IsRunLockHeld(const std::string& path) {
   const bool held = !LockByte(file, false) && ::GetLastError() == ERROR_LOCK_VIOLATION;
   ::CloseHandle(file);  // drops the probe's own lock, if it got one
   return held;
-}
-
-std::string LocalIsoTime(std::chrono::system_clock::time_point when) {
-  std::tm tm{};
-  if (!LocalTm(when, tm)) return std::string();
-  char date[40];
-  std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &tm);
-  const long ms = static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() %
-      1000);
-  // The offset from UTC: the local fields read as if they were UTC, less the
-  // instant itself (strftime's %z gives the zone's name here).
-  const std::time_t t = std::chrono::system_clock::to_time_t(when);
-  const long offset = static_cast<long>(::_mkgmtime(&tm) - t) / 60;
-  const long absolute = offset < 0 ? -offset : offset;
-  char text[64];
-  std::snprintf(text, sizeof text, "%s.%03ld%c%02ld:%02ld", date, ms < 0 ? 0 : ms,
-                offset < 0 ? '-' : '+', absolute / 60, absolute % 60);
-  return text;
-}
-
-std::string FolderTimeStamp(std::chrono::system_clock::time_point when) {
-  std::tm tm{};
-  if (!LocalTm(when, tm)) return "session";
-  char text[40];
-  std::strftime(text, sizeof text, "%Y-%m-%d_%H-%M-%S", &tm);
-  return text;
 }
 
 std::string ThisHostName() {

@@ -291,49 +291,48 @@ std::vector<OffStep> StepsOutside(const LoadedRecord& rec,
   return out;
 }
 
-}  // namespace
+// How the run was to be timed: its mode and tolerance, and (once ended) the
+// worker's check. Records written before the tolerance existed hold the mode
+// alone.
+struct ReportTiming {
+  const Json& json;
+  bool isObject = false;
+  std::string mode;
+  double toleranceMs = 5.0;
+};
 
-std::string BuildReportHtml(const LoadedRecord& rec) {
+ReportTiming TimingOf(const Json& session) {
+  const Json& timing = session["timing"];
+  const bool timingObject = timing.kind() == Json::Kind::kObject;
+  return {timing, timingObject, timingObject ? timing["mode"].Str() : timing.Str(),
+          timingObject ? static_cast<double>(timing["tolerance_ms"].Int(5)) : 5.0};
+}
+
+// The page's head and style.
+std::string HtmlHead(const std::string& name) {
+  return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Session "
+         "report " +
+         Html(name) +
+         "</title>\n<style>\n"
+         "body{font-family:sans-serif;margin:24px;color:#222;background:#fff}\n"
+         "table{border-collapse:collapse;margin:8px 0}\n"
+         "td,th{border:1px solid #ccc;padding:3px 8px;text-align:left;font-size:13px}\n"
+         "th{background:#f0f0f0}\n.bad{color:" +
+         std::string(kFailRed) +
+         ";font-weight:bold}\n"
+         ".legend span{display:inline-block}\n</style>\n</head>\n<body>\n";
+}
+
+// The summary table's rows.
+void AddSummary(std::string& h, const LoadedRecord& rec, const ReportTiming& timingOf) {
   const Json& s = rec.session;
-  const auto timings = TypeTimings(s);
-  std::vector<std::string> typeNames;
-  for (const Json& t : s["trial_types"].items()) typeNames.push_back(t["name"].Str());
-  for (const TrialRow& t : rec.trials) {
-    if (!t.type.empty() &&
-        std::find(typeNames.begin(), typeNames.end(), t.type) == typeNames.end()) {
-      typeNames.push_back(t.type);
-    }
-  }
-
+  const Json& timing = timingOf.json;
+  const bool timingObject = timingOf.isObject;
+  const std::string& mode = timingOf.mode;
+  const double toleranceMs = timingOf.toleranceMs;
+  const std::size_t failedCommands = rec.failures.size();
   std::map<std::string, int> outcomes;
   for (const TrialRow& t : rec.trials) outcomes[t.outcome]++;
-
-  // The run's timing: its mode and tolerance, and (once ended) the worker's
-  // check. Records written before the tolerance existed hold the mode alone.
-  const Json& timing = s["timing"];
-  const bool timingObject = timing.kind() == Json::Kind::kObject;
-  const std::string mode = timingObject ? timing["mode"].Str() : timing.Str();
-  const double toleranceMs =
-      timingObject ? static_cast<double>(timing["tolerance_ms"].Int(5)) : 5.0;
-  const std::vector<OffStep> offSteps = StepsOutside(rec, timings, toleranceMs);
-  std::set<int32_t> offTrials;
-  for (const OffStep& o : offSteps) offTrials.insert(o.trial);
-  const std::size_t failedCommands = rec.failures.size();
-
-  const std::string name = std::filesystem::path(rec.folder).filename().string();
-  std::string h =
-      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>Session "
-      "report " +
-      Html(name) +
-      "</title>\n<style>\n"
-      "body{font-family:sans-serif;margin:24px;color:#222;background:#fff}\n"
-      "table{border-collapse:collapse;margin:8px 0}\n"
-      "td,th{border:1px solid #ccc;padding:3px 8px;text-align:left;font-size:13px}\n"
-      "th{background:#f0f0f0}\n.bad{color:" +
-      std::string(kFailRed) +
-      ";font-weight:bold}\n"
-      ".legend span{display:inline-block}\n</style>\n</head>\n<body>\n";
-  h += "<h1>Session report: " + Html(name) + "</h1>\n<h2>Summary</h2>\n<table>\n";
   const auto row = [&h](const std::string& key, const std::string& value, bool bad = false) {
     h += "<tr><th>" + Html(key) + "</th><td" + (bad ? " class=\"bad\"" : "") + ">" + Html(value) +
          "</td></tr>\n";
@@ -379,13 +378,10 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
   const int64_t bound = s["reply_timeout_ms"].Int(0);
   row("Reply bound", bound > 0 ? std::to_string(bound) + " ms" : "none (replies awaited for ever)");
   if (!s["resumes"].IsNull()) row("Continues", s["resumes"].Str());
-  h += "</table>\n";
+}
 
-  h += "<h2>Timeline</h2>\n" + TimelinePlot(rec, typeNames, offTrials);
-  if (!offTrials.empty()) {
-    h += "<p>Trials outlined in red have a step outside the timing tolerance.</p>\n";
-  }
-
+// The steps outside the tolerance, or the sentence that there are none.
+void AddStepsOutside(std::string& h, const std::vector<OffStep>& offSteps, double toleranceMs) {
   h += "<h2>Steps outside the tolerance</h2>\n";
   if (offSteps.empty()) {
     h += "<p>Every trial period and pulse width recorded was within " + Num(toleranceMs, 0) +
@@ -400,7 +396,12 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
     }
     h += "</table>\n";
   }
+}
 
+// The exchange latency and the trial period error, each as a line of
+// statistics and a histogram.
+void AddLatencyAndPeriods(std::string& h, const LoadedRecord& rec,
+                          const std::map<std::string, TypeTiming>& timings) {
   std::vector<double> latency;
   for (const TimelineRow& r : rec.timeline) {
     if (r.status == "replied" && r.sentUs >= 0 && r.repliedUs >= r.sentUs) {
@@ -419,8 +420,11 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
   h += "<h2>Trial period error</h2>\n<p>Each completed trial's period (its start to the next "
        "trial's start) minus its nominal period (duration, interval and pulse widths).</p>\n" +
        StatsLine(StatsOf(periodError), "ms") + Histogram(periodError, "ms", "#f28e2b");
+}
 
-  // Pulse widths: set sent to clear sent, by trial type and pulse.
+// Pulse widths: set sent to clear sent, by trial type and pulse.
+void AddPulseWidths(std::string& h, const LoadedRecord& rec,
+                    const std::map<std::string, TypeTiming>& timings) {
   std::map<int32_t, std::string> typeOfTrial;
   for (const TrialRow& t : rec.trials) typeOfTrial[t.trial] = t.type;
   for (const TimelineRow& r : rec.timeline) typeOfTrial.emplace(r.trial, r.type);
@@ -456,7 +460,10 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
     h += "</table>\n<p>Width error of every pulse (measured minus nominal):</p>\n" +
          Histogram(errors, "ms", "#9467bd");
   }
+}
 
+void AddFailures(std::string& h, const LoadedRecord& rec) {
+  const std::size_t failedCommands = rec.failures.size();
   h += "<h2>Failures</h2>\n";
   if (failedCommands == 0) {
     h += "<p>Every command was replied to.</p>\n";
@@ -472,6 +479,41 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
     }
     h += "</table>\n";
   }
+}
+
+}  // namespace
+
+std::string BuildReportHtml(const LoadedRecord& rec) {
+  const Json& s = rec.session;
+  const auto timings = TypeTimings(s);
+  std::vector<std::string> typeNames;
+  for (const Json& t : s["trial_types"].items()) typeNames.push_back(t["name"].Str());
+  for (const TrialRow& t : rec.trials) {
+    if (!t.type.empty() &&
+        std::find(typeNames.begin(), typeNames.end(), t.type) == typeNames.end()) {
+      typeNames.push_back(t.type);
+    }
+  }
+
+  const ReportTiming timing = TimingOf(s);
+  const std::vector<OffStep> offSteps = StepsOutside(rec, timings, timing.toleranceMs);
+  std::set<int32_t> offTrials;
+  for (const OffStep& o : offSteps) offTrials.insert(o.trial);
+
+  const std::string name = std::filesystem::path(rec.folder).filename().string();
+  std::string h = HtmlHead(name);
+  h += "<h1>Session report: " + Html(name) + "</h1>\n<h2>Summary</h2>\n<table>\n";
+  AddSummary(h, rec, timing);
+  h += "</table>\n";
+
+  h += "<h2>Timeline</h2>\n" + TimelinePlot(rec, typeNames, offTrials);
+  if (!offTrials.empty()) {
+    h += "<p>Trials outlined in red have a step outside the timing tolerance.</p>\n";
+  }
+  AddStepsOutside(h, offSteps, timing.toleranceMs);
+  AddLatencyAndPeriods(h, rec, timings);
+  AddPulseWidths(h, rec, timings);
+  AddFailures(h, rec);
   h += "</body>\n</html>\n";
   return h;
 }

@@ -129,16 +129,11 @@ void StopAndWait(TrialContainer& trials) {
   trials.JoinWorkers();
 }
 
-RunResult Run(const std::shared_ptr<PySetup>& setupPtr, const std::shared_ptr<PyClient>& clientPtr,
-              const std::optional<std::string>& schedule, int32_t startAt,
-              const std::optional<std::filesystem::path>& recordsFolder,
-              const py::object& onTrial) {
-  const std::optional<std::string> recordDir =
-      recordsFolder ? std::optional<std::string>(recordsFolder->string()) : std::nullopt;
-  PySetup& setup = *setupPtr;
-  PyClient& client = *clientPtr;
+// Checks the arguments and the connection before a run, and sets the
+// schedule; the number of trials in the order.
+int32_t PrepareRun(PySetup& setup, PyClient& client, const std::optional<std::string>& schedule,
+                   int32_t startAt, const py::object& onTrial) {
   PyProgram& program = *setup.program;
-  TrialContainer& trials = program.core.trials();
   if (setup.running) Raise(ModuleExceptions().orvanta, "the setup is being run already");
   if (!onTrial.is_none() && !PyCallable_Check(onTrial.ptr())) {
     Raise(PyExc_TypeError, "on_trial must be callable or None");
@@ -148,7 +143,7 @@ RunResult Run(const std::shared_ptr<PySetup>& setupPtr, const std::shared_ptr<Py
     if (!ParseTimingMode(*schedule, mode)) {
       Raise(PyExc_ValueError, "schedule is 'fixed' or 'relative', not '" + *schedule + "'");
     }
-    trials.SetTimingMode(mode);
+    program.core.trials().SetTimingMode(mode);
   }
   const int32_t numCards = program.core.deck().GetNumCards();
   if (startAt < 1) Raise(PyExc_ValueError, "start_at counts from 1");
@@ -159,89 +154,78 @@ RunResult Run(const std::shared_ptr<PySetup>& setupPtr, const std::shared_ptr<Py
   }
   RequireConnection(client);
   // As the Start button does: the connection must answer before a run.
-  {
-    StopSignal cancel;
-    bool alive = false;
-    CallInterruptibly([&] { alive = client.client.IsConnected(&cancel); }, cancel);
-    if (!alive) {
-      Raise(ModuleExceptions().server,
-            "Unable to process trials, a connection to Quorvin has not been established");
-    }
+  StopSignal cancel;
+  bool alive = false;
+  CallInterruptibly([&] { alive = client.client.IsConnected(&cancel); }, cancel);
+  if (!alive) {
+    Raise(ModuleExceptions().server,
+          "Unable to process trials, a connection to Quorvin has not been established");
   }
+  return numCards;
+}
 
-  // The record begins before the first command: its setup.cfg is the setup
-  // this run is about to play.
-  record::SessionRecord sessionRecord;
-  if (recordDir) {
-    record::SessionSetup info;
-    info.frontEnd = "orvanta (Python)";
-    info.version = ORVANTA_VERSION;
-    info.setupText = program.core.config().GetSetupFileText(program.clock.Now());
-    info.setupSources = setup.sources;
-    info.hasSeed = setup.hasSeed;
-    info.seed = setup.seed;
-    info.server = client.server;
-    info.negotiate = client.negotiate;
-    info.negotiationPort = client.negotiationPort;
-    info.messagePort = client.messagePort;
-    info.replyTimeoutMs = client.client.GetReplyTimeout().count();
-    info.firstTrial = startAt;
-    info.numTrials = numCards;
-    info.types = record::TrialTypeTimings(trials);
-    info.timing = TimingModeName(trials.GetTimingMode());
-    std::string error;
-    if (!sessionRecord.Begin(*recordDir, info, error)) {
-      Raise(ModuleExceptions().record, "cannot write the session record: " + error);
-    }
-  }
+// What the session record keeps of the run about to be played.
+record::SessionSetup RecordedSetup(PySetup& setup, PyClient& client, int32_t startAt,
+                                   int32_t numCards) {
+  PyProgram& program = *setup.program;
+  TrialContainer& trials = program.core.trials();
+  record::SessionSetup info;
+  info.frontEnd = "orvanta (Python)";
+  info.version = ORVANTA_VERSION;
+  info.setupText = program.core.config().GetSetupFileText(program.clock.Now());
+  info.setupSources = setup.sources;
+  info.hasSeed = setup.hasSeed;
+  info.seed = setup.seed;
+  info.server = client.server;
+  info.negotiate = client.negotiate;
+  info.negotiationPort = client.negotiationPort;
+  info.messagePort = client.messagePort;
+  info.replyTimeoutMs = client.client.GetReplyTimeout().count();
+  info.firstTrial = startAt;
+  info.numTrials = numCards;
+  info.types = record::TrialTypeTimings(trials);
+  info.timing = TimingModeName(trials.GetTimingMode());
+  return info;
+}
 
-  QueueingObserver observer(recordDir ? &sessionRecord : nullptr);
-  program.boxes.Take();
-  {
-    RunWiring wiring{setup, trials};
-    setup.running = true;
-    trials.SetCommandChannel(&client.client);
-    trials.SetRunObserver(&observer);
-    if (trials.StartProcessingTrials(startAt) != 0) {
-      sessionRecord.Abandon();
-      Raise(ModuleExceptions().orvanta, "the trial worker could not be started");
-    }
-    // Every way out below waits for the worker first: it uses the observer
-    // and the record on this stack.
-    try {
-      for (;;) {
-        std::deque<TrialStarted> started;
-        bool ended = false;
-        {
-          py::gil_scoped_release release;
-          started = observer.Wait(kSignalSlice);
-          ended = trials.WaitForRunEnd(std::chrono::milliseconds(0));
-          // Trials queued just before the end are delivered too.
-          if (ended) {
-            for (TrialStarted& trial : observer.Wait(std::chrono::milliseconds(0))) {
-              started.push_back(std::move(trial));
-            }
+// Waits for the run's end, handing each trial start to `onTrial`. Ctrl+C,
+// or an exception from the callback, stops the run as the Stop button does
+// (a pulse in progress is reset) and goes on once the worker has ended.
+void AwaitRun(TrialContainer& trials, QueueingObserver& observer, const py::object& onTrial) {
+  try {
+    for (;;) {
+      std::deque<TrialStarted> started;
+      bool ended = false;
+      {
+        py::gil_scoped_release release;
+        started = observer.Wait(kSignalSlice);
+        ended = trials.WaitForRunEnd(std::chrono::milliseconds(0));
+        // Trials queued just before the end are delivered too.
+        if (ended) {
+          for (TrialStarted& trial : observer.Wait(std::chrono::milliseconds(0))) {
+            started.push_back(std::move(trial));
           }
         }
-        if (!onTrial.is_none()) {
-          for (const TrialStarted& trial : started) onTrial(trial);
-        }
-        if (SignalRaised()) throw py::error_already_set();
-        if (ended) break;
       }
-    } catch (...) {
-      // Ctrl+C, or the callback raised: stop as the Stop button does (a
-      // pulse in progress is reset), then let the exception go on.
-      PyObject *type, *value, *traceback;
-      PyErr_Fetch(&type, &value, &traceback);
-      StopAndWait(trials);
-      PyErr_Restore(type, value, traceback);
-      throw;
+      if (!onTrial.is_none()) {
+        for (const TrialStarted& trial : started) onTrial(trial);
+      }
+      if (SignalRaised()) throw py::error_already_set();
+      if (ended) break;
     }
-    py::gil_scoped_release release;
-    trials.JoinWorkers();
+  } catch (...) {
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    StopAndWait(trials);
+    PyErr_Restore(type, value, traceback);
+    throw;
   }
+  py::gil_scoped_release release;
+  trials.JoinWorkers();
+}
 
+// The run's end as orvanta.run returns it; takes the boxes shown meanwhile.
+RunResult ResultOf(const QueueingObserver& observer, PyProgram& program) {
   RunResult result;
   RunSummary end;
   observer.Ended(&end);
@@ -258,10 +242,6 @@ RunResult Run(const std::shared_ptr<PySetup>& setupPtr, const std::shared_ptr<Py
     failure["reason"] = first.status.Describe();
     result.firstFailure = failure;
   }
-  if (recordDir) {
-    result.record = sessionRecord.folder();
-    result.report = sessionRecord.reportPath();
-  }
   for (const KeptMessageBoxes::Box& box : program.boxes.Take()) {
     if (!result.message.empty()) result.message += "\n";
     std::string text;
@@ -269,6 +249,52 @@ RunResult Run(const std::shared_ptr<PySetup>& setupPtr, const std::shared_ptr<Py
       if (c != '\r') text += c;
     }
     result.message += text;
+  }
+  return result;
+}
+
+RunResult Run(const std::shared_ptr<PySetup>& setupPtr, const std::shared_ptr<PyClient>& clientPtr,
+              const std::optional<std::string>& schedule, int32_t startAt,
+              const std::optional<std::filesystem::path>& recordsFolder,
+              const py::object& onTrial) {
+  const std::optional<std::string> recordDir =
+      recordsFolder ? std::optional<std::string>(recordsFolder->string()) : std::nullopt;
+  PySetup& setup = *setupPtr;
+  PyClient& client = *clientPtr;
+  PyProgram& program = *setup.program;
+  TrialContainer& trials = program.core.trials();
+  const int32_t numCards = PrepareRun(setup, client, schedule, startAt, onTrial);
+
+  // The record begins before the first command: its setup.cfg is the setup
+  // this run is about to play.
+  record::SessionRecord sessionRecord;
+  if (recordDir) {
+    std::string error;
+    if (!sessionRecord.Begin(*recordDir, RecordedSetup(setup, client, startAt, numCards), error)) {
+      Raise(ModuleExceptions().record, "cannot write the session record: " + error);
+    }
+  }
+
+  QueueingObserver observer(recordDir ? &sessionRecord : nullptr);
+  program.boxes.Take();
+  {
+    RunWiring wiring{setup, trials};
+    setup.running = true;
+    trials.SetCommandChannel(&client.client);
+    trials.SetRunObserver(&observer);
+    if (trials.StartProcessingTrials(startAt) != 0) {
+      sessionRecord.Abandon();
+      Raise(ModuleExceptions().orvanta, "the trial worker could not be started");
+    }
+    // Every way out waits for the worker first: it uses the observer and the
+    // record on this stack.
+    AwaitRun(trials, observer, onTrial);
+  }
+
+  RunResult result = ResultOf(observer, program);
+  if (recordDir) {
+    result.record = sessionRecord.folder();
+    result.report = sessionRecord.reportPath();
   }
   result.firstTrial = startAt;
   result.numberOfTrials = numCards;

@@ -148,9 +148,9 @@ std::shared_ptr<PySetup> MakeSetup(const std::optional<std::string>& log) {
   return setup;
 }
 
-}  // namespace
+using SetupClass = py::class_<PySetup, std::shared_ptr<PySetup>>;
 
-void BindSetup(py::module_& m) {
+void BindShuffleResult(py::module_& m) {
   py::class_<ShuffleResult>(m, "ShuffleResult",
                             "What a shuffle achieved: whether the order keeps the limit of trials "
                             "of one type in a row, and where it breaks it.")
@@ -166,7 +166,9 @@ void BindSetup(py::module_& m) {
         return "ShuffleResult(limit_met=" + std::string(r.limitMet ? "True" : "False") +
                ", breaks=" + std::to_string(r.breaks.size()) + " cards)";
       });
+}
 
+void BindTrialType(py::module_& m) {
   py::class_<PyTrialType> type(m, "TrialType",
                                "One trial type of a setup. Reading or setting a field changes "
                                "the setup at once, as the window's editor does; a type that was "
@@ -236,16 +238,15 @@ void BindSetup(py::module_& m) {
   Field(type, "wav_subsystem", &Trial::GetWavFileSubSystemName, &Trial::SetWavFileSubSystemName,
         "The wav playback's subsystem name.");
   type.def("__repr__", [](const PyTrialType& t) { return "<TrialType " + t.name + ">"; });
+}
 
-  py::class_<PySetup, std::shared_ptr<PySetup>>(
-      m, "Setup",
-      "A setup: trial types, counts, shuffle settings and the run order, read and written by the "
-      "window's own interpreter and writer.")
-      .def(py::init(&MakeSetup), py::arg("log") = py::none(),
-           "An empty setup with its application log: `log` (by the log's path rules; the "
-           "extension is always .txt), else OrvantaLogFile.txt in the current directory, as the "
-           "window and orvanta-run keep it (OrvantaLogFile-2.txt and so on while another setup "
-           "holds that file). A setup file's -SetLogFile moves it.")
+// Making a setup and running setup files and lines on it.
+void BindSetupSources(SetupClass& cls) {
+  cls.def(py::init(&MakeSetup), py::arg("log") = py::none(),
+          "An empty setup with its application log: `log` (by the log's path rules; the "
+          "extension is always .txt), else OrvantaLogFile.txt in the current directory, as the "
+          "window and orvanta-run keep it (OrvantaLogFile-2.txt and so on while another setup "
+          "holds that file). A setup file's -SetLogFile moves it.")
       .def_static(
           "load",
           [](const std::filesystem::path& file, const std::optional<std::string>& log) {
@@ -283,17 +284,21 @@ void BindSetup(py::module_& m) {
               Raise(ModuleExceptions().orvanta, commands.GetMessage());
             }
           },
-          py::arg("line"), "Runs one setup-file command line, such as '-SetTrialCount Tone 4'.")
-      .def_property_readonly(
-          "types",
-          [](const std::shared_ptr<PySetup>& setup) {
-            std::vector<PyTrialType> types;
-            for (const std::string& name : setup->program->core.trials().GetTrialNames()) {
-              types.push_back(PyTrialType{setup, name});
-            }
-            return types;
-          },
-          "The trial types in list order.")
+          py::arg("line"), "Runs one setup-file command line, such as '-SetTrialCount Tone 4'.");
+}
+
+// The trial types: listing, looking up, adding and removing.
+void BindSetupTypes(SetupClass& cls) {
+  cls.def_property_readonly(
+         "types",
+         [](const std::shared_ptr<PySetup>& setup) {
+           std::vector<PyTrialType> types;
+           for (const std::string& name : setup->program->core.trials().GetTrialNames()) {
+             types.push_back(PyTrialType{setup, name});
+           }
+           return types;
+         },
+         "The trial types in list order.")
       .def("__getitem__", &TypeOf, py::arg("name"), "The trial type of that name (KeyError).")
       .def("__contains__",
            [](const PySetup& setup, const std::string& name) {
@@ -317,30 +322,34 @@ void BindSetup(py::module_& m) {
             TrialContainer& trials = setup.program->core.trials();
             if (trials.RemoveTrial(name) != 0) Raise(PyExc_KeyError, trials.GetMessage());
           },
-          py::arg("name"), "Removes a trial type and its trials from the order.")
-      .def(
-          "shuffle",
-          [](PySetup& setup, std::optional<uint32_t> seed) {
-            RefuseWhileRunning(setup);
-            CardDeck& deck = setup.program->core.deck();
-            ShuffleResult result;
-            int status = 0;
-            {
-              py::gil_scoped_release release;
-              if (seed) deck.Seed(*seed);
-              setup.hasSeed = setup.hasSeed || seed.has_value();
-              if (seed) setup.seed = *seed;
-              status = deck.Shuffle();
-            }
-            result.breaks = deck.GetRunLimitBreaks();
-            result.limitMet = status == 0 && result.breaks.empty();
-            if (status != 0) result.message = deck.GetMessage();
-            return result;
-          },
-          py::arg("seed") = py::none(),
-          "Shuffles the run order as the Shuffle button does; `seed` seeds the deck's generator "
-          "first (as orvanta-run --seed). Returns a ShuffleResult; an order that could not keep "
-          "the limit is still kept (the best found).")
+          py::arg("name"), "Removes a trial type and its trials from the order.");
+}
+
+// The run order: shuffling and its settings, and the timing.
+void BindSetupOrder(SetupClass& cls) {
+  cls.def(
+         "shuffle",
+         [](PySetup& setup, std::optional<uint32_t> seed) {
+           RefuseWhileRunning(setup);
+           CardDeck& deck = setup.program->core.deck();
+           ShuffleResult result;
+           int status = 0;
+           {
+             py::gil_scoped_release release;
+             if (seed) deck.Seed(*seed);
+             setup.hasSeed = setup.hasSeed || seed.has_value();
+             if (seed) setup.seed = *seed;
+             status = deck.Shuffle();
+           }
+           result.breaks = deck.GetRunLimitBreaks();
+           result.limitMet = status == 0 && result.breaks.empty();
+           if (status != 0) result.message = deck.GetMessage();
+           return result;
+         },
+         py::arg("seed") = py::none(),
+         "Shuffles the run order as the Shuffle button does; `seed` seeds the deck's generator "
+         "first (as orvanta-run --seed). Returns a ShuffleResult; an order that could not keep "
+         "the limit is still kept (the best found).")
       .def_property_readonly(
           "order",
           [](const PySetup& setup) {
@@ -396,10 +405,14 @@ void BindSetup(py::module_& m) {
       .def_property_readonly(
           "number_of_trials",
           [](const PySetup& setup) { return setup.program->core.deck().GetNumCards(); },
-          "Trials in the run order.")
-      .def_property_readonly(
-          "log_path", [](const PySetup& setup) { return setup.program->core.log().GetFilePath(); },
-          "The application log file, or '' while none is open.")
+          "Trials in the run order.");
+}
+
+// What a setup gives out: its log, its text, its file and its check.
+void BindSetupOutput(SetupClass& cls) {
+  cls.def_property_readonly(
+         "log_path", [](const PySetup& setup) { return setup.program->core.log().GetFilePath(); },
+         "The application log file, or '' while none is open.")
       .def_property_readonly(
           "text", [](PySetup& setup) { return setup.program->core.config().GetSetupLines(); },
           "The command lines a save writes (without the header): equal texts, equal setups.")
@@ -434,6 +447,21 @@ void BindSetup(py::module_& m) {
         return "<Setup " + std::to_string(setup.program->core.trials().GetNumTrials()) +
                " types, " + std::to_string(setup.program->core.deck().GetNumCards()) + " trials>";
       });
+}
+
+}  // namespace
+
+void BindSetup(py::module_& m) {
+  BindShuffleResult(m);
+  BindTrialType(m);
+  SetupClass cls(
+      m, "Setup",
+      "A setup: trial types, counts, shuffle settings and the run order, read and written by the "
+      "window's own interpreter and writer.");
+  BindSetupSources(cls);
+  BindSetupTypes(cls);
+  BindSetupOrder(cls);
+  BindSetupOutput(cls);
 }
 
 }  // namespace orvanta::python

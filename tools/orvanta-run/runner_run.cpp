@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "client/socket_layer.h"
 #include "core/setup_check.h"
@@ -185,10 +186,146 @@ int32_t RunnerObserver::NumTrials() const {
 
 // ---- Session ----
 
+namespace {
+
+// Prints one of the runner's own lines, after the entries echoed before it.
+using Say = std::function<void(const std::string&)>;
+
+// The path made absolute and normal, or as given when it cannot be.
+std::string AbsolutePath(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return ec ? path : absolute.lexically_normal().string();
+}
+
+// Connects to the server and checks that it answers, as the Start button
+// does. kExitOk once connected; otherwise the exit status, said why.
+int ConnectForRun(RunnerProgram& program, const RunnerOptions& options, const std::string& server,
+                  StreamLogEcho& echo, StopRequest& stop, const Say& say) {
+  if (!program.client.ConnectToServer(server, options.negotiate, options.negotiationPort,
+                                      options.messagePort, &stop.Signal())) {
+    if (stop.IsRequested()) {
+      say("the connect was cancelled");
+      return kExitRunStopped;
+    }
+    const std::string reason = program.client.GetConnectError();
+    say("cannot connect to the acquisition server at " + server +
+        (reason.empty() ? std::string() : ": " + reason) + " (" +
+        (options.negotiate ? "negotiation port " + std::to_string(options.negotiationPort) + ", "
+                           : std::string()) +
+        "message port " + std::to_string(options.messagePort) + ")" +
+        (options.clientLogPath.empty() ? "; --client-log PATH tells why" : "; see the client log"));
+    program.client.DisconnectFromServer();
+    return kExitConnectFailed;
+  }
+  if (!program.client.IsConnected(&stop.Signal())) {
+    if (stop.IsRequested()) {
+      program.client.DisconnectFromServer();
+      say("the connect was cancelled");
+      return kExitRunStopped;
+    }
+    echo.Flush();
+    program.boxes.Show("Unable to process trials, a connection to Quorvin has not been established",
+                       "Trial Processing", BoxIcon::kError, BoxButtons::kOk);
+    program.client.DisconnectFromServer();
+    return kExitConnectFailed;
+  }
+  say("connected to " + program.client.GetServerApplicationName() + " at " + server + " (" +
+      program.client.GetServerIPAddress() + ")");
+  return kExitOk;
+}
+
+// What the session record keeps of the run about to be played.
+record::SessionSetup RecordedSetup(RunnerProgram& program, const RunnerOptions& options,
+                                   const std::string& server, int32_t numCards) {
+  record::SessionSetup setup;
+  setup.frontEnd = "orvanta-run";
+  setup.version = ORVANTA_VERSION;
+  setup.setupText = program.config.GetSetupFileText(program.clock.Now());
+  // Absolute, so that the record still names them when read elsewhere. A
+  // resumed run lists the setup sources of the record it continues.
+  for (const std::string& source : options.resumeFrom.empty()
+                                       ? options.setupFiles
+                                       : record::ResumedSetupSources(options.resumeFrom)) {
+    setup.setupSources.push_back(AbsolutePath(source));
+  }
+  setup.hasSeed = options.hasSeed;
+  setup.seed = options.seed;
+  setup.server = server;
+  setup.negotiate = options.negotiate;
+  setup.negotiationPort = options.negotiationPort;
+  setup.replyTimeoutMs = program.client.GetReplyTimeout().count();
+  setup.messagePort = options.messagePort;
+  setup.firstTrial = options.startAt;
+  setup.numTrials = numCards;
+  if (!options.resumeFrom.empty()) setup.resumes = AbsolutePath(options.resumeFrom);
+  setup.types = record::TrialTypeTimings(program.trials);
+  setup.timing = TimingModeName(program.trials.GetTimingMode());
+  setup.toleranceMs = program.trials.GetTimingTolerance();
+  return setup;
+}
+
+// Says how a run that was not completed or had trouble ended; the exit
+// status of that.
+int SayRunEnd(const RunnerObserver& observer, const Say& say) {
+  const RunSummary end = observer.End();
+  if (!observer.Completed()) {
+    say("the run was stopped at trial " + std::to_string(observer.CurrentTrial()) + " of " +
+        std::to_string(observer.NumTrials()));
+    return kExitRunStopped;
+  }
+  if (end.outcome != RunOutcome::kFailed) return kExitOk;
+  const std::string failed = std::to_string(end.failedCommands) +
+                             (end.failedCommands == 1 ? " command" : " commands") + " failed";
+  if (end.connectionLost) {
+    say("the run failed at trial " + std::to_string(end.lostAt.trialNumber) + " of " +
+        std::to_string(observer.NumTrials()) + ": the connection was lost (" +
+        end.lostAt.status.Describe() + ", command " + end.lostAt.command + "); " + failed);
+  } else {
+    say("the run ended with trouble: " + failed + "; the first in trial " +
+        std::to_string(end.firstFailure.trialNumber) + ": " + end.firstFailure.status.Describe() +
+        " (command " + end.firstFailure.command + ")");
+  }
+  return kExitRunTrouble;
+}
+
+// Plays the trials until they end or a stop; the exit status.
+int PlayTrials(RunnerProgram& program, const RunnerOptions& options, RunnerObserver& observer,
+               record::SessionRecord& sessionRecord, StreamLogEcho& echo, StopRequest& stop,
+               const Say& say) {
+  if (stop.IsRequested()) {
+    sessionRecord.Abandon();
+    return kExitRunStopped;
+  }
+  if (program.trials.StartProcessingTrials(options.startAt) != 0) {
+    say("the trial worker could not be started");
+    sessionRecord.Abandon();
+    return kExitRunFailed;
+  }
+  // A stop requested while the run was being started.
+  if (stop.IsRequested()) program.trials.StopProcessingTrials();
+  while (!program.trials.WaitForRunEnd(kProgressPeriod)) {
+    if (stop.IsRequested()) program.trials.StopProcessingTrials();
+    observer.RefreshProgress();
+  }
+  echo.SetStatusLine(std::string());
+  int status = SayRunEnd(observer, say);
+  // The worker's verdict, as the box and the log gave it.
+  const RunVerdict verdict = program.trials.GetRunProgress().verdict;
+  if (verdict.timingOutside) {
+    say("warning: the run's timing was outside the tolerance: " +
+        verdict.summary.timing.Describe());
+    if (status == kExitOk && options.strictTiming) status = kExitTimingOutside;
+  }
+  say("verdict: " + verdict.Name());
+  return status;
+}
+
+}  // namespace
+
 int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEcho& echo,
                bool progress, StopRequest& stop, std::FILE* err) {
-  // Our own lines follow the entries echoed before them.
-  auto say = [&](const std::string& line) {
+  const Say say = [&](const std::string& line) {
     echo.Flush();
     std::fprintf(err, "orvanta-run: %s\n", line.c_str());
     std::fflush(err);
@@ -229,74 +366,18 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
   }
   program.client.SetReplyTimeout(std::chrono::milliseconds(options.replyTimeoutMs));
   if (stop.IsRequested()) return kExitRunStopped;
-  if (!program.client.ConnectToServer(server, options.negotiate, options.negotiationPort,
-                                      options.messagePort, &stop.Signal())) {
-    if (stop.IsRequested()) {
-      say("the connect was cancelled");
-      return kExitRunStopped;
-    }
-    const std::string reason = program.client.GetConnectError();
-    say("cannot connect to the acquisition server at " + server +
-        (reason.empty() ? std::string() : ": " + reason) + " (" +
-        (options.negotiate ? "negotiation port " + std::to_string(options.negotiationPort) + ", "
-                           : std::string()) +
-        "message port " + std::to_string(options.messagePort) + ")" +
-        (options.clientLogPath.empty() ? "; --client-log PATH tells why" : "; see the client log"));
-    program.client.DisconnectFromServer();
-    return kExitConnectFailed;
+  if (const int status = ConnectForRun(program, options, server, echo, stop, say);
+      status != kExitOk) {
+    return status;
   }
-  // As the Start button does: the connection must answer before a run.
-  if (!program.client.IsConnected(&stop.Signal())) {
-    if (stop.IsRequested()) {
-      program.client.DisconnectFromServer();
-      say("the connect was cancelled");
-      return kExitRunStopped;
-    }
-    echo.Flush();
-    program.boxes.Show("Unable to process trials, a connection to Quorvin has not been established",
-                       "Trial Processing", BoxIcon::kError, BoxButtons::kOk);
-    program.client.DisconnectFromServer();
-    return kExitConnectFailed;
-  }
-  say("connected to " + program.client.GetServerApplicationName() + " at " + server + " (" +
-      program.client.GetServerIPAddress() + ")");
 
   // The record begins before the first command: its setup.cfg is the setup
   // this run is about to play.
   record::SessionRecord sessionRecord;
   if (!options.noRecord) {
-    record::SessionSetup setup;
-    setup.frontEnd = "orvanta-run";
-    setup.version = ORVANTA_VERSION;
-    setup.setupText = program.config.GetSetupFileText(program.clock.Now());
-    // Absolute, so that the record still names them when read elsewhere. A
-    // resumed run lists the setup sources of the record it continues.
-    for (const std::string& source : options.resumeFrom.empty()
-                                         ? options.setupFiles
-                                         : record::ResumedSetupSources(options.resumeFrom)) {
-      std::error_code ec;
-      const std::filesystem::path absolute = std::filesystem::absolute(source, ec);
-      setup.setupSources.push_back(ec ? source : absolute.lexically_normal().string());
-    }
-    setup.hasSeed = options.hasSeed;
-    setup.seed = options.seed;
-    setup.server = server;
-    setup.negotiate = options.negotiate;
-    setup.negotiationPort = options.negotiationPort;
-    setup.replyTimeoutMs = program.client.GetReplyTimeout().count();
-    setup.messagePort = options.messagePort;
-    setup.firstTrial = options.startAt;
-    setup.numTrials = numCards;
-    if (!options.resumeFrom.empty()) {
-      std::error_code ec;
-      const std::filesystem::path absolute = std::filesystem::absolute(options.resumeFrom, ec);
-      setup.resumes = ec ? options.resumeFrom : absolute.lexically_normal().string();
-    }
-    setup.types = record::TrialTypeTimings(program.trials);
-    setup.timing = TimingModeName(program.trials.GetTimingMode());
-    setup.toleranceMs = program.trials.GetTimingTolerance();
     std::string error;
-    if (!sessionRecord.Begin(options.recordFolder, setup, error)) {
+    if (!sessionRecord.Begin(options.recordFolder,
+                             RecordedSetup(program, options, server, numCards), error)) {
       say("cannot write the session record: " + error + " (--no-record runs without one)");
       program.client.DisconnectFromServer();
       return kExitSetupFailed;
@@ -309,51 +390,7 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
                           options.noRecord ? nullptr : &sessionRecord);
   program.trials.SetCommandChannel(&program.client);
   program.trials.SetRunObserver(&observer);
-
-  int status = kExitOk;
-  if (stop.IsRequested()) {
-    status = kExitRunStopped;
-    sessionRecord.Abandon();
-  } else if (program.trials.StartProcessingTrials(options.startAt) != 0) {
-    say("the trial worker could not be started");
-    status = kExitRunFailed;
-    sessionRecord.Abandon();
-  } else {
-    // A stop requested while the run was being started.
-    if (stop.IsRequested()) program.trials.StopProcessingTrials();
-    while (!program.trials.WaitForRunEnd(kProgressPeriod)) {
-      if (stop.IsRequested()) program.trials.StopProcessingTrials();
-      observer.RefreshProgress();
-    }
-    echo.SetStatusLine(std::string());
-    const RunSummary end = observer.End();
-    if (!observer.Completed()) {
-      say("the run was stopped at trial " + std::to_string(observer.CurrentTrial()) + " of " +
-          std::to_string(observer.NumTrials()));
-      status = kExitRunStopped;
-    } else if (end.outcome == RunOutcome::kFailed) {
-      const std::string failed = std::to_string(end.failedCommands) +
-                                 (end.failedCommands == 1 ? " command" : " commands") + " failed";
-      if (end.connectionLost) {
-        say("the run failed at trial " + std::to_string(end.lostAt.trialNumber) + " of " +
-            std::to_string(observer.NumTrials()) + ": the connection was lost (" +
-            end.lostAt.status.Describe() + ", command " + end.lostAt.command + "); " + failed);
-      } else {
-        say("the run ended with trouble: " + failed + "; the first in trial " +
-            std::to_string(end.firstFailure.trialNumber) + ": " +
-            end.firstFailure.status.Describe() + " (command " + end.firstFailure.command + ")");
-      }
-      status = kExitRunTrouble;
-    }
-    // The worker's verdict, as the box and the log gave it.
-    const RunVerdict verdict = program.trials.GetRunProgress().verdict;
-    if (verdict.timingOutside) {
-      say("warning: the run's timing was outside the tolerance: " +
-          verdict.summary.timing.Describe());
-      if (status == kExitOk && options.strictTiming) status = kExitTimingOutside;
-    }
-    say("verdict: " + verdict.Name());
-  }
+  const int status = PlayTrials(program, options, observer, sessionRecord, echo, stop, say);
   program.trials.SetRunObserver(nullptr);
   program.client.DisconnectFromServer();
 

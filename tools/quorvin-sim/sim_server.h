@@ -97,6 +97,12 @@ class SimServer {
   Reply OpenOrCloseStream(Connection& conn, std::string_view rest, bool open);
   void BroadcastEvent(const PostedEvent& event) EXCLUDES(connections_mutex_);
   bool SendReply(Connection& conn, const Reply& reply, int64_t count, std::string* note);
+  // Reads one command frame into `payload`; false, with why in `why`, when
+  // the connection ends instead.
+  bool ReadCommand(Connection& conn, std::string& payload, std::string& why);
+  // Answers one command with the faults the options ask for; false, with why
+  // in `why`, when the connection ends after it.
+  bool Answer(Connection& conn, const std::string& text, uint64_t recv_us, std::string& why);
   std::shared_ptr<Connection> NewConnection(net::Socket socket, const std::string& via,
                                             const std::string& peer, int port)
       EXCLUDES(connections_mutex_);

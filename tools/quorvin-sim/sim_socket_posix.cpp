@@ -1,42 +1,54 @@
-#include "tools/quorvin-sim/sim_socket.h"
-
-#include <arpa/inet.h>
+// POSIX side of the simulator's socket operations: the system calls of
+// sim_socket_calls.h, the wake-up (a pipe that every poll watches), accepts,
+// reads and writes.
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
+#include "tools/quorvin-sim/sim_socket.h"
+#include "tools/quorvin-sim/sim_socket_calls.h"
+
 namespace orvanta::sim::net {
 
-namespace {
-
-bool MakeAddress(const std::string& address, int port, sockaddr_in* out) {
-  std::memset(out, 0, sizeof *out);
-  out->sin_family = AF_INET;
-  out->sin_port = htons(static_cast<uint16_t>(port));
-  return inet_pton(AF_INET, address.c_str(), &out->sin_addr) == 1;
+Socket calls::NewSocket(bool nonBlocking) {
+  const Socket s =
+      socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), IPPROTO_TCP);
+  return s < 0 ? kNoSocket : s;
 }
 
-std::string AddressText(const sockaddr_in& a) {
-  char buf[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &a.sin_addr, buf, sizeof buf);
-  return std::string(buf) + ":" + std::to_string(ntohs(a.sin_port));
+void calls::PrepareListener(Socket s) {
+  int one = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
 }
 
-void SetNoDelay(Socket s) {
+void calls::SetNoDelay(Socket s) {
   int one = 1;
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
-// Polls `s` for `events` together with the wake-up.
-WaitResult WaitFor(Socket s, short events, const Wakeup& wakeup, int timeout_ms) {
+bool calls::ConnectPending() { return errno == EINPROGRESS; }
+
+// Back to blocking mode; every read and write below polls first anyway.
+void calls::SetConnectedMode(Socket s) { fcntl(s, F_SETFL, fcntl(s, F_GETFL) & ~O_NONBLOCK); }
+
+int calls::PendingError(Socket s) {
+  int so_error = 0;
+  socklen_t len = sizeof so_error;
+  getsockopt(s, SOL_SOCKET, SO_ERROR, &so_error, &len);
+  return so_error;
+}
+
+std::string calls::ErrorText(int code) { return std::strerror(code != 0 ? code : errno); }
+
+// Polls `s` together with the wake-up.
+WaitResult calls::WaitFor(Socket s, bool write, const Wakeup& wakeup, int timeout_ms) {
   if (wakeup.IsRaised()) return WaitResult::kWoken;
+  const short events = write ? POLLOUT : POLLIN;
   pollfd fds[2] = {{s, events, 0}, {wakeup.fd(), POLLIN, 0}};
   while (true) {
     const int n = poll(fds, 2, timeout_ms);
@@ -49,8 +61,6 @@ WaitResult WaitFor(Socket s, short events, const Wakeup& wakeup, int timeout_ms)
     return WaitResult::kReady;  // also on POLLERR/POLLHUP: the next call reports it
   }
 }
-
-}  // namespace
 
 Wakeup::Wakeup() {
   int fds[2];
@@ -74,69 +84,6 @@ void Wakeup::Raise() {
   }
 }
 
-bool IsIPv4Address(const std::string& address) {
-  in_addr a;
-  return inet_pton(AF_INET, address.c_str(), &a) == 1;
-}
-
-Socket Listen(const std::string& address, int port, int backlog, int* bound_port,
-              std::string* error) {
-  sockaddr_in addr;
-  if (!MakeAddress(address, port, &addr)) {
-    if (error) *error = "invalid address " + address;
-    return kNoSocket;
-  }
-  Socket s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (s < 0) {
-    if (error) *error = "socket: " + LastErrorText();
-    return kNoSocket;
-  }
-  int one = 1;
-  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (error)
-      *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + LastErrorText();
-    close(s);
-    return kNoSocket;
-  }
-  if (listen(s, backlog) != 0) {
-    if (error)
-      *error = "listen on " + address + ":" + std::to_string(port) + ": " + LastErrorText();
-    close(s);
-    return kNoSocket;
-  }
-  sockaddr_in bound;
-  socklen_t len = sizeof bound;
-  getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len);
-  if (bound_port) *bound_port = ntohs(bound.sin_port);
-  return s;
-}
-
-int FindFreePort(std::string* error) {
-  Socket s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
-  if (s < 0) {
-    if (error) *error = "socket: " + LastErrorText();
-    return 0;
-  }
-  sockaddr_in addr;
-  MakeAddress("0.0.0.0", 0, &addr);
-  int port = 0;
-  if (bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    sockaddr_in bound;
-    socklen_t len = sizeof bound;
-    if (getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len) == 0)
-      port = ntohs(bound.sin_port);
-  } else if (error) {
-    *error = "bind: " + LastErrorText();
-  }
-  close(s);
-  return port;
-}
-
-WaitResult WaitReadable(Socket s, const Wakeup& wakeup, int timeout_ms) {
-  return WaitFor(s, POLLIN, wakeup, timeout_ms);
-}
-
 Socket Accept(Socket listener, std::string* peer) {
   sockaddr_in addr;
   socklen_t len = sizeof addr;
@@ -145,47 +92,8 @@ Socket Accept(Socket listener, std::string* peer) {
     s = accept4(listener, reinterpret_cast<sockaddr*>(&addr), &len, SOCK_CLOEXEC);
   } while (s < 0 && errno == EINTR);
   if (s < 0) return kNoSocket;
-  SetNoDelay(s);
-  if (peer) *peer = AddressText(addr);
-  return s;
-}
-
-Socket Connect(const std::string& address, int port, int timeout_ms, const Wakeup& wakeup,
-               std::string* error) {
-  sockaddr_in addr;
-  if (port <= 0 || port > 65535 || !MakeAddress(address, port, &addr)) {
-    if (error) *error = "invalid address " + address + ":" + std::to_string(port);
-    return kNoSocket;
-  }
-  Socket s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-  if (s < 0) {
-    if (error) *error = "socket: " + LastErrorText();
-    return kNoSocket;
-  }
-  int rc = connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  if (rc != 0 && errno != EINPROGRESS) {
-    if (error) *error = LastErrorText();
-    close(s);
-    return kNoSocket;
-  }
-  if (rc != 0) {
-    const WaitResult w = WaitFor(s, POLLOUT, wakeup, timeout_ms);
-    int so_error = 0;
-    socklen_t len = sizeof so_error;
-    if (w == WaitResult::kReady) getsockopt(s, SOL_SOCKET, SO_ERROR, &so_error, &len);
-    if (w != WaitResult::kReady || so_error != 0) {
-      if (error) {
-        *error = w == WaitResult::kTimeout ? "timed out"
-                 : w == WaitResult::kWoken ? "stopped"
-                                           : std::strerror(so_error != 0 ? so_error : errno);
-      }
-      close(s);
-      return kNoSocket;
-    }
-  }
-  // Back to blocking mode; every read and write below polls first anyway.
-  fcntl(s, F_SETFL, fcntl(s, F_GETFL) & ~O_NONBLOCK);
-  SetNoDelay(s);
+  calls::SetNoDelay(s);
+  if (peer) *peer = calls::AddressText(addr);
   return s;
 }
 
@@ -205,14 +113,8 @@ IoResult ReadExact(Socket s, void* buffer, size_t size, const Wakeup& wakeup, si
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
       return errno == ECONNRESET ? IoResult::kClosed : IoResult::kError;
     }
-    switch (WaitFor(s, POLLIN, wakeup, -1)) {
-      case WaitResult::kWoken:
-        return IoResult::kWoken;
-      case WaitResult::kError:
-        return IoResult::kError;
-      default:
-        break;
-    }
+    const IoResult waited = calls::AfterWait(calls::WaitFor(s, false, wakeup, -1));
+    if (waited != IoResult::kOk) return waited;
   }
   return IoResult::kOk;
 }
@@ -233,14 +135,8 @@ IoResult WriteAll(Socket s, const void* data, size_t size, const Wakeup& wakeup,
       return (errno == EPIPE || errno == ECONNRESET) ? IoResult::kClosed : IoResult::kError;
     }
     // No room: wait for it, looking at the cancel flag every 100 ms.
-    switch (WaitFor(s, POLLOUT, wakeup, cancel ? 100 : -1)) {
-      case WaitResult::kWoken:
-        return IoResult::kWoken;
-      case WaitResult::kError:
-        return IoResult::kError;
-      default:
-        break;
-    }
+    const IoResult waited = calls::AfterWait(calls::WaitFor(s, true, wakeup, cancel ? 100 : -1));
+    if (waited != IoResult::kOk) return waited;
   }
   return IoResult::kOk;
 }

@@ -1,5 +1,6 @@
-// Windows Sockets side of the simulator's socket operations. The wake-up is
-// a flag; waits look at it every few milliseconds between select() slices.
+// Windows Sockets side of the simulator's socket operations: the system
+// calls of sim_socket_calls.h, accepts, reads and writes. The wake-up is a
+// flag; waits look at it every few milliseconds between select() slices.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -9,8 +10,11 @@
 #include <thread>
 
 #include "tools/quorvin-sim/sim_socket.h"
+#include "tools/quorvin-sim/sim_socket_calls.h"
 
 namespace orvanta::sim::net {
+
+using calls::Native;
 
 namespace {
 
@@ -25,41 +29,61 @@ void EnsureStarted() {
   (void)started;
 }
 
-SOCKET Native(Socket s) { return static_cast<SOCKET>(s); }
-
-bool MakeAddress(const std::string& address, int port, sockaddr_in* out) {
-  std::memset(out, 0, sizeof *out);
-  out->sin_family = AF_INET;
-  out->sin_port = htons(static_cast<u_short>(port));
-  return inet_pton(AF_INET, address.c_str(), &out->sin_addr) == 1;
-}
-
-std::string AddressText(const sockaddr_in& a) {
-  char buf[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &a.sin_addr, buf, sizeof buf);
-  return std::string(buf) + ":" + std::to_string(ntohs(a.sin_port));
-}
-
-void SetNoDelay(Socket s) {
-  const BOOL one = TRUE;
-  setsockopt(Native(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-}
-
 void SetBlocking(Socket s, bool blocking) {
   u_long mode = blocking ? 0 : 1;
   ioctlsocket(Native(s), FIONBIO, &mode);
 }
 
-Socket NewSocket() {
+bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
+
+bool PeerGone() {
+  const int e = WSAGetLastError();
+  return e == WSAECONNRESET || e == WSAECONNABORTED || e == WSAESHUTDOWN;
+}
+
+}  // namespace
+
+Socket calls::NewSocket(bool nonBlocking) {
   EnsureStarted();
   const SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                               WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
-  return s == INVALID_SOCKET ? kNoSocket : static_cast<Socket>(s);
+  if (s == INVALID_SOCKET) return kNoSocket;
+  if (nonBlocking) SetBlocking(static_cast<Socket>(s), false);
+  return static_cast<Socket>(s);
+}
+
+// Here SO_REUSEADDR would let another program share the port.
+void calls::PrepareListener(Socket s) {
+  const BOOL one = TRUE;
+  setsockopt(Native(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one),
+             sizeof one);
+}
+
+void calls::SetNoDelay(Socket s) {
+  const BOOL one = TRUE;
+  setsockopt(Native(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+}
+
+bool calls::ConnectPending() { return WouldBlock(); }
+
+// Non-blocking from here on: reads and writes wait in slices themselves.
+void calls::SetConnectedMode(Socket /*s*/) {}
+
+int calls::PendingError(Socket s) {
+  int so_error = 0;
+  int len = sizeof so_error;
+  getsockopt(Native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so_error), &len);
+  return so_error;
+}
+
+std::string calls::ErrorText(int code) {
+  if (code != 0) WSASetLastError(code);
+  return LastErrorText();
 }
 
 // Waits until `s` is readable (or writable, where a failed connect shows in
 // the exception set), the wake-up is raised, or `timeout_ms` passes.
-WaitResult WaitFor(Socket s, bool write, const Wakeup& wakeup, int timeout_ms) {
+WaitResult calls::WaitFor(Socket s, bool write, const Wakeup& wakeup, int timeout_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (true) {
     if (wakeup.IsRaised()) return WaitResult::kWoken;
@@ -85,84 +109,10 @@ WaitResult WaitFor(Socket s, bool write, const Wakeup& wakeup, int timeout_ms) {
   }
 }
 
-bool WouldBlock() { return WSAGetLastError() == WSAEWOULDBLOCK; }
-
-bool PeerGone() {
-  const int e = WSAGetLastError();
-  return e == WSAECONNRESET || e == WSAECONNABORTED || e == WSAESHUTDOWN;
-}
-
-}  // namespace
-
 Wakeup::Wakeup() = default;
 Wakeup::~Wakeup() = default;
 
 void Wakeup::Raise() { raised_.store(true, std::memory_order_release); }
-
-bool IsIPv4Address(const std::string& address) {
-  in_addr a;
-  return inet_pton(AF_INET, address.c_str(), &a) == 1;
-}
-
-Socket Listen(const std::string& address, int port, int backlog, int* bound_port,
-              std::string* error) {
-  sockaddr_in addr;
-  if (!MakeAddress(address, port, &addr)) {
-    if (error) *error = "invalid address " + address;
-    return kNoSocket;
-  }
-  const Socket s = NewSocket();
-  if (s == kNoSocket) {
-    if (error) *error = "socket: " + LastErrorText();
-    return kNoSocket;
-  }
-  // Here SO_REUSEADDR would let another program share the port.
-  const BOOL one = TRUE;
-  setsockopt(Native(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&one),
-             sizeof one);
-  if (bind(Native(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    if (error)
-      *error = "cannot listen on " + address + ":" + std::to_string(port) + ": " + LastErrorText();
-    closesocket(Native(s));
-    return kNoSocket;
-  }
-  if (listen(Native(s), backlog) != 0) {
-    if (error)
-      *error = "listen on " + address + ":" + std::to_string(port) + ": " + LastErrorText();
-    closesocket(Native(s));
-    return kNoSocket;
-  }
-  sockaddr_in bound;
-  int len = sizeof bound;
-  getsockname(Native(s), reinterpret_cast<sockaddr*>(&bound), &len);
-  if (bound_port) *bound_port = ntohs(bound.sin_port);
-  return s;
-}
-
-int FindFreePort(std::string* error) {
-  const Socket s = NewSocket();
-  if (s == kNoSocket) {
-    if (error) *error = "socket: " + LastErrorText();
-    return 0;
-  }
-  sockaddr_in addr;
-  MakeAddress("0.0.0.0", 0, &addr);
-  int port = 0;
-  if (bind(Native(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-    sockaddr_in bound;
-    int len = sizeof bound;
-    if (getsockname(Native(s), reinterpret_cast<sockaddr*>(&bound), &len) == 0)
-      port = ntohs(bound.sin_port);
-  } else if (error) {
-    *error = "bind: " + LastErrorText();
-  }
-  closesocket(Native(s));
-  return port;
-}
-
-WaitResult WaitReadable(Socket s, const Wakeup& wakeup, int timeout_ms) {
-  return WaitFor(s, false, wakeup, timeout_ms);
-}
 
 Socket Accept(Socket listener, std::string* peer) {
   sockaddr_in addr;
@@ -174,51 +124,9 @@ Socket Accept(Socket listener, std::string* peer) {
     return kNoSocket;
   }
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
-  SetNoDelay(static_cast<Socket>(s));
-  if (peer) *peer = AddressText(addr);
+  calls::SetNoDelay(static_cast<Socket>(s));
+  if (peer) *peer = calls::AddressText(addr);
   return static_cast<Socket>(s);
-}
-
-Socket Connect(const std::string& address, int port, int timeout_ms, const Wakeup& wakeup,
-               std::string* error) {
-  sockaddr_in addr;
-  if (port <= 0 || port > 65535 || !MakeAddress(address, port, &addr)) {
-    if (error) *error = "invalid address " + address + ":" + std::to_string(port);
-    return kNoSocket;
-  }
-  const Socket s = NewSocket();
-  if (s == kNoSocket) {
-    if (error) *error = "socket: " + LastErrorText();
-    return kNoSocket;
-  }
-  SetBlocking(s, false);
-  const int rc = connect(Native(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  if (rc != 0 && !WouldBlock()) {
-    if (error) *error = LastErrorText();
-    closesocket(Native(s));
-    return kNoSocket;
-  }
-  if (rc != 0) {
-    const WaitResult w = WaitFor(s, true, wakeup, timeout_ms);
-    int so_error = 0;
-    int len = sizeof so_error;
-    if (w == WaitResult::kReady) {
-      getsockopt(Native(s), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&so_error), &len);
-    }
-    if (w != WaitResult::kReady || so_error != 0) {
-      if (error) {
-        if (so_error != 0) WSASetLastError(so_error);
-        *error = w == WaitResult::kTimeout ? "timed out"
-                 : w == WaitResult::kWoken ? "stopped"
-                                           : LastErrorText();
-      }
-      closesocket(Native(s));
-      return kNoSocket;
-    }
-  }
-  // Non-blocking from here on: reads and writes wait in slices themselves.
-  SetNoDelay(s);
-  return s;
 }
 
 IoResult ReadExact(Socket s, void* buffer, size_t size, const Wakeup& wakeup, size_t* received) {
@@ -226,14 +134,8 @@ IoResult ReadExact(Socket s, void* buffer, size_t size, const Wakeup& wakeup, si
   size_t got = 0;
   if (received) *received = 0;
   while (got < size) {
-    switch (WaitFor(s, false, wakeup, -1)) {
-      case WaitResult::kWoken:
-        return IoResult::kWoken;
-      case WaitResult::kError:
-        return IoResult::kError;
-      default:
-        break;
-    }
+    const IoResult waited = calls::AfterWait(calls::WaitFor(s, false, wakeup, -1));
+    if (waited != IoResult::kOk) return waited;
     const int want = size - got > (1u << 30) ? (1 << 30) : static_cast<int>(size - got);
     const int n = recv(Native(s), p + got, want, 0);
     if (n > 0) {
@@ -265,14 +167,8 @@ IoResult WriteAll(Socket s, const void* data, size_t size, const Wakeup& wakeup,
     }
     if (n == SOCKET_ERROR && !WouldBlock())
       return PeerGone() ? IoResult::kClosed : IoResult::kError;
-    switch (WaitFor(s, true, wakeup, cancel ? 100 : -1)) {
-      case WaitResult::kWoken:
-        return IoResult::kWoken;
-      case WaitResult::kError:
-        return IoResult::kError;
-      default:
-        break;
-    }
+    const IoResult waited = calls::AfterWait(calls::WaitFor(s, true, wakeup, cancel ? 100 : -1));
+    if (waited != IoResult::kOk) return waited;
   }
   return IoResult::kOk;
 }
