@@ -6,6 +6,7 @@
 #include <QLineEdit>
 
 #include "app/window_controls.h"
+#include "trials/trial.h"
 
 namespace orvanta {
 

@@ -29,11 +29,10 @@ void OrvantaDlg::OnOpenConfigurationFile() {
     ShowRunRefusal(kOpenDuringRunMessage);
     return;
   }
-  FileDialogOptions options;
-  options.title = "Process Configuration File";
-  options.filter = kConfigurationFilter;
-  options.initialName = "*.cfg";
-  options.defaultExtension = "cfg";
+  const FileDialogOptions options{.title = "Process Configuration File",
+                                  .filter = kConfigurationFilter,
+                                  .initialName = "*.cfg",
+                                  .defaultExtension = "cfg"};
   const std::optional<std::string> path = mFiles.ChooseFileToOpen(options);
   if (!path) return;
   if (!AskAddOrReplace(*path)) return;
@@ -80,11 +79,10 @@ bool OrvantaDlg::AskAddOrReplace(const std::string& path) {
 }
 
 void OrvantaDlg::OnSaveConfigurationFile() {
-  FileDialogOptions options;
-  options.title = "Save Setup to Configuration File...";
-  options.filter = kConfigurationSaveFilter;
-  options.initialName = "Orvanta.cfg";
-  options.defaultExtension = "cfg";
+  const FileDialogOptions options{.title = "Save Setup to Configuration File...",
+                                  .filter = kConfigurationSaveFilter,
+                                  .initialName = "Orvanta.cfg",
+                                  .defaultExtension = "cfg"};
   // The chooser has the user confirm the overwrite of an existing file.
   const std::optional<std::string> path = mFiles.ChooseFileToSave(options);
   if (!path) return;

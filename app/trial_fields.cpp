@@ -12,6 +12,7 @@
 #include "app/edit_rules.h"
 #include "app/window_controls.h"
 #include "app/window_texts.h"
+#include "trials/trial.h"
 
 namespace orvanta {
 

@@ -20,6 +20,7 @@
 #include "app/window_texts.h"
 #include "log/log_file.h"
 #include "trials/card_deck.h"
+#include "trials/trial.h"
 #include "trials/trial_container.h"
 
 namespace orvanta {

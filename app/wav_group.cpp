@@ -11,6 +11,7 @@
 
 #include "app/app_seams.h"
 #include "app/window_controls.h"
+#include "trials/trial.h"
 
 namespace orvanta {
 
@@ -52,11 +53,10 @@ void WavGroup::Show(const Trial& trial) { play_->Show(trial); }
 void WavGroup::Clear() { play_->Clear(); }
 
 void WavGroup::Browse() {
-  FileDialogOptions options;
-  options.title = "Wav File";
-  options.filter = "Wav Files (*.wav)|*.wav||";
-  options.initialName = "*.wav";
-  options.defaultExtension = "wav";
+  const FileDialogOptions options{.title = "Wav File",
+                                  .filter = "Wav Files (*.wav)|*.wav||",
+                                  .initialName = "*.wav",
+                                  .defaultExtension = "wav"};
   const std::optional<std::string> path = files_.ChooseFileToOpen(options);
   if (!path) return;
   Trial* trial = link_.currentTrial();

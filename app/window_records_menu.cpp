@@ -27,11 +27,10 @@ void OrvantaDlg::OnResumeSession() {
     ShowRunRefusal(kResumeDuringRunMessage);
     return;
   }
-  FileDialogOptions options;
-  options.title = "Resume Session: choose the session.json of its record";
-  options.filter = "Session Records (session.json)|session.json||";
-  options.initialName = "session.json";
-  options.defaultExtension = "json";
+  const FileDialogOptions options{.title = "Resume Session: choose the session.json of its record",
+                                  .filter = "Session Records (session.json)|session.json||",
+                                  .initialName = "session.json",
+                                  .defaultExtension = "json"};
   const std::optional<std::string> path = mFiles.ChooseFileToOpen(options);
   if (!path) return;
   const std::string folder = std::filesystem::path(*path).parent_path().string();
