@@ -9,7 +9,7 @@ namespace orvanta {
 namespace {
 
 // One field of an edge; it gives a row for the start and one for the end.
-struct EdgeFieldSpec {
+struct EdgeFieldRow {
   const char* key;     // the TrialEdge member's name
   const char* suffix;  // the command after "-SetStartOfTrial" / "-SetEndOfTrial"
   FieldKind kind;
@@ -105,7 +105,7 @@ std::vector<TrialField> TrialFieldAccess::Build() {
            true, "wav file subsystem name"),
   };
 
-  const EdgeFieldSpec kEdgeFields[] = {
+  const EdgeFieldRow kEdgeFields[] = {
       {"generateEvent",
        "GenerateEvent",
        K::kBool,
@@ -176,18 +176,19 @@ std::vector<TrialField> TrialFieldAccess::Build() {
     const std::string prefix = start ? "start." : "end.";
     const std::string which = start ? "start" : "end";
     int order = start ? 10 : 20;
-    for (const EdgeFieldSpec& spec : kEdgeFields) {
-      TrialField row =
-          Row((prefix + spec.key).c_str(),
-              ((start ? "-SetStartOfTrial" : "-SetEndOfTrial") + std::string(spec.suffix)).c_str(),
-              spec.kind, spec.member);
+    for (const EdgeFieldRow& edgeField : kEdgeFields) {
+      TrialField row = Row(
+          (prefix + edgeField.key).c_str(),
+          ((start ? "-SetStartOfTrial" : "-SetEndOfTrial") + std::string(edgeField.suffix)).c_str(),
+          edgeField.kind, edgeField.member);
       row.edge = side;
-      if (spec.kind == K::kText) {
-        row = Text(row, spec.savedWhenEmpty, which + " of trial " + spec.unreadableLabel);
+      if (edgeField.kind == K::kText) {
+        row = Text(row, edgeField.savedWhenEmpty, which + " of trial " + edgeField.unreadableLabel);
       }
-      if (spec.check != C::kNone) {
-        row = Checked(row, spec.check, spec.range, "the " + which + " " + spec.checkPhrase,
-                      prefix + spec.switchedBy, order++);
+      if (edgeField.check != C::kNone) {
+        row = Checked(row, edgeField.check, edgeField.range,
+                      "the " + which + " " + edgeField.checkPhrase, prefix + edgeField.switchedBy,
+                      order++);
       }
       rows.push_back(row);
     }
