@@ -25,7 +25,7 @@ class WindowStateTest : public DialogTest {
  protected:
   QString StatusText(const char* section) { return Find<QLabel>(section)->text(); }
   std::string WriteSetup(const std::string& name, const std::string& text) {
-    const std::string path = dir.WithSeparator() + name;
+    std::string path = dir.WithSeparator() + name;
     std::ofstream(path, std::ios::binary) << text;
     return path;
   }

@@ -115,8 +115,8 @@ class StopWithReplyOwedTest : public ::testing::TestWithParam<StopCase>, public 
       if (n % 2 == 0) log.push_back("End Trial #" + std::to_string(n / 2));
     }
     if (owed % 2 == 1) log.push_back("Start Trial #" + std::to_string((owed + 1) / 2));
-    log.push_back(kTerminatedLine);
-    log.push_back(kWaitLine);
+    log.emplace_back(kTerminatedLine);
+    log.emplace_back(kWaitLine);
     return log;
   }
 
