@@ -81,11 +81,13 @@ struct TrialContainer::Step {
   bool ConnectionLost() const { return end != nullptr && end->connectionLost; }
   // The record of `command` sent within this step, stamped `sentAt`.
   CommandRecord NewRecord(const std::string& command, SteadyClock::time_point sentAt) const {
-    return CommandRecord{.trialNumber = trialNumber,
-                         .trialName = trialName,
-                         .step = step,
-                         .command = command,
-                         .sentAt = sentAt};
+    CommandRecord record;
+    record.trialNumber = trialNumber;
+    record.trialName = trialName;
+    record.step = step;
+    record.command = command;
+    record.sentAt = sentAt;
+    return record;
   }
 };
 
