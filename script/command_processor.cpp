@@ -126,6 +126,7 @@ CommandProcessor::CommandProcessor(LogFile& log, TrialContainer& trials, CardDec
     }
     mCommandTable.push_back({field.command.c_str(), handler, 2, &field});
   }
+  mCommandTable.push_back({kTriggerCommand, &P::SetStartOfTrialTrigger, 6});
   mCommandTable.insert(mCommandTable.end(), {
                                                 {"-SetShuffleType", &P::SetShuffleType, 1},
                                                 {"-SetShuffleMaxConsecutiveTypeCount",
@@ -277,6 +278,38 @@ int CommandProcessor::SetTrialCount() {
   int32_t suitID = 0;
   if (trials_.GetSuitID(mArguments[1], suitID) != 0) return -1;
   return deck_.SetNumCardsInSuit(suitID, count);
+}
+
+int CommandProcessor::SetStartOfTrialTrigger() {
+  const char* handler = "SetStartOfTrialTrigger";
+  if (!CheckArgumentCount(handler, kTriggerCommand, 6)) return -1;
+  Trial* trial = nullptr;
+  if (trials_.GetTrial(mArguments[1], trial) != 0) return -1;
+  for (int argument = 3; argument <= 5; ++argument) {
+    if (!CheckNumeric(handler, argument)) return -1;
+  }
+  TrialTrigger trigger;
+  trigger.enabled = true;
+  trigger.object = mArguments[2];
+  trigger.count = AsciiToInt32(mArguments[3]);
+  trigger.windowMs = AsciiToInt32(mArguments[4]);
+  trigger.timeoutMs = AsciiToInt32(mArguments[5]);
+  if (trigger.count < 1) {
+    return Fail(Format(
+        "CommandProcessor::SetStartOfTrialTrigger() - Error, invalid argument. Argument 3 must be "
+        "at least 1.  Argument 3: %s",
+        mArguments[3].c_str()));
+  }
+  if (EqualsIgnoringCase(mArguments[6], "Skip")) {
+    trigger.onTimeout = TriggerTimeout::kSkip;
+  } else if (!EqualsIgnoringCase(mArguments[6], "Play")) {
+    return Fail(Format(
+        "CommandProcessor::SetStartOfTrialTrigger() - Error, invalid argument. Argument 6 must be "
+        "equal to one of the following(Play,Skip) Argument 6: %s",
+        mArguments[6].c_str()));
+  }
+  trial->SetStartTrigger(trigger);
+  return 0;
 }
 
 int CommandProcessor::SetShuffleType() {

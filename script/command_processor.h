@@ -94,6 +94,9 @@ class CommandProcessor {
   int SetLogFile();
   int AddTrial();
   int SetTrialCount();
+  // -SetStartOfTrialTrigger "<type>" "<object>" <count> <window ms>
+  // <timeout ms> Play|Skip
+  int SetStartOfTrialTrigger();
   int SetTrialInteger();
   int SetTrialBoolean();
   int SetTrialText();

@@ -40,6 +40,35 @@ struct CommandRecord {
   bool MaybeSent() const { return status.result != ExchangeResult::kNotSent; }
 };
 
+// How a start trigger's wait ended.
+enum class TriggerOutcome {
+  kFired,            // the records came: the trial started on them
+  kTimedOutPlayed,   // none in time: the trial was played anyway
+  kTimedOutSkipped,  // none in time: the trial was skipped
+};
+
+// "fired", "timed out, played", "timed out, skipped".
+const char* TriggerOutcomeName(TriggerOutcome outcome);
+
+// One trigger wait of a run: a trial whose type has a start trigger.
+struct TriggerRecord {
+  int32_t trialNumber = 0;
+  std::string trialName;
+  std::string object;
+  int32_t count = 1;
+  int32_t windowMs = 0;
+  int32_t timeoutMs = 0;
+  TriggerOutcome outcome = TriggerOutcome::kFired;
+  std::chrono::steady_clock::time_point armedAt;    // the wait began (after any pause)
+  std::chrono::steady_clock::time_point decidedAt;  // it fired or timed out
+  // kFired: when the deciding record arrived, read on the stream thread.
+  std::chrono::steady_clock::time_point arrivedAt;
+  // kFired, when the start sent a command: from arrivedAt to that first
+  // start command being handed over (its CommandRecord::sentAt).
+  bool hasLatency = false;
+  std::chrono::steady_clock::duration latency{};
+};
+
 // How a run ended.
 enum class RunOutcome {
   kCompleted,  // every trial ran and every exchange was answered
@@ -69,6 +98,15 @@ struct RunSummary {
   int32_t numTrials = 0;
   // How far its steps strayed from their plan or nominal values.
   TimingCheck timing;
+  // Start triggers: trials that waited, and those whose wait timed out
+  // (played anyway or skipped).
+  int32_t triggerWaits = 0;
+  int32_t triggerTimeouts = 0;
+  int32_t triggerSkipped = 0;
+  // Why the run could not start its triggers (the trigger objects' streams
+  // could not be opened): then no trial ran and the run failed. Empty
+  // otherwise.
+  std::string triggerFailure;
 };
 
 // Whether a run left a session record.
@@ -97,6 +135,10 @@ class RunObserver {
     (void)trialNumber, (void)trialName, (void)startedAt;
   }
   virtual void OnCommand(const CommandRecord& record) { (void)record; }
+  // A trial's start trigger was decided: right before the OnCommand of the
+  // trial's first start command (the latency is known then), or when the
+  // trial was skipped or its start sent nothing.
+  virtual void OnTrigger(const TriggerRecord& record) { (void)record; }
   // The run is over, before the end-of-run box (completion or failure) is
   // shown; after a Stop no box follows.
   virtual void OnRunEnded(const RunSummary& end) { (void)end; }

@@ -91,7 +91,11 @@ std::string Trial::GetSetupFileLines(TrialContainer& trials, CardDeck& deck) con
       lines.Value(field.command.c_str(), SetupValueText(field));
     }
   }
-  return lines.text();
+  // Only a type with a trigger has its line, so that setups without one
+  // save as they always did.
+  std::string text = lines.text();
+  if (mStartTrigger.enabled) text += TriggerSetupLine(name, mStartTrigger);
+  return text;
 }
 
 }  // namespace orvanta

@@ -7,6 +7,7 @@
 
 #include "platform/mutex.h"
 #include "trials/trial_edge.h"
+#include "trials/trial_trigger.h"
 
 namespace orvanta {
 
@@ -153,6 +154,10 @@ class Trial {
     Write(&Trial::mWavFileSubSystemName, value);
   }
 
+  // The start trigger (none by default): the trial's start waits for it.
+  TrialTrigger GetStartTrigger() const { return Read(&Trial::mStartTrigger); }
+  void SetStartTrigger(const TrialTrigger& trigger) { Write(&Trial::mStartTrigger, trigger); }
+
   // The setup-file lines that recreate this type (CR LF each). The suit ID
   // comes from `trials`, the trial count from `deck`; a type that is not in
   // `trials` gets no "-SetTrialCount" line (the lookup logs why). Takes the
@@ -206,6 +211,7 @@ class Trial {
   int32_t mWavFileBufferNumber GUARDED_BY(mMutex) = 0;
   int32_t mWavFileBoardNumber GUARDED_BY(mMutex) = 0;
   std::string mWavFileSubSystemName GUARDED_BY(mMutex) = "VRXBD";
+  TrialTrigger mStartTrigger GUARDED_BY(mMutex);
 };
 
 }  // namespace orvanta

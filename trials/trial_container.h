@@ -25,6 +25,7 @@ namespace orvanta {
 
 class CardDeck;
 class CommandChannel;
+class TriggerSource;
 class LogFile;
 
 // Status results: 0 success, -1 failure (logged at ERROR with the texts of
@@ -131,6 +132,10 @@ class TrialContainer {
   // every exchange fails (the commands are still logged, with empty replies,
   // and the run goes on: nothing is counted as trouble).
   void SetCommandChannel(CommandChannel* channel);
+  // Where a trial's start trigger waits for the server's records (see
+  // TriggerSource). Not owned; set it once at start-up, before the first
+  // run. Without one, a run whose types have triggers fails at its start.
+  void SetTriggerSource(TriggerSource* source);
   // Told about the run's progress on the worker thread (see RunObserver). Not
   // owned; null removes it. Set it while no run is going.
   void SetRunObserver(RunObserver* observer);
@@ -290,6 +295,7 @@ class TrialContainer {
   MessageBoxes* const boxes_;  // null: no completion box
   std::atomic<CommandChannel*> mChannel{nullptr};
   std::atomic<RunObserver*> mObserver{nullptr};
+  std::atomic<TriggerSource*> mTriggers{nullptr};
   std::atomic<TimingMode> mTimingMode{TimingMode::kRelative};
   std::atomic<int32_t> mTimingTolerance{kDefaultTimingToleranceMs};
   PreciseRunClock mPreciseClock;

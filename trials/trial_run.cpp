@@ -37,6 +37,18 @@ const char* RunOutcomeName(RunOutcome outcome) {
   return "failed";
 }
 
+const char* TriggerOutcomeName(TriggerOutcome outcome) {
+  switch (outcome) {
+    case TriggerOutcome::kFired:
+      return "fired";
+    case TriggerOutcome::kTimedOutPlayed:
+      return "timed out, played";
+    case TriggerOutcome::kTimedOutSkipped:
+      break;
+  }
+  return "timed out, skipped";
+}
+
 const char* RunStepName(RunStep step) {
   switch (step) {
     case RunStep::kStartEvent:
@@ -101,6 +113,8 @@ int32_t TrialContainer::PortValueForBit(int32_t bitNumber) {
 void TrialContainer::SetCommandChannel(CommandChannel* channel) { mChannel.store(channel); }
 
 void TrialContainer::SetRunObserver(RunObserver* observer) { mObserver.store(observer); }
+
+void TrialContainer::SetTriggerSource(TriggerSource* source) { mTriggers.store(source); }
 
 void TrialContainer::SetTimingMode(TimingMode mode) { mTimingMode.store(mode); }
 
