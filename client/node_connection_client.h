@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "client/socket_errors.h"
+#include "client/record_tap.h"
 #include "client/socket_layer.h"
 #include "client/stream_callback.h"
 #include "platform/mutex.h"
@@ -80,6 +81,10 @@ class NodeConnectionClient {
   virtual void SetCallbackFunctionCSC(StreamCallback callback, void* context);
   virtual void SetCallbackFunctionEV(StreamCallback callback, void* context);
   virtual void SetCallbackFunctionVT(StreamCallback callback, void* context);
+
+  // Adds (or with null removes) the tap that sees every record's object
+  // before the callback. Once it returns, a removed tap is no longer called.
+  void SetRecordTap(RecordTap* tap);
 
   // Keeps, in order, the names whose data type this stream serves. The two
   // lists are paired by position; names without a type are skipped.
@@ -177,6 +182,7 @@ class NodeConnectionClient {
   std::vector<std::string> mTypeObjects GUARDED_BY(mCallbackLock);
   StreamCallback mCallbackFunction GUARDED_BY(mCallbackLock) = nullptr;
   void* mCallbackContext GUARDED_BY(mCallbackLock) = nullptr;
+  RecordTap* mRecordTap GUARDED_BY(mCallbackLock) = nullptr;
 
   ClientLogFile* const mLogFile;
 

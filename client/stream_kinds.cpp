@@ -102,6 +102,11 @@ void NodeConnectionClient::StoreCallback(StreamKindId kind, StreamCallback callb
   mCallbackContext = context;
 }
 
+void NodeConnectionClient::SetRecordTap(RecordTap* tap) {
+  CallbackLock lock(&mCallbackLock);
+  mRecordTap = tap;
+}
+
 std::vector<std::string> NodeConnectionClient::GetTypeObjects() const {
   CallbackLock lock(&mCallbackLock);
   return mTypeObjects;
@@ -136,6 +141,7 @@ void NodeConnectionClient::ExecuteCallback() {
       break;
   }
   CallbackLock lock(&mCallbackLock);
+  if (mRecordTap != nullptr && !mTypeObjects.empty()) mRecordTap->OnStreamRecord(mTypeObjects.front());
   if (mCallbackContext == nullptr || mCallbackFunction == nullptr) return;
   mCallbackFunction(mCallbackContext, mRecord, 1,
                     mTypeObjects.empty() ? std::string() : mTypeObjects.front());
@@ -143,8 +149,14 @@ void NodeConnectionClient::ExecuteCallback() {
 
 void NodeConnectionClient::DeliverIndexed(long index) {
   CallbackLock lock(&mCallbackLock);
+  const bool known = index >= 0 && static_cast<size_t>(index) < mTypeObjects.size();
+  // The tap first: a trigger waiting on this record reacts before the
+  // callback does its own work.
+  if (known && mRecordTap != nullptr) {
+    mRecordTap->OnStreamRecord(mTypeObjects[static_cast<size_t>(index)]);
+  }
   if (mCallbackContext == nullptr || mCallbackFunction == nullptr) return;
-  if (index >= 0 && static_cast<size_t>(index) < mTypeObjects.size()) {
+  if (known) {
     mCallbackFunction(mCallbackContext, mRecord, 1, mTypeObjects[static_cast<size_t>(index)]);
     return;
   }

@@ -272,6 +272,10 @@ void VintraClient::SetCallbackFunctionVT(StreamCallback callback, void* context)
   mNetworkNodeClient->Stream(NetworkNodeClient::kStreamVT).SetCallbackFunctionVT(callback, context);
 }
 
+void VintraClient::SetRecordTap(RecordTap* tap) {
+  for (int i = 0; i < StreamSide::kStreamCount; ++i) mNetworkNodeClient->Stream(i).SetRecordTap(tap);
+}
+
 void VintraClient::SetReplyTimeout(std::chrono::milliseconds timeout) {
   mNetworkNodeClient->SetReplyTimeout(timeout);
 }

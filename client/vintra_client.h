@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "client/network_node_client.h"
+#include "client/record_tap.h"
 #include "client/stream_callback.h"
 #include "platform/clock.h"
 #include "platform/command_channel.h"
@@ -128,6 +129,11 @@ class VintraClient : public CommandChannel {
   void SetCallbackFunctionCSC(StreamCallback callback, void* context);
   void SetCallbackFunctionEV(StreamCallback callback, void* context);
   void SetCallbackFunctionVT(StreamCallback callback, void* context);
+
+  // Adds (or with null removes) the tap that sees every record of the six
+  // streams before their callbacks (see RecordTap). Not owned; once a
+  // removal has returned, the tap is no longer called.
+  void SetRecordTap(RecordTap* tap);
 
   // The bound of every reply wait, of the TCP connect, and so of Connect,
   // the connection check and Disconnect (5 s by default); 0 waits without

@@ -13,6 +13,7 @@
 #include "script/config_file_processor.h"
 #include "trials/card_deck.h"
 #include "trials/trial_container.h"
+#include "trigger/stream_trigger.h"
 
 namespace orvanta {
 
@@ -31,7 +32,8 @@ struct ProgramSeams {
 // them out by reference:
 //
 //   the application directory, the log, the interpreter (commands), the
-//   trial list, the deck, the server client, the setup runner (config).
+//   trial list, the deck, the server client, the start triggers on its
+//   data streams, the setup runner (config).
 //
 // Each object receives the others it uses through its constructor; a
 // reference to an object further down the list is only stored while the
@@ -75,6 +77,8 @@ class ProgramCore {
   CardDeck& deck() { return deck_; }
   const CardDeck& deck() const { return deck_; }
   VintraClient& client() { return client_; }
+  // The start triggers of the runs, on the client's data streams.
+  StreamTrigger& triggers() { return triggers_; }
   ConfigFileProcessor& config() { return config_; }
 
  private:
@@ -87,6 +91,7 @@ class ProgramCore {
   TrialContainer trials_;
   CardDeck deck_;
   VintraClient client_;
+  StreamTrigger triggers_;
   ConfigFileProcessor config_;
 };
 

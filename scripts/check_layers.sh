@@ -19,14 +19,15 @@ declare -A allowed=(
   [trials]="platform log"
   [record]="platform log trials"
   [script]="platform log trials"
-  [core]="platform log client trials script"
-  [app]="platform log client trials record script core"
-  [tools/orvanta-run]="platform log client trials record script core"
+  [trigger]="platform client trials"
+  [core]="platform log client trials script trigger"
+  [app]="platform log client trials record script trigger core"
+  [tools/orvanta-run]="platform log client trials record script trigger core"
   [tools/demo]="platform log client trials script core"
   [tools/quorvin-sim]="platform client/frame_codec.h"
   [fuzz]="platform log client trials record script core"
-  [bench]="platform log client trials record script core tools/quorvin-sim"
-  [python]="platform log client trials record script core"
+  [bench]="platform log client trials record script trigger core tools/quorvin-sim"
+  [python]="platform log client trials record script trigger core"
 )
 
 failures=0

@@ -14,6 +14,7 @@
 
 #include "log/log_file.h"
 #include "trials/trial_container.h"
+#include "trials/trigger_source.h"
 
 namespace orvanta {
 
@@ -119,6 +120,8 @@ int TrialContainer::TogglePauseProcessingTrials() {
                            : "TrialContainer::TogglePauseProcessingTrials() - Trial processing "
                              "resumed.");
   mRunChanged.SignalAll();
+  // A trial waiting for its start trigger stops waiting at once.
+  if (TriggerSource* triggers = mTriggers.load()) triggers->Interrupt();
   return 0;
 }
 
@@ -141,6 +144,7 @@ int TrialContainer::StopProcessingTrials() {
     // Under the run lock, so that a paused worker cannot miss it.
     run->stop.Request();
     mRunChanged.SignalAll();
+    if (TriggerSource* triggers = mTriggers.load()) triggers->Interrupt();
   }
 
   std::vector<std::unique_ptr<Run>> ended;

@@ -26,6 +26,7 @@ namespace orvanta {
 class CardDeck;
 class CommandChannel;
 class TriggerSource;
+enum class TriggerWaitEnd;
 class LogFile;
 
 // Status results: 0 success, -1 failure (logged at ERROR with the texts of
@@ -246,6 +247,20 @@ class TrialContainer {
   // reads its settings when its turn comes. `pulseWidth` receives the width
   // the pulse was played with (0 without one). False when the run must end.
   bool PlayEdge(Step& step, const Trial& trial, EdgeSide side, int32_t& pulseWidth);
+  // Start triggers (trigger_wait.cpp). At the run's start: opens the streams
+  // of the trigger objects of the types dealt in the run; true when it did.
+  // A failure is set in end.triggerFailure (logged), and the run plays no
+  // trial.
+  bool OpenTriggers(Run& run, TriggerSource* triggers, RunSummary& end) EXCLUDES(mMutex);
+  // Waits for `trigger` before the trial's start, ending at once on Stop;
+  // a Pause ends the wait, holds the run and waits anew once resumed. The
+  // schedule and step.mark move by the time waited. kFired leaves the
+  // record in step.firedTrigger (told when the first start command goes
+  // out); a time-out is logged and told at once.
+  TriggerWaitEnd WaitForTrigger(Run& run, Step& step, const TrialTrigger& trigger,
+                                TriggerSource* triggers) EXCLUDES(mRunMutex);
+  // Tells the observer of step.firedTrigger and logs its latency.
+  void NoteTrigger(Step& step);
   // After the last trial or a stop: the run's outcome, its log lines, box and
   // observers. The caller marks the run ended afterwards.
   void FinishRun(Run& run, RunSummary& end, int32_t numCards, RunClock& clock,

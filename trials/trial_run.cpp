@@ -2,6 +2,7 @@
 // and the commands a trial sends to the acquisition server. Its start, pause,
 // stop and joins are in run_control.cpp.
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -10,9 +11,11 @@
 #include "platform/command_channel.h"
 #include "trials/card_deck.h"
 #include "trials/reply_text.h"
+#include "trials/run_step.h"
 #include "trials/run_verdict.h"
 #include "trials/trial_container.h"
 #include "trials/trial_period.h"
+#include "trials/trigger_source.h"
 #include "trials/worker_priority.h"
 
 namespace orvanta {
@@ -66,42 +69,6 @@ const char* RunStepName(RunStep step) {
   }
   return "other";
 }
-
-// Where the worker is within a trial: what the next exchange belongs to, the
-// moment the last exchange returned or the last wait ended (from which a
-// relative wait is measured) and when the last command was handed over.
-struct TrialContainer::Step {
-  StopSignal* stop = nullptr;  // null outside a run
-  RunClock* clock = nullptr;
-  RunSchedule* schedule = nullptr;  // null outside a run: relative waits
-  RunSummary* end = nullptr;        // the run's tally; null outside a run
-  TimingMode timing = TimingMode::kRelative;
-  int32_t trialNumber = 0;
-  std::string trialName;
-  RunStep step = RunStep::kOther;
-  SteadyClock::time_point mark;
-  SteadyClock::time_point lastSent;
-  ExchangeStatus last;  // what became of the last exchange
-
-  // A pulse whose bit may be set on the server: the reset still owed.
-  bool pulseSet = false;
-  std::string pulseSubSystem;
-  int32_t pulseBoard = 0;
-  int32_t pulseBit = 0;
-
-  bool Stopped() const { return stop != nullptr && stop->IsRequested(); }
-  bool ConnectionLost() const { return end != nullptr && end->connectionLost; }
-  // The record of `command` sent within this step, stamped `sentAt`.
-  CommandRecord NewRecord(const std::string& command, SteadyClock::time_point sentAt) const {
-    CommandRecord record;
-    record.trialNumber = trialNumber;
-    record.trialName = trialName;
-    record.step = step;
-    record.command = command;
-    record.sentAt = sentAt;
-    return record;
-  }
-};
 
 int32_t TrialContainer::PortValueForBit(int32_t bitNumber) {
   // 2 to the power of the bit, truncated, then taken as a signed 16-bit
@@ -167,7 +134,9 @@ void TrialContainer::ProcessTrials(Run& run) {
   step.schedule = &schedule;
   step.end = &end;
   step.timing = run.timing;
-  bool stopped = false;
+  TriggerSource* const triggers = mTriggers.load();
+  const bool triggersOpen = OpenTriggers(run, triggers, end);
+  bool stopped = !end.triggerFailure.empty();
   for (int32_t t = 1; t <= numCards && !stopped; ++t) {
     int32_t suitID = -1;
     if (t < run.firstTrial) {
@@ -184,7 +153,7 @@ void TrialContainer::ProcessTrials(Run& run) {
     // The trial's waits count from here (relative) or from its planned onset
     // (fixed).
     step.mark = schedule.BeginTrial(clock.Now());
-    const SteadyClock::time_point onset = step.mark;
+    SteadyClock::time_point onset = step.mark;
     window_.Call([t](WindowListener& window) { window.SetCurrentTrialNumber(t); });
     if (run.stop.IsRequested()) break;
     Note(kLogNotice, "Start Trial #" + std::to_string(t));
@@ -207,10 +176,21 @@ void TrialContainer::ProcessTrials(Run& run) {
     mProgress.TrialStarted(t, step.trialName, step.mark);
     if (observer != nullptr) observer->OnTrialStarted(t, step.trialName, clock.Now());
 
+    const TrialTrigger trigger = trial->GetStartTrigger();
+    if (trigger.enabled) {
+      const TriggerWaitEnd waited = WaitForTrigger(run, step, trigger, triggers);
+      if (step.Stopped() || !end.triggerFailure.empty()) break;
+      if (waited == TriggerWaitEnd::kTimedOut && trigger.onTimeout == TriggerTimeout::kSkip) {
+        continue;
+      }
+      onset = step.mark;  // the trial's period counts from its trigger
+    }
+
     // Each setting is read when its step comes, so an edit during the run
     // takes effect at the next step that reads it.
     int32_t startPulseWidth = 0;  // as the fixed schedule counts it
     if (!PlayEdge(step, *trial, EdgeSide::kStart, startPulseWidth)) break;
+    if (step.firedTrigger) NoteTrigger(step);  // the start sent nothing
     step.step = RunStep::kOther;
     if (!WaitUntil(step, schedule.TrialEnd(step.mark, startPulseWidth, trial->GetTrialDuration()),
                    "the end of the trial")) {
@@ -235,6 +215,7 @@ void TrialContainer::ProcessTrials(Run& run) {
 
   // A laser or a valve must not stay on after a Stop or a lost connection.
   if (step.pulseSet) ResetPendingPulse(step);
+  if (triggersOpen) triggers->CloseObjects(kPulseResetBound);
 
   FinishRun(run, end, numCards, clock, observer);
   MarkEnded(run);
@@ -295,7 +276,7 @@ void TrialContainer::FinishRun(Run& run, RunSummary& end, int32_t numCards, RunC
   }
   if (!endedByItself) {
     end.outcome = RunOutcome::kStopped;
-  } else if (end.connectionLost || end.failedCommands > 0) {
+  } else if (end.connectionLost || end.failedCommands > 0 || !end.triggerFailure.empty()) {
     end.outcome = RunOutcome::kFailed;
   }
   const auto endedAt = clock.Now();
@@ -398,6 +379,13 @@ bool TrialContainer::Exchange(Step& step, const std::string& command, std::strin
       end.connectionLost = true;
       end.lostAt = record;
     }
+  }
+  if (step.firedTrigger) {
+    if (record.MaybeSent()) {
+      step.firedTrigger->hasLatency = true;
+      step.firedTrigger->latency = record.sentAt - step.firedTrigger->arrivedAt;
+    }
+    NoteTrigger(step);
   }
   if (RunObserver* observer = mObserver.load()) observer->OnCommand(record);
   if (stopped || step.ConnectionLost()) return false;

@@ -48,6 +48,12 @@ class RecordingObserver : public RunObserver {
     std::lock_guard<std::mutex> lock(mutex_);
     commands_.push_back(record);
   }
+  void OnTrigger(const TriggerRecord& record) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back("trigger " + std::to_string(record.trialNumber) + " " +
+                      TriggerOutcomeName(record.outcome));
+    triggers_.push_back(record);
+  }
   void OnRunEnded(const RunSummary& end) override {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.emplace_back(RunOutcomeName(end.outcome));
@@ -71,11 +77,16 @@ class RecordingObserver : public RunObserver {
     std::lock_guard<std::mutex> lock(mutex_);
     return events_;
   }
+  std::vector<TriggerRecord> triggers() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return triggers_;
+  }
 
  private:
   mutable std::mutex mutex_;
   std::vector<CommandRecord> commands_;
   std::vector<std::string> events_;
+  std::vector<TriggerRecord> triggers_;
   RunSummary end_;
 };
 
