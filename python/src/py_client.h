@@ -8,6 +8,7 @@
 #include "client/vintra_client.h"
 #include "platform/clock.h"
 #include "python/src/py_common.h"
+#include "trigger/stream_trigger.h"
 
 namespace orvanta::python {
 
@@ -15,6 +16,8 @@ struct PyClient {
   SystemClock clock;
   KeptMessageBoxes boxes;
   VintraClient client{clock, boxes};
+  // The start triggers of the runs played through this client.
+  StreamTrigger triggers{client};
   std::string server;  // as given, or this computer's host name
   bool negotiate = true;
   int negotiationPort = VintraClient::kDefaultNegotiationPort;

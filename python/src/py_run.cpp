@@ -37,6 +37,9 @@ struct RunResult {
   std::string outcome;  // "completed", "stopped", "failed"
   int32_t failedCommands = 0;
   bool connectionLost = false;
+  int32_t triggerWaits = 0;
+  int32_t triggerTimeouts = 0;
+  int32_t triggerSkipped = 0;
   std::optional<py::dict> firstFailure;
   std::string record;   // the record's folder; empty without one
   std::string report;   // its report.html once written
@@ -69,6 +72,9 @@ class QueueingObserver : public RunObserver {
   }
   void OnCommand(const CommandRecord& record) override {
     if (next_ != nullptr) next_->OnCommand(record);
+  }
+  void OnTrigger(const TriggerRecord& record) override {
+    if (next_ != nullptr) next_->OnTrigger(record);
   }
   void OnRunEnded(const RunSummary& end) override EXCLUDES(mutex_) {
     if (next_ != nullptr) next_->OnRunEnded(end);
@@ -115,6 +121,7 @@ struct RunWiring {
   ~RunWiring() {
     trials.SetRunObserver(nullptr);
     trials.SetCommandChannel(&setup.program->core.client());
+    trials.SetTriggerSource(&setup.program->core.triggers());
     setup.running = false;
   }
 };
@@ -232,6 +239,9 @@ RunResult ResultOf(const QueueingObserver& observer, PyProgram& program) {
   result.outcome = RunOutcomeName(end.outcome);
   result.failedCommands = end.failedCommands;
   result.connectionLost = end.connectionLost;
+  result.triggerWaits = end.triggerWaits;
+  result.triggerTimeouts = end.triggerTimeouts;
+  result.triggerSkipped = end.triggerSkipped;
   if (end.failedCommands > 0) {
     const CommandRecord& first = end.connectionLost ? end.lostAt : end.firstFailure;
     py::dict failure;
@@ -281,6 +291,7 @@ RunResult Run(const std::shared_ptr<PySetup>& setupPtr, const std::shared_ptr<Py
     RunWiring wiring{setup, trials};
     setup.running = true;
     trials.SetCommandChannel(&client.client);
+    trials.SetTriggerSource(&client.triggers);
     trials.SetRunObserver(&observer);
     if (trials.StartProcessingTrials(startAt) != 0) {
       sessionRecord.Abandon();
@@ -316,6 +327,12 @@ void BindRun(py::module_& m) {
       .def_readonly("outcome", &RunResult::outcome, "'completed', 'stopped' or 'failed'.")
       .def_readonly("failed_commands", &RunResult::failedCommands)
       .def_readonly("connection_lost", &RunResult::connectionLost)
+      .def_readonly("trigger_waits", &RunResult::triggerWaits,
+                    "Trials that waited for their start trigger.")
+      .def_readonly("trigger_timeouts", &RunResult::triggerTimeouts,
+                    "Start trigger waits that timed out (played anyway or skipped).")
+      .def_readonly("trigger_skipped", &RunResult::triggerSkipped,
+                    "Trials skipped because their start trigger timed out.")
       .def_readonly("first_failure", &RunResult::firstFailure,
                     "The first failed exchange (trial, type, step, command, reason), or None.")
       .def_readonly("record", &RunResult::record, "The session record's folder ('' without one).")
