@@ -70,6 +70,9 @@ class QueueingObserver : public RunObserver {
   void OnCommand(const CommandRecord& record) override {
     if (next_ != nullptr) next_->OnCommand(record);
   }
+  void OnTrigger(const TriggerRecord& record) override {
+    if (next_ != nullptr) next_->OnTrigger(record);
+  }
   void OnRunEnded(const RunSummary& end) override EXCLUDES(mutex_) {
     if (next_ != nullptr) next_->OnRunEnded(end);
     MutexLock lock(&mutex_);
