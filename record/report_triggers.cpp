@@ -45,7 +45,9 @@ void AddHistogram(std::string& h, const Json& histogram) {
   h += "<table id=\"trigger-latency-histogram\">\n<tr><th>Latency (ms)</th><th>Trials</th>"
        "<th></th></tr>\n";
   for (std::size_t b = 0; b < counts.size(); ++b) {
-    const int width = static_cast<int>(counts[b] * kBarWidth / most);
+    // In doubles: a damaged summary may hold any count.
+    const double share = static_cast<double>(counts[b]) / static_cast<double>(most);
+    const int width = static_cast<int>(std::clamp(share, 0.0, 1.0) * kBarWidth);
     h += "<tr><td>" + std::string(kLatencyBins[b].name) + "</td><td>" + std::to_string(counts[b]) +
          "</td><td><svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kBarWidth) +
          "\" height=\"12\"><rect width=\"" + std::to_string(width) + "\" height=\"12\" fill=\"" +
