@@ -7,6 +7,8 @@
 #include <set>
 
 #include "record/record_io.h"
+#include "record/timeline_file.h"
+#include "record/trigger_summary.h"
 
 namespace orvanta::record {
 
@@ -126,7 +128,8 @@ bool LoadRecord(const std::string& folder, LoadedRecord& record, std::string& er
     const auto rows = ParseCsv(WholeRows(text));
     for (std::size_t i = 1; i < rows.size(); ++i) {
       const auto& f = rows[i];
-      if (f.size() < 7) continue;
+      // Trigger rows are not exchanges: triggers.tsv holds them.
+      if (f.size() < 7 || f[2] == kTriggerStep) continue;
       TimelineRow r;
       r.trial = static_cast<int32_t>(Integer(f[0], 0));
       r.type = f[1];
@@ -150,6 +153,8 @@ bool LoadRecord(const std::string& folder, LoadedRecord& record, std::string& er
       r.startUs = Integer(f[2], 0);
       r.endUs = Integer(f[3], 0);
       r.outcome = f[4];
+      if (f.size() > 6 && f[5] != "n/a") r.trigger = f[5];
+      if (f.size() > 6 && f[6] != "n/a") r.triggerLatencyUs = MicrosOfMillisText(f[6]);
       record.trials.push_back(std::move(r));
     }
   }
@@ -181,6 +186,13 @@ bool LoadRecord(const std::string& folder, LoadedRecord& record, std::string& er
     for (const TimelineRow& r : record.timeline) {
       if (r.status != "replied")
         record.failures.push_back({r.trial, r.step, r.command, r.sentUs, r.status, "", -1});
+    }
+  }
+  if (ReadWholeFile(In(folder, kTriggersFileName), text)) {
+    const auto rows = ParseTsv(WholeRows(text));
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+      TriggerRow r;
+      if (ParseTriggerRow(rows[i], r)) record.triggers.push_back(std::move(r));
     }
   }
   return true;

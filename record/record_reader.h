@@ -33,6 +33,22 @@ struct TrialRow {
   std::string type;
   int64_t startUs = 0, endUs = 0;
   std::string outcome;  // completed, stopped, failed, skipped
+  // A run with start triggers: how the trial's wait ended (TriggerOutcomeName;
+  // empty when its type has none) and the trigger's latency (-1: none).
+  std::string trigger;
+  int64_t triggerLatencyUs = -1;
+};
+
+// One start trigger's wait, from triggers.tsv. Times in microseconds since
+// the run start; -1 where there is none.
+struct TriggerRow {
+  int32_t trial = 0;
+  std::string type, object;
+  int32_t count = 1, windowMs = 0, timeoutMs = 0;
+  std::string outcome;  // "fired", "timed out, played", "timed out, skipped"
+  int64_t armedUs = -1, decidedUs = -1;
+  int64_t arrivedUs = -1;  // when the deciding record arrived
+  int64_t latencyUs = -1;  // from that arrival to the first start command sent
 };
 
 struct EventRow {
@@ -56,6 +72,10 @@ struct LoadedRecord {
   // From failures.tsv. A record without that file gets one row, without a
   // reason, per timeline row that was not replied.
   std::vector<FailureRow> failures;
+  // From triggers.tsv (a run with start triggers). The timeline's trigger
+  // rows are not in `timeline`, which holds command exchanges only; the
+  // summary is session["triggers"].
+  std::vector<TriggerRow> triggers;
 };
 
 // Splits CSV text into rows of fields (quoted fields may hold commas,

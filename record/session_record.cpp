@@ -1,10 +1,13 @@
 #include "record/session_record.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 
+#include "record/events_sidecar.h"
 #include "record/session_report.h"
+#include "record/trigger_summary.h"
 #include "trials/run_verdict.h"
 #include "trials/trial.h"
 #include "trials/trial_container.h"
@@ -39,47 +42,6 @@ std::string Seconds(double us) {
   return text;
 }
 
-const char kEventsSidecar[] = R"({
-  "onset": {
-    "LongName": "Onset",
-    "Description": "When the command that starts the event was handed to the connection, in seconds from the start of the run (steady clock).",
-    "Units": "s"
-  },
-  "duration": {
-    "LongName": "Duration",
-    "Description": "Events: 0. TTL pulses: from the command that set the bit to the command that cleared it. Wav playback and pulses cut short: n/a.",
-    "Units": "s"
-  },
-  "trial_type": {
-    "LongName": "Event kind",
-    "Description": "What the trial worker did.",
-    "Levels": {
-      "start_event": "The start-of-trial event (-PostEvent).",
-      "end_event": "The end-of-trial event (-PostEvent).",
-      "start_pulse": "The start-of-trial TTL pulse (-SetDIOPortOutput set, then cleared).",
-      "end_pulse": "The end-of-trial TTL pulse (-SetDIOPortOutput set, then cleared).",
-      "wav": "Wav playback started (-PlayDAWavFile)."
-    }
-  },
-  "value": {
-    "LongName": "Value",
-    "Description": "Events: the TTL value posted with the event. Pulses: the digital port value that was set. Wav playback: n/a."
-  },
-  "trial": {
-    "LongName": "Trial number",
-    "Description": "The 1-based number of the trial in the run order."
-  },
-  "acknowledged": {
-    "LongName": "Acknowledged by the server",
-    "Description": "yes when the acquisition server replied to every command of the event, otherwise no.",
-    "Levels": {
-      "yes": "Every command was replied to.",
-      "no": "At least one command got no reply."
-    }
-  }
-}
-)";
-
 }  // namespace
 
 std::vector<TrialTypeTiming> TrialTypeTimings(TrialContainer& trials) {
@@ -93,6 +55,7 @@ std::vector<TrialTypeTiming> TrialTypeTimings(TrialContainer& trials) {
     t.periodMs = period.periodMs;
     t.startPulseMs = period.startPulseMs;
     t.endPulseMs = period.endPulseMs;
+    t.startTrigger = trial->GetStartTrigger().enabled;
     out.push_back(std::move(t));
   }
   return out;
@@ -249,12 +212,23 @@ bool SessionRecord::Begin(const std::string& recordsFolder, const SessionSetup& 
     error = "cannot create " + in("timeline.csv") + ": " + why;
     return false;
   }
-  timeline_.Append(kTimelineHeader);
+  hasTriggers_ = std::any_of(setup.types.begin(), setup.types.end(),
+                             [](const TrialTypeTiming& t) { return t.startTrigger; });
+  timeline_.Append(hasTriggers_ ? kTimelineTriggerHeader : kTimelineHeader);
   if (!trials_.Create(in("trials.tsv"), false, why)) {
     error = "cannot create " + in("trials.tsv") + ": " + why;
     return false;
   }
-  trials_.Append("trial\ttype\tstart_us\tend_us\toutcome\n");
+  trials_.Append(hasTriggers_
+                     ? "trial\ttype\tstart_us\tend_us\toutcome\ttrigger\ttrigger_latency_ms\n"
+                     : "trial\ttype\tstart_us\tend_us\toutcome\n");
+  if (hasTriggers_) {
+    if (!triggers_.Create(in(kTriggersFileName), false, why)) {
+      error = std::string("cannot create ") + in(kTriggersFileName) + ": " + why;
+      return false;
+    }
+    triggers_.Append(kTriggersHeader);
+  }
   if (!events_.Create(in("events.tsv"), false, why)) {
     error = "cannot create " + in("events.tsv") + ": " + why;
     return false;
@@ -291,11 +265,22 @@ void SessionRecord::OnRunStarted(int32_t, int32_t,
   running_ = true;
 }
 
+std::string SessionRecord::OpenTrial::Outcome() const {
+  if (name.empty() || trigger == TriggerOutcomeName(TriggerOutcome::kTimedOutSkipped)) {
+    return "skipped";
+  }
+  return failed ? "failed" : "completed";
+}
+
 void SessionRecord::CloseTrial(int64_t endUs, const std::string& outcome) {
   if (trial_.number <= 0) return;
-  Queue(&trials_, std::to_string(trial_.number) + "\t" + TsvField(trial_.name) + "\t" +
-                      std::to_string(trial_.startUs) + "\t" + std::to_string(endUs) + "\t" +
-                      outcome + "\n");
+  std::string row = std::to_string(trial_.number) + "\t" + TsvField(trial_.name) + "\t" +
+                    std::to_string(trial_.startUs) + "\t" + std::to_string(endUs) + "\t" + outcome;
+  if (hasTriggers_) {
+    row += "\t" + (trial_.trigger.empty() ? "n/a" : trial_.trigger) + "\t" +
+           (trial_.triggerLatencyUs < 0 ? "n/a" : MillisText(trial_.triggerLatencyUs));
+  }
+  Queue(&trials_, row + "\n");
   trial_ = OpenTrial();
 }
 
@@ -305,9 +290,7 @@ void SessionRecord::OnTrialStarted(int32_t trialNumber, const std::string& trial
   if (!running_) return;
   const int64_t now = Micros(startedAt);
   FlushAction();
-  if (trial_.number > 0) {
-    CloseTrial(now, trial_.name.empty() ? "skipped" : trial_.failed ? "failed" : "completed");
-  }
+  if (trial_.number > 0) CloseTrial(now, trial_.Outcome());
   trial_.number = trialNumber;
   trial_.name = trialName;
   trial_.startUs = now;
@@ -393,7 +376,7 @@ void SessionRecord::TrackEvents(const CommandRecord& r) {
 void SessionRecord::OnCommand(const CommandRecord& record) {
   MutexLock lock(&mutex_);
   if (!running_) return;
-  Queue(&timeline_, FormatTimelineRow(record, start_));
+  Queue(&timeline_, FormatTimelineRow(record, start_, hasTriggers_));
   if (record.failed) {
     ++failed_;
     if (record.trialNumber == trial_.number) trial_.failed = true;
@@ -405,6 +388,19 @@ void SessionRecord::OnCommand(const CommandRecord& record) {
                           std::to_string(Micros(record.repliedAt)) + "\n");
   }
   if (record.trialNumber > 0) TrackEvents(record);
+}
+
+void SessionRecord::OnTrigger(const TriggerRecord& record) {
+  MutexLock lock(&mutex_);
+  if (!running_ || !hasTriggers_) return;
+  Queue(&timeline_, FormatTimelineTriggerRow(record, start_));
+  TriggerRow row = TriggerRowOf(record, start_);
+  Queue(&triggers_, FormatTriggerRow(row));
+  if (record.trialNumber == trial_.number) {
+    trial_.trigger = row.outcome;
+    trial_.triggerLatencyUs = row.latencyUs;
+  }
+  triggerRows_.push_back(std::move(row));
 }
 
 bool SessionRecord::WriteSession(const std::string& outcome, std::string& error) {
@@ -422,9 +418,7 @@ void SessionRecord::Finish(const std::string& outcome, const std::string& lastTr
   FlushAction();
   if (trial_.number > 0) {
     std::string trialOutcome = lastTrialOutcome;
-    if (trialOutcome.empty()) {
-      trialOutcome = trial_.name.empty() ? "skipped" : trial_.failed ? "failed" : "completed";
-    }
+    if (trialOutcome.empty()) trialOutcome = trial_.Outcome();
     CloseTrial(endUs, trialOutcome);
   }
   running_ = false;
@@ -435,10 +429,14 @@ void SessionRecord::Finish(const std::string& outcome, const std::string& lastTr
   if (!trials_.ok()) problem_ = "trials.tsv could not be written whole: " + trials_.error();
   if (!events_.ok()) problem_ = "events.tsv could not be written whole: " + events_.error();
   if (!failures_.ok()) problem_ = "failures.tsv could not be written whole: " + failures_.error();
+  if (hasTriggers_ && !triggers_.ok()) {
+    problem_ = std::string(kTriggersFileName) + " could not be written whole: " + triggers_.error();
+  }
   timeline_.Close();
   trials_.Close();
   events_.Close();
   failures_.Close();
+  triggers_.Close();
   std::string error;
   std::error_code ec;
   if (!WriteSession(outcome, error)) problem_ = error;
@@ -478,6 +476,11 @@ void SessionRecord::OnRunEnded(const RunSummary& end) {
   session_.Set("verdict", Json::String(RunVerdict::Of(end, RunRecordState::kWritten).Name()));
   // The worker's count is the one the front ends report.
   failed_ = end.failedCommands;
+  if (hasTriggers_) {
+    const TriggerCounts counts{end.triggerWaits, end.triggerTimeouts, end.triggerSkipped,
+                               end.triggerFailure};
+    session_.Set("triggers", TriggerSummaryJson(triggerRows_, &counts));
+  }
   std::string outcome = "completed";
   std::string lastTrial;  // empty: the open trial's own outcome
   if (end.outcome == RunOutcome::kStopped) {
@@ -496,6 +499,7 @@ void SessionRecord::Abandon() {
   MutexLock lock(&mutex_);
   if (!begun_ || ended_) return;
   session_.Set("verdict", Json::String("failed"));
+  if (hasTriggers_) session_.Set("triggers", TriggerSummaryJson(triggerRows_, nullptr));
   Finish("failed", "failed", running_ ? Micros(std::chrono::steady_clock::now()) : 0);
 }
 

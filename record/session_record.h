@@ -8,6 +8,11 @@
 //   failures.tsv   one row per exchange the server failed (a Stop's cut-short
 //                  exchange is not one): trial, step, command, sent_us,
 //                  status, reason, failed_us (when the exchange gave up)
+//   triggers.tsv   a run whose setup has start triggers: one row per
+//                  triggered trial (trigger_summary.h); then the timeline
+//                  has its trigger columns and rows, trials.tsv its trigger
+//                  and trigger_latency_ms columns, and session.json its
+//                  "triggers" summary
 //   report.html    the timing report, written when the run ends
 //   session.lock   held by the running process and removed at the end; a
 //                  record whose lock is free while session.json still says
@@ -30,6 +35,7 @@
 #include "platform/mutex.h"
 #include "record/json.h"
 #include "record/record_io.h"
+#include "record/record_reader.h"
 #include "record/timeline_file.h"
 #include "trials/run_observer.h"
 #include "trials/run_timing.h"
@@ -48,6 +54,7 @@ struct TrialTypeTiming {
   int64_t periodMs = 0;       // duration + interval + the widths of the pulses switched on
   int64_t startPulseMs = -1;  // -1: no start pulse
   int64_t endPulseMs = -1;    // -1: no end pulse
+  bool startTrigger = false;  // the type waits for a start trigger
 };
 
 // The timing of every trial type of `trials` (NominalTrialPeriod in
@@ -117,6 +124,8 @@ class SessionRecord : public RunObserver {
   void OnTrialStarted(int32_t trialNumber, const std::string& trialName,
                       std::chrono::steady_clock::time_point startedAt) override EXCLUDES(mutex_);
   void OnCommand(const CommandRecord& record) override EXCLUDES(mutex_);
+  // Ignored unless the setup has a start trigger (SessionSetup::types).
+  void OnTrigger(const TriggerRecord& record) override EXCLUDES(mutex_);
   // Closes the rows, writes the final session.json and the report, and
   // releases the run lock.
   void OnRunEnded(const RunSummary& end) override EXCLUDES(mutex_);
@@ -145,6 +154,10 @@ class SessionRecord : public RunObserver {
     std::string name;
     int64_t startUs = 0;
     bool failed = false;
+    std::string trigger;  // its trigger's outcome; empty for none
+    int64_t triggerLatencyUs = -1;
+    // "completed", "failed" or "skipped" (no type, or its trigger skipped it).
+    std::string Outcome() const;
   };
   struct OpenAction {  // a pulse or a wav playback while its commands come
     bool active = false;
@@ -184,6 +197,7 @@ class SessionRecord : public RunObserver {
   RowFile trials_;
   RowFile events_;
   RowFile failures_;
+  RowFile triggers_;
   Mutex queueMutex_;
   CondVar queueChanged_{&queueMutex_};
   std::deque<std::pair<RowFile*, std::string>> queue_ GUARDED_BY(queueMutex_);
@@ -201,6 +215,9 @@ class SessionRecord : public RunObserver {
   int64_t failed_ GUARDED_BY(mutex_) = 0;
   std::string timingMode_ GUARDED_BY(mutex_);
   int32_t toleranceMs_ GUARDED_BY(mutex_) = kDefaultTimingToleranceMs;
+  // Whether the setup has a start trigger: the trigger rows and columns.
+  bool hasTriggers_ GUARDED_BY(mutex_) = false;
+  std::vector<TriggerRow> triggerRows_ GUARDED_BY(mutex_);
 };
 
 // One field of a TSV row: tabs and line breaks become spaces.

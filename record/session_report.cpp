@@ -8,6 +8,8 @@
 #include <set>
 
 #include "record/record_io.h"
+#include "record/report_html.h"
+#include "record/report_triggers.h"
 
 namespace orvanta::record {
 
@@ -18,42 +20,6 @@ constexpr int kMargin = 50;
 const char* const kPalette[] = {"#4e79a7", "#f28e2b", "#59a14f", "#b07aa1", "#76b7b2",
                                 "#edc948", "#9c755f", "#bab0ac", "#ff9da7", "#86bcb6"};
 const char kFailRed[] = "#d62728";
-
-std::string Html(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\t') {
-          out += ' ';
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out;
-}
-
-std::string Num(double value, int decimals = 3) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
 
 struct Stats {
   std::size_t count = 0;
@@ -512,6 +478,7 @@ std::string BuildReportHtml(const LoadedRecord& rec) {
   }
   AddStepsOutside(h, offSteps, timing.toleranceMs);
   AddLatencyAndPeriods(h, rec, timings);
+  AddStartTriggers(h, rec);
   AddPulseWidths(h, rec, timings);
   AddFailures(h, rec);
   h += "</body>\n</html>\n";

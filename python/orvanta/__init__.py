@@ -146,8 +146,10 @@ _COLUMNS = {
     "trials": ["trial", "type", "start_us", "end_us", "outcome"],
     "events": ["onset", "duration", "trial_type", "value", "trial", "acknowledged"],
     "failures": ["trial", "step", "command", "sent_us", "status", "reason"],
+    "triggers": ["trial", "type", "object", "count", "window_ms", "timeout_ms", "outcome",
+                 "armed_us", "decided_us", "arrived_us", "latency_ms"],
 }
-_NULLABLE = ("sent_us", "replied_us")
+_NULLABLE = ("sent_us", "replied_us", "armed_us", "decided_us", "arrived_us")
 
 
 def _table(rows, name):
@@ -167,7 +169,9 @@ class Record:
 
     `session` is session.json as a dict; `trials`, `timeline`, `events` and
     `failures` are pandas DataFrames when pandas is installed, lists of dicts
-    otherwise. A record whose run was interrupted reads too: its outcome is
+    otherwise; so is `triggers`, one row per trial that waited for a start
+    trigger (empty without triggers), whose summary is session["triggers"].
+    A record whose run was interrupted reads too: its outcome is
     then "interrupted", and `resume_point` names the first trial to run again
     (0 when every trial completed). Raises RecordError when the folder holds
     no readable session.json.
@@ -183,6 +187,7 @@ class Record:
         self.timeline = _table(data["timeline"], "timeline")
         self.events = _table(data["events"], "events")
         self.failures = _table(data["failures"], "failures")
+        self.triggers = _table(data["triggers"], "triggers")
 
     @property
     def setup_path(self):

@@ -178,6 +178,7 @@ class Record:
     timeline: Any
     events: Any
     failures: Any
+    triggers: Any
     def __init__(self, path: Union[str, PathLike[str]]) -> None: ...
     @property
     def setup_path(self) -> str: ...

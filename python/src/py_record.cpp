@@ -106,6 +106,25 @@ py::dict Load(const std::string& folder) {
   out["trials"] = trials;
   out["events"] = events;
   out["failures"] = failures;
+  // Start triggers (triggers.tsv); the summary is session["triggers"].
+  py::list triggers;
+  for (const record::TriggerRow& r : loaded.triggers) {
+    py::dict row;
+    row["trial"] = r.trial;
+    row["type"] = r.type;
+    row["object"] = r.object;
+    row["count"] = r.count;
+    row["window_ms"] = r.windowMs;
+    row["timeout_ms"] = r.timeoutMs;
+    row["outcome"] = r.outcome;
+    row["armed_us"] = Micros(r.armedUs);
+    row["decided_us"] = Micros(r.decidedUs);
+    row["arrived_us"] = Micros(r.arrivedUs);
+    row["latency_ms"] = r.latencyUs < 0 ? py::object(py::none())
+                                        : py::float_(static_cast<double>(r.latencyUs) / 1000.0);
+    triggers.append(row);
+  }
+  out["triggers"] = triggers;
   out["resume_point"] = record::ResumeTrial(loaded);
   return out;
 }

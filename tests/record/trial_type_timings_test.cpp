@@ -9,6 +9,7 @@
 #include "record/session_record.h"
 #include "support/program_env.h"
 #include "trials/run_progress.h"
+#include "trials/trial.h"
 #include "trials/trial_container.h"
 
 namespace orvanta::testing {
@@ -28,6 +29,7 @@ TEST(TrialTypeTimingsTest, MatchTheNominalTrialLengths) {
   a->SetStartOfTrialGenerateTTLPulse(true);
   a->SetStartOfTrialTTLPulseDuration(5);
   a->SetEndOfTrialTTLPulseDuration(9);  // switched off: not counted
+  a->SetStartTrigger({.enabled = true, .object = "SE1"});
   b->SetTrialDuration(-7);
   b->SetInterTrialInterval(12);
   b->SetEndOfTrialGenerateTTLPulse(true);
@@ -39,6 +41,8 @@ TEST(TrialTypeTimingsTest, MatchTheNominalTrialLengths) {
   EXPECT_EQ(timings[0].periodMs, 45);
   EXPECT_EQ(timings[0].startPulseMs, 5);
   EXPECT_EQ(timings[0].endPulseMs, -1);
+  EXPECT_TRUE(timings[0].startTrigger);
+  EXPECT_FALSE(timings[1].startTrigger);
   EXPECT_EQ(timings[1].name, "B");
   EXPECT_EQ(timings[1].periodMs, 12);
   EXPECT_EQ(timings[1].startPulseMs, -1);

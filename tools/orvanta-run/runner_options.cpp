@@ -197,7 +197,14 @@ constexpr OptionRow kOptions[] = {
              "status (times in microseconds since the run started;\n"
              "sent_us is empty when the command was not sent,\n"
              "replied_us when no reply came; status is replied, no\n"
-             "reply or not sent); written row by row as the run goes",
+             "reply or not sent); written row by row as the run goes.\n"
+             "A setup with start triggers adds the columns object,\n"
+             "outcome, arrived_us and latency_ms, and a row of step\n"
+             "trigger before each triggered trial's first start\n"
+             "command: the trigger's object, its outcome (fired, timed\n"
+             "out, played or timed out, skipped), when the deciding\n"
+             "record arrived and the latency from then to that\n"
+             "command in ms (both empty when there is none)",
      .apply = [](Parse& p) { return p.Text(p.options.timelinePath, "a file name"); }},
     {.name = "--reply-timeout", .value = "MS",
      .help = "wait at most MS milliseconds for each reply of the\n"
@@ -219,7 +226,8 @@ constexpr OptionRow kOptions[] = {
      .help = "make the session record in DIR (default: OrvantaSessions\n"
              "in the current directory): one new folder per run with\n"
              "setup.cfg, session.json, timeline.csv, trials.tsv,\n"
-             "events.tsv, events.json and report.html",
+             "events.tsv, events.json and report.html (and\n"
+             "triggers.tsv when the setup has start triggers)",
      .apply = [](Parse& p) {
        return p.Text(p.options.recordFolder, "a folder name") && p.Set(p.recordGiven);
      }},

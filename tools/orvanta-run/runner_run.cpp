@@ -1,5 +1,6 @@
 #include "tools/orvanta-run/runner_run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -45,13 +46,16 @@ using record::kTimelineHeader;
 
 TimelineFile::~TimelineFile() = default;
 
-bool TimelineFile::Open(const std::string& path, OutputFileFailure& failure) {
+bool TimelineFile::Open(const std::string& path, OutputFileFailure& failure, bool triggers) {
   MutexLock lock(&mutex_);
+  triggers_ = triggers;
   // An existing timeline is known by the start of its header row, which the
   // timelines of earlier versions share.
   file_ = OpenOutputFile(path, record::kTimelineHeaderStem, failure);
   if (file_ == nullptr) return false;
-  if (std::fputs(kTimelineHeader, file_->stream()) < 0 || std::fflush(file_->stream()) != 0) {
+  if (std::fputs(triggers ? record::kTimelineTriggerHeader : kTimelineHeader, file_->stream()) <
+          0 ||
+      std::fflush(file_->stream()) != 0) {
     failure = {OutputFileFailure::kCannotCreate, std::strerror(errno)};
     return false;
   }
@@ -68,7 +72,16 @@ std::string TimelineFile::CsvField(const std::string& text) { return record::Csv
 void TimelineFile::Write(const CommandRecord& record) {
   MutexLock lock(&mutex_);
   if (file_ == nullptr) return;
-  const std::string row = record::FormatTimelineRow(record, start_);
+  WriteRow(record::FormatTimelineRow(record, start_, triggers_));
+}
+
+void TimelineFile::Write(const TriggerRecord& record) {
+  MutexLock lock(&mutex_);
+  if (file_ == nullptr || !triggers_) return;
+  WriteRow(record::FormatTimelineTriggerRow(record, start_));
+}
+
+void TimelineFile::WriteRow(const std::string& row) {
   // Flushed per row: a crash loses nothing already sent.
   if (std::fwrite(row.data(), 1, row.size(), file_->stream()) != row.size() ||
       std::fflush(file_->stream()) != 0) {
@@ -121,6 +134,11 @@ void RunnerObserver::OnTrialStarted(int32_t trialNumber, const std::string& tria
 void RunnerObserver::OnCommand(const CommandRecord& record) {
   if (timeline_ != nullptr) timeline_->Write(record);
   if (next_ != nullptr) next_->OnCommand(record);
+}
+
+void RunnerObserver::OnTrigger(const TriggerRecord& record) {
+  if (timeline_ != nullptr) timeline_->Write(record);
+  if (next_ != nullptr) next_->OnTrigger(record);
 }
 
 void RunnerObserver::OnRunEnded(const RunSummary& end) {
@@ -346,7 +364,11 @@ int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEc
   TimelineFile timeline;
   if (!options.timelinePath.empty()) {
     OutputFileFailure failure;
-    if (!timeline.Open(options.timelinePath, failure)) {
+    const auto types = record::TrialTypeTimings(program.trials);
+    const bool triggers =
+        std::any_of(types.begin(), types.end(),
+                    [](const record::TrialTypeTiming& t) { return t.startTrigger; });
+    if (!timeline.Open(options.timelinePath, failure, triggers)) {
       say("cannot write the timeline file " + options.timelinePath + ": " + failure.reason);
       return kExitSetupFailed;
     }

@@ -41,7 +41,9 @@ std::vector<int64_t> NominalTrialLengths(RunnerProgram& program);
 // status is "replied", "no reply" or "not sent". The reply is shown as in
 // the log (control characters escaped, cut after 1,000 characters). Fields
 // holding a comma, a double quote or a line break are quoted, with quotes
-// doubled.
+// doubled. A setup with start triggers adds the columns object, outcome,
+// arrived_us and latency_ms and a "trigger" row per triggered trial
+// (record/timeline_file.h).
 class TimelineFile {
  public:
   TimelineFile() = default;
@@ -51,11 +53,15 @@ class TimelineFile {
 
   // Creates the file by the OutputFile rules (an earlier timeline of that
   // name is moved aside; a file of other content, a symbolic link or a file
-  // another program holds is refused) and writes the header row. False with
-  // the reason when it cannot be had or written.
-  bool Open(const std::string& path, OutputFileFailure& failure);
+  // another program holds is refused) and writes the header row, with the
+  // trigger columns when `triggers` (the setup has a start trigger). False
+  // with the reason when it cannot be had or written.
+  bool Open(const std::string& path, OutputFileFailure& failure, bool triggers = false)
+      EXCLUDES(mutex_);
   void SetRunStart(std::chrono::steady_clock::time_point start) EXCLUDES(mutex_);
   void Write(const CommandRecord& record) EXCLUDES(mutex_);
+  // The trigger row; nothing unless opened with `triggers`.
+  void Write(const TriggerRecord& record) EXCLUDES(mutex_);
   // True while every row so far has been written whole.
   bool ok() const EXCLUDES(mutex_);
 
@@ -67,6 +73,9 @@ class TimelineFile {
   std::unique_ptr<OutputFile> file_ GUARDED_BY(mutex_);
   std::chrono::steady_clock::time_point start_ GUARDED_BY(mutex_);
   bool ok_ GUARDED_BY(mutex_) = true;
+  bool triggers_ GUARDED_BY(mutex_) = false;
+
+  void WriteRow(const std::string& row) REQUIRES(mutex_);
 };
 
 // "trial 3 of 9  Tone  elapsed 0:04  left 0:08" from the run's state.
@@ -88,6 +97,7 @@ class RunnerObserver : public RunObserver {
   void OnTrialStarted(int32_t trialNumber, const std::string& trialName,
                       std::chrono::steady_clock::time_point startedAt) override EXCLUDES(mutex_);
   void OnCommand(const CommandRecord& record) override;
+  void OnTrigger(const TriggerRecord& record) override;
   void OnRunEnded(const RunSummary& end) override EXCLUDES(mutex_);
   // The session record's state; without one, kNotWritten (orvanta-run keeps
   // records unless told not to).

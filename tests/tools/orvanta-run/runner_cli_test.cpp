@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/temp_folder.h"
 #include "log/log_file.h"
 #include "platform/output_file.h"
 #include "tests/integration/run_env.h"
@@ -486,6 +487,30 @@ TEST(TimelineFileTest, FieldsAreQuotedOnlyWhenTheyNeedIt) {
   EXPECT_EQ(runner::TimelineFile::CsvField("-PostEvent \"x\" 1 0"), "\"-PostEvent \"\"x\"\" 1 0\"");
   EXPECT_EQ(runner::TimelineFile::CsvField("two\nlines"), "\"two\nlines\"");
   EXPECT_EQ(runner::TimelineFile::CsvField(""), "");
+}
+
+// The trigger header and rows come with a setup that has start triggers
+// (the rows are record::FormatTimelineTriggerRow's); without one a trigger
+// record writes nothing.
+TEST(TimelineFileTest, TriggerHeaderAndRowsOnlyWithTriggers) {
+  TempFolder temp("orvanta-timeline-");
+  const auto start = std::chrono::steady_clock::now();
+  TriggerRecord trigger{2, "A", "CSC 1", 1, 0, 100, TriggerOutcome::kTimedOutPlayed};
+  for (const bool triggers : {true, false}) {
+    const std::string path = temp.path() + (triggers ? "/with.csv" : "/without.csv");
+    {
+      runner::TimelineFile file;
+      OutputFileFailure failure;
+      ASSERT_TRUE(file.Open(path, failure, triggers)) << failure.reason;
+      file.SetRunStart(start);
+      file.Write(trigger);
+    }
+    EXPECT_EQ(ReadFile(path), triggers
+                                  ? "trial,type,step,command,reply,sent_us,replied_us,status,"
+                                    "object,outcome,arrived_us,latency_ms\n"
+                                    "2,A,trigger,,,,,,CSC 1,\"timed out, played\",,\n"
+                                  : "trial,type,step,command,reply,sent_us,replied_us,status\n");
+  }
 }
 
 TEST(ProgressTest, LineShowsTrialTypeElapsedAndLeft) {
