@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing, builds, then rehearses the example
 # protocol headless: starts the acquisition-server simulator on free ports,
-# runs examples/protocol.cfg against it with orvanta-run, and stops the
-# simulator again. The log, the timeline, the simulator's transcript and the
-# run's session record (with its report) are left in run-output/ (or
-# $ORVANTA_OUT_DIR).
+# runs examples/protocol.cfg (or the setup file given as the argument, such
+# as examples/closed_loop.cfg) against it with orvanta-run, and stops the
+# simulator again. A setup's "# quorvin-sim: OPTIONS" comment lines give the
+# simulator options it needs (the records a closed-loop setup waits for).
+# The log, the timeline, the simulator's transcript and the run's session
+# record (with its report) are left in run-output/ (or $ORVANTA_OUT_DIR).
+#
+# Usage: main-job.sh [SETUP_FILE]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -21,7 +25,18 @@ out_dir=$(cd "$out_dir" && pwd)
 
 sim=$build_dir/tools/quorvin-sim/quorvin-sim
 runner=$build_dir/tools/orvanta-run/orvanta-run
-protocol=$root/examples/protocol.cfg
+protocol=${1:-$root/examples/protocol.cfg}
+case $protocol in /*) ;; *) protocol=$root/$protocol ;; esac
+if [ ! -f "$protocol" ]; then
+  echo "main-job: no such setup file: $protocol" >&2
+  exit 2
+fi
+# The simulator options the setup asks for, word by word.
+sim_options=()
+while IFS= read -r line; do
+  read -r -a words <<<"${line#*quorvin-sim:}"
+  sim_options+=("${words[@]}")
+done < <(grep -E '^#[[:space:]]*quorvin-sim:' "$protocol" || true)
 port_file=$out_dir/quorvin-sim.ports
 transcript=$out_dir/quorvin-sim-transcript.tsv
 log_file=$out_dir/OrvantaLogFile.txt
@@ -33,7 +48,7 @@ rm -f "$port_file"
 # The simulator picks two free ports and writes them to the port file once
 # it listens.
 "$sim" --negotiation-port 0 --message-port 0 --port-file "$port_file" \
-  --transcript "$transcript" --quiet >"$out_dir/quorvin-sim.out" 2>&1 &
+  --transcript "$transcript" --quiet "${sim_options[@]}" >"$out_dir/quorvin-sim.out" 2>&1 &
 sim_pid=$!
 stop_sim() {
   if kill -0 "$sim_pid" 2>/dev/null; then
