@@ -1,6 +1,7 @@
 #include "core/setup_check.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "trials/trial.h"
 #include "trials/trial_fields.h"
@@ -49,7 +50,8 @@ std::string FieldProblem(const TrialField& field, const Trial& trial) {
 
 }  // namespace
 
-std::vector<std::string> FindSetupProblems(ProgramCore& core, int32_t startAt) {
+std::vector<std::string> FindSetupProblems(ProgramCore& core, int32_t startAt,
+                                           const std::vector<std::string>& knownObjects) {
   std::vector<std::string> problems;
   static const std::vector<const TrialField*> checked = CheckedFields();
   for (const std::string& name : core.trials().GetTrialNames()) {
@@ -67,6 +69,11 @@ std::vector<std::string> FindSetupProblems(ProgramCore& core, int32_t startAt) {
     for (const TrialField* field : checked) {
       if (std::string problem = FieldProblem(*field, *trial); !problem.empty()) {
         problems.push_back(type + problem);
+      }
+    }
+    if (const TrialTrigger trigger = trial->GetStartTrigger(); trigger.enabled) {
+      for (std::string& problem : TriggerProblems(name, trigger, knownObjects)) {
+        problems.push_back(std::move(problem));
       }
     }
   }

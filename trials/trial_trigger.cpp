@@ -38,7 +38,8 @@ std::vector<std::string> TriggerProblems(const std::string& typeName, const Tria
   } else if (trigger.count > 1 && trigger.windowMs < trigger.count - 1) {
     problems.push_back(head + "'s window (" + std::to_string(trigger.windowMs) +
                        " ms) is too short for " + std::to_string(trigger.count) +
-                       " records at any rate; the trial would never start on it.");
+                       " records at any rate (they need at least " +
+                       std::to_string(trigger.count - 1) + " ms), so every wait would time out.");
   }
   if (trigger.timeoutMs <= 0) {
     problems.push_back(head + "'s timeout is " + std::to_string(trigger.timeoutMs) +

@@ -8,6 +8,7 @@ same client. Nothing is implemented twice.
     import orvanta
     setup = orvanta.Setup.load("protocol.cfg")
     setup.shuffle(seed=7)
+    setup.set_trigger("Tone", "SE1", count=3, window_ms=50)  # start on 3 spikes in 50 ms
     with orvanta.Client("127.0.0.1") as client:
         result = orvanta.run(setup, client, on_trial=print)
     record = orvanta.Record(result.record)

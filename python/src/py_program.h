@@ -43,6 +43,13 @@ struct PySetup {
   uint32_t seed = 0;
 };
 
+using SetupClass = py::class_<PySetup, std::shared_ptr<PySetup>>;
+
+// Raises OrvantaError while a run plays the setup.
+void RefuseWhileRunning(const PySetup& setup);
+
 void BindSetup(py::module_& m);
+// Setup.trigger, set_trigger and clear_trigger (py_trigger.cpp).
+void BindSetupTriggers(SetupClass& cls);
 
 }  // namespace orvanta::python

@@ -65,14 +65,6 @@ int ProcessScript(PyProgram& program, const std::string& path) {
   return program.core.config().ProcessScript(path);
 }
 
-void RefuseWhileRunning(const PySetup& setup) {
-  if (setup.running) {
-    Raise(ModuleExceptions().orvanta,
-          "the setup is being run: trial types, counts and the order cannot change until the run "
-          "ends");
-  }
-}
-
 // One trial type of a setup, looked up by name at each use.
 struct PyTrialType {
   std::shared_ptr<PySetup> setup;
@@ -147,8 +139,6 @@ std::shared_ptr<PySetup> MakeSetup(const std::optional<std::string>& log) {
   }
   return setup;
 }
-
-using SetupClass = py::class_<PySetup, std::shared_ptr<PySetup>>;
 
 void BindShuffleResult(py::module_& m) {
   py::class_<ShuffleResult>(m, "ShuffleResult",
@@ -437,12 +427,17 @@ void BindSetupOutput(SetupClass& cls) {
           "atomically. Returns the warnings about values that will not read back.")
       .def(
           "check",
-          [](PySetup& setup, int32_t startAt) {
-            return FindSetupProblems(setup.program->core, startAt);
+          [](PySetup& setup, int32_t startAt,
+             const std::optional<std::vector<std::string>>& objects) {
+            return FindSetupProblems(setup.program->core, startAt,
+                                     objects ? *objects : std::vector<std::string>{});
           },
-          py::arg("start_at") = 1,
+          py::arg("start_at") = 1, py::arg("objects") = py::none(),
           "The problems orvanta-run --check prints (without 'problem: '), one sentence each; "
-          "empty when the setup is fit to run.")
+          "empty when the setup is fit to run. `objects`, the server's object names (as "
+          "orvanta-run --objects; Client.objects gives them with their types), is what start "
+          "triggers are compared with; without it only object names that cannot be sent are "
+          "reported.")
       .def("__repr__", [](const PySetup& setup) {
         return "<Setup " + std::to_string(setup.program->core.trials().GetNumTrials()) +
                " types, " + std::to_string(setup.program->core.deck().GetNumCards()) + " trials>";
@@ -450,6 +445,14 @@ void BindSetupOutput(SetupClass& cls) {
 }
 
 }  // namespace
+
+void RefuseWhileRunning(const PySetup& setup) {
+  if (setup.running) {
+    Raise(ModuleExceptions().orvanta,
+          "the setup is being run: trial types, counts and the order cannot change until the run "
+          "ends");
+  }
+}
 
 void BindSetup(py::module_& m) {
   BindShuffleResult(m);
@@ -462,6 +465,7 @@ void BindSetup(py::module_& m) {
   BindSetupTypes(cls);
   BindSetupOrder(cls);
   BindSetupOutput(cls);
+  BindSetupTriggers(cls);
 }
 
 }  // namespace orvanta::python

@@ -86,5 +86,32 @@ TEST_F(SetupCheckTest, EveryValueOutsideItsRangeInTheOrderOfTheChecks) {
   EXPECT_EQ(FindSetupProblems(core, 1), std::vector<std::string>{});
 }
 
+// A type's trigger problems follow its field problems, before the next
+// type's; the object is compared with the server's objects only when they
+// are given.
+TEST_F(SetupCheckTest, TriggerProblemsFollowTheirTypesFields) {
+  ASSERT_EQ(core.log().SetLogFilename(folder.path() + "/log.txt"), 0);
+  Trial* a = AddType("A");
+  AddType("B")->SetTrialDuration(-1);
+  a->SetTrialDuration(-1);
+  a->SetStartTrigger({true, "SE9", 4, 2, 0, TriggerTimeout::kPlay});
+  const std::string t = "Trial type \"A\": the start trigger";
+  const std::vector<std::string> problems = {
+      "Trial type \"A\": the trial duration is negative (-1 ms); it would be run as 0.",
+      t + "'s window (2 ms) is too short for 4 records at any rate (they need at least 3 ms), so "
+          "every wait would time out.",
+      t + "'s timeout is 0 ms; the trial would never wait for its records.",
+      "Trial type \"B\": the trial duration is negative (-1 ms); it would be run as 0."};
+  EXPECT_EQ(FindSetupProblems(core, 1), problems);
+  std::vector<std::string> unknown = problems;
+  unknown.insert(unknown.begin() + 1, t + "'s object \"SE9\" is not one of the server's objects.");
+  EXPECT_EQ(FindSetupProblems(core, 1, {"SE1", "CSC1"}), unknown);
+  EXPECT_EQ(FindSetupProblems(core, 1, {"SE9"}), problems);
+
+  // Switched off, the trigger has nothing to report.
+  a->SetStartTrigger({false, "", 0, -1, 0, TriggerTimeout::kSkip});
+  EXPECT_EQ(FindSetupProblems(core, 1).size(), 2u);
+}
+
 }  // namespace
 }  // namespace orvanta::testing

@@ -92,3 +92,42 @@ def test_bad_files_raise_the_programs_texts(tmp_path):
     assert str(error.value) == ("cannot save the setup file %s: cannot create a file in the folder "
                                 "%s: No such file or directory" % (tmp_path / "no" / "x.cfg",
                                                                    tmp_path / "no"))
+
+
+def test_triggers_set_read_clear_save_and_check(tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    setup = orvanta.Setup()
+    setup.add_type("Tone")
+    assert setup.trigger("Tone") is None
+    setup.set_trigger("Tone", "SE 1", count=3, window_ms=50, on_timeout="skip")
+    assert setup.trigger("Tone") == {"object": "SE 1", "count": 3, "window_ms": 50,
+                                     "timeout_ms": 10000, "on_timeout": "Skip"}
+    line = '-SetStartOfTrialTrigger "Tone" "SE 1" 3 50 10000 Skip'
+    setup.save(str(tmp_path / "t.cfg"))
+    assert line.encode() + b"\r\n" in (tmp_path / "t.cfg").read_bytes()
+    assert orvanta.Setup.load(str(tmp_path / "t.cfg")).trigger("Tone") == setup.trigger("Tone")
+
+    for args, error in [((0,), "count must be at least 1, not 0"),
+                        ((1, -1), "window_ms must not be negative, not -1"),
+                        ((1, 0, -2), "timeout_ms must not be negative, not -2"),
+                        ((1, 0, 5, "Later"), "on_timeout is 'Play' or 'Skip', not 'Later'")]:
+        with pytest.raises(ValueError) as raised:
+            setup.set_trigger("Tone", "SE1", *args)
+        assert str(raised.value) == error
+    with pytest.raises(KeyError):
+        setup.set_trigger("Nope", "SE1")
+
+    # What the check reports, as orvanta-run --check does.
+    setup.set_trigger("Tone", "SE 1", count=2, window_ms=0, timeout_ms=0)
+    head = 'Trial type "Tone": the start trigger'
+    problems = [head + "'s window (0 ms) is too short for 2 records at any rate (they need at "
+                       "least 1 ms), so every wait would time out.",
+                head + "'s timeout is 0 ms; the trial would never wait for its records."]
+    assert setup.check() == problems
+    assert setup.check(objects=["SE1", "CSC1"]) == [
+        head + "'s object \"SE 1\" is not one of the server's objects."] + problems
+    assert setup.check(objects=["SE 1"]) == problems
+
+    setup.clear_trigger("Tone")
+    assert setup.trigger("Tone") is None and setup.check() == []
+    assert "-SetStartOfTrialTrigger" not in setup.text

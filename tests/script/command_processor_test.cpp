@@ -67,13 +67,14 @@ TEST_F(CommandProcessorTest, EmptyLineFailsSilentlyAndBlankLineIsAnUnknownComman
                               "Syntax, Unrecognized Command: -NoSuchCommand"}));
 }
 
-TEST_F(CommandProcessorTest, TableHas31CommandsMatchedIgnoringCase) {
+TEST_F(CommandProcessorTest, TableHas32CommandsMatchedIgnoringCase) {
   const auto& table = m.commands.GetCommandTable();
-  ASSERT_EQ(table.size(), 31u);
+  ASSERT_EQ(table.size(), 32u);
   EXPECT_STREQ(table.front().name, "-SetLogFile");
   EXPECT_STREQ(table[2].name, "-SetTrialCount");
-  EXPECT_STREQ(table[26].name, "-SetShuffleType");
-  EXPECT_STREQ(table[28].name, "-SetTrialOrder");
+  EXPECT_STREQ(table[26].name, "-SetStartOfTrialTrigger");
+  EXPECT_STREQ(table[27].name, "-SetShuffleType");
+  EXPECT_STREQ(table[29].name, "-SetTrialOrder");
   EXPECT_STREQ(table.back().name, "-SetTimingTolerance");
 
   ASSERT_EQ(Run("-ADDTRIAL \"T\""), 0);
@@ -269,6 +270,42 @@ TEST_F(CommandProcessorTest, SetTrialCount) {
                   "CardDeck::SetNumCardsInSuit() - Error, the number of cards to set is a negative "
                   "number, this value must be positive.  Card Count: -1"}));
   EXPECT_EQ(m.CountOf("Tone"), 5);
+}
+
+TEST_F(CommandProcessorTest, SetStartOfTrialTriggerAndItsRefusals) {
+  ASSERT_EQ(Run("-AddTrial \"Tone\""), 0);
+  EXPECT_FALSE(m.TrialNamed("Tone")->GetStartTrigger().enabled);
+  EXPECT_EQ(Run("-setstartoftrialtrigger \"Tone\" \"SE 1\" 3 50 10000 skip"), 0);
+  EXPECT_EQ(m.TrialNamed("Tone")->GetStartTrigger(),
+            (TrialTrigger{true, "SE 1", 3, 50, 10000, TriggerTimeout::kSkip}));
+  EXPECT_TRUE(m.Errors().empty());
+
+  const std::string h = "CommandProcessor::SetStartOfTrialTrigger() - ";
+  const std::pair<const char*, std::string> refused[] = {
+      {"-SetStartOfTrialTrigger \"Tone\" SE1 3 50 10000",
+       h + "The -SetStartOfTrialTrigger command expects 6 arguments.  There were 5 specifed."},
+      {"-SetStartOfTrialTrigger \"Tone\" SE1 three 50 10000 Play",
+       h + "Error, invalid argument received. Argument 3 must be a numeric value.  Argument 3: "
+           "three"},
+      {"-SetStartOfTrialTrigger \"Tone\" SE1 3 50 10s Play",
+       h + "Error, invalid argument received. Argument 5 must be a numeric value.  Argument 5: "
+           "10s"},
+      {"-SetStartOfTrialTrigger \"Tone\" SE1 0 50 10000 Play",
+       h + "Error, invalid argument. Argument 3 must be at least 1.  Argument 3: 0"},
+      {"-SetStartOfTrialTrigger \"Tone\" SE1 3 50 10000 Later",
+       h + "Error, invalid argument. Argument 6 must be equal to one of the following(Play,Skip) "
+           "Argument 6: Later"},
+      {"-SetStartOfTrialTrigger \"Nope\" SE1 3 50 10000 Play",
+       "TrialContainer::GetTrial() - Error, unable to retrieve trial from the list, the trial "
+       "name was not found.  Name: Nope"},
+  };
+  for (const auto& [line, error] : refused) {
+    m.ClearLog();
+    EXPECT_EQ(Run(line), -1) << line;
+    EXPECT_EQ(m.Errors(), (Args{error}));
+  }
+  // A refused line leaves the trigger as it was.
+  EXPECT_EQ(m.TrialNamed("Tone")->GetStartTrigger().object, "SE 1");
 }
 
 TEST_F(CommandProcessorTest, ShuffleSettings) {

@@ -158,6 +158,37 @@ TEST(SetupFileWriter, WritesTheExactFile) {
                 "-SetShuffleType Normal\r\n-SetShuffleMaxConsecutiveTypeCount 1\r\n");
 }
 
+// A start trigger adds its one line after its type's lines and nothing
+// else; a saved trigger loads and saves back byte for byte. (A setup without
+// one saves as WritesTheExactFile shows.)
+TEST(SetupFileWriter, ATriggerLineLoadsAndSavesBackByteForByte) {
+  TempDir dir;
+  const std::string triggerLine = "-SetStartOfTrialTrigger \"Tone\" \"SE 1\" 3 50 10000 Skip\r\n";
+  // The saved text of `lines`, loaded into a fresh model whose log is `log`.
+  auto saved = [&](const std::string& lines, const std::string& log) {
+    ScriptModel m;
+    EXPECT_EQ(m.log.SetLogFilename(dir.File(log)), 0);
+    EXPECT_EQ(m.config.ProcessScript(dir.Write(log + ".cfg", lines)), 0) << lines;
+    return m.config.GetSetupFileText(m.clock.Now());
+  };
+  const std::string plain = "-AddTrial \"Tone\"\r\n-SetTrialCount \"Tone\" 2\r\n";
+  const std::string without = saved(plain, "a.txt");
+  const std::string with = saved(plain + triggerLine, "b.txt");
+  const std::string typeEnd = "-SetEndOfTrialTTLPulseSubSystemName \"Tone\" \"VRXBD\"\r\n";
+  std::string expected = without;
+  ASSERT_NE(expected.find(typeEnd), std::string::npos);
+  expected.insert(expected.find(typeEnd) + typeEnd.size(), triggerLine);
+  // The log lines differ by their names only.
+  expected.replace(expected.find(dir.File("a.txt")), dir.File("a.txt").size(), dir.File("b.txt"));
+  EXPECT_EQ(with, expected);
+  // Loaded as saved (b's log, which it names, is free again), it saves the
+  // same bytes.
+  const std::string file = dir.Write("with.cfg", with);
+  ScriptModel c;
+  ASSERT_EQ(c.config.ProcessScript(file), 0);
+  EXPECT_EQ(c.config.GetSetupFileText(c.clock.Now()), with);
+}
+
 class RoundTrip : public ::testing::TestWithParam<ShuffleType> {};
 
 TEST_P(RoundTrip, SavedSetupLoadsIntoAFreshModelUnchanged) {

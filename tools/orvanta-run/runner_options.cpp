@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include <cstdint>
+#include <utility>
 
 #include "platform/version.h"
 
@@ -77,6 +78,69 @@ struct Parse {
   }
 };
 
+// --trigger TYPE=OBJECT:COUNT:WINDOW:TIMEOUT:ACTION. The last four fields
+// are split off at the last colons, the type from the object at the last
+// '=': a type name may hold both, an object name may hold colons.
+bool ParseTrigger(Parse& p) {
+  const std::string& text = p.value;
+  std::string fields[4];  // count, window, timeout, action
+  size_t end = text.size();
+  for (int i = 3; i >= 0; --i) {
+    const size_t colon = end == 0 ? std::string::npos : text.rfind(':', end - 1);
+    if (colon == std::string::npos) return p.NeedsNot("TYPE=OBJECT:COUNT:WINDOW:TIMEOUT:ACTION");
+    fields[i] = text.substr(colon + 1, end - colon - 1);
+    end = colon;
+  }
+  const size_t equals = text.rfind('=', end == 0 ? 0 : end - 1);
+  if (end == 0 || equals == std::string::npos || equals == 0) {
+    return p.NeedsNot("TYPE=OBJECT:COUNT:WINDOW:TIMEOUT:ACTION");
+  }
+  TriggerChange change;
+  change.typeName = text.substr(0, equals);
+  TrialTrigger& trigger = change.trigger;
+  trigger.enabled = true;
+  trigger.object = text.substr(equals + 1, end - equals - 1);
+  if (trigger.object.empty() || trigger.object.find_first_of("\"\r\n") != std::string::npos) {
+    return p.Needs("an object name without quotes or line breaks, not '" + trigger.object + "'");
+  }
+  int64_t number[3] = {0, 0, 0};
+  const char* const what[3] = {"a count from 1", "a window from 0", "a timeout from 0"};
+  for (int i = 0; i < 3; ++i) {
+    if (!ParseNumber(fields[i], i == 0 ? 1 : 0, INT32_MAX, number[i])) {
+      return p.Needs(std::string(what[i]) + " to 2147483647" + (i == 0 ? "" : " ms") + ", not '" +
+                     fields[i] + "'");
+    }
+  }
+  trigger.count = static_cast<int32_t>(number[0]);
+  trigger.windowMs = static_cast<int32_t>(number[1]);
+  trigger.timeoutMs = static_cast<int32_t>(number[2]);
+  // In any letter case, as in a setup file.
+  std::string action = fields[3];
+  for (char& c : action) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (action == "skip") {
+    trigger.onTimeout = TriggerTimeout::kSkip;
+  } else if (action != "play") {
+    return p.Needs("Play or Skip after the timeout, not '" + fields[3] + "'");
+  }
+  p.options.triggerChanges.push_back(std::move(change));
+  return true;
+}
+
+// --objects NAME[,NAME...]: names between commas, none empty.
+bool ParseObjects(Parse& p) {
+  std::vector<std::string> names;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = p.value.find(',', start);
+    names.push_back(p.value.substr(start, comma - start));
+    if (names.back().empty()) return p.NeedsNot("object names separated by commas");
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  p.options.knownObjects.insert(p.options.knownObjects.end(), names.begin(), names.end());
+  return true;
+}
+
 // One row per option: its place in the help and what it does. The help
 // lists the rows in this order.
 struct OptionRow {
@@ -117,6 +181,24 @@ constexpr OptionRow kOptions[] = {
     {.name = "--print-order",
      .help = "print the run order, one line per trial: \"1.  Name\"",
      .apply = [](Parse& p) { return p.Set(p.options.printOrder); }},
+    {.name = "--trigger", .value = "TYPE=OBJECT:COUNT:WINDOW:TIMEOUT:ACTION",
+     .help = "start each\n"
+             "trial of TYPE on COUNT records of the server's acquisition\n"
+             "object OBJECT within WINDOW ms (COUNT 1: the next record);\n"
+             "when TIMEOUT ms pass without them, ACTION (Play or Skip)\n"
+             "plays the trial anyway or skips it. Repeatable; applied\n"
+             "after the setup files, so --save keeps it",
+     .apply = ParseTrigger},
+    {.name = "--no-trigger", .value = "TYPE",
+     .help = "remove the start trigger of TYPE: its trials start on\n"
+             "the clock",
+     .apply = [](Parse& p) {
+       TriggerChange change;
+       change.remove = true;
+       if (!p.Text(change.typeName, "a trial type name")) return false;
+       p.options.triggerChanges.push_back(std::move(change));
+       return true;
+     }},
     {.name = "--save", .value = "PATH",
      .help = "save the setup (trial types, counts, shuffle settings and\n"
              "the exact run order) to PATH after loading and shuffling",
@@ -129,10 +211,19 @@ constexpr OptionRow kOptions[] = {
      .help = "stop after the steps above and check the setup instead:\n"
              "report each problem on its own line (pulse bits outside\n"
              "0..15, negative durations, empty subsystem names, wav\n"
-             "playback without a file, types with no trials, values a\n"
-             "saved setup file cannot carry, each -SetLogFile, which is\n"
-             "not opened); nothing is connected",
+             "playback without a file, types with no trials, start\n"
+             "triggers on objects that cannot be sent or are not in\n"
+             "--objects, with counts below 1, windows too short for\n"
+             "their count or timeouts of 0, values a saved setup file\n"
+             "cannot carry, each -SetLogFile, which is not opened);\n"
+             "nothing is connected",
      .apply = [](Parse& p) { return p.Set(p.options.check); }},
+    {.name = "--objects", .value = "NAME[,NAME...]",
+     .help = "for --check: the acquisition\n"
+             "server's object names, separated by commas (quote names\n"
+             "with blanks); a start trigger on any other object is\n"
+             "reported (without it, only names that cannot be sent)",
+     .apply = ParseObjects},
     {.heading = "Run:", .name = "--server", .value = "NAME",
      .help = "the acquisition server's host name or address; default:\n"
              "this computer's host name",
@@ -335,6 +426,10 @@ ParseOutcome ParseRunnerOptions(const std::vector<std::string>& arguments, Runne
   }
   if (p.help) return ParseOutcome::kHelp;
   if (p.version) return ParseOutcome::kVersion;
+  if (!options.knownObjects.empty() && !options.check) {
+    error = "--objects lists the server's objects for --check; it needs --check";
+    return ParseOutcome::kUsageError;
+  }
   if (p.recordGiven && options.noRecord) {
     error = "--record and --no-record exclude each other";
     return ParseOutcome::kUsageError;
@@ -402,11 +497,13 @@ std::string RunnerUsage() {
          "  4   --check found problems\n"
          "  5   the trial worker could not be started\n"
          "  6   the run met trouble: the connection was lost (the run ended early),\n"
-         "      or commands got no reply; stderr names the count and the first one\n"
+         "      or commands got no reply; stderr names the count and the first one;\n"
+         "      or the streams of the start triggers could not be opened\n"
          "  7   --strict-timing: the run completed, but its timing was outside the\n"
          "      tolerance\n"
          "  64  usage error (also: two of --log, --timeline, --client-log and --save\n"
-         "      naming the same file)\n";
+         "      naming the same file, or --trigger or --no-trigger naming a type the\n"
+         "      setup does not have)\n";
 }
 
 std::string RunnerVersion() { return "orvanta-run " ORVANTA_VERSION "\n"; }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "trials/run_timing.h"
+#include "trials/trial_trigger.h"
 
 namespace orvanta::runner {
 
@@ -31,6 +32,13 @@ inline constexpr int kExitRunTrouble = 6;
 // tolerance.
 inline constexpr int kExitTimingOutside = 7;
 inline constexpr int kExitUsage = 64;
+
+// One --trigger or --no-trigger: sets or removes a type's start trigger.
+struct TriggerChange {
+  std::string typeName;
+  bool remove = false;   // --no-trigger
+  TrialTrigger trigger;  // --trigger: enabled, with the values given
+};
 
 struct RunnerOptions {
   std::vector<std::string> setupFiles;  // in the order given
@@ -58,6 +66,12 @@ struct RunnerOptions {
   bool hasTolerance = false;      // --timing-tolerance given: it overrides the setup's
   int32_t toleranceMs = kDefaultTimingToleranceMs;
   bool strictTiming = false;  // exit 7 when the timing was outside the tolerance
+  // --trigger and --no-trigger in the order given, applied after the setup
+  // files (before --save).
+  std::vector<TriggerChange> triggerChanges;
+  // --objects: the server's objects, which --check compares trigger objects
+  // with; empty: only names that cannot be sent are reported.
+  std::vector<std::string> knownObjects;
 
   // The session record.
   std::string recordFolder = "OrvantaSessions";  // where record folders are made

@@ -32,7 +32,7 @@ int64_t MicrosBetween(SteadyClock::time_point from, SteadyClock::time_point to) 
 }  // namespace
 
 std::vector<std::string> CheckSetup(RunnerProgram& program, const RunnerOptions& options) {
-  return FindSetupProblems(program.core, options.startAt);
+  return FindSetupProblems(program.core, options.startAt, options.knownObjects);
 }
 
 std::vector<int64_t> NominalTrialLengths(RunnerProgram& program) {
@@ -293,6 +293,10 @@ int SayRunEnd(const RunnerObserver& observer, const Say& say) {
     return kExitRunStopped;
   }
   if (end.outcome != RunOutcome::kFailed) return kExitOk;
+  if (!end.triggerFailure.empty()) {
+    say("the run could not start its start triggers: " + end.triggerFailure);
+    return kExitRunTrouble;
+  }
   const std::string failed = std::to_string(end.failedCommands) +
                              (end.failedCommands == 1 ? " command" : " commands") + " failed";
   if (end.connectionLost) {
@@ -306,6 +310,17 @@ int SayRunEnd(const RunnerObserver& observer, const Say& say) {
   }
   return kExitRunTrouble;
 }
+
+}  // namespace
+
+std::string TriggerFigures(const RunSummary& end) {
+  if (end.triggerWaits == 0) return std::string();
+  return "start triggers: " + std::to_string(end.triggerWaits) +
+         (end.triggerWaits == 1 ? " wait, " : " waits, ") + std::to_string(end.triggerTimeouts) +
+         " timed out (" + std::to_string(end.triggerSkipped) + " skipped)";
+}
+
+namespace {
 
 // Plays the trials until they end or a stop; the exit status.
 int PlayTrials(RunnerProgram& program, const RunnerOptions& options, RunnerObserver& observer,
@@ -334,6 +349,9 @@ int PlayTrials(RunnerProgram& program, const RunnerOptions& options, RunnerObser
     say("warning: the run's timing was outside the tolerance: " +
         verdict.summary.timing.Describe());
     if (status == kExitOk && options.strictTiming) status = kExitTimingOutside;
+  }
+  if (const std::string triggers = TriggerFigures(observer.End()); !triggers.empty()) {
+    say(triggers);
   }
   say("verdict: " + verdict.Name());
   return status;

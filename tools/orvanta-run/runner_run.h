@@ -25,9 +25,14 @@ namespace orvanta::runner {
 // each, in trial list order: pulse bits outside 0..15, negative durations,
 // intervals, pulse widths, board or buffer numbers, empty subsystem names of
 // actions that are switched on, wav playback without a file, types with no
-// trials, values a saved setup file cannot carry, an empty run order, and a
-// --start-at beyond it. Empty when there is nothing to report.
+// trials, start trigger problems (their objects compared with --objects
+// when it was given), values a saved setup file cannot carry, an empty run
+// order, and a --start-at beyond it. Empty when there is nothing to report.
 std::vector<std::string> CheckSetup(RunnerProgram& program, const RunnerOptions& options);
+
+// The line of a run's start trigger figures, "start triggers: 3 waits, 1
+// timed out (0 skipped)"; empty for a run without trigger waits.
+std::string TriggerFigures(const RunSummary& end);
 
 // The nominal length of each trial of the order, in milliseconds: duration,
 // interval and the widths of the pulses that are switched on (negative values
@@ -182,8 +187,11 @@ class StopRequest {
 // then kExitRunStopped. An empty run order is refused (kExitSetupFailed)
 // before anything is connected. A run that failed (lost connection, failed
 // commands) gives kExitRunTrouble with a summary line. Every run that
-// started ends with the line "verdict: <the run's verdict>"; a run whose
-// timing was outside the tolerance gets a warning line first, and
+// started ends with the line "verdict: <the run's verdict>"; a run with
+// start trigger waits gets the TriggerFigures line before it; a run that
+// could not start its triggers (their streams) gives kExitRunTrouble with
+// its reason. A run whose timing was outside the tolerance gets a warning
+// line first, and
 // kExitTimingOutside when options.strictTiming (and it completed). Messages go to `err`, one line
 // each, after the entries echoed before them.
 int RunSession(RunnerProgram& program, const RunnerOptions& options, StreamLogEcho& echo,

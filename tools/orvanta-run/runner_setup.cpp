@@ -44,6 +44,24 @@ void WarnLogOpenFailures(RunnerProgram& program, const std::string& setupFile, s
   }
 }
 
+// Sets and removes the start triggers of --trigger and --no-trigger, in the
+// order given. A type the setup does not have is a usage error; the
+// message names the option and the type.
+int ApplyTriggerChanges(RunnerProgram& program, const RunnerOptions& options, std::string& error) {
+  for (const TriggerChange& change : options.triggerChanges) {
+    Trial* trial = nullptr;
+    // Asked first, so that an unknown name logs no error of the list.
+    if (program.trials.IsTrialNameUnused(change.typeName) ||
+        program.trials.GetTrial(change.typeName, trial) != 0 || trial == nullptr) {
+      error = std::string("option ") + (change.remove ? "--no-trigger" : "--trigger") +
+              " names no trial type of the setup: '" + change.typeName + "'";
+      return kExitUsage;
+    }
+    trial->SetStartTrigger(change.remove ? TrialTrigger{} : change.trigger);
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 StreamLogEcho::StreamLogEcho(std::FILE* out) : out_(out), writer_([this] { WriterLoop(); }) {}
@@ -202,11 +220,17 @@ int RunSetup(RunnerProgram& program, const RunnerOptions& options, std::FILE* ou
     }
   }
 
-  // After the setup files, so that they override their -SetTimingMode and
-  // -SetTimingTolerance, and
-  // before --save, so that the saved setup carries it.
+  // After the setup files, so that they override their -SetTimingMode,
+  // -SetTimingTolerance and -SetStartOfTrialTrigger, and before --save, so
+  // that the saved setup carries them.
   if (options.hasSchedule) program.trials.SetTimingMode(options.schedule);
   if (options.hasTolerance) program.trials.SetTimingTolerance(options.toleranceMs);
+  if (std::string error; ApplyTriggerChanges(program, options, error) != kExitOk) {
+    sync();
+    std::fprintf(err, "orvanta-run: %s (see orvanta-run --help)\n", error.c_str());
+    std::fflush(err);
+    return kExitUsage;
+  }
 
   if (options.shuffle && program.deck.Shuffle() != 0) {
     sync();

@@ -103,13 +103,16 @@ struct RunnerProgram {
 };
 
 // The setup half: opens the log, seeds the deck, runs the setup files in
-// order, then shuffles, prints the order and saves as the options ask.
+// order, sets the start triggers of --trigger and --no-trigger, then
+// shuffles, prints the order and saves as the options ask.
 // Messages for the user go to `out` (the run order) and `err` (errors and
 // warnings, one line each, "orvanta-run: ..."); `echo` (may be null) is
 // flushed before each, so they follow the log entries echoed before them.
 // Returns an exit status:
 // kExitOk, or kExitSetupFailed at the first file that cannot be opened or has
-// a failing command (later files are not run), or when the save fails.
+// a failing command (later files are not run), or when the save fails;
+// kExitUsage when --trigger or --no-trigger names a type the setup does not
+// have.
 //
 // Log files: a log (--log) that another program holds is kExitSetupFailed.
 // A "-SetLogFile" that cannot be opened keeps the log where it was and is a

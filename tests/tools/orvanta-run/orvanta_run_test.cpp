@@ -17,6 +17,7 @@
 #include "tests/script/script_test_support.h"
 #include "tests/support/help_options.h"
 #include "tools/orvanta-run/runner_options.h"
+#include "tools/orvanta-run/runner_run.h"
 #include "tools/orvanta-run/runner_setup.h"
 
 namespace orvanta::testing {
@@ -195,7 +196,7 @@ TEST(RunnerOptions, ParsesEveryOption) {
 // not take.
 TEST(RunnerOptions, EveryOptionOfTheHelpIsParsedAsTheHelpShowsIt) {
   const std::vector<HelpOption> listed = HelpOptions(runner::RunnerUsage());
-  ASSERT_EQ(listed.size(), 25u);
+  ASSERT_EQ(listed.size(), 28u);
   runner::RunnerOptions o;
   std::string error;
   for (const HelpOption& option : listed) {
@@ -407,6 +408,91 @@ TEST_F(RunnerTest, LogOptionAndSaving) {
       r.err,
       "orvanta-run: warning: Trial type \"A\": the start of trial event string \"x\"y\" holds "
       "a double quote and will not read back from the setup file.\n");
+}
+
+TEST_F(RunnerTest, TriggerOptionsSetTheSavedLineOrAreRefused) {
+  const std::string setup = WriteSetup();
+  Result r =
+      Run({"--quiet", "--dry-run", "--trigger", "Light Flash=SE 1:3:50:10000:Skip",
+           "--trigger=Tone=CSC1:1:0:500:play", "--no-trigger", "Tone", "--save", "out.cfg", setup});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  const std::string saved = ReadFile(dir.File("out.cfg"));
+  const std::string line = "-SetStartOfTrialTrigger \"Light Flash\" \"SE 1\" 3 50 10000 Skip\r\n";
+  EXPECT_NE(saved.find("\r\n" + line), std::string::npos) << saved;
+  // Tone's trigger was removed again.
+  EXPECT_EQ(saved.find("-SetStartOfTrialTrigger"), saved.rfind("-SetStartOfTrialTrigger"));
+
+  const std::pair<Args, std::string> refused[] = {
+      {{"--trigger", "Tone"}, "needs TYPE=OBJECT:COUNT:WINDOW:TIMEOUT:ACTION, not 'Tone'"},
+      {{"--trigger", "Tone=SE1:0:50:1000:Play"}, "needs a count from 1 to 2147483647, not '0'"},
+      {{"--trigger", "Tone=SE1:1:-5:1000:Play"},
+       "needs a window from 0 to 2147483647 ms, not '-5'"},
+      {{"--trigger", "Tone=SE1:1:5:-1:Play"}, "needs a timeout from 0 to 2147483647 ms, not '-1'"},
+      {{"--trigger", "Tone=SE1:1:5:1000:Later"},
+       "needs Play or Skip after the timeout, not 'Later'"},
+      {{"--trigger", "Tone=:1:5:1000:Play"},
+       "needs an object name without quotes or line breaks, not ''"},
+      {{"--check", "--objects", "SE1,,SE2"},
+       "needs object names separated by commas, not 'SE1,,SE2'"},
+  };
+  for (const auto& [args, error] : refused) {
+    Args all = args;
+    all.push_back(setup);
+    r = Run(all);
+    EXPECT_EQ(r.status, 64) << error;
+    EXPECT_EQ(r.err, "orvanta-run: option " + all[all[0] == "--check" ? 1 : 0] + " " + error +
+                         " (see orvanta-run --help)\n");
+  }
+  r = Run({"--objects", "SE1", setup});
+  EXPECT_EQ(r.err,
+            "orvanta-run: --objects lists the server's objects for --check; it needs --check (see "
+            "orvanta-run --help)\n");
+  // A type the setup does not have is known once the setup is loaded.
+  for (const char* option : {"--trigger", "--no-trigger"}) {
+    r = Run({"--quiet", "--dry-run", option,
+             std::string(option) == "--trigger" ? "Nope=SE1:1:0:100:Play" : "Nope", setup});
+    EXPECT_EQ(r.status, 64);
+    EXPECT_EQ(r.err, std::string("orvanta-run: option ") + option +
+                         " names no trial type of the setup: 'Nope' (see orvanta-run --help)\n");
+  }
+}
+
+TEST_F(RunnerTest, CheckReportsEachTriggerProblemWithAndWithoutObjects) {
+  const std::string setup =
+      dir.Write("t.cfg", std::string(kSetup) +
+                             "-SetStartOfTrialTrigger \"Tone\" \"SE 9\" 4 2 0 Play\r\n"
+                             "-SetStartOfTrialTrigger \"Catch\" ab\"c 1 0 100 Skip\r\n");
+  const std::string tone = "problem: Trial type \"Tone\": the start trigger";
+  const Args problems = {
+      tone +
+          "'s window (2 ms) is too short for 4 records at any rate (they need at least 3 ms), "
+          "so every wait would time out.",
+      tone + "'s timeout is 0 ms; the trial would never wait for its records.",
+      "problem: Trial type \"Catch\": the start trigger's object \"ab\"c\" holds a quote or a line "
+      "break; no server object can be named so.",
+  };
+  Result r = Run({"--quiet", "--check", setup});
+  EXPECT_EQ(r.status, 4);
+  EXPECT_EQ(Lines(r.out), problems);
+  EXPECT_EQ(r.err, "orvanta-run: check: 3 problems found\n");
+  r = Run({"--quiet", "--check", "--objects", "SE1,SE 2", setup});
+  EXPECT_EQ(Lines(r.out), (Args{tone + "'s object \"SE 9\" is not one of the server's objects.",
+                                problems[0], problems[1], problems[2]}));
+  // --trigger comes before the check; a known object is no problem.
+  r = Run({"--quiet", "--check", "--objects=SE 9", "--trigger", "Tone=SE 9:4:3:1:Play", setup});
+  EXPECT_EQ(Lines(r.out), (Args{problems[2]}));
+}
+
+TEST(RunnerOutput, TriggerFiguresOnlyForRunsWithWaits) {
+  RunSummary end;
+  EXPECT_EQ(runner::TriggerFigures(end), "");
+  end.triggerWaits = 1;
+  EXPECT_EQ(runner::TriggerFigures(end), "start triggers: 1 wait, 0 timed out (0 skipped)");
+  end.triggerWaits = 12;
+  end.triggerTimeouts = 3;
+  end.triggerSkipped = 2;
+  EXPECT_EQ(runner::TriggerFigures(end), "start triggers: 12 waits, 3 timed out (2 skipped)");
 }
 
 TEST_F(RunnerTest, TheShippedExamplesLoad) {
