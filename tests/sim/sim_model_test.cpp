@@ -139,8 +139,8 @@ TEST(SimOptionsTest, SchedulesOfEmitAndBurst) {
   EXPECT_EQ(burst.atMs[999], 500 + 5 * 999);
 
   EXPECT_EQ(Parse({"--emit", "SE9@500"}).error,
-            "invalid value 'SE9@500' for --emit: no object 'SE9' in the simulator's object list "
-            "(see --object)");
+            "invalid value 'SE9@500' for --emit: no object 'SE9' in the simulator's object list: "
+            "SE1, SE2, ST1, TT1, CSC1, CSC2, \"CSC Reference\", VT1, \"Digital Events\"");
   EXPECT_EQ(Parse({"--object", "Q=Other", "--burst", "Q@0+1x2"}).error,
             "invalid value 'Q@0+1x2' for --burst: object 'Q' is of type Other, which no data "
             "stream carries");

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "platform/version.h"
+#include "tools/quorvin-sim/command_text.h"
 #include "tools/quorvin-sim/records.h"
 #include "tools/quorvin-sim/scheduled_records.h"
 
@@ -129,8 +130,12 @@ struct Parse {
       value = schedule_options[i].second;
       const auto found = std::find_if(o.objects.begin(), o.objects.end(),
                                       [&object](const AcqObject& a) { return a.name == object; });
-      if (found == o.objects.end())
-        return Refuse("no object '" + object + "' in the simulator's object list (see --object)");
+      if (found == o.objects.end()) {
+        std::string known;
+        for (const AcqObject& a : o.objects)
+          known += (known.empty() ? "" : ", ") + QuoteToken(a.name);
+        return Refuse("no object '" + object + "' in the simulator's object list: " + known);
+      }
       if (!StreamKindForType(found->type)) {
         return Refuse("object '" + object + "' is of type " + found->type +
                       ", which no data stream carries");
