@@ -176,6 +176,9 @@ TEST(SimCliTest, BadOptionsExit64WithOneLine) {
        "quorvin-sim --help)\n"},
       {{"--no-reply"}, "quorvin-sim: option --no-reply needs a value (see quorvin-sim --help)\n"},
       {{"--version=1"}, "quorvin-sim: option --version takes no value (see quorvin-sim --help)\n"},
+      {{"--object", "A=CscAcqEnt", "--emit", "B@5"},
+       "quorvin-sim: invalid value 'B@5' for --emit: no object 'B' in the simulator's object list: "
+       "A (see quorvin-sim --help)\n"},
   };
   for (const auto& [args, expected] : cases) {
     SimProcess p(args);

@@ -40,7 +40,7 @@ TEST(SimOptionsTest, DefaultsAreTheServerPortsOnLoopback) {
 TEST(SimOptionsTest, EveryOptionOfTheHelpIsParsedAsTheHelpShowsIt) {
   const std::vector<orvanta::testing::HelpOption> listed =
       orvanta::testing::HelpOptions(HelpText());
-  ASSERT_EQ(listed.size(), 29u);
+  ASSERT_EQ(listed.size(), 31u);
   for (const orvanta::testing::HelpOption& option : listed) {
     SCOPED_TRACE(option.name);
     EXPECT_TRUE(option.alias.empty());
@@ -122,6 +122,40 @@ TEST(SimOptionsTest, ObjectsReplaceTheDefaultsInOrder) {
   EXPECT_EQ(r.options.objects[1].type, "SEScAcqEnt");
 }
 
+// Schedules are kept as given, one per option; the objects are checked once
+// the object list is complete, so --object may come after them.
+TEST(SimOptionsTest, SchedulesOfEmitAndBurst) {
+  const ParseResult r = Parse({"--emit", "X Y@500,520,40", "--burst=SE1@500+5x1000", "--object",
+                               "X Y=CscAcqEnt", "--object", "SE1=SEScAcqEnt"});
+  ASSERT_EQ(r.status, ParseStatus::kRun) << r.error;
+  ASSERT_EQ(r.options.schedules.size(), 2u);
+  EXPECT_EQ(r.options.schedules[0].object, "X Y");
+  EXPECT_EQ(r.options.schedules[0].atMs, (std::vector<int64_t>{500, 520, 40}));
+  const ScheduledRecords& burst = r.options.schedules[1];
+  EXPECT_EQ(burst.object, "SE1");
+  ASSERT_EQ(burst.atMs.size(), 1000u);
+  EXPECT_EQ(burst.atMs[1], 505);
+  EXPECT_EQ(burst.atMs[999], 500 + 5 * 999);
+
+  EXPECT_EQ(Parse({"--emit", "SE9@500"}).error,
+            "invalid value 'SE9@500' for --emit: no object 'SE9' in the simulator's object list: "
+            "SE1, SE2, ST1, TT1, CSC1, CSC2, \"CSC Reference\", VT1, \"Digital Events\"");
+  EXPECT_EQ(Parse({"--object", "Q=Other", "--burst", "Q@0+1x2"}).error,
+            "invalid value 'Q@0+1x2' for --burst: object 'Q' is of type Other, which no data "
+            "stream carries");
+  for (const char* bad : {"SE1", "@5", "SE1@", "SE1@5,", "SE1@-5", "SE1@+5", "SE1@3600001"}) {
+    EXPECT_EQ(Parse({"--emit", bad}).error, std::string("invalid value '") + bad +
+                                                "' for --emit: expected OBJECT@MS[,MS...], MS "
+                                                "from 0 to 3600000")
+        << bad;
+  }
+  for (const char* bad : {"SE1@500+5", "SE1@500x5", "SE1@5+5x0", "SE1@5+5x1000001", "SE1@x+5x2"}) {
+    EXPECT_NE(Parse({"--burst", bad}).error.find("expected OBJECT@FIRST+GAPxCOUNT"),
+              std::string::npos)
+        << bad;
+  }
+}
+
 TEST(SimOptionsTest, BadCommandLinesGiveOneLineReasons) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{"--bogus"}, "unknown option '--bogus'"},
@@ -162,6 +196,8 @@ TEST(SimOptionsTest, HelpWinsAndDocumentsEveryOption) {
                            "--app-name",
                            "--object",
                            "--record-rate",
+                           "--emit",
+                           "--burst",
                            "--check-wav-files",
                            "--seed",
                            "--handout-timeout",

@@ -80,6 +80,19 @@ class SimServerTest : public ::testing::Test {
     return line ? SplitTranscriptLine(*line) : std::vector<std::string>{};
   }
 
+  // The `n`th transcript line (from 1) of `kind` whose text is `text`, as
+  // fields.
+  std::vector<std::string> NthLine(const std::string& kind, const std::string& text, int n) {
+    int seen = 0;
+    auto line = transcript_.WaitForLine(
+        [&](const std::string& l) {
+          const auto f = SplitTranscriptLine(l);
+          return f.size() == 7 && f[3] == kind && f[4] == text && ++seen == n;
+        },
+        kWait);
+    return line ? SplitTranscriptLine(*line) : std::vector<std::string>{};
+  }
+
   // Sends -CreateStream for `type` to a listener of the test and returns the
   // accepted data connection (or -1).
   int CreateStream(RawClient& client, RawListener& listener, const std::string& type) {
@@ -337,6 +350,103 @@ INSTANTIATE_TEST_SUITE_P(AllSix, SimStreamTest,
                                            StreamCase{"EventAcqEnt", "Digital Events", 184, -1,
                                                       false}),
                          [](const auto& info) { return std::string(info.param.type); });
+
+// The time fields of the next `n` records on `fd` whose object field is
+// `index`, skipping the others; fewer when they do not come within `ms`.
+std::vector<uint64_t> RecordTimesOf(int fd, size_t size, int32_t index, size_t n, int ms = 5000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  std::vector<uint64_t> times;
+  while (times.size() < n && std::chrono::steady_clock::now() < deadline) {
+    const auto record = ReadExactly(fd, size, ms);
+    if (!record) break;
+    if (static_cast<int32_t>(GetLe32(*record, 8)) == index) times.push_back(GetLe64(*record, 0));
+  }
+  return times;
+}
+
+// A scheduled object sends only its records, at their times after each open,
+// among the continuous records of another; its transcript lines stamp each
+// send, and the next command's line the time since the last one.
+TEST_F(SimServerTest, EmitSendsTheObjectsRecordsAfterEachOpenAndStampsTheNextCommand) {
+  options_.schedules = {{"SE2", {200, 100}}, {"SE2", {300}}};  // merged in order of time
+  StartServer();
+  RawClient c;
+  ConnectDirect(&c);
+  RawListener listener;
+  const int data = CreateStream(c, listener, "SEScAcqEnt");
+  ASSERT_GE(data, 0);
+  FdCloser closer(data);
+  ASSERT_EQ(c.Exchange("-OpenStream SE1 SEScAcqEnt"), "0");
+  EXPECT_EQ(WaitForLine("cmd", "-OpenStream SE1 SEScAcqEnt").at(6),
+            "open SE1 on the SEScAcqEnt stream, object index 0");
+
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(c.Exchange("-OpenStream SE2 SEScAcqEnt"), "0");
+    const auto open = NthLine("cmd", "-OpenStream SE2 SEScAcqEnt", round);
+    ASSERT_EQ(open.size(), 7u);
+    const std::vector<uint64_t> times = RecordTimesOf(data, 112, 1, 3);
+    ASSERT_EQ(times.size(), 3u);
+    uint64_t sent_us = 0;
+    for (int k = 0; k < 3; ++k) {
+      const uint64_t offset = 100000u * (k + 1);
+      EXPECT_GE(times[k], std::stoull(open[0]) + offset);  // never early
+      const auto line = NthLine("record", "SE2", 3 * (round - 1) + k + 1);
+      ASSERT_EQ(line.size(), 7u);
+      EXPECT_EQ(line[1] + "|" + line[2] + "|" + line[5], "-|1/message|");
+      const std::string seq = "seq=" + std::to_string(k + 1) + "/3 due_us=";
+      ASSERT_EQ(line[6].rfind(seq, 0), 0u) << line[6];
+      const uint64_t due_us = std::stoull(line[6].substr(seq.size()));
+      EXPECT_GE(due_us, std::stoull(open[0]) + offset);
+      EXPECT_LE(due_us, std::stoull(open[1]) + offset);
+      sent_us = std::stoull(line[0]);
+      EXPECT_GE(sent_us, due_us);
+    }
+    ASSERT_EQ(c.Exchange("-PostEvent \"a\" 1 0"), "0");
+    const auto post = NthLine("cmd", "-PostEvent \"a\" 1 0", round);
+    ASSERT_EQ(post.size(), 7u);
+    EXPECT_EQ(post[6], "event " + std::to_string(round) + " \"a\" ttl 1; after_record_us=" +
+                           std::to_string(std::stoull(post[0]) - sent_us) + " seq=3 object=SE2");
+    ASSERT_EQ(c.Exchange("-CloseStream SE2 SEScAcqEnt"), "0");
+  }
+  // Closed, and its schedule spent: nothing more of SE2.
+  EXPECT_TRUE(RecordTimesOf(data, 112, 1, 1, 500).empty());
+}
+
+TEST_F(SimServerTest, BurstSendsExactlyItsCountEachOnItsOwnDeadline) {
+  const ParseResult parsed = ParseOptions({"--burst", "TT1@0+2x300"});
+  ASSERT_EQ(parsed.status, ParseStatus::kRun) << parsed.error;
+  options_.schedules = parsed.options.schedules;
+  StartServer();
+  RawClient c;
+  ConnectDirect(&c);
+  RawListener listener;
+  const int data = CreateStream(c, listener, "TTScAcqEnt");
+  ASSERT_GE(data, 0);
+  FdCloser closer(data);
+  ASSERT_EQ(c.Exchange("-OpenStream TT1 TTScAcqEnt"), "0");
+  const auto all = ReadExactly(data, 300 * 304, 10000);
+  ASSERT_TRUE(all);
+  for (size_t r = 0; r < 300; ++r) ASSERT_EQ(GetLe32(*all, r * 304 + 8), 3u) << r;
+  EXPECT_TRUE(QuietFor(data, 300));
+
+  ASSERT_EQ(NthLine("record", "TT1", 300).size(), 7u);
+  uint64_t first_due = 0;
+  int k = 0;
+  for (const auto& l : transcript_.Lines()) {
+    const auto f = SplitTranscriptLine(l);
+    if (f[3] != "record") continue;
+    ++k;
+    const std::string seq = "seq=" + std::to_string(k) + "/300 due_us=";
+    ASSERT_EQ(f[6].rfind(seq, 0), 0u) << f[6];
+    const uint64_t due = std::stoull(f[6].substr(seq.size()));
+    if (k == 1) first_due = due;
+    // Deadlines from the open, not from the last send: no drift.
+    EXPECT_EQ(due, first_due + 2000u * (k - 1));
+    EXPECT_GE(std::stoull(f[0]), due);
+  }
+  EXPECT_EQ(k, 300);
+}
 
 TEST_F(SimServerTest, PostedEventsReachOpenEventStreamsAtOnce) {
   options_.record_rate_hz = 0.2;  // one simulated TTL record, then a long pause

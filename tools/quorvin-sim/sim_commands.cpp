@@ -104,9 +104,10 @@ Reply SimServer::CreateStream(Connection& conn, std::string_view rest) {
   if (s == net::kNoSocket) return Reply::Error("Unable to connect to " + peer + ": " + error);
 
   const int k = static_cast<int>(*kind);
-  auto sender = std::make_unique<StreamSender>(
-      *kind, s, conn.label, peer, options_.record_rate_hz,
-      options_.seed + 7919u * static_cast<uint32_t>(conn.id) + k, clock_, transcript_, wakeup_);
+  auto sender =
+      std::make_unique<StreamSender>(*kind, s, conn.label, peer, options_.record_rate_hz,
+                                     options_.seed + 7919u * static_cast<uint32_t>(conn.id) + k,
+                                     clock_, transcript_, wakeup_, schedules_, conn.last_emitted);
   std::unique_ptr<StreamSender> replaced;
   std::string note = "stream " + tail[1] + " connected to " + peer;
   {

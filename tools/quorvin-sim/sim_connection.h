@@ -19,6 +19,8 @@ struct SimServer::Connection {
   net::Socket socket = net::kNoSocket;
   std::string peer;
   std::string computer_name;  // the connection's own thread only
+  // The last scheduled record sent on the connection's streams.
+  LastEmitted last_emitted;
 
   Mutex mutex;
   std::array<std::unique_ptr<StreamSender>, kStreamKindCount> streams GUARDED_BY(mutex);

@@ -1,5 +1,6 @@
 #include "tools/quorvin-sim/sim_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -7,6 +8,9 @@
 #include <limits>
 
 #include "platform/version.h"
+#include "tools/quorvin-sim/command_text.h"
+#include "tools/quorvin-sim/records.h"
+#include "tools/quorvin-sim/scheduled_records.h"
 
 namespace orvanta::sim {
 
@@ -75,6 +79,9 @@ struct Parse {
   std::string value;  // its value; empty for an option that takes none
   bool objects_given = false;
   bool done = false;  // the result is final: help or version
+  // Each schedule's option and value, for the check against the object list
+  // once every --object is known.
+  std::vector<std::pair<std::string, std::string>> schedule_options;
 
   // Refuses the value: "invalid value 'VALUE' for NAME: WHAT".
   bool Refuse(const std::string& what) {
@@ -105,6 +112,36 @@ struct Parse {
   }
   bool Count(int64_t& field) {
     return ParseCount(value, &field) || Refuse("expected a command count from 1");
+  }
+  // --emit or --burst, as `parse` reads the value.
+  bool Schedule(bool (*parse)(const std::string&, ScheduledRecords*), const char* usage) {
+    ScheduledRecords records;
+    if (!parse(value, &records)) return Refuse(usage);
+    o.schedules.push_back(std::move(records));
+    schedule_options.emplace_back(name, value);
+    return true;
+  }
+  // Every scheduled object must be one the simulator serves, of a type a
+  // data stream carries.
+  bool CheckSchedules() {
+    for (size_t i = 0; i < o.schedules.size(); ++i) {
+      const std::string& object = o.schedules[i].object;
+      name = schedule_options[i].first;
+      value = schedule_options[i].second;
+      const auto found = std::find_if(o.objects.begin(), o.objects.end(),
+                                      [&object](const AcqObject& a) { return a.name == object; });
+      if (found == o.objects.end()) {
+        std::string known;
+        for (const AcqObject& a : o.objects)
+          known += (known.empty() ? "" : ", ") + QuoteToken(a.name);
+        return Refuse("no object '" + object + "' in the simulator's object list: " + known);
+      }
+      if (!StreamKindForType(found->type)) {
+        return Refuse("object '" + object + "' is of type " + found->type +
+                      ", which no data stream carries");
+      }
+    }
+    return true;
   }
   bool Limit(int& field) {
     int64_t v = 0;
@@ -221,6 +258,27 @@ constexpr OptionRow kOptions[] = {
        }
        p.o.record_rate_hz = hz;
        return true;
+     }},
+    {.name = "--emit", .value = "OBJECT@MS[,MS...]",
+     .help = "send one record of OBJECT at each MS (0 to 3600000)\n"
+             "milliseconds after -OpenStream opens it, on its\n"
+             "stream, instead of its continuous records; repeat\n"
+             "for more objects (e.g. SE1@500,520,540)",
+     .apply = [](Parse& p) {
+       return p.Schedule(ParseEmitValue, "expected OBJECT@MS[,MS...], MS from 0 to 3600000");
+     }},
+    {.name = "--burst", .value = "OBJECT@FIRST+GAPxCOUNT",
+     .help = "send COUNT (1 to 1000000) records of OBJECT, GAP ms\n"
+             "apart, the first FIRST ms after -OpenStream opens it,\n"
+             "each on its own deadline (e.g. SE1@500+5x1000);\n"
+             "added to the object's --emit times",
+     .note = "  An object with --emit or --burst sends only its scheduled records; opened\n"
+             "  again after -CloseStream, it starts its schedule again. Opened before its\n"
+             "  stream exists, it starts when -CreateStream connects the stream.\n",
+     .apply = [](Parse& p) {
+       return p.Schedule(ParseBurstValue,
+                         "expected OBJECT@FIRST+GAPxCOUNT, FIRST and GAP from 0 to 3600000 ms, "
+                         "COUNT from 1 to 1000000");
      }},
     {.name = "--check-wav-files",
      .help = "answer -SetDAWavFile with an error when the file\n"
@@ -421,7 +479,7 @@ line; lines starting with '#' are comments:
   conn      ID/LISTENER, LISTENER being negotiation, message or handout
             (a message port handed out on a negotiation connection); "-" for
             lines of the whole server
-  kind      start, open, cmd, stream, close, error or stop
+  kind      start, open, cmd, stream, record, close, error or stop
   text      the command as received, or what happened
   reply     the reply text; "<N bytes>" for binary replies; empty if none
   note      the state the command changed and any fault applied, else empty
@@ -430,6 +488,17 @@ line; lines starting with '#' are comments:
   reply has been sent, so a client holding the reply may have to wait a
   moment for the line, and lines of different connections can appear
   slightly out of time_us order.
+
+A record sent on a schedule (--emit, --burst) has a line of its own:
+  SENT_US  -  ID/LISTENER  record  OBJECT  (empty)  seq=N/M due_us=DUE
+  SENT_US   the time the record's bytes had been handed to the socket
+  conn      the message connection whose -CreateStream made the stream
+  N/M       the record's place in the object's schedule of M records, from 1,
+            counted again at each open; DUE the time it was due
+Every later command line of that connection ends its note with
+"after_record_us=US seq=N object=OBJECT" (after "; " when the note has more):
+US microseconds from the last such record's send to the command's arrival,
+that record being record N of OBJECT.
 
 Records carry the same clock in microseconds (uint64 at offset 0, except
 video records: offset 8). Exit status: 0 after SIGINT or SIGTERM, 64 for a bad
@@ -475,6 +544,10 @@ ParseResult ParseOptions(const std::vector<std::string>& args) {
     if (p.done) return result;
   }
 
+  if (!p.CheckSchedules()) {
+    result.status = ParseStatus::kError;
+    return result;
+  }
   const SimOptions& o = result.options;
   if (o.negotiation_enabled && o.negotiation_port != 0 && o.negotiation_port == o.message_port) {
     return fail("the negotiation and message ports must differ");

@@ -20,6 +20,13 @@ struct AcqObject {
 // of the six data types, two of them with blanks in their names.
 std::vector<AcqObject> DefaultObjects();
 
+// Records of one object sent at set times after its stream is opened
+// (--emit, --burst), in place of its continuous records.
+struct ScheduledRecords {
+  std::string object;
+  std::vector<int64_t> atMs;  // milliseconds after the open, as given
+};
+
 // A fault that hits the reply to the Nth counted command (N from 1; 0 = off).
 struct ReplyFault {
   int64_t nth = 0;
@@ -42,8 +49,10 @@ struct SimOptions {
   // Simulated server.
   std::string application_name = "Quorvin Simulator";
   std::vector<AcqObject> objects = DefaultObjects();
-  double record_rate_hz = 10.0;    // records per second per open object; 0 = as fast as possible
-  bool check_wav_files = false;    // refuse wav files that cannot be read here
+  double record_rate_hz = 10.0;  // records per second per open object; 0 = as fast as possible
+  bool check_wav_files = false;  // refuse wav files that cannot be read here
+  // In the order given; the objects are checked against `objects`.
+  std::vector<ScheduledRecords> schedules;
   uint32_t seed = 1;               // noise generator seed
   int handout_timeout_ms = 30000;  // how long a handed-out message port waits for its connection
 

@@ -29,12 +29,15 @@ void SimServer::Serve(const std::shared_ptr<Connection>& conn) {
   std::string payload;
   while (ReadCommand(*conn, payload, why)) {
     // The frame has fully arrived: this is the time the transcript reports.
+    // The last scheduled record is taken first, so that it was sent before
+    // this time.
+    const std::optional<EmittedRecord> last = conn->last_emitted.Get();
     const uint64_t recv_us = clock_.NowUs();
     commands_received_.fetch_add(1);
     const std::string text = frame::PayloadText(payload);
     // A large frame's buffer is not kept for the connection's whole life.
     if (payload.capacity() > 65536) std::string().swap(payload);
-    if (!Answer(*conn, text, recv_us, why)) break;
+    if (!Answer(*conn, text, recv_us, last, why)) break;
   }
   EndConnection(*conn, why);
 }
@@ -91,7 +94,7 @@ bool SimServer::ReadCommand(Connection& conn, std::string& payload, std::string&
 }
 
 bool SimServer::Answer(Connection& conn, const std::string& text, uint64_t recv_us,
-                       std::string& why) {
+                       const std::optional<EmittedRecord>& last, std::string& why) {
   std::string_view word, rest;
   SplitCommandWord(text, &word, &rest);
   int64_t count = 0;
@@ -113,10 +116,16 @@ bool SimServer::Answer(Connection& conn, const std::string& text, uint64_t recv_
   const std::string shown =
       reply.binary ? "<" + std::to_string(reply.bytes.size()) + " bytes>" : reply.text;
   const bool close_after = options_.close_after_n > 0 && count == options_.close_after_n;
+  // The command's line; a command after a scheduled record ends its note
+  // with the time since that record's send.
+  auto write_line = [&](std::optional<uint64_t> reply_us, std::string_view reply_text) {
+    if (last) AddNote(&note, AfterRecordNote(*last, recv_us));
+    transcript_.Write(recv_us, reply_us, conn.label, "cmd", text, reply_text, note);
+  };
 
   if (options_.no_reply_nth > 0 && count == options_.no_reply_nth) {
     AddNote(&note, "fault: no reply (command " + std::to_string(count) + ")");
-    transcript_.Write(recv_us, std::nullopt, conn.label, "cmd", text, "", note);
+    write_line(std::nullopt, "");
   } else {
     const bool late = options_.late_reply.nth > 0 && count == options_.late_reply.nth;
     const int delay_ms =
@@ -124,15 +133,14 @@ bool SimServer::Answer(Connection& conn, const std::string& text, uint64_t recv_
     if (late) AddNote(&note, "fault: reply late (command " + std::to_string(count) + ")");
     if (delay_ms > 0 && !net::SleepFor(wakeup_, delay_ms)) {
       AddNote(&note, "reply abandoned: simulator stopping");
-      transcript_.Write(recv_us, std::nullopt, conn.label, "cmd", text, "", note);
+      write_line(std::nullopt, "");
       why = "simulator stopping";
       return false;
     }
     const bool sent = SendReply(conn, reply, count, &note);
     const uint64_t reply_us = clock_.NowUs();
     if (!sent) AddNote(&note, "reply could not be sent");
-    transcript_.Write(recv_us, sent ? std::optional<uint64_t>(reply_us) : std::nullopt, conn.label,
-                      "cmd", text, sent ? shown : "", note);
+    write_line(sent ? std::optional<uint64_t>(reply_us) : std::nullopt, sent ? shown : "");
     if (!sent) {
       why = wakeup_.IsRaised() ? "simulator stopping" : "closed by client";
       return false;

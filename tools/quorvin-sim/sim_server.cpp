@@ -13,7 +13,7 @@
 namespace orvanta::sim {
 
 SimServer::SimServer(const SimOptions& options, Transcript& transcript)
-    : options_(options), transcript_(transcript), model_(options) {
+    : options_(options), schedules_(options.schedules), transcript_(transcript), model_(options) {
   model_.SetEventListener([this](const PostedEvent& event) { BroadcastEvent(event); });
 }
 
@@ -84,6 +84,12 @@ void SimServer::Run() {
   }
   transcript_.Write(now, std::nullopt, "-", "start", settings, "",
                     faults.empty() ? "" : "faults: " + faults);
+  for (const auto& [object, times] : schedules_.all()) {
+    transcript_.Write(
+        now, std::nullopt, "-", "start", "records of " + object + " on a schedule", "",
+        std::to_string(times.size()) + " records from " + std::to_string(times.front() / 1000) +
+            " to " + std::to_string(times.back() / 1000) + " ms after each open");
+  }
 
   if (negotiation_listener_ != net::kNoSocket) {
     const net::Socket s = negotiation_listener_;

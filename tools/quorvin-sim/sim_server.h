@@ -21,6 +21,7 @@
 #include "platform/mutex.h"
 #include "tools/quorvin-sim/acquisition_model.h"
 #include "tools/quorvin-sim/records.h"
+#include "tools/quorvin-sim/scheduled_records.h"
 #include "tools/quorvin-sim/sim_options.h"
 #include "tools/quorvin-sim/sim_socket.h"
 #include "tools/quorvin-sim/stream_sender.h"
@@ -101,14 +102,17 @@ class SimServer {
   // the connection ends instead.
   bool ReadCommand(Connection& conn, std::string& payload, std::string& why);
   // Answers one command with the faults the options ask for; false, with why
-  // in `why`, when the connection ends after it.
-  bool Answer(Connection& conn, const std::string& text, uint64_t recv_us, std::string& why);
+  // in `why`, when the connection ends after it. `last` is the last scheduled
+  // record sent on the connection's streams before the command arrived.
+  bool Answer(Connection& conn, const std::string& text, uint64_t recv_us,
+              const std::optional<EmittedRecord>& last, std::string& why);
   std::shared_ptr<Connection> NewConnection(net::Socket socket, const std::string& via,
                                             const std::string& peer, int port)
       EXCLUDES(connections_mutex_);
   void EndConnection(Connection& conn, const std::string& why) EXCLUDES(connections_mutex_);
 
   const SimOptions options_;
+  const RecordSchedules schedules_;
   Transcript& transcript_;
   SimClock clock_;
   AcquisitionModel model_;

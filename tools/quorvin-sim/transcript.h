@@ -30,6 +30,10 @@ class SimClock {
                                      std::chrono::steady_clock::now() - epoch_)
                                      .count());
   }
+  // The steady clock's time point of `us` on this clock, for waits.
+  std::chrono::steady_clock::time_point At(uint64_t us) const {
+    return epoch_ + std::chrono::microseconds(us);
+  }
 
  private:
   const std::chrono::steady_clock::time_point epoch_;
