@@ -35,7 +35,7 @@ struct TrialRow {
   std::string outcome;  // completed, stopped, failed, skipped
   // A run with start triggers: how the trial's wait ended (TriggerOutcomeName;
   // empty when its type has none) and the trigger's latency (-1: none).
-  std::string trigger;
+  std::string trigger{};
   int64_t triggerLatencyUs = -1;
 };
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the benchmarks and writes their report:
-#   bash scripts/bench.sh          # all six, into build/bench-report.md
+#   bash scripts/bench.sh          # all seven, into build/bench-report.md
 #   bash scripts/bench.sh shuffle  # the ones whose name holds a word
 # Each benchmark prints its figures beside a baseline measured in the same
 # run, with their ratio and whether the goal was met. Run it on a quiet
@@ -13,7 +13,7 @@ bash scripts/build.sh
 build_dir=${ORVANTA_BUILD_DIR:-build}
 report=${ORVANTA_BENCH_REPORT:-$build_dir/bench-report.md}
 
-benches=(exchange_bench run_timing_bench stream_bench shuffle_bench memory_bench python_bench)
+benches=(exchange_bench run_timing_bench stream_bench trigger_bench shuffle_bench memory_bench python_bench)
 if [ $# -gt 0 ]; then
   chosen=()
   for b in "${benches[@]}"; do

@@ -53,16 +53,16 @@ const char* TriggerOutcomeName(TriggerOutcome outcome);
 // One trigger wait of a run: a trial whose type has a start trigger.
 struct TriggerRecord {
   int32_t trialNumber = 0;
-  std::string trialName;
-  std::string object;
+  std::string trialName{};
+  std::string object{};
   int32_t count = 1;
   int32_t windowMs = 0;
   int32_t timeoutMs = 0;
   TriggerOutcome outcome = TriggerOutcome::kFired;
-  std::chrono::steady_clock::time_point armedAt;    // the wait began (after any pause)
-  std::chrono::steady_clock::time_point decidedAt;  // it fired or timed out
+  std::chrono::steady_clock::time_point armedAt{};    // the wait began (after any pause)
+  std::chrono::steady_clock::time_point decidedAt{};  // it fired or timed out
   // kFired: when the deciding record arrived, read on the stream thread.
-  std::chrono::steady_clock::time_point arrivedAt;
+  std::chrono::steady_clock::time_point arrivedAt{};
   // kFired, when the start sent a command: from arrivedAt to that first
   // start command being handed over (its CommandRecord::sentAt).
   bool hasLatency = false;

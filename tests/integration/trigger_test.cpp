@@ -206,3 +206,72 @@ TEST_F(TriggerTest, AnObjectThatCannotBeOpenedFailsTheRunBeforeItsFirstTrial) {
 
 }  // namespace
 }  // namespace orvanta::testing
+
+namespace orvanta::testing {
+namespace {
+
+// The whole loop against the simulator: the run opens SE1's stream, the
+// simulator sends a burst of three SE1 records, and the start commands come
+// back after the third.
+class TriggerSimTest : public ::testing::Test, public ModelEnv {
+ protected:
+  void SetUp() override {
+    sim::ScheduledRecords burst;
+    burst.object = "SE1";
+    burst.atMs = {300, 310, 320};
+    simOptions.schedules.push_back(burst);
+    ASSERT_NO_FATAL_FAILURE(StartAndConnect());
+  }
+  std::vector<TranscriptLine> Lines(const std::string& kind) const {
+    std::vector<TranscriptLine> out;
+    for (TranscriptLine& l : TranscriptLines(transcript))
+      if (l.kind == kind) out.push_back(std::move(l));
+    return out;
+  }
+};
+
+TEST_F(TriggerSimTest, TheStartCommandsComeBackAfterTheDecidingRecord) {
+  Trial* t = AddType("A", 1, 0, 0);
+  t->SetStartOfTrialGenerateEvent(true);
+  t->SetStartOfTrialEventString("go");
+  t->SetStartOfTrialGenerateTTLPulse(true);
+  t->SetStartOfTrialTTLPulseDuration(5);
+  t->SetStartTrigger({.enabled = true, .object = "SE1", .count = 3, .windowMs = 50});
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(WaitForEnd());
+
+  EXPECT_EQ(CommandTexts(),
+            (std::vector<std::string>{"-RequestQuorvinObjects", "-RequestQuorvinTypes",
+                                      "-OpenStream SE1 SEScAcqEnt", "-PostEvent \"go\" 0 0",
+                                      "-SetDigitalIOPortDirection \"VRXBD\" 0 Output",
+                                      "-SetDIOPortOutput \"VRXBD\" 0 1",
+                                      "-SetDIOPortOutput \"VRXBD\" 0 0",
+                                      "-CloseStream SE1 SEScAcqEnt"}));
+  const auto records = Lines("record");
+  ASSERT_EQ(records.size(), 3u);
+  const auto post = CommandsStartingWith("-PostEvent");
+  ASSERT_EQ(post.size(), 1u);
+  EXPECT_GE(post[0].timeUs, records[2].timeUs);
+  EXPECT_NE(post[0].note.find("seq=3 object=SE1"), std::string::npos) << post[0].note;
+  const auto fired = observer.triggers();
+  ASSERT_EQ(fired.size(), 1u);
+  EXPECT_EQ(fired[0].outcome, TriggerOutcome::kFired);
+  EXPECT_TRUE(fired[0].hasLatency);
+  EXPECT_EQ(boxes.boxes().at(0).text, "Trials Completed Successfully");
+}
+
+TEST_F(TriggerSimTest, AnObjectTheServerDoesNotListFailsTheRunsStart) {
+  AddType("A", 1, 0, 0)->SetStartTrigger({.enabled = true, .object = "SE9"});
+  ASSERT_EQ(trials.StartProcessingTrials(), 0);
+  ASSERT_TRUE(WaitForEnd());
+  EXPECT_EQ(boxes.boxes().at(0).text,
+            "The start triggers could not be set up: the acquisition server does not list the "
+            "object \"SE9\".  Its objects: SE1, SE2, ST1, TT1, CSC1, CSC2, CSC Reference, VT1, "
+            "Digital Events.");
+  EXPECT_EQ(CommandTexts(),
+            (std::vector<std::string>{"-RequestQuorvinObjects", "-RequestQuorvinTypes"}));
+  EXPECT_EQ(observer.end().outcome, RunOutcome::kFailed);
+}
+
+}  // namespace
+}  // namespace orvanta::testing
