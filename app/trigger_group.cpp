@@ -148,8 +148,12 @@ void TriggerGroup::CommitObject() {
   Trial* trial = link_.currentTrial();
   if (trial == nullptr) return;
   const std::string text = S(object_->currentText());
+  const std::string previous = trial->GetStartTrigger().object;
+  // A trigger just switched on has no object yet: passing through the empty
+  // field is no mistake; emptying a named one is.
   if (text.empty()) {
-    object_->setEditText(Q(trial->GetStartTrigger().object));
+    if (previous.empty()) return;
+    object_->setEditText(Q(previous));
     link_.rules.ShowErrorAfterCommit(kEmptyFieldMessage, object_->lineEdit());
     return;
   }
