@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orvanta {
 
@@ -64,6 +65,12 @@ class ServerLink {
   // The reply bound in milliseconds (0: wait for ever).
   virtual int ReplyTimeoutMs() { return 5000; }
   virtual void SetReplyTimeoutMs(int ms) { (void)ms; }
+  // A real exchange: the server's acquisition objects, in its order; false
+  // (and `names` as it was) without a reply. Bounded by the reply bound.
+  virtual bool ListObjects(std::vector<std::string>& names) {
+    (void)names;
+    return false;
+  }
   // Opens the client's own log on `path`; false when it cannot be opened.
   virtual bool OpenClientLog(const std::string& path) {
     (void)path;

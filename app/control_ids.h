@@ -66,6 +66,21 @@ inline constexpr ControlName kStartBoardNumberLabel{1043, "startBoardNumberLabel
 inline constexpr ControlName kStartSubSystemNameEdit{1044, "startSubSystemNameEdit"};
 inline constexpr ControlName kStartSubSystemNameLabel{1045, "startSubSystemNameLabel"};
 
+// The start trigger (the start side only); numbers after the template's.
+inline constexpr ControlName kStartWaitForTriggerCheck{1061, "startWaitForTriggerCheck"};
+inline constexpr ControlName kStartTriggerObjectLabel{1062, "startTriggerObjectLabel"};
+inline constexpr ControlName kStartTriggerObjectCombo{1063, "startTriggerObjectCombo"};
+// The object combo box's own text field (it has no number of its own).
+inline constexpr ControlName kStartTriggerObjectEdit{0, "startTriggerObjectEdit"};
+inline constexpr ControlName kStartTriggerCountLabel{1064, "startTriggerCountLabel"};
+inline constexpr ControlName kStartTriggerCountEdit{1065, "startTriggerCountEdit"};
+inline constexpr ControlName kStartTriggerWindowLabel{1066, "startTriggerWindowLabel"};
+inline constexpr ControlName kStartTriggerWindowEdit{1067, "startTriggerWindowEdit"};
+inline constexpr ControlName kStartTriggerTimeoutLabel{1068, "startTriggerTimeoutLabel"};
+inline constexpr ControlName kStartTriggerTimeoutEdit{1069, "startTriggerTimeoutEdit"};
+inline constexpr ControlName kStartTriggerOnTimeoutLabel{1070, "startTriggerOnTimeoutLabel"};
+inline constexpr ControlName kStartTriggerOnTimeoutCombo{1071, "startTriggerOnTimeoutCombo"};
+
 inline constexpr ControlName kEndGenerateEventCheck{1046, "endGenerateEventCheck"};
 inline constexpr ControlName kEndEventStringLabel{1047, "endEventStringLabel"};
 inline constexpr ControlName kEndEventStringEdit{1048, "endEventStringEdit"};

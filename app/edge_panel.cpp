@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include "app/trigger_group.h"
 #include "app/window_controls.h"
 #include "trials/trial.h"
 
@@ -25,7 +26,8 @@ EdgePanel::EdgePanel(const EdgeSideUi& side, const TrialEditLink& link, QWidget*
           std::vector<TrialFieldEdit*>{bitNumber_.get(), pulseDuration_.get(), boardNumber_.get(),
                                        subSystemName_.get()})) {
   NameControl(this, side.group);
-  // The grid's order is the tab order: the event, then the pulse.
+  // The grid's order is the tab order: the event, the pulse, then the
+  // trigger.
   auto* grid = new QGridLayout(this);
   int row = 0;
   grid->addWidget(event_->check(), row++, 0, 1, 2);
@@ -40,6 +42,13 @@ EdgePanel::EdgePanel(const EdgeSideUi& side, const TrialEditLink& link, QWidget*
     grid->addWidget(f->edit(), row++, 1);
   }
   grid->setColumnStretch(1, 1);
+  if (side.startTrigger) {
+    // Beside the event and the pulse, so that the panel grows no taller.
+    trigger_ = std::make_unique<TriggerGroup>(link);
+    grid->setColumnMinimumWidth(2, 12);
+    trigger_->AddTo(grid, 3);
+    grid->setColumnStretch(4, 1);
+  }
 }
 
 EdgePanel::~EdgePanel() = default;
@@ -47,11 +56,13 @@ EdgePanel::~EdgePanel() = default;
 void EdgePanel::Show(const Trial& trial) {
   event_->Show(trial);
   pulse_->Show(trial);
+  if (trigger_) trigger_->Show(trial);
 }
 
 void EdgePanel::Clear() {
   event_->Clear();
   pulse_->Clear();
+  if (trigger_) trigger_->Clear();
 }
 
 }  // namespace orvanta

@@ -1,5 +1,6 @@
 #include "app/edit_rules.h"
 
+#include <QComboBox>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QPointer>
@@ -25,6 +26,14 @@ void EditRules::Watch(QLineEdit* edit, std::function<void()> commit, bool holdDu
   connect(edit, &QObject::destroyed, this, [this, edit] { fields_.erase(edit); });
 }
 
+void EditRules::Watch(QComboBox* combo, std::function<void()> commit) {
+  QLineEdit* edit = combo->lineEdit();
+  fields_[edit] = Field{std::move(commit), true};
+  combo->installEventFilter(this);
+  connect(edit, &QObject::destroyed, this, [this, edit] { fields_.erase(edit); });
+  connect(combo, &QComboBox::activated, this, [this, edit] { Commit(edit); });
+}
+
 void EditRules::Commit(QLineEdit* edit) {
   if (held() || !edit->isEnabled()) return;
   const auto it = fields_.find(edit);
@@ -45,6 +54,9 @@ bool EditRules::eventFilter(QObject* watched, QEvent* event) {
     auto* focus = static_cast<QFocusEvent*>(event);
     if (focus->reason() != Qt::PopupFocusReason) {
       if (auto* edit = qobject_cast<QLineEdit*>(watched)) Commit(edit);
+      if (auto* combo = qobject_cast<QComboBox*>(watched); combo && combo->lineEdit()) {
+        Commit(combo->lineEdit());
+      }
     }
   }
   return QObject::eventFilter(watched, event);

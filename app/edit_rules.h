@@ -20,6 +20,7 @@
 
 #include "platform/message_box.h"
 
+class QComboBox;
 class QLineEdit;
 
 namespace orvanta {
@@ -48,6 +49,10 @@ class EditRules : public QObject {
   // `commit` runs when `edit` commits; with `holdDuring` under a Hold, so
   // that the focus changes it causes commit nothing.
   void Watch(QLineEdit* edit, std::function<void()> commit, bool holdDuring = true);
+  // An editable combo box: its line edit commits when the box loses the
+  // focus (it takes the focus for its line edit), on Enter and when the
+  // user picks an entry of its list.
+  void Watch(QComboBox* combo, std::function<void()> commit);
   // Enter in `edit`: commits it as a focus loss would. Fields not watched
   // are left alone.
   void Commit(QLineEdit* edit);

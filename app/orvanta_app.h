@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/app_seams.h"
 #include "app/window_records.h"
@@ -51,6 +52,10 @@ class VintraServerLink : public ServerLink {
     client_.SetReplyTimeout(std::chrono::milliseconds(ms));
   }
   bool OpenClientLog(const std::string& path) override { return client_.SetLogFileName(path); }
+  bool ListObjects(std::vector<std::string>& names) override {
+    std::vector<std::string> types;
+    return client_.GetObjectsAndTypes(names, types);
+  }
 
  private:
   VintraClient& client_;

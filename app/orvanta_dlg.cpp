@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -144,6 +145,7 @@ void OrvantaDlg::BuildParts() {
 
   connect(mEditor, &TrialTypeEditor::orderMayHaveChanged, mRunPanel, &RunPanel::UpdateTrialList);
   connect(mEditor, &TrialTypeEditor::trialCountChanged, mRunPanel, &RunPanel::NoteRunLimitBreaks);
+  connect(mEditor, &TrialTypeEditor::serverObjectsWanted, this, &OrvantaDlg::ListServerObjects);
   connect(mRunPanel, &RunPanel::startClicked, this, &OrvantaDlg::OnStart);
   connect(mRunPanel, &RunPanel::pauseClicked, this, &OrvantaDlg::OnPause);
   connect(mRunPanel, &RunPanel::stopClicked, this, &OrvantaDlg::OnStop);
@@ -287,6 +289,10 @@ bool OrvantaDlg::PreTranslateMessage(QWidget* target, QKeyEvent* event) {
       // Commit the focused field as if it had lost the focus, and keep the
       // focus where it is.
       if (auto* edit = qobject_cast<QLineEdit*>(target)) mEditRules.Commit(edit);
+      // An editable combo box holds the focus for its line edit.
+      if (auto* combo = qobject_cast<QComboBox*>(target); combo && combo->lineEdit()) {
+        mEditRules.Commit(combo->lineEdit());
+      }
       return true;
     case Qt::Key_Escape:
       return true;

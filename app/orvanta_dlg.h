@@ -240,6 +240,13 @@ class OrvantaDlg : public QDialog, public WindowListener {
   void CheckConnectionAfterRun();
   // Starts a close that arrived while the window was waiting.
   void FinishBusy();
+  // The start trigger wants the server's objects: once per connection, when
+  // connected and no run is going, they are asked for (queued, then with
+  // the wait dialog) and handed to the editor.
+  void ListServerObjects();
+  // Disconnected: the editor's object list goes; the next connection asks
+  // again.
+  void ForgetServerObjects();
 
   ProgramCore& mCore;
   FileChooser& mFiles;
@@ -265,6 +272,8 @@ class OrvantaDlg : public QDialog, public WindowListener {
   bool mLinkLost = false;             // the connection was found lost and not yet closed
   bool mStopPending = false;          // a Stop waits for its worker to end
   bool mServerWaitCancelled = false;  // the last server wait was cancelled
+  bool mObjectsListed = false;        // this connection's objects were asked for
+  bool mObjectsQueued = false;        // a request for them waits in the queue
   KeyboardFilter* mKeyboardFilter = nullptr;
 
   // The parts (owned by the Qt parent chain).

@@ -9,6 +9,7 @@
 #include "app/run_status_bar.h"
 #include "app/server_wait_dialog.h"
 #include "app/small_dialogs.h"
+#include "app/trial_type_editor.h"
 #include "app/window_wait.h"
 #include "core/program_core.h"
 #include "log/log_file.h"
@@ -103,9 +104,39 @@ void OrvantaDlg::ShowConnectionState(const QString& title) {
   if (title == QString::fromLatin1(kConnectedTitle)) {
     runStatusBar()->SetConnected(true, mServerName);
     mCore.log().WriteLogEntry(kLogNotice, kConnectedLogText + mServerName);
+    if (mEditor->triggerInUse()) ListServerObjects();
   } else if (title == QString::fromLatin1(kDisconnectedTitle)) {
     runStatusBar()->SetConnected(false, std::string());
+    ForgetServerObjects();
   }
+}
+
+void OrvantaDlg::ListServerObjects() {
+  if (!mLinkUp || mObjectsListed || mObjectsQueued) return;
+  // Queued: the editor asks while it shows a type.
+  mObjectsQueued = true;
+  QTimer::singleShot(0, this, [this] {
+    mObjectsQueued = false;
+    // During a run the exchanges are the worker's; a later showing asks.
+    if (!mLinkUp || mObjectsListed || mClosing || RunInProgress()) return;
+    mObjectsListed = true;
+    std::vector<std::string> names;
+    ServerLink& server = mServer;
+    const bool listed = WaitForServer("Listing the objects of " + mServerName + "\u2026",
+                                      [&server, &names] { return server.ListObjects(names); });
+    if (listed && mLinkUp) {
+      mEditor->SetServerObjects(names);
+    } else if (!listed) {
+      mCore.log().WriteLogEntry(kLogWarning,
+                                "OrvantaDlg::ListServerObjects() - Warning, the server did not "
+                                "list its objects; the trigger's object is typed by hand.");
+    }
+  });
+}
+
+void OrvantaDlg::ForgetServerObjects() {
+  mObjectsListed = false;
+  mEditor->SetServerObjects({});
 }
 
 void OrvantaDlg::OnViewLogFile() {

@@ -27,6 +27,7 @@ const EdgeSideUi kStartOfTrialUi{
                   "start.pulseBoardNumber"),
     TextFieldUi("Sub System Name", ctl::kStartSubSystemNameLabel, ctl::kStartSubSystemNameEdit,
                 "start.pulseSubSystemName", false),
+    true,
 };
 
 const EdgeSideUi kEndOfTrialUi{
@@ -45,6 +46,7 @@ const EdgeSideUi kEndOfTrialUi{
                   "end.pulseBoardNumber"),
     TextFieldUi("Sub System Name", ctl::kEndSubSystemNameLabel, ctl::kEndSubSystemNameEdit,
                 "end.pulseSubSystemName", false),
+    false,
 };
 
 const TrialFieldUi kTrialDurationUi = NumberFieldUi("Trial Duration (ms)", ctl::kTrialDurationLabel,

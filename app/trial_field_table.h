@@ -53,6 +53,7 @@ struct EdgeSideUi {
   TrialFieldUi pulseDuration;
   TrialFieldUi boardNumber;
   TrialFieldUi subSystemName;
+  bool startTrigger;  // the side has the start trigger's group (TriggerGroup)
 };
 
 extern const EdgeSideUi kStartOfTrialUi;

@@ -15,6 +15,7 @@
 #include "app/digits_line_edit.h"
 #include "app/edge_panel.h"
 #include "app/edit_rules.h"
+#include "app/trigger_group.h"
 #include "app/wav_group.h"
 #include "app/window_controls.h"
 #include "app/window_texts.h"
@@ -68,6 +69,7 @@ TrialTypeEditor::TrialTypeEditor(TrialContainer& trials, CardDeck& deck, LogFile
 
   start_ = new EdgePanel(kStartOfTrialUi, link);
   end_ = new EdgePanel(kEndOfTrialUi, link);
+  start_->trigger()->SetObjectsWanted([this] { emit serverObjectsWanted(); });
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(start_);
   bottom->addWidget(end_);
@@ -168,6 +170,12 @@ void TrialTypeEditor::SetRunning(bool running) {
   countEdit_->setEnabled(!running && anyType);
   countLabel_->setEnabled(!running && anyType);
 }
+
+void TrialTypeEditor::SetServerObjects(const std::vector<std::string>& names) {
+  start_->trigger()->SetObjects(names);
+}
+
+bool TrialTypeEditor::triggerInUse() const { return start_->trigger()->inUse(); }
 
 void TrialTypeEditor::CommitTrialCount() {
   int32_t suitID = 0;

@@ -1,7 +1,8 @@
 // The trial type editor ("Trial Properties"): the Trial Type List with Add
 // Type and Remove Type, the chosen type's name, trial count, duration and
 // interval, its wav file (WavGroup) and the start and end of its trials (one
-// EdgePanel per side). It shows the chosen type and writes each committed
+// EdgePanel per side; the start side holds the start trigger, whose object
+// list the window fills from the server). It shows the chosen type and writes each committed
 // value into it; the trial list tells the window of added and removed types,
 // which the window hands on here.
 //
@@ -16,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/trial_fields.h"
 
@@ -56,6 +58,12 @@ class TrialTypeEditor : public QGroupBox {
   // A run started (true) or returned to idle (false).
   void SetRunning(bool running);
 
+  // The server's acquisition objects for the start trigger's object (empty
+  // when not connected: the object is typed).
+  void SetServerObjects(const std::vector<std::string>& names);
+  // The type shown waits for a start trigger.
+  bool triggerInUse() const;
+
   const std::string& currentName() const { return currentName_; }
   int32_t nextTypeNumber() const { return nextTypeNumber_; }
 
@@ -65,6 +73,9 @@ class TrialTypeEditor : public QGroupBox {
   void orderMayHaveChanged();
   // A committed Trial Count.
   void trialCountChanged();
+  // The start trigger is shown in use without a list of the server's
+  // objects (emitted while the type is being shown).
+  void serverObjectsWanted();
 
  private:
   QWidget* BuildTypeList();

@@ -8,6 +8,14 @@ namespace orvanta {
 inline constexpr const char kTrialTypePropertiesError[] = "Trial Type Properties Error";
 inline constexpr const char kEmptyFieldMessage[] =
     "Unable to set new value, this field cannot be empty.  The previous value was not changed.";
+// A start trigger's count below 1.
+inline constexpr const char kTriggerCountMessage[] =
+    "Unable to set new value, the trigger count must be at least 1.  The previous value was not "
+    "changed.";
+// A start trigger's window or timeout below 0.
+inline constexpr const char kTriggerNegativeMessage[] =
+    "Unable to set new value, the trigger window and timeout cannot be negative.  The previous "
+    "value was not changed.";
 // Caption of the run's own boxes (refused Start, completion, refusals during
 // a run).
 inline constexpr const char kTrialProcessingCaption[] = "Trial Processing";

@@ -118,7 +118,8 @@ TEST_F(DialogTest, LogFileOpensInTheApplicationDirectoryAndEchoesToTheList) {
 }
 
 TEST_F(DialogTest, EveryControlHasItsNameAndTemplateNumber) {
-  // Every template number from 1002 to 1060 exactly once, on a named control.
+  // Every template number from 1002 to 1060 exactly once, on a named control,
+  // then the start trigger's 1061 to 1071.
   std::map<int, std::string> byId;
   for (QWidget* widget : window->findChildren<QWidget*>()) {
     const QVariant id = widget->property("controlId");
@@ -127,9 +128,12 @@ TEST_F(DialogTest, EveryControlHasItsNameAndTemplateNumber) {
     EXPECT_TRUE(byId.emplace(id.toInt(), widget->objectName().toStdString()).second)
         << "twice: " << id.toInt();
   }
-  ASSERT_EQ(byId.size(), 59u);
+  ASSERT_EQ(byId.size(), 70u);
   EXPECT_EQ(byId.begin()->first, 1002);
-  EXPECT_EQ(byId.rbegin()->first, 1060);
+  EXPECT_EQ(byId.rbegin()->first, 1071);
+  EXPECT_EQ(byId[1061], "startWaitForTriggerCheck");
+  EXPECT_EQ(byId[1063], "startTriggerObjectCombo");
+  EXPECT_EQ(byId[1071], "startTriggerOnTimeoutCombo");
   EXPECT_EQ(byId[1005], "maxConsecutiveEdit");
   EXPECT_EQ(byId[1011], "trialTypeList");
   EXPECT_EQ(byId[1042], "startBoardNumberEdit");
@@ -374,6 +378,13 @@ TEST_F(DialogTest, TabOrderCoversTheWindowInLayoutOrder) {
                                              "startPulseDurationEdit",
                                              "startBoardNumberEdit",
                                              "startSubSystemNameEdit",
+                                             "startWaitForTriggerCheck",
+                                             "startTriggerObjectCombo",
+                                             "startTriggerObjectEdit",
+                                             "startTriggerCountEdit",
+                                             "startTriggerWindowEdit",
+                                             "startTriggerTimeoutEdit",
+                                             "startTriggerOnTimeoutCombo",
                                              "endGenerateEventCheck",
                                              "endEventStringEdit",
                                              "endTtlValueEdit",
