@@ -26,8 +26,8 @@
 #include <thread>
 #include <vector>
 
-#include "client/socket_errors.h"
 #include "client/record_tap.h"
+#include "client/socket_errors.h"
 #include "client/socket_layer.h"
 #include "client/stream_callback.h"
 #include "platform/mutex.h"

@@ -141,7 +141,8 @@ void NodeConnectionClient::ExecuteCallback() {
       break;
   }
   CallbackLock lock(&mCallbackLock);
-  if (mRecordTap != nullptr && !mTypeObjects.empty()) mRecordTap->OnStreamRecord(mTypeObjects.front());
+  if (mRecordTap != nullptr && !mTypeObjects.empty())
+    mRecordTap->OnStreamRecord(mTypeObjects.front());
   if (mCallbackContext == nullptr || mCallbackFunction == nullptr) return;
   mCallbackFunction(mCallbackContext, mRecord, 1,
                     mTypeObjects.empty() ? std::string() : mTypeObjects.front());

@@ -273,7 +273,8 @@ void VintraClient::SetCallbackFunctionVT(StreamCallback callback, void* context)
 }
 
 void VintraClient::SetRecordTap(RecordTap* tap) {
-  for (int i = 0; i < StreamSide::kStreamCount; ++i) mNetworkNodeClient->Stream(i).SetRecordTap(tap);
+  for (int i = 0; i < StreamSide::kStreamCount; ++i)
+    mNetworkNodeClient->Stream(i).SetRecordTap(tap);
 }
 
 void VintraClient::SetReplyTimeout(std::chrono::milliseconds timeout) {

@@ -43,7 +43,8 @@ struct TrialContainer::Step {
   bool Stopped() const { return stop != nullptr && stop->IsRequested(); }
   bool ConnectionLost() const { return end != nullptr && end->connectionLost; }
   // The record of `command` sent within this step, stamped `sentAt`.
-  CommandRecord NewRecord(const std::string& command, std::chrono::steady_clock::time_point sentAt) const {
+  CommandRecord NewRecord(const std::string& command,
+                          std::chrono::steady_clock::time_point sentAt) const {
     CommandRecord record;
     record.trialNumber = trialNumber;
     record.trialName = trialName;

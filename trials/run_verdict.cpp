@@ -77,7 +77,8 @@ std::string RunVerdict::QualifierText(const char* lineBreak) const {
     if (!text.empty()) text += lineBreak;
     text += sentence;
   };
-  if (timingOutside) add("The timing was outside the tolerance: " + summary.timing.Describe() + ".");
+  if (timingOutside)
+    add("The timing was outside the tolerance: " + summary.timing.Describe() + ".");
   if (triggersTimedOut) {
     add("Start triggers timed out: " + std::to_string(summary.triggerTimeouts) + " of " +
         std::to_string(summary.triggerWaits) + ", " +

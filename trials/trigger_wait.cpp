@@ -58,18 +58,17 @@ bool TrialContainer::OpenTriggers(Run& run, TriggerSource* triggers, RunSummary&
 TriggerWaitEnd TrialContainer::WaitForTrigger(Run& run, Step& step, const TrialTrigger& trigger,
                                               TriggerSource* triggers) {
   RunClock& clock = *step.clock;
-  const std::string what = std::to_string(trigger.count) +
-                           (trigger.count == 1 ? " record of " : " records of ") + trigger.object +
-                           (trigger.count == 1 ? std::string()
-                                               : " within " + std::to_string(trigger.windowMs) +
-                                                     " ms");
+  const std::string what =
+      std::to_string(trigger.count) + (trigger.count == 1 ? " record of " : " records of ") +
+      trigger.object +
+      (trigger.count == 1 ? std::string() : " within " + std::to_string(trigger.windowMs) + " ms");
   // An object set during the run is opened when its first trial comes.
   std::string error;
   if (triggers == nullptr || !triggers->OpenObjects({trigger.object}, step.stop, error)) {
     if (!step.Stopped()) {
-      step.end->triggerFailure = "The start trigger of trial #" +
-                                 std::to_string(step.trialNumber) + " could not be set up: " +
-                                 (triggers == nullptr ? "no data streams" : error);
+      step.end->triggerFailure =
+          "The start trigger of trial #" + std::to_string(step.trialNumber) +
+          " could not be set up: " + (triggers == nullptr ? "no data streams" : error);
       Note(kLogError, "TrialContainer::ProcessTrials() - Error, " + step.end->triggerFailure);
     }
     return TriggerWaitEnd::kInterrupted;
@@ -137,12 +136,12 @@ void TrialContainer::NoteTrigger(Step& step) {
   const TriggerRecord record = std::move(*step.firedTrigger);
   step.firedTrigger.reset();
   if (RunObserver* observer = mObserver.load()) observer->OnTrigger(record);
-  Note(kLogNotice, "TrialContainer::ProcessTrials() - Trial #" + std::to_string(record.trialNumber) +
-                       " started on its trigger, the deciding record of " + record.object +
-                       " arrived " + Milliseconds(record.arrivedAt - record.armedAt) +
-                       " ms into the wait" +
-                       (record.hasLatency ? ", latency " + Milliseconds(record.latency) + " ms."
-                                          : ", the start sends no command."));
+  Note(kLogNotice,
+       "TrialContainer::ProcessTrials() - Trial #" + std::to_string(record.trialNumber) +
+           " started on its trigger, the deciding record of " + record.object + " arrived " +
+           Milliseconds(record.arrivedAt - record.armedAt) + " ms into the wait" +
+           (record.hasLatency ? ", latency " + Milliseconds(record.latency) + " ms."
+                              : ", the start sends no command."));
 }
 
 }  // namespace orvanta

@@ -6,9 +6,7 @@
 
 namespace orvanta {
 
-StreamTrigger::StreamTrigger(VintraClient& client) : client_(client) {
-  client_.SetRecordTap(this);
-}
+StreamTrigger::StreamTrigger(VintraClient& client) : client_(client) { client_.SetRecordTap(this); }
 
 StreamTrigger::~StreamTrigger() { client_.SetRecordTap(nullptr); }
 

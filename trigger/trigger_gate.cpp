@@ -64,8 +64,8 @@ void TriggerGate::Arm(const std::string& object, int32_t count, int32_t windowMs
 TriggerWaitEnd TriggerGate::WaitUntil(TimePoint deadline, TimePoint& arrivedAt) {
   for (;;) {
     if (fired_.load(std::memory_order_acquire)) {
-      arrivedAt = TimePoint(std::chrono::duration_cast<TimePoint::duration>(
-          std::chrono::nanoseconds(arrivedNs_)));
+      arrivedAt = TimePoint(
+          std::chrono::duration_cast<TimePoint::duration>(std::chrono::nanoseconds(arrivedNs_)));
       return TriggerWaitEnd::kFired;
     }
     if (interrupted_.load(std::memory_order_acquire)) return TriggerWaitEnd::kInterrupted;

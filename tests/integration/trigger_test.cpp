@@ -96,8 +96,8 @@ TEST_F(TriggerTest, TheStartWaitsForTheCountOfItsObjectsRecordsWithinTheWindow) 
   ASSERT_TRUE(WaitForEnd());
 
   EXPECT_EQ(scripted.commands(), (std::vector<std::string>{"-PostEvent \"go\" 0 0"}));
-  EXPECT_EQ(observer.events(), (std::vector<std::string>{"run 1/1", "trial 1 A",
-                                                         "trigger 1 fired", "completed"}));
+  EXPECT_EQ(observer.events(),
+            (std::vector<std::string>{"run 1/1", "trial 1 A", "trigger 1 fired", "completed"}));
   const auto fired = observer.triggers();
   ASSERT_EQ(fired.size(), 1u);
   EXPECT_EQ(fired[0].object, "SE1");
@@ -133,8 +133,9 @@ TEST_P(TriggerTimeoutTest, ATimedOutWaitPlaysOrSkipsItsTrialAndQualifiesTheRun) 
   EXPECT_EQ(scripted.commands(), GetParam().commands);
   const bool skip = GetParam().onTimeout == TriggerTimeout::kSkip;
   const std::string warning =
-      std::string("TrialContainer::ProcessTrials() - Warning, the start trigger of trial #2 timed "
-                  "out after 20 ms without 1 record of SE1; the trial is ") +
+      std::string(
+          "TrialContainer::ProcessTrials() - Warning, the start trigger of trial #2 timed "
+          "out after 20 ms without 1 record of SE1; the trial is ") +
       (skip ? "skipped." : "played anyway.");
   const auto entries = LogEntries();
   EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [&](const LogEntry& e) {
@@ -242,12 +243,11 @@ TEST_F(TriggerSimTest, TheStartCommandsComeBackAfterTheDecidingRecord) {
   ASSERT_TRUE(WaitForEnd());
 
   EXPECT_EQ(CommandTexts(),
-            (std::vector<std::string>{"-RequestQuorvinObjects", "-RequestQuorvinTypes",
-                                      "-OpenStream SE1 SEScAcqEnt", "-PostEvent \"go\" 0 0",
-                                      "-SetDigitalIOPortDirection \"VRXBD\" 0 Output",
-                                      "-SetDIOPortOutput \"VRXBD\" 0 1",
-                                      "-SetDIOPortOutput \"VRXBD\" 0 0",
-                                      "-CloseStream SE1 SEScAcqEnt"}));
+            (std::vector<std::string>{
+                "-RequestQuorvinObjects", "-RequestQuorvinTypes", "-OpenStream SE1 SEScAcqEnt",
+                "-PostEvent \"go\" 0 0", "-SetDigitalIOPortDirection \"VRXBD\" 0 Output",
+                "-SetDIOPortOutput \"VRXBD\" 0 1", "-SetDIOPortOutput \"VRXBD\" 0 0",
+                "-CloseStream SE1 SEScAcqEnt"}));
   const auto records = Lines("record");
   ASSERT_EQ(records.size(), 3u);
   const auto post = CommandsStartingWith("-PostEvent");
