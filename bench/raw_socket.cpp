@@ -112,4 +112,24 @@ bool RawExchange(RawSocket& socket, const std::string& commandFrame, std::string
   return socket.RecvExactly(payload.data(), payload.size());
 }
 
+bool OpenRawStream(int messagePort, const std::string& object, const std::string& dataType,
+                   RawStream& out) {
+  int streamPort = 0;
+  RawSocket listener = RawSocket::Listen(&streamPort);
+  out.control = RawSocket::Connect(messagePort);
+  std::string reply;
+  if (!listener.valid() || !out.control.valid() ||
+      !RawExchange(out.control,
+                   frame::EncodeTextFrame("-CreateStream 127.0.0.1 " + std::to_string(streamPort) +
+                                          " " + dataType),
+                   reply)) {
+    return false;
+  }
+  out.data = listener.Accept();
+  return out.data.valid() &&
+         RawExchange(out.control, frame::EncodeTextFrame("-OpenStream " + object + " " + dataType),
+                     reply) &&
+         frame::PayloadText(reply) == "0";
+}
+
 }  // namespace orvanta::bench

@@ -49,4 +49,16 @@ class RawSocket {
 // with the validation code.
 bool RawExchange(RawSocket& socket, const std::string& commandFrame, std::string& payload);
 
+// A data stream read without the client: the message connection, and the
+// stream the server connected back to after "-CreateStream" (on a port of
+// this process), with `object` opened on it.
+struct RawStream {
+  RawSocket control;
+  RawSocket data;
+};
+// Connects to `messagePort`, sets up the stream of `dataType` and opens
+// `object` on it ("-OpenStream" answered "0"). False when a step fails.
+bool OpenRawStream(int messagePort, const std::string& object, const std::string& dataType,
+                   RawStream& out);
+
 }  // namespace orvanta::bench

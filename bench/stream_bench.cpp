@@ -75,25 +75,12 @@ void CountRecord(void* context, const unsigned char* records, int recordCount,
 
 void BM_RawRecvLoop(benchmark::State& state) {
   SimHarness sim(FastCsc());
-  int streamPort = 0;
-  RawSocket listener = RawSocket::Listen(&streamPort);
-  RawSocket control = RawSocket::Connect(sim.port());
-  std::string reply;
-  if (!listener.valid() || !control.valid() ||
-      !RawExchange(control,
-                   frame::EncodeTextFrame("-CreateStream 127.0.0.1 " + std::to_string(streamPort) +
-                                          " CscAcqEnt"),
-                   reply)) {
-    state.SkipWithError("cannot set the stream up");
+  RawStream stream;
+  if (!OpenRawStream(sim.port(), "CSC1", "CscAcqEnt", stream)) {
+    state.SkipWithError("cannot set the stream up and open the CSC object");
     return;
   }
-  RawSocket data = listener.Accept();
-  if (!data.valid() ||
-      !RawExchange(control, frame::EncodeTextFrame("-OpenStream CSC1 CscAcqEnt"), reply) ||
-      frame::PayloadText(reply) != "0") {
-    state.SkipWithError("cannot open the CSC object");
-    return;
-  }
+  RawSocket& data = stream.data;
   std::vector<char> chunk(kChunk);
   Rate rate;
   for (auto _ : state) {

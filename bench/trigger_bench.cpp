@@ -81,22 +81,11 @@ void AddAll(const std::string& side, const std::vector<double>& latencies, int w
 // The floor: read a record, send the frame, read the reply; `trials` times.
 bool RawRound(int trials) {
   SimHarness sim(Burst(trials + kSpareRecords), /*keepLines=*/true);
-  int streamPort = 0;
-  RawSocket listener = RawSocket::Listen(&streamPort);
-  RawSocket control = RawSocket::Connect(sim.port());
+  RawStream stream;
+  if (!OpenRawStream(sim.port(), "SE1", "SEScAcqEnt", stream)) return false;
+  RawSocket& control = stream.control;
+  RawSocket& data = stream.data;
   std::string reply;
-  if (!listener.valid() || !control.valid() ||
-      !RawExchange(control,
-                   frame::EncodeTextFrame("-CreateStream 127.0.0.1 " + std::to_string(streamPort) +
-                                          " SEScAcqEnt"),
-                   reply)) {
-    return false;
-  }
-  RawSocket data = listener.Accept();
-  if (!data.valid() ||
-      !RawExchange(control, frame::EncodeTextFrame("-OpenStream SE1 SEScAcqEnt"), reply)) {
-    return false;
-  }
   const std::string frame = frame::EncodeTextFrame(kCommand);
   char record[kSeRecordSize];
   for (int i = 0; i < trials; ++i) {

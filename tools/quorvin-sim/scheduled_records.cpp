@@ -44,14 +44,14 @@ bool ParseEmitValue(const std::string& value, ScheduledRecords* out) {
 }
 
 bool ParseBurstValue(const std::string& value, ScheduledRecords* out) {
-  std::string spec;
-  if (!SplitObjectAt(value, out, &spec)) return false;
-  const size_t plus = spec.find('+');
-  const size_t x = plus == std::string::npos ? plus : spec.find('x', plus);
+  std::string shape;
+  if (!SplitObjectAt(value, out, &shape)) return false;
+  const size_t plus = shape.find('+');
+  const size_t x = plus == std::string::npos ? plus : shape.find('x', plus);
   int64_t first = 0, gap = 0, count = 0;
-  if (x == std::string::npos || !ParseBounded(spec.substr(0, plus), kMaxScheduleMs, &first) ||
-      !ParseBounded(spec.substr(plus + 1, x - plus - 1), kMaxScheduleMs, &gap) ||
-      !ParseBounded(spec.substr(x + 1), kMaxBurstCount, &count) || count < 1) {
+  if (x == std::string::npos || !ParseBounded(shape.substr(0, plus), kMaxScheduleMs, &first) ||
+      !ParseBounded(shape.substr(plus + 1, x - plus - 1), kMaxScheduleMs, &gap) ||
+      !ParseBounded(shape.substr(x + 1), kMaxBurstCount, &count) || count < 1) {
     return false;
   }
   out->atMs.reserve(static_cast<size_t>(count));
