@@ -140,6 +140,7 @@ TEST_F(StartTriggerServerTest, TheObjectListIsTheServersWhileConnected) {
   std::vector<std::string> names, types;
   ASSERT_TRUE(client.GetObjectsAndTypes(names, types));
   std::vector<std::string> listed;
+  listed.reserve(static_cast<size_t>(object->count()));
   for (int i = 0; i < object->count(); ++i) listed.push_back(object->itemText(i).toStdString());
   EXPECT_EQ(listed, names);
   EXPECT_TRUE(object->currentText().isEmpty());
