@@ -28,7 +28,7 @@ class WakeEvent {
 
  private:
   std::atomic<uint32_t> signalled_{0};
-  void* handle_ = nullptr;  // Windows: the event object
+  [[maybe_unused]] void* handle_ = nullptr;  // Windows: the event object
 };
 
 }  // namespace orvanta
