@@ -27,9 +27,12 @@ class VintraClient;
 class WindowRecords {
  public:
   // None of the arguments is owned; all must outlive the object.
-  // `applicationDirectory` (with its trailing separator) is read at each use.
+  // `applicationDirectory` (with its trailing separator) is read at each use,
+  // so it cannot be a temporary.
   WindowRecords(TrialContainer& trials, CardDeck& deck, ConfigFileProcessor& config, LogFile& log,
                 const Clock& clock, ShellOpener& shell, const std::string& applicationDirectory);
+  WindowRecords(TrialContainer&, CardDeck&, ConfigFileProcessor&, LogFile&, const Clock&,
+                ShellOpener&, std::string&&) = delete;
   WindowRecords(const WindowRecords&) = delete;
   WindowRecords& operator=(const WindowRecords&) = delete;
   ~WindowRecords();

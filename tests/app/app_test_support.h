@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontDatabase>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -40,7 +41,18 @@ inline QApplication& TestApplication() {
   static char* argv[] = {name, nullptr};
   static QApplication* application = [] {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    return new QApplication(argc, argv);
+    auto* app = new QApplication(argc, argv);
+#ifdef _WIN32
+    // The offscreen platform finds no fonts of its own on Windows, and its
+    // stand-in is half again as wide as any real one, so that sizes measured
+    // here would say nothing. The dialog font of the Windows platform under
+    // wine is Tahoma 8 pt: load it from the system's font folder.
+    const QString fonts = qEnvironmentVariable("WINDIR", QStringLiteral("C:/windows")) + "/Fonts";
+    if (QFontDatabase::addApplicationFont(fonts + "/tahoma.ttf") >= 0) {
+      QApplication::setFont(QFont(QStringLiteral("Tahoma"), 8));
+    }
+#endif
+    return app;
   }();
   return *application;
 }

@@ -68,7 +68,8 @@ TEST_F(StartUpTest, StartUpRunsTheWindowModallyWithItsLogInTheWorkingDirectory) 
   EXPECT_TRUE(registeredWhileShown);
   EXPECT_EQ(title, "Orvanta - Disconnected From Server");
   EXPECT_FALSE(mainWindow.IsRegistered());
-  EXPECT_EQ(objects.core.applicationDirectory(), dir.WithSeparator());
+  EXPECT_EQ(objects.core.applicationDirectory(),
+            dir.path() + std::string(1, std::filesystem::path::preferred_separator));
   EXPECT_TRUE(std::filesystem::exists(dir.WithSeparator() + "OrvantaLogFile.txt"));
   EXPECT_TRUE(boxes.boxes().empty());
   // Settings are kept under the program's own name.

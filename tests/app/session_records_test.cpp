@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/app_folders.h"
 #include "app/run_status_bar.h"
 #include "app/window_records.h"
 #include "record/record_reader.h"
@@ -36,7 +37,7 @@ class SessionRecordsTest : public SimDialogTest {
   }
   void TearDown() override {
     SimDialogTest::TearDown();
-    QSettings().remove(QStringLiteral("SessionRecords"));
+    OpenWindowSettings(dir.WithSeparator())->remove(QStringLiteral("SessionRecords"));
   }
 
   std::vector<std::string> Records() const {
@@ -55,7 +56,8 @@ class SessionRecordsTest : public SimDialogTest {
     return loaded;
   }
 
-  WindowRecords records{trials, deck, config, log, clock, shell, dir.WithSeparator()};
+  const std::string appDirectory = dir.WithSeparator();  // the records read it at each use
+  WindowRecords records{trials, deck, config, log, clock, shell, appDirectory};
 };
 
 TEST_F(SessionRecordsTest, RunLeavesARecordWhoseReportTheWindowShowsAndOpens) {
@@ -76,7 +78,7 @@ TEST_F(SessionRecordsTest, RunLeavesARecordWhoseReportTheWindowShowsAndOpens) {
 
   const auto made = Records();
   ASSERT_EQ(made.size(), 1u);
-  const std::string report = made[0] + "/report.html";
+  const std::string report = (std::filesystem::path(made[0]) / "report.html").string();
   ASSERT_EQ(boxes.texts(), std::vector<std::string>{"Trials Completed Successfully\r\n\r\n"
                                                     "Session report: " +
                                                     report});
@@ -189,7 +191,9 @@ TEST_F(SessionRecordsTest, UnwritableRecordsFolderIsRefusedAndAStartAsksFirst) {
   boxes.Clear();
 
   // A folder remembered from before that cannot be written any more.
-  QSettings().setValue(QStringLiteral("SessionRecords/Folder"), QString::fromStdString(unwritable));
+  // (Where the window keeps it: an INI file beside the log on Windows.)
+  OpenWindowSettings(dir.WithSeparator())
+      ->setValue(QStringLiteral("SessionRecords/Folder"), QString::fromStdString(unwritable));
   Click(Find<QPushButton>("addTypeButton"));
   Trial* trial = TrialNamed(window->currentTrialName());
   ASSERT_NE(trial, nullptr);
@@ -200,7 +204,8 @@ TEST_F(SessionRecordsTest, UnwritableRecordsFolderIsRefusedAndAStartAsksFirst) {
   Click(Find<QPushButton>("startButton"));
   ASSERT_EQ(boxes.boxes().size(), 1u);
   EXPECT_EQ(
-      boxes.boxes()[0].text.rfind("No session record can be made in:\r\n\r\n" + unwritable, 0), 0u);
+      boxes.boxes()[0].text.rfind("No session record can be made in:\r\n\r\n" + unwritable, 0), 0u)
+      << boxes.boxes()[0].text;
   EXPECT_EQ(boxes.boxes()[0].buttons, BoxButtons::kYesNo);
   EXPECT_FALSE(window->isRunning());
   EXPECT_FALSE(trials.IsProcessing());
