@@ -211,7 +211,14 @@ class TempDir {
 // main window while it exists). `window` here is the main window, hiding the
 // fixture's recording window, which these tests do not use; `server` is the
 // window's fake view of the server.
-class DialogTest : public ::testing::Test, public ProgramEnv {
+// The window tests' own folder, a base so that it goes after the program's
+// objects: the log the window opens there is closed first (Windows removes
+// no folder that holds an open file).
+struct DialogFolder {
+  TempDir dir;
+};
+
+class DialogTest : public ::testing::Test, protected DialogFolder, public ProgramEnv {
  protected:
   DialogTest()
       : ProgramEnv(
@@ -286,7 +293,6 @@ class DialogTest : public ::testing::Test, public ProgramEnv {
     return trial;
   }
 
-  TempDir dir;
   MainWindowRef& mainWindow = windowRef;
   FakeFileChooser files;
   FakeServerLink server;  // hides the fixture's simulator (see SimDialogTest)
