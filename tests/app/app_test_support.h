@@ -6,9 +6,9 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QFontDatabase>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFontDatabase>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
